@@ -1,0 +1,29 @@
+# brindle: build and test entry points.
+#   make setup  - install system packages, create .venv, install brindle, check the example
+#   make test   - core unit tests (CTest) and the Python test suite (pytest)
+PYTHON ?= python3
+VENV ?= .venv
+BUILD ?= build
+JOBS ?= 2
+
+.PHONY: test core-test py-test install deps
+
+test: core-test py-test
+
+core-test:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DBRINDLE_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure
+
+deps:
+	bash scripts/install-deps.sh
+
+$(VENV)/bin/python:
+	$(PYTHON) -m venv $(VENV)
+
+install: $(VENV)/bin/python
+	$(VENV)/bin/python -m pip install -q --upgrade pip
+	$(VENV)/bin/python -m pip install -q ".[test]"
+
+py-test: install
+	$(VENV)/bin/python -m pytest -q tests

@@ -1,0 +1,22 @@
+// The parse driver: lexes the source, evaluates the variables sections, then
+// builds sections, keys, blocks and attached annotations into one Document.
+// Never throws and never stops early: every problem is a Diagnostic in the
+// returned document, in the builder's order (variables first).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model.h"
+
+namespace brindle {
+
+Document build_document(std::string_view source, const EnvLookup& env);
+
+// Stores one value under `section` + `key`, creating (or replacing with)
+// empty Dicts along the section path, and records its spans and annotations.
+void insert_entry(Document& doc, const std::vector<std::string>& section, const std::string& key,
+                  Span key_span, Span value_span, Value value, std::vector<Annotation> annotations);
+
+}  // namespace brindle

@@ -1,0 +1,95 @@
+// The value grammar: one value text (an expression with `??` fallbacks over
+// operands: strings, numbers, keywords, arrays, inline dicts and `$`
+// references) evaluates to a Value or fails with a ParseFailure.
+//
+// Layers: parse_value (fallbacks) -> evaluate_expression (split and fold) ->
+// parse_operand (one operand; arrays and inline dicts recurse into
+// parse_value, `$` operands go to resolve_variable).
+//
+// Every text comes with `offset`, the absolute source position of its first
+// byte; all spans are computed from it. Nothing throws.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "model.h"
+
+namespace brindle {
+
+struct ParseFailure {
+  std::string message;
+  Span span;
+};
+
+using ValueResult = std::variant<Value, ParseFailure>;
+
+inline bool failed(const ValueResult& r) { return r.index() == 1; }
+
+// Arrays and inline dicts may nest this deep; the operand that would open
+// the next level fails with "value nested too deeply".
+inline constexpr int kMaxValueDepth = 128;
+
+// Bytes of value data one parse may materialise beyond its source: copies of
+// variables and the results of concatenation are charged against it, so a
+// small file cannot expand exponentially. See value_budget_for().
+struct ValueBudget {
+  uint64_t remaining = 0;
+  // Charges `bytes`; false once the budget is exhausted.
+  bool charge(uint64_t bytes) {
+    if (bytes > remaining) {
+      remaining = 0;
+      return false;
+    }
+    remaining -= bytes;
+    return true;
+  }
+};
+
+// Budget for a source of `source_size` bytes: generous for any honest
+// document (a floor of 512 MiB, or 64 bytes per source byte beyond it).
+uint64_t value_budget_for(uint64_t source_size);
+
+// Approximate number of bytes a value occupies (node overhead plus text).
+uint64_t value_footprint(const Value& value);
+
+struct ValueContext {
+  std::vector<VariableRef>& variable_refs;  // resolution appends here
+  const Dict& vars;                         // variables defined so far
+  const EnvLookup& env;
+  Span span;                                // the whole value text (not read)
+  ValueBudget* budget = nullptr;            // null: unlimited
+  int depth = 0;                            // current array/dict nesting
+};
+
+// One piece of split_top_level: its text and the offset of its first byte.
+struct Piece {
+  std::string_view text;
+  uint64_t offset = 0;
+};
+
+// The whole value text, with `??` fallbacks. `text` is trimmed.
+ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset);
+
+// One expression without `??`: split into operands and operators, folded
+// strictly left to right.
+ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64_t offset);
+
+// One operand (trimmed).
+ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset);
+
+// An operand beginning with '$'.
+ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t offset);
+
+// The text cut at every comma outside quotes and brackets. Pieces are views
+// into `text`.
+std::vector<Piece> split_top_level(std::string_view text, uint64_t offset);
+
+// Index of the first occurrence of `needle` outside quotes and brackets.
+std::optional<size_t> find_top_level(std::string_view text, std::string_view needle);
+
+}  // namespace brindle
