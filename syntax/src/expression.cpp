@@ -1,0 +1,364 @@
+// Expressions over operands: `??` fallbacks, the left-to-right fold of
+// `+ - * /`, and `$` references to variables, built-ins and the environment.
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "builtins.h"
+#include "display.h"
+#include "text.h"
+#include "value_parser.h"
+
+namespace brindle {
+
+namespace {
+
+size_t leading_blank(std::string_view s) { return s.size() - trim_start(s).size(); }
+
+// Size and nesting of a value, walked without recursion so that any stored
+// value can be measured.
+struct Measure {
+  uint64_t bytes = 0;
+  int depth = 0;  // levels of arrays and dicts; 0 for a scalar
+};
+
+Measure measure(const Value& root) {
+  // Rough heap cost of a map node beyond the key and value it holds.
+  constexpr uint64_t kDictNodeBytes = 32 + sizeof(std::string);
+  Measure m;
+  if (root.is(Tag::String)) return Measure{sizeof(Value) + root.as_string().size(), 0};
+  if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return Measure{sizeof(Value), 0};
+  std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
+  while (!pending.empty()) {
+    const auto [v, level] = pending.back();
+    pending.pop_back();
+    m.bytes += sizeof(Value);
+    switch (v->tag()) {
+      case Tag::String:
+        m.bytes += v->as_string().size();
+        break;
+      case Tag::Array:
+        m.depth = std::max(m.depth, level + 1);
+        for (const Value& e : v->as_array()) pending.emplace_back(&e, level + 1);
+        break;
+      case Tag::Dict:
+        m.depth = std::max(m.depth, level + 1);
+        for (const auto& [key, e] : v->as_dict()) {
+          m.bytes += kDictNodeBytes + key.size();
+          pending.emplace_back(&e, level + 1);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return m;
+}
+
+bool charge(ValueContext& ctx, uint64_t bytes) {
+  return ctx.budget == nullptr || ctx.budget->charge(bytes);
+}
+
+// Text of a value as string concatenation sees it.
+std::string concat_text(const Value& v) {
+  switch (v.tag()) {
+    case Tag::String: return v.as_string();
+    case Tag::Integer: return decimal_form(v.as_integer());
+    case Tag::Float: return shortest_form(v.as_float());
+    case Tag::Bool: return v.as_bool() ? "true" : "false";
+    case Tag::Null: return "null";
+    default: return debug_text(v);
+  }
+}
+
+bool is_number(const Value& v) { return v.is(Tag::Integer) || v.is(Tag::Float); }
+
+double as_double(const Value& v) {
+  return v.is(Tag::Integer) ? static_cast<double>(v.as_integer()) : v.as_float();
+}
+
+// Folding state of one expression: operand tokens at even positions,
+// operator tokens at odd ones, combined as they arrive so no token list is
+// kept.
+class Fold {
+ public:
+  // `text`/`offset` name the whole expression: when a concatenation crosses
+  // the budget, that expression is what "value too large" points at.
+  Fold(ValueContext& ctx, std::string_view text, uint64_t offset)
+      : ctx_(ctx), whole_{offset, offset + text.size()} {}
+
+  // Takes the next token; false once the fold has failed.
+  bool feed(std::string_view token, uint64_t at) {
+    const size_t position = count_++;
+    if (position % 2 == 1) {
+      op_ = token[0];
+      op_offset_ = at;
+      return true;
+    }
+    ValueResult r = parse_operand(ctx_, token, at);
+    if (failed(r)) {
+      failure_ = std::get<ParseFailure>(std::move(r));
+      return false;
+    }
+    if (position == 0) {
+      acc_ = std::get<Value>(std::move(r));
+      return true;
+    }
+    return combine(std::get<Value>(std::move(r)));
+  }
+
+  ValueResult finish(uint64_t offset) && {
+    if (failure_) return std::move(*failure_);
+    if (count_ == 0) return ParseFailure{"empty value", Span{offset, offset}};
+    return std::move(acc_);
+  }
+
+ private:
+  bool invalid_operands() {
+    failure_ = ParseFailure{std::string("invalid operands for `") + op_ + "`",
+                            Span{op_offset_, op_offset_ + 1}};
+    return false;
+  }
+
+  bool too_large() {
+    failure_ = ParseFailure{"value too large", whole_};
+    return false;
+  }
+
+  bool concatenate(Value rhs) {
+    if (acc_.is(Tag::String)) {
+      // Appended in place, so a long chain of `+` stays linear.
+      std::string& out = acc_.as_string();
+      if (rhs.is(Tag::String)) {
+        if (!charge(ctx_, rhs.as_string().size())) return too_large();
+        out.append(rhs.as_string());
+      } else {
+        const std::string tail = concat_text(rhs);
+        if (!charge(ctx_, tail.size())) return too_large();
+        out.append(tail);
+      }
+      return true;
+    }
+    std::string out = concat_text(acc_);
+    if (!charge(ctx_, out.size() + rhs.as_string().size())) return too_large();
+    out.append(rhs.as_string());
+    acc_ = Value::string(std::move(out));
+    return true;
+  }
+
+  bool combine(Value rhs) {
+    if (op_ == '+' && (acc_.is(Tag::String) || rhs.is(Tag::String))) {
+      return concatenate(std::move(rhs));
+    }
+    if (!is_number(acc_) || !is_number(rhs)) return invalid_operands();
+    if (op_ == '/') {
+      if (rhs.is(Tag::Integer) && rhs.as_integer() == 0) return invalid_operands();
+      acc_ = Value::floating(as_double(acc_) / as_double(rhs));
+      return true;
+    }
+    if (acc_.is(Tag::Integer) && rhs.is(Tag::Integer)) {
+      // Unsigned arithmetic wraps modulo 2^64; the conversion back is modular.
+      const auto l = static_cast<uint64_t>(acc_.as_integer());
+      const auto r = static_cast<uint64_t>(rhs.as_integer());
+      uint64_t result = 0;
+      switch (op_) {
+        case '+': result = l + r; break;
+        case '-': result = l - r; break;
+        case '*': result = l * r; break;
+        default: return invalid_operands();
+      }
+      acc_ = Value::integer(static_cast<int64_t>(result));
+      return true;
+    }
+    const double l = as_double(acc_);
+    const double r = as_double(rhs);
+    switch (op_) {
+      case '+': acc_ = Value::floating(l + r); break;
+      case '-': acc_ = Value::floating(l - r); break;
+      case '*': acc_ = Value::floating(l * r); break;
+      default: return invalid_operands();
+    }
+    return true;
+  }
+
+  ValueContext& ctx_;
+  Span whole_;
+  size_t count_ = 0;
+  Value acc_;
+  char op_ = 0;
+  uint64_t op_offset_ = 0;
+  std::optional<ParseFailure> failure_;
+};
+
+}  // namespace
+
+ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset) {
+  // `a ?? b ?? c` is walked as a loop: each round evaluates one left side
+  // and moves on to the rest only when that side is null.
+  std::string_view rest = text;
+  uint64_t at = offset;
+  for (;;) {
+    const auto split = find_top_level(rest, "??");
+    if (!split) return evaluate_expression(ctx, rest, at);
+    const std::string_view left_raw = rest.substr(0, *split);
+    const size_t left_lead = leading_blank(left_raw);
+    ValueResult left =
+        evaluate_expression(ctx, trim_end(left_raw.substr(left_lead)), at + left_lead);
+    if (failed(left) || !std::get<Value>(left).is(Tag::Null)) return left;
+    const std::string_view right_raw = rest.substr(*split + 2);
+    const size_t right_lead = leading_blank(right_raw);
+    at += *split + 2 + right_lead;
+    rest = trim_end(right_raw.substr(right_lead));
+  }
+}
+
+ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64_t offset) {
+  Fold fold(ctx, text, offset);
+  const size_t n = text.size();
+
+  // The operand being collected is always text[start, i): every byte that is
+  // not an operator belongs to it. Whether it is still blank is cached so a
+  // long run of blanks is examined once.
+  size_t start = 0;
+  size_t blank_until = 0;
+  bool has_content = false;
+  const auto buffer_blank = [&](size_t i) {
+    if (has_content) return false;
+    if (trim_start(text.substr(blank_until, i - blank_until)).empty()) {
+      blank_until = i;
+      return true;
+    }
+    has_content = true;
+    return false;
+  };
+  const auto flush = [&](size_t i) {
+    const std::string_view raw = text.substr(start, i - start);
+    const size_t lead = leading_blank(raw);
+    const std::string_view operand = trim_end(raw.substr(lead));
+    return operand.empty() || fold.feed(operand, offset + start + lead);
+  };
+
+  int64_t depth = 0;
+  bool in_quotes = false;
+  size_t quote_open = 0;
+  bool expect_operand = true;
+  size_t i = 0;
+  while (i < n) {
+    const char c = text[i];
+    if (in_quotes) {
+      // No escapes here: any double quote closes the quoted text.
+      if (c == '"') {
+        in_quotes = false;
+        if (i > quote_open + 1) expect_operand = false;
+      }
+      ++i;
+      continue;
+    }
+    const char next = i + 1 < n ? text[i + 1] : '\0';
+    bool is_operator = false;
+    switch (c) {
+      case '"':
+        in_quotes = true;
+        quote_open = i++;
+        continue;
+      case '#':
+        if (next == '{') {
+          ++depth;
+          i += 2;
+          continue;
+        }
+        break;
+      case '(': case '[': case '{':
+        ++depth;
+        ++i;
+        continue;
+      case ')': case ']':
+        --depth;
+        ++i;
+        continue;
+      case '}':
+        --depth;
+        i += next == '#' ? 2 : 1;
+        continue;
+      case '+': case '*':
+        is_operator = depth == 0;
+        break;
+      case '/':
+        // In `a//b` the first slash is text and the second one divides.
+        is_operator = depth == 0 && next != '/';
+        break;
+      case '-':
+        if (depth == 0) {
+          if (expect_operand || buffer_blank(i)) {
+            expect_operand = false;  // a sign, kept with its operand
+            ++i;
+            continue;
+          }
+          is_operator = true;
+        }
+        break;
+      default:
+        break;
+    }
+    if (is_operator) {
+      if (!flush(i) || !fold.feed(text.substr(i, 1), offset + i)) {
+        return std::move(fold).finish(offset);
+      }
+      start = blank_until = ++i;
+      has_content = false;
+      expect_operand = true;
+      continue;
+    }
+    expect_operand = false;
+    ++i;
+  }
+  flush(n);
+  return std::move(fold).finish(offset);
+}
+
+ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t offset) {
+  const std::string_view t = trim(text);
+  const Span span{offset, offset + t.size()};
+  const std::string_view name = t.empty() ? t : t.substr(1);
+
+  if (name.starts_with("ENV.")) {
+    const std::string_view env_name = name.substr(4);
+    ctx.variable_refs.push_back(VariableRef{std::string(env_name), span, VariableKind::Environment});
+    auto found = ctx.env.get(env_name);
+    return found ? Value::string(std::move(*found)) : Value::null();
+  }
+  if (auto builtin = builtin_value(name)) {
+    ctx.variable_refs.push_back(VariableRef{std::string(name), span, VariableKind::Builtin});
+    return std::move(*builtin);
+  }
+  const auto it = ctx.vars.find(name);
+  if (it == ctx.vars.end()) {
+    std::string message = "undefined variable `$";
+    message.append(name).push_back('`');
+    return ParseFailure{std::move(message), span};
+  }
+  // Checked before copying: the copy must neither push the value being
+  // built past the nesting limit nor outgrow the budget. Either failure
+  // points at this reference.
+  const Measure m = measure(it->second);
+  if (ctx.depth + m.depth > kMaxValueDepth) return ParseFailure{"value nested too deeply", span};
+  if (!charge(ctx, m.bytes)) return ParseFailure{"value too large", span};
+  ctx.variable_refs.push_back(VariableRef{std::string(name), span, VariableKind::Document});
+  return Value(it->second);
+}
+
+uint64_t value_budget_for(uint64_t source_size) {
+  constexpr uint64_t kFloor = uint64_t{512} << 20;
+  constexpr uint64_t kPerByte = 64;
+  if (source_size > std::numeric_limits<uint64_t>::max() / kPerByte) {
+    return std::numeric_limits<uint64_t>::max();
+  }
+  return std::max(kFloor, source_size * kPerByte);
+}
+
+uint64_t value_footprint(const Value& value) { return measure(value).bytes; }
+
+}  // namespace brindle

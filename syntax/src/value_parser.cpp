@@ -1,0 +1,373 @@
+// Operands of the value grammar, and the two scanners that look at text
+// outside quotes and brackets.
+#include "value_parser.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <system_error>
+
+#include "text.h"
+
+namespace brindle {
+
+namespace {
+
+ParseFailure failure(std::string message, uint64_t offset, size_t length) {
+  return ParseFailure{std::move(message), Span{offset, offset + length}};
+}
+
+ParseFailure quoted_failure(std::string_view prefix, std::string_view subject, uint64_t offset,
+                            size_t length) {
+  std::string message;
+  message.reserve(prefix.size() + subject.size() + 1);
+  message.append(prefix).append(subject).push_back('`');
+  return failure(std::move(message), offset, length);
+}
+
+// Number of bytes trim_start() removes from `s`.
+size_t leading_blank(std::string_view s) { return s.size() - trim_start(s).size(); }
+
+// Marks one level of array/dict nesting for as long as it lives.
+class NestingLevel {
+ public:
+  explicit NestingLevel(ValueContext& ctx) : ctx_(ctx) { ++ctx_.depth; }
+  ~NestingLevel() { --ctx_.depth; }
+  NestingLevel(const NestingLevel&) = delete;
+  NestingLevel& operator=(const NestingLevel&) = delete;
+
+ private:
+  ValueContext& ctx_;
+};
+
+ParseFailure too_deep(uint64_t offset, size_t length) {
+  return failure("value nested too deeply", offset, length);
+}
+
+// ---- strings ------------------------------------------------------------
+
+std::string unescape(std::string_view content) {
+  std::string out;
+  if (content.find('\\') == std::string_view::npos) {
+    out.assign(content);
+    return out;
+  }
+  out.reserve(content.size());
+  for (size_t i = 0; i < content.size(); ++i) {
+    const char c = content[i];
+    if (c != '\\' || i + 1 == content.size()) {
+      out.push_back(c);
+      continue;
+    }
+    switch (content[i + 1]) {
+      case 'n': out.push_back('\n'); break;
+      case 'r': out.push_back('\r'); break;
+      case 't': out.push_back('\t'); break;
+      case '"': out.push_back('"'); break;
+      case '\\': out.push_back('\\'); break;
+      default:
+        // Unknown escapes keep the backslash; the next character is then
+        // copied as it is by the following iteration.
+        out.push_back('\\');
+        continue;
+    }
+    ++i;
+  }
+  return out;
+}
+
+ValueResult parse_string(std::string_view t, uint64_t offset) {
+  if (t.size() == 1 || t.back() != '"') return failure("unterminated string", offset, t.size());
+  return Value::string(unescape(t.substr(1, t.size() - 2)));
+}
+
+// ---- numbers ------------------------------------------------------------
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// An optional single sign, then one or more digits of `base`, fitting a
+// signed 64-bit integer once the sign is applied.
+std::optional<int64_t> read_integer(std::string_view s, int base) {
+  bool negative = false;
+  if (!s.empty() && (s[0] == '+' || s[0] == '-')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  if (s.empty()) return std::nullopt;
+  // The unsigned overload accepts no sign, so a second one fails here.
+  uint64_t magnitude = 0;
+  const char* end = s.data() + s.size();
+  const auto [ptr, ec] = std::from_chars(s.data(), end, magnitude, base);
+  if (ec != std::errc() || ptr != end) return std::nullopt;
+  constexpr uint64_t kMaxPositive = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  if (negative) {
+    if (magnitude > kMaxPositive + 1) return std::nullopt;
+    return static_cast<int64_t>(uint64_t{0} - magnitude);
+  }
+  if (magnitude > kMaxPositive) return std::nullopt;
+  return static_cast<int64_t>(magnitude);
+}
+
+// Optional sign, digits with an optional fraction (at least one digit in
+// all), optional exponent with at least one digit. Checked up front because
+// std::from_chars would also take "nan(...)", "inf" and partial texts.
+bool is_decimal_float(std::string_view s) {
+  size_t i = 0;
+  const size_t n = s.size();
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  size_t digits = 0;
+  while (i < n && is_digit(s[i])) ++i, ++digits;
+  if (i < n && s[i] == '.') {
+    ++i;
+    while (i < n && is_digit(s[i])) ++i, ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t exponent_digits = 0;
+    while (i < n && is_digit(s[i])) ++i, ++exponent_digits;
+    if (exponent_digits == 0) return false;
+  }
+  return i == n;
+}
+
+// For a well-formed decimal float that std::from_chars found out of range:
+// true when it is too large for a double, false when too small. The value
+// lies in [10^(m-1), 10^m) with m the count of significant integer digits
+// (or minus the zeros that open the fraction) plus the exponent.
+bool exceeds_double_range(std::string_view s) {
+  constexpr int64_t kClamp = int64_t{1} << 40;
+  size_t i = 0;
+  const size_t n = s.size();
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  while (i < n && s[i] == '0') ++i;
+  int64_t magnitude = 0;
+  bool integral_part = false;
+  while (i < n && is_digit(s[i])) {
+    integral_part = true;
+    if (magnitude < kClamp) ++magnitude;
+    ++i;
+  }
+  if (i < n && s[i] == '.') {
+    ++i;
+    if (!integral_part) {
+      while (i < n && s[i] == '0') {
+        if (magnitude > -kClamp) --magnitude;
+        ++i;
+      }
+    }
+    while (i < n && is_digit(s[i])) ++i;
+  }
+  int64_t exponent = 0;
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (i < n && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    while (i < n && is_digit(s[i])) {
+      if (exponent < kClamp) exponent = exponent * 10 + (s[i] - '0');
+      ++i;
+    }
+    if (negative) exponent = -exponent;
+  }
+  return magnitude + exponent > 0;
+}
+
+std::optional<double> read_float(std::string_view s) {
+  if (!is_decimal_float(s)) return std::nullopt;
+  const bool negative = s[0] == '-';
+  // std::from_chars takes '-' but not '+'.
+  if (s[0] == '+') s.remove_prefix(1);
+  double value = 0.0;
+  const char* end = s.data() + s.size();
+  const auto [ptr, ec] = std::from_chars(s.data(), end, value);
+  if (ec == std::errc::result_out_of_range) {
+    value = exceeds_double_range(s) ? std::numeric_limits<double>::infinity() : 0.0;
+    if (negative) value = -value;
+  } else if (ec != std::errc() || ptr != end) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+ValueResult parse_number(std::string_view t, uint64_t offset) {
+  const auto reject = [&] { return quoted_failure("cannot parse value: `", t, offset, t.size()); };
+  bool negative = false;
+  std::string_view rest = t;
+  if (!rest.empty() && rest[0] == '-') {
+    negative = true;
+    rest.remove_prefix(1);
+  }
+  // Underscores are dropped wherever they stand.
+  std::string scratch;
+  std::string_view c = rest;
+  if (rest.find('_') != std::string_view::npos) {
+    scratch.reserve(rest.size());
+    for (char ch : rest) {
+      if (ch != '_') scratch.push_back(ch);
+    }
+    c = scratch;
+  }
+
+  int base = 10;
+  if (c.size() >= 2 && c[0] == '0') {
+    switch (c[1]) {
+      case 'x': case 'X': base = 16; break;
+      case 'o': case 'O': base = 8; break;
+      case 'b': case 'B': base = 2; break;
+      default: break;
+    }
+  }
+  if (base != 10) {
+    c.remove_prefix(2);
+  } else if (c.find_first_of(".eE") != std::string_view::npos) {
+    const auto d = read_float(c);
+    if (!d) return reject();
+    return Value::floating(*d * (negative ? -1.0 : 1.0));
+  }
+  const auto i = read_integer(c, base);
+  if (!i) return reject();
+  // The sign applies with two's-complement wrap-around.
+  return Value::integer(negative ? static_cast<int64_t>(uint64_t{0} - static_cast<uint64_t>(*i)) : *i);
+}
+
+// ---- arrays and inline dicts -------------------------------------------
+
+ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) {
+  if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
+  if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
+  NestingLevel level(ctx);
+  Array out;
+  for (const Piece& piece : split_top_level(t.substr(1, t.size() - 2), offset + 1)) {
+    const size_t lead = leading_blank(piece.text);
+    const std::string_view element = trim_end(piece.text.substr(lead));
+    if (element.empty()) continue;
+    ValueResult r = parse_value(ctx, element, piece.offset + lead);
+    if (failed(r)) return r;
+    out.push_back(std::get<Value>(std::move(r)));
+  }
+  return Value::array(std::move(out));
+}
+
+ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t offset) {
+  // A text opening with "#{" and closing with "}#" is at least 4 bytes.
+  if (!t.ends_with("}#")) return failure("malformed inline dict", offset, t.size());
+  if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
+  NestingLevel level(ctx);
+  Dict out;
+  for (const Piece& piece : split_top_level(t.substr(2, t.size() - 4), offset + 2)) {
+    const size_t lead = leading_blank(piece.text);
+    const std::string_view entry = trim_end(piece.text.substr(lead));
+    if (entry.empty()) continue;
+    const auto eq = find_top_level(entry, "=");
+    if (!eq) {
+      // The span starts at the raw piece (possibly on blanks) but is as
+      // long as the trimmed entry.
+      return quoted_failure("inline dict entry missing `=`: `", entry, piece.offset,
+                            entry.size());
+    }
+    std::string_view key = trim(entry.substr(0, *eq));
+    if (key.size() >= 2 && key.front() == '"' && key.back() == '"') {
+      key = key.substr(1, key.size() - 2);
+    }
+    const std::string_view after = entry.substr(*eq + 1);
+    const size_t value_lead = leading_blank(after);
+    const std::string_view value_text = after.substr(value_lead);  // entry is trimmed already
+    ValueResult r =
+        parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
+    if (failed(r)) return r;
+    out.insert_or_assign(std::string(key), std::get<Value>(std::move(r)));
+  }
+  return Value::dict(std::move(out));
+}
+
+}  // namespace
+
+ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset) {
+  const std::string_view t = trim(text);
+  if (t.starts_with('"')) return parse_string(t, offset);
+  if (t.starts_with('$')) return resolve_variable(ctx, t, offset);
+  if (t == "true") return Value::boolean(true);
+  if (t == "false") return Value::boolean(false);
+  if (t == "null") return Value::null();
+  if (t.starts_with("#{")) return parse_inline_dict(ctx, t, offset);
+  if (t.starts_with('[')) return parse_array(ctx, t, offset);
+  return parse_number(t, offset);
+}
+
+std::vector<Piece> split_top_level(std::string_view text, uint64_t offset) {
+  std::vector<Piece> pieces;
+  const size_t n = text.size();
+  size_t start = 0;
+  int64_t depth = 0;
+  bool in_quotes = false;
+  bool escaped = false;
+  size_t i = 0;
+  while (i < n) {
+    const char c = text[i];
+    if (escaped) {
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+    } else if (c == '"') {
+      in_quotes = !in_quotes;
+    } else if (!in_quotes) {
+      const char next = i + 1 < n ? text[i + 1] : '\0';
+      if (c == '#' && next == '{') {
+        ++depth;
+        ++i;
+      } else if (c == '}' && next == '#') {
+        --depth;
+        ++i;
+      } else if (c == '(' || c == '[' || c == '{') {
+        ++depth;
+      } else if (c == ')' || c == ']' || c == '}') {
+        --depth;
+      } else if (c == ',' && depth == 0) {
+        pieces.push_back(Piece{text.substr(start, i - start), offset + start});
+        start = i + 1;
+      }
+    }
+    ++i;
+  }
+  if (start < n) pieces.push_back(Piece{text.substr(start), offset + start});
+  return pieces;
+}
+
+std::optional<size_t> find_top_level(std::string_view text, std::string_view needle) {
+  const size_t n = text.size();
+  int64_t depth = 0;
+  bool in_quotes = false;
+  bool escaped = false;
+  size_t i = 0;
+  while (i < n) {
+    const char c = text[i];
+    if (escaped) {
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+    } else if (c == '"') {
+      in_quotes = !in_quotes;
+    } else if (!in_quotes) {
+      const char next = i + 1 < n ? text[i + 1] : '\0';
+      if (c == '#' && next == '{') {
+        ++depth;
+        i += 2;
+        continue;
+      }
+      if (c == '}' && next == '#') {
+        --depth;
+        i += 2;
+        continue;
+      }
+      if (c == '(' || c == '[' || c == '{') ++depth;
+      if (c == ')' || c == ']' || c == '}') --depth;
+      if (depth == 0 && text.substr(i).starts_with(needle)) return i;
+    }
+    ++i;
+  }
+  return std::nullopt;
+}
+
+}  // namespace brindle
