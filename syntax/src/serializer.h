@@ -20,4 +20,10 @@ std::string format_value(const Value& value);
 void write_annotations(std::string& out, const std::vector<Annotation>& annotations,
                        std::string_view indent);
 
+// A key or variable name as written on a key line: bare when it is a
+// non-empty run of ASCII letters, digits, '_' and '-', otherwise in double
+// quotes with '\\' and '"' escaped. A name holding a line feed cannot be
+// written on one line and is returned as stored.
+std::string quote_name(std::string_view name);
+
 }  // namespace brindle

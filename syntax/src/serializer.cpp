@@ -1,0 +1,355 @@
+#include "serializer.h"
+
+#include <cmath>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "display.h"
+#include "text.h"
+
+namespace brindle {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Names
+//
+// Keys, variable names and section names are stored unquoted. Written bare,
+// anything outside the bare-key alphabet would read back as something else
+// (or not at all), so such names are quoted in the form each reader accepts.
+// A name that no form can carry is written as stored.
+
+bool is_bare_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '-';
+}
+
+bool is_bare_name(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name)
+    if (!is_bare_byte(c)) return false;
+  return true;
+}
+
+// Quoted with the two escapes that the key unquoting undoes (\" and \\).
+void append_escaped_name(std::string& out, std::string_view name) {
+  out += '"';
+  for (char c : name) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  out += '"';
+}
+
+// Key lines and variable lines. Every byte but a line feed survives inside
+// escaped quotes; a line feed would end the line.
+void append_key(std::string& out, std::string_view name) {
+  if (is_bare_name(name) || name.find('\n') != std::string_view::npos)
+    out += name;
+  else
+    append_escaped_name(out, name);
+}
+
+// A section header holds the whole stored name as one quoted segment, so a
+// point in it does not open a deeper section. A header may not hold a
+// bracket at all, an empty segment is rejected, and a line feed ends the
+// line: those names are written as stored. A bare `vars` would open a
+// variables section instead.
+void append_section_header(std::string& out, std::string_view name) {
+  out += '[';
+  if (is_bare_name(name) && name != "vars") {
+    out += name;
+  } else if (name.empty() || name.find_first_of("[]\n") != std::string_view::npos) {
+    out += name;
+  } else {
+    append_escaped_name(out, name);
+  }
+  out += "]\n";
+}
+
+// Keys inside `#{ ... }#`. A quoted key there is taken verbatim, without
+// escapes, so it cannot hold a double quote, and a trailing odd run of
+// backslashes would escape the closing quote for the comma and `=`
+// scanners. Such keys, and keys with a line feed, are written as stored.
+bool inline_quotable(std::string_view key) {
+  if (key.find_first_of("\"\n") != std::string_view::npos) return false;
+  size_t backslashes = 0;
+  for (size_t i = key.size(); i > 0 && key[i - 1] == '\\'; --i) ++backslashes;
+  return backslashes % 2 == 0;
+}
+
+void append_inline_key(std::string& out, std::string_view key) {
+  if (is_bare_name(key) || !inline_quotable(key)) {
+    out += key;
+  } else {
+    out += '"';
+    out += key;
+    out += '"';
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Values
+
+void append_string(std::string& out, std::string_view text) {
+  out += '"';
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '"': out += "\\\""; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += c;
+    }
+  }
+  out += '"';
+}
+
+void append_float(std::string& out, double d) {
+  // Integral values keep one fractional digit so that they read back as
+  // floats, not integers.
+  if (std::isfinite(d) && d == std::trunc(d))
+    out += one_decimal_form(d);
+  else
+    out += shortest_form(d);
+}
+
+// Appends a scalar; returns false for an array or a dict.
+bool append_scalar(std::string& out, const Value& value) {
+  switch (value.tag()) {
+    case Tag::String: append_string(out, value.as_string()); return true;
+    case Tag::Integer: out += decimal_form(value.as_integer()); return true;
+    case Tag::Float: append_float(out, value.as_float()); return true;
+    case Tag::Bool: out += value.as_bool() ? "true" : "false"; return true;
+    case Tag::Null: out += "null"; return true;
+    case Tag::Array:
+    case Tag::Dict: return false;
+  }
+  return true;
+}
+
+// Values may nest deeper than any stack we want to commit to (dicts handed
+// in from outside the parser), so nesting is walked with an explicit stack
+// of open containers instead of recursion.
+struct OpenContainer {
+  const Value* container;
+  size_t index;               // next element of an array
+  Dict::const_iterator next;  // next entry of a dict
+};
+
+void append_value(std::string& out, const Value& root) {
+  std::vector<OpenContainer> open;
+  const Value* pending = &root;  // value to write next, or null to close/advance
+  for (;;) {
+    if (pending != nullptr) {
+      const Value& v = *pending;
+      pending = nullptr;
+      if (!append_scalar(out, v)) {
+        if (v.is(Tag::Array)) {
+          const Array& a = v.as_array();
+          if (a.empty()) {
+            out += "[]";
+          } else {
+            out += '[';
+            open.push_back({&v, 1, {}});
+            pending = &a.front();
+            continue;
+          }
+        } else {
+          const Dict& d = v.as_dict();
+          if (d.empty()) {
+            out += "#{  }#";
+          } else {
+            out += "#{ ";
+            auto first = d.begin();
+            append_inline_key(out, first->first);
+            out += " = ";
+            open.push_back({&v, 0, std::next(first)});
+            pending = &first->second;
+            continue;
+          }
+        }
+      }
+    }
+    // The value just written is complete: move on in the innermost container.
+    if (open.empty()) return;
+    OpenContainer& top = open.back();
+    if (top.container->is(Tag::Array)) {
+      const Array& a = top.container->as_array();
+      if (top.index < a.size()) {
+        out += ", ";
+        pending = &a[top.index++];
+      } else {
+        out += ']';
+        open.pop_back();
+      }
+    } else {
+      const Dict& d = top.container->as_dict();
+      if (top.next != d.end()) {
+        out += ", ";
+        append_inline_key(out, top.next->first);
+        out += " = ";
+        pending = &top.next->second;
+        ++top.next;
+      } else {
+        out += " }#";
+        open.pop_back();
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Document
+
+void annotations_of(std::string& out, const Document& doc, std::string_view path,
+                    std::string_view indent) {
+  if (const auto* list = doc.annotations.find(path)) write_annotations(out, *list, indent);
+}
+
+void append_entry_line(std::string& out, std::string_view indent, std::string_view key,
+                       const Value& value) {
+  out += indent;
+  append_key(out, key);
+  out += " = ";
+  append_value(out, value);
+  out += '\n';
+}
+
+void append_vars(std::string& out, const Document& doc) {
+  out += "[vars]\n";
+  for (const auto& [name, value] : doc.vars) append_entry_line(out, "", name, value);
+  out += '\n';
+}
+
+bool header_reads_back(std::string_view name) {
+  return !name.empty() && name.find_first_of("[]\n") == std::string_view::npos;
+}
+
+// Everything after `[vars]` up to the next section header reads back as a
+// variable, and annotation lines there are dropped. So the variables go
+// first only when the next thing written is a header that carries no
+// annotations; otherwise they go after every section.
+bool vars_go_first(const Document& doc) {
+  for (const auto& [key, value] : doc.config)
+    if (!value.is(Tag::Dict)) return false;
+  if (doc.config.empty()) return true;
+  // Every root value is a dict here, so the first entry is the first section.
+  const std::string& first = doc.config.begin()->first;
+  const auto* list = doc.annotations.find(first);
+  return (list == nullptr || list->empty()) && header_reads_back(first);
+}
+
+std::string join_path(std::string_view a, std::string_view b) {
+  std::string p;
+  p.reserve(a.size() + 1 + b.size());
+  p += a;
+  p += '.';
+  p += b;
+  return p;
+}
+
+void append_section(std::string& out, const Document& doc, const std::string& name,
+                    const Dict& section) {
+  annotations_of(out, doc, name, "");
+  append_section_header(out, name);
+  for (const auto& [key, value] : section) {
+    const std::string path = join_path(name, key);
+    annotations_of(out, doc, path, "");
+    if (!value.is(Tag::Dict)) {
+      append_entry_line(out, "", key, value);
+      continue;
+    }
+    append_key(out, key);
+    out += " = #{\n";
+    for (const auto& [inner_key, inner_value] : value.as_dict()) {
+      annotations_of(out, doc, join_path(path, inner_key), "  ");
+      append_entry_line(out, "  ", inner_key, inner_value);
+    }
+    out += "}#\n";
+  }
+  out += '\n';
+}
+
+}  // namespace
+
+std::string quote_name(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 2);
+  append_key(out, name);
+  return out;
+}
+
+std::string format_value(const Value& value) {
+  std::string out;
+  append_value(out, value);
+  return out;
+}
+
+void write_annotations(std::string& out, const std::vector<Annotation>& annotations,
+                       std::string_view indent) {
+  for (const Annotation& a : annotations) {
+    out += indent;
+    out += '@';
+    out += a.name;
+    switch (arg_kind(a.arg)) {
+      case ArgKind::None: break;
+      case ArgKind::Text:
+        out += ": ";
+        out += std::get<std::string>(a.arg);
+        break;
+      case ArgKind::Integer:
+        out += ": ";
+        out += decimal_form(std::get<int64_t>(a.arg));
+        break;
+      case ArgKind::Float:
+        out += ": ";
+        out += shortest_form(std::get<double>(a.arg));
+        break;
+      case ArgKind::List: {
+        out += ": [";
+        bool first = true;
+        for (const std::string& item : std::get<std::vector<std::string>>(a.arg)) {
+          if (!first) out += ", ";
+          first = false;
+          out += item;
+        }
+        out += ']';
+        break;
+      }
+    }
+    out += '\n';
+  }
+}
+
+std::string serialize_document(const Document& document) {
+  std::string out;
+  // A rough first guess; the buffer grows geometrically beyond it.
+  out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
+
+  const bool vars_first = !document.vars.empty() && vars_go_first(document);
+  if (vars_first) append_vars(out, document);
+
+  bool wrote_top_level = false;
+  for (const auto& [key, value] : document.config) {
+    if (value.is(Tag::Dict)) continue;
+    annotations_of(out, document, key, "");
+    append_entry_line(out, "", key, value);
+    wrote_top_level = true;
+  }
+  if (wrote_top_level) out += '\n';
+
+  for (const auto& [name, value] : document.config)
+    if (value.is(Tag::Dict)) append_section(out, document, name, value.as_dict());
+
+  if (!document.vars.empty() && !vars_first) append_vars(out, document);
+
+  out.resize(trim_end(out).size());
+  out += '\n';
+  return out;
+}
+
+}  // namespace brindle
