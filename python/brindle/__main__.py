@@ -1,0 +1,6 @@
+"""`python -m brindle`: the same as the `brindle` command."""
+
+from .cli import main
+
+if __name__ == "__main__":
+    raise SystemExit(main())
