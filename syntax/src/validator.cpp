@@ -1,0 +1,342 @@
+#include "validator.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "display.h"
+#include "pattern_gate.h"
+#include "text.h"
+
+namespace brindle {
+namespace {
+
+// Follows the key path through config, one '.'-separated piece per level.
+// Empty pieces are ordinary keys; nothing is unquoted.
+const Value* resolve(const Dict& config, std::string_view path) {
+  const Dict* table = &config;
+  const Value* found = nullptr;
+  size_t start = 0;
+  while (true) {
+    size_t dot = path.find('.', start);
+    std::string_view piece =
+        path.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    if (table == nullptr) return nullptr;
+    auto it = table->find(piece);
+    if (it == table->end()) return nullptr;
+    found = &it->second;
+    if (dot == std::string_view::npos) return found;
+    table = found->is(Tag::Dict) ? &found->as_dict() : nullptr;
+    start = dot + 1;
+  }
+}
+
+bool is_empty(const Value& v) {
+  switch (v.tag()) {
+    case Tag::Null: return true;
+    case Tag::String: return v.as_string().empty();
+    case Tag::Array: return v.as_array().empty();
+    case Tag::Dict: return v.as_dict().empty();
+    default: return false;
+  }
+}
+
+std::string_view type_name(const Value& v) {
+  switch (v.tag()) {
+    case Tag::String: return "string";
+    case Tag::Integer: return "int";
+    case Tag::Float: return "float";
+    case Tag::Bool: return "bool";
+    case Tag::Null: return "null";
+    case Tag::Array: return "list";
+    case Tag::Dict: return "dict";
+  }
+  return "null";
+}
+
+bool is_number(const Value& v) { return v.is(Tag::Integer) || v.is(Tag::Float); }
+
+bool all_elements(const Value& v, bool (*accept)(const Value&)) {
+  if (!v.is(Tag::Array)) return false;
+  for (const Value& e : v.as_array()) {
+    if (!accept(e)) return false;
+  }
+  return true;
+}
+
+bool is_email(std::string_view s) {
+  if (s.empty() || s.front() == '@' || s.back() == '.' || s.back() == '@') return false;
+  size_t at = s.find('@');
+  if (at == std::string_view::npos || s.find('@', at + 1) != std::string_view::npos) return false;
+  if (s.find('.', at + 1) == std::string_view::npos) return false;
+  for (size_t i = 0; i < s.size();) {
+    if (is_white_space(decode_utf8(s, i))) return false;
+  }
+  return true;
+}
+
+// Digits then one unit letter; all bytes before the last must be ASCII
+// digits, so counting bytes here is counting characters.
+bool is_duration(std::string_view s) {
+  if (s.size() < 2) return false;
+  char unit = s.back();
+  if (unit != 'd' && unit != 'h' && unit != 'm' && unit != 's') return false;
+  for (size_t i = 0; i + 1 < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+  }
+  return true;
+}
+
+// Type names outside this list accept every value.
+bool has_type(const Value& v, std::string_view name) {
+  auto is_string = [](const Value& e) { return e.is(Tag::String); };
+  auto is_int = [](const Value& e) { return e.is(Tag::Integer); };
+  auto is_bool = [](const Value& e) { return e.is(Tag::Bool); };
+  if (name == "string" || name == "path") return v.is(Tag::String);
+  if (name == "int") return v.is(Tag::Integer);
+  if (name == "float") return is_number(v);
+  if (name == "bool") return v.is(Tag::Bool);
+  if (name == "dict") return v.is(Tag::Dict);
+  if (name == "list") return v.is(Tag::Array);
+  if (name == "list[string]") return all_elements(v, is_string);
+  if (name == "list[int]") return all_elements(v, is_int);
+  if (name == "list[float]") return all_elements(v, is_number);
+  if (name == "list[bool]") return all_elements(v, is_bool);
+  if (name == "url") {
+    if (!v.is(Tag::String)) return false;
+    std::string_view s = v.as_string();
+    return s.starts_with("http://") || s.starts_with("https://");
+  }
+  if (name == "email") return v.is(Tag::String) && is_email(v.as_string());
+  if (name == "duration") return v.is(Tag::String) && is_duration(v.as_string());
+  return true;
+}
+
+double as_double(const Value& v) {
+  return v.is(Tag::Integer) ? static_cast<double>(v.as_integer()) : v.as_float();
+}
+
+// The numeric bound of min/max, or nothing when the argument is not a number.
+bool numeric_bound(const AnnotationArg& arg, double& out) {
+  if (auto* i = std::get_if<int64_t>(&arg)) {
+    out = static_cast<double>(*i);
+    return true;
+  }
+  if (auto* d = std::get_if<double>(&arg)) {
+    out = *d;
+    return true;
+  }
+  return false;
+}
+
+int64_t truncate_saturating(double d) {
+  if (std::isnan(d)) return 0;
+  // 2^63 is exactly representable; every double below it converts safely.
+  constexpr double kLimit = 9223372036854775808.0;
+  if (d >= kLimit) return std::numeric_limits<int64_t>::max();
+  if (d <= -kLimit) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(d);
+}
+
+bool length_bound(const AnnotationArg& arg, int64_t& out) {
+  if (auto* i = std::get_if<int64_t>(&arg)) {
+    out = *i;
+    return true;
+  }
+  if (auto* d = std::get_if<double>(&arg)) {
+    out = truncate_saturating(*d);
+    return true;
+  }
+  return false;
+}
+
+bool length_of(const Value& v, uint64_t& out) {
+  if (v.is(Tag::String)) {
+    out = count_chars(v.as_string());
+    return true;
+  }
+  if (v.is(Tag::Array)) {
+    out = v.as_array().size();
+    return true;
+  }
+  return false;
+}
+
+// Signed comparison of an unsigned length with a signed bound.
+bool length_below(uint64_t len, int64_t bound) {
+  return bound > 0 && len < static_cast<uint64_t>(bound);
+}
+bool length_above(uint64_t len, int64_t bound) {
+  return bound < 0 || len > static_cast<uint64_t>(bound);
+}
+
+// Names that do not apply to a Dict value; they never enter its rule table.
+bool excluded_for_dict(std::string_view name) {
+  static constexpr std::string_view kNames[] = {"type",    "min",  "max",      "minlen", "maxlen",
+                                                "pattern", "enum", "positive", "nonzero"};
+  for (auto n : kNames) {
+    if (n == name) return true;
+  }
+  return false;
+}
+
+class PathCheck {
+ public:
+  PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
+            const Value& value, std::vector<Diagnostic>& out)
+      : path_(path), list_(list), value_(value), out_(out) {
+    auto it = doc.key_spans.find(path);
+    if (it != doc.key_spans.end()) key_span_ = it->second;
+  }
+
+  void run() {
+    if (auto* a = rule("required")) required(*a);
+    if (auto* a = rule("type")) type(*a);
+    if (auto* a = rule("min")) min(*a);
+    if (auto* a = rule("max")) max(*a);
+    if (auto* a = rule("minlen")) minlen(*a);
+    if (auto* a = rule("maxlen")) maxlen(*a);
+    if (auto* a = rule("pattern")) pattern(*a);
+    if (auto* a = rule("enum")) enumeration(*a);
+    if (auto* a = rule("positive")) positive(*a);
+    if (auto* a = rule("nonzero")) nonzero(*a);
+    if (auto* a = rule("nonempty")) nonempty(*a);
+    if (auto* a = rule("deprecated")) deprecated(*a);
+  }
+
+ private:
+  // The rule table lookup: the last annotation of that name wins.
+  const Annotation* rule(std::string_view name) const {
+    if (value_.is(Tag::Dict) && excluded_for_dict(name)) return nullptr;
+    for (auto it = list_.rbegin(); it != list_.rend(); ++it) {
+      if (it->name == name) return &*it;
+    }
+    return nullptr;
+  }
+
+  std::string prefix() const { return "[" + path_ + "] "; }
+
+  void violation(std::string message) {
+    out_.push_back(Diagnostic{std::move(message), key_span_, false, DiagnosticKind::Validation});
+  }
+
+  void required(const Annotation&) {
+    if (is_empty(value_)) violation(prefix() + "value is @required but is empty or null");
+  }
+
+  void type(const Annotation& a) {
+    auto* name = std::get_if<std::string>(&a.arg);
+    if (name == nullptr || has_type(value_, *name)) return;
+    violation(prefix() + "expected @type: " + *name + ", got " + std::string(type_name(value_)));
+  }
+
+  void min(const Annotation& a) {
+    double bound = 0;
+    if (!is_number(value_) || !numeric_bound(a.arg, bound)) return;
+    double v = as_double(value_);
+    if (v < bound) {
+      violation(prefix() + "value " + shortest_form(v) + " is below @min: " + shortest_form(bound));
+    }
+  }
+
+  void max(const Annotation& a) {
+    double bound = 0;
+    if (!is_number(value_) || !numeric_bound(a.arg, bound)) return;
+    double v = as_double(value_);
+    if (v > bound) {
+      violation(prefix() + "value " + shortest_form(v) + " exceeds @max: " + shortest_form(bound));
+    }
+  }
+
+  void minlen(const Annotation& a) {
+    uint64_t len = 0;
+    int64_t bound = 0;
+    if (!length_of(value_, len) || !length_bound(a.arg, bound)) return;
+    if (length_below(len, bound)) {
+      violation(prefix() + "length " + std::to_string(len) + " is below @minlen: " +
+                decimal_form(bound));
+    }
+  }
+
+  void maxlen(const Annotation& a) {
+    uint64_t len = 0;
+    int64_t bound = 0;
+    if (!length_of(value_, len) || !length_bound(a.arg, bound)) return;
+    if (length_above(len, bound)) {
+      violation(prefix() + "length " + std::to_string(len) + " exceeds @maxlen: " +
+                decimal_form(bound));
+    }
+  }
+
+  void pattern(const Annotation& a) {
+    auto* source = std::get_if<std::string>(&a.arg);
+    if (source == nullptr || !value_.is(Tag::String)) return;
+    Pattern compiled = Pattern::compile(*source);
+    if (!compiled.ok()) {
+      out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled.error(), a.span,
+                                false, DiagnosticKind::Annotation});
+      return;
+    }
+    const std::string& text = value_.as_string();
+    if (!compiled.full_match(text)) {
+      violation(prefix() + "value `" + text + "` does not match @pattern: `" + *source + "`");
+    }
+  }
+
+  void enumeration(const Annotation& a) {
+    auto* items = std::get_if<std::vector<std::string>>(&a.arg);
+    if (items == nullptr || !value_.is(Tag::String)) return;
+    const std::string& text = value_.as_string();
+    for (const auto& item : *items) {
+      if (item == text) return;
+    }
+    std::string joined;
+    for (size_t i = 0; i < items->size(); ++i) {
+      if (i > 0) joined += ", ";
+      joined += (*items)[i];
+    }
+    violation(prefix() + "value `" + text + "` not in @enum: [" + joined + "]");
+  }
+
+  void positive(const Annotation&) {
+    if (!is_number(value_)) return;
+    double v = as_double(value_);
+    if (v <= 0) violation(prefix() + "value " + shortest_form(v) + " must be @positive (> 0)");
+  }
+
+  void nonzero(const Annotation&) {
+    if (is_number(value_) && as_double(value_) == 0) violation(prefix() + "value must be @nonzero");
+  }
+
+  void nonempty(const Annotation&) {
+    if (is_empty(value_)) violation(prefix() + "value must be @nonempty");
+  }
+
+  void deprecated(const Annotation& a) {
+    std::string message = "`" + path_ + "` is deprecated";
+    if (auto* note = std::get_if<std::string>(&a.arg)) message += ": " + *note;
+    out_.push_back(Diagnostic{std::move(message), key_span_, true, DiagnosticKind::Deprecation});
+  }
+
+  const std::string& path_;
+  const std::vector<Annotation>& list_;
+  const Value& value_;
+  std::vector<Diagnostic>& out_;
+  Span key_span_{0, 0};
+};
+
+}  // namespace
+
+std::vector<Diagnostic> validate_document(const Document& document) {
+  std::vector<Diagnostic> out;
+  for (const auto& [path, list] : document.annotations) {
+    const Value* value = resolve(document.config, path);
+    if (value == nullptr || list.empty()) continue;
+    PathCheck(document, path, list, *value, out).run();
+  }
+  return out;
+}
+
+}  // namespace brindle
