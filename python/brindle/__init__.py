@@ -1,0 +1,29 @@
+"""brindle: a configuration language for Python programs."""
+
+from brindle._native import (
+    Annotation,
+    BrindleDocument,
+    BrindleError,
+    ParseError,
+    ValidationError,
+    VariableError,
+    __version__,
+    dumps,
+    parse,
+    validate,
+    validate_all,
+)
+
+__all__ = [
+    "BrindleDocument",
+    "Annotation",
+    "parse",
+    "validate",
+    "validate_all",
+    "dumps",
+    "BrindleError",
+    "ParseError",
+    "ValidationError",
+    "VariableError",
+    "__version__",
+]

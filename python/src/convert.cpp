@@ -1,0 +1,291 @@
+#include "convert.h"
+
+#include <string>
+#include <utility>
+
+namespace brindle::py {
+
+namespace {
+
+bool too_deep_for_python(int depth) {
+  if (depth < kMaxPythonNesting) return false;
+  PyErr_Format(PyExc_RecursionError,
+               "data nested more than %d levels deep cannot be converted for dumps",
+               kMaxPythonNesting);
+  return true;
+}
+
+// ---- Value -> Python ------------------------------------------------------
+
+PyObject* to_py(const Value& value, int depth);
+
+PyObject* dict_to_py_at(const Dict& dict, int depth) {
+  if (depth >= kMaxValueNesting) {
+    PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
+    return nullptr;
+  }
+  Ref out(PyDict_New());
+  if (!out) return nullptr;
+  for (const auto& [key, item] : dict) {
+    Ref k(to_str(key));
+    if (!k) return nullptr;
+    Ref v(to_py(item, depth + 1));
+    if (!v) return nullptr;
+    if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return nullptr;
+  }
+  return out.release();
+}
+
+PyObject* array_to_py(const Array& array, int depth) {
+  if (depth >= kMaxValueNesting) {
+    PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
+    return nullptr;
+  }
+  // Sized up front: a list with empty slots is safe to drop on an error path.
+  Ref out(PyList_New(static_cast<Py_ssize_t>(array.size())));
+  if (!out) return nullptr;
+  Py_ssize_t i = 0;
+  for (const Value& item : array) {
+    PyObject* v = to_py(item, depth + 1);
+    if (v == nullptr) return nullptr;
+    PyList_SetItem(out.get(), i++, v);  // steals v; cannot fail in range
+  }
+  return out.release();
+}
+
+PyObject* to_py(const Value& value, int depth) {
+  switch (value.tag()) {
+    case Tag::String:
+      return to_str(value.as_string());
+    case Tag::Integer:
+      return PyLong_FromLongLong(value.as_integer());
+    case Tag::Float:
+      return PyFloat_FromDouble(value.as_float());
+    case Tag::Bool:
+      return PyBool_FromLong(value.as_bool() ? 1 : 0);
+    case Tag::Null:
+      Py_INCREF(Py_None);
+      return Py_None;
+    case Tag::Array:
+      return array_to_py(value.as_array(), depth);
+    case Tag::Dict:
+      return dict_to_py_at(value.as_dict(), depth);
+  }
+  PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
+  return nullptr;
+}
+
+// ---- Python -> Value ------------------------------------------------------
+
+bool from_py(PyObject* obj, Value& out, int depth);
+
+bool type_attr_is(PyObject* type, const char* attr, const char* a, const char* b = nullptr) {
+  Ref v(PyObject_GetAttrString(type, attr));
+  if (!v) {
+    PyErr_Clear();
+    return false;
+  }
+  if (!PyUnicode_Check(v.get())) return false;
+  if (PyUnicode_CompareWithASCIIString(v.get(), a) == 0) return true;
+  return b != nullptr && PyUnicode_CompareWithASCIIString(v.get(), b) == 0;
+}
+
+// numpy booleans are recognised by name so that numpy need not be imported.
+// 1: a numpy bool with its truth in `truth`; 0: not one (no error pending).
+int numpy_bool(PyObject* obj, bool& truth) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+  if (!type_attr_is(type, "__module__", "numpy")) return 0;
+  if (!type_attr_is(type, "__name__", "bool_", "bool")) return 0;
+  Ref method(PyObject_GetAttrString(type, "__bool__"));
+  if (!method) {
+    PyErr_Clear();
+    return 0;
+  }
+  Ref result(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
+  if (!result) {
+    PyErr_Clear();
+    return 0;
+  }
+  if (!PyBool_Check(result.get())) return 0;
+  truth = result.get() == Py_True;
+  return 1;
+}
+
+}  // namespace
+
+// The integer test: int subclasses directly, anything else via __index__.
+bool integer_test(PyObject* obj, int64_t& out) {
+  long long v;
+  if (PyLong_Check(obj)) {
+    v = PyLong_AsLongLong(obj);
+  } else {
+    Ref index(PyNumber_Index(obj));
+    if (!index) {
+      PyErr_Clear();
+      return false;
+    }
+    v = PyLong_AsLongLong(index.get());
+  }
+  if (v == -1 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  out = static_cast<int64_t>(v);
+  return true;
+}
+
+bool float_test(PyObject* obj, double& out) {
+  const double d = PyFloat_AsDouble(obj);
+  if (d == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  out = d;
+  return true;
+}
+
+namespace {
+
+bool text_from_py(PyObject* obj, Value& out) {
+  std::string_view text;
+  if (!utf8_view(obj, text)) return false;
+  out = Value::string(std::string(text));
+  return true;
+}
+
+bool dict_from_py(PyObject* obj, Value& out, int depth) {
+  if (too_deep_for_python(depth)) return false;
+  Dict result;
+  const Py_ssize_t initial = PyDict_Size(obj);
+  Py_ssize_t remaining = initial;
+  Py_ssize_t pos = 0;
+  PyObject* raw_key;
+  PyObject* raw_value;
+  for (;;) {
+    // Conversion hooks (__index__, __float__, __bool__) run Python code that
+    // may change the dict under the walk.
+    if (PyDict_Size(obj) != initial) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+      return false;
+    }
+    if (!PyDict_Next(obj, &pos, &raw_key, &raw_value)) break;
+    if (remaining-- == 0) {
+      PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      return false;
+    }
+    Ref key = Ref::borrowed(raw_key);
+    Ref item = Ref::borrowed(raw_value);
+    if (!PyUnicode_Check(key.get())) {
+      Ref name(type_qualname(key.get()));
+      if (name) PyErr_Format(PyExc_TypeError, "dict keys must be str, not %U", name.get());
+      return false;
+    }
+    std::string_view key_text;
+    if (!utf8_view(key.get(), key_text)) return false;
+    std::string owned_key(key_text);
+    Value converted;
+    if (!from_py(item.get(), converted, depth + 1)) return false;
+    result.insert_or_assign(std::move(owned_key), std::move(converted));
+  }
+  out = Value::dict(std::move(result));
+  return true;
+}
+
+bool list_from_py(PyObject* obj, Value& out, int depth) {
+  if (too_deep_for_python(depth)) return false;
+  Array result;
+  result.reserve(static_cast<size_t>(PyList_Size(obj)));
+  // The length is read on every step: a hook may shrink the list.
+  for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
+    Ref item = Ref::borrowed(PyList_GetItem(obj, i));
+    if (!item) return false;
+    Value converted;
+    if (!from_py(item.get(), converted, depth + 1)) return false;
+    result.push_back(std::move(converted));
+  }
+  out = Value::array(std::move(result));
+  return true;
+}
+
+bool unsupported(PyObject* obj) {
+  Ref name(type_qualname(obj));
+  if (name) PyErr_Format(PyExc_TypeError, "unsupported value type for dumps: %U", name.get());
+  return false;
+}
+
+bool from_py(PyObject* obj, Value& out, int depth) {
+  if (obj == Py_None) {
+    out = Value::null();
+    return true;
+  }
+  if (PyBool_Check(obj)) {  // bool cannot be subclassed: this is exact
+    out = Value::boolean(obj == Py_True);
+    return true;
+  }
+  // Exact built-in containers and texts have neither __index__ nor
+  // __float__ and are not numpy types, so the numeric tests would only fail:
+  // skip them.
+  if (PyUnicode_CheckExact(obj)) return text_from_py(obj, out);
+  if (PyDict_CheckExact(obj)) return dict_from_py(obj, out, depth);
+  if (PyList_CheckExact(obj)) return list_from_py(obj, out, depth);
+  if (PyFloat_CheckExact(obj)) {
+    out = Value::floating(PyFloat_AsDouble(obj));
+    return true;
+  }
+
+  if (!PyLong_CheckExact(obj)) {
+    bool truth = false;
+    if (numpy_bool(obj, truth)) {
+      out = Value::boolean(truth);
+      return true;
+    }
+  }
+  int64_t i;
+  if (integer_test(obj, i)) {
+    out = Value::integer(i);
+    return true;
+  }
+  double d;
+  if (float_test(obj, d)) {
+    out = Value::floating(d);
+    return true;
+  }
+  if (PyUnicode_Check(obj)) return text_from_py(obj, out);
+  if (PyDict_Check(obj)) return dict_from_py(obj, out, depth);
+  if (PyList_Check(obj)) return list_from_py(obj, out, depth);
+  return unsupported(obj);
+}
+
+}  // namespace
+
+PyObject* value_to_py(const Value& value) { return to_py(value, 0); }
+
+PyObject* dict_to_py(const Dict& dict) { return dict_to_py_at(dict, 0); }
+
+bool py_to_value(PyObject* obj, Value& out) { return from_py(obj, out, 0); }
+
+PyObject* type_qualname(PyObject* obj) {
+  PyObject* name =
+      PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__");
+  if (name != nullptr && PyUnicode_Check(name)) return name;
+  Py_XDECREF(name);
+  PyErr_Clear();
+  return PyUnicode_FromString("?");
+}
+
+bool require_str(PyObject* obj, const char* arg_name) {
+  if (PyUnicode_Check(obj)) return true;
+  Ref name(type_qualname(obj));
+  if (name) PyErr_Format(PyExc_TypeError, "argument '%s' must be str, not %U", arg_name, name.get());
+  return false;
+}
+
+bool utf8_view(PyObject* str, std::string_view& out) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(str, &size);
+  if (data == nullptr) return false;
+  out = std::string_view(data, static_cast<size_t>(size));
+  return true;
+}
+
+}  // namespace brindle::py
