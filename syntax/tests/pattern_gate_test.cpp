@@ -36,8 +36,9 @@ TEST(PatternGate, AcceptedConstructsCompileAndMatch) {
       {"\\Aabc\\z", "abc", true},
       {"abc|def", "def", true},
       {"(ab)+", "abab", true},
-      {"(?P<word>ab)c", "abc", true},
-      {"(?<word>ab)c", "abc", true},
+      {"(?P<y>\\d{4})-(?P<m>\\d\\d)", "2024-05", true},
+      {"(?<y>\\d{4})-(?<m>\\d\\d)", "2024-05", true},
+      {"(?<y>\\d{4})-(?<m>\\d\\d)", "24-05", false},
       {"(?:ab){2}", "abab", true},
       {"a{2,}", "aaaa", true},
       {"a{2,3}", "aaaa", false},
@@ -104,6 +105,12 @@ TEST(PatternGate, RejectedConstructsGiveOneCleanSentence) {
       {"(?#note)", "invalid or unsupported group syntax"},
       {"(?P<a-b>x)", "invalid capture group name"},
       {"\xFF", "invalid UTF-8 in pattern"},
+      // Truncated input is reported, never read past.
+      {"[^", "found open character class without closing ']'"},
+      {"(?<", "found open group without closing ')'"},
+      {"[[:alpha", "nested character classes are not supported"},
+      {"\\x{", "invalid escape sequence"},
+      {"\xC3", "invalid UTF-8 in pattern"},
   };
   for (const auto& c : cases) {
     Pattern p = Pattern::compile(c.pattern);
@@ -167,15 +174,10 @@ TEST(PatternGate, MatchingIsOnCharactersAndWholeText) {
       {".", "\xC3\xA9", true},              // one two-byte character
       {"..", "\xC3\xA9", false},
       {".", "\n", false},                   // dot stops at a line feed
-      {"a.b", "a\nb", false},
       {"abc$", "abc\n", false},             // $ only at the very end
       {"abc", "abc\n", false},
       {"abc", "xabcx", false},
-      {"[a-z]+", "abc1", false},
-      {"abc|def", "abc", true},
-      {"abc|def", "abcdef", false},
       {"\\d", "\xD9\xA3", false},           // U+0663 ARABIC-INDIC DIGIT THREE
-      {"\\d", "3", true},
       {"\\w", "\xC3\xA9", false},
       {"[^a]", "\xE2\x82\xAC", true},        // negated class takes a whole character
       {"(?i)\xC3\xA9", "\xC3\x89", true},   // case folding beyond ASCII
@@ -188,15 +190,6 @@ TEST(PatternGate, MatchingIsOnCharactersAndWholeText) {
   }
 }
 
-TEST(PatternGate, NamedGroupsInBothSpellings) {
-  for (const std::string pattern : {"(?P<year>\\d{4})-(?P<mon>\\d\\d)", "(?<year>\\d{4})-(?<mon>\\d\\d)"}) {
-    Pattern p = Pattern::compile(pattern);
-    ASSERT_TRUE(p.ok()) << pattern << ": " << p.error();
-    EXPECT_TRUE(p.full_match("2024-05"));
-    EXPECT_FALSE(p.full_match("24-05"));
-  }
-}
-
 TEST(PatternGate, PathologicalPatternRunsInLinearTime) {
   std::string text(100000, 'a');
   text += 'b';
@@ -206,31 +199,6 @@ TEST(PatternGate, PathologicalPatternRunsInLinearTime) {
     EXPECT_FALSE(p.full_match(text)) << pattern;
   }
   EXPECT_TRUE(Pattern::compile("(a+)+b").full_match(text));
-}
-
-TEST(PatternGate, TruncatedInputIsReportedNotOverread) {
-  const RejectCase cases[] = {
-      {"\\", "found trailing backslash at end of pattern"},
-      {"[", "found open character class without closing ']'"},
-      {"[^", "found open character class without closing ']'"},
-      {"[\\", "found trailing backslash at end of pattern"},
-      {"(?", "found open group without closing ')'"},
-      {"(?<", "found open group without closing ')'"},
-      {"[[:", "nested character classes are not supported"},
-      {"[[:alpha", "nested character classes are not supported"},
-      {"\\x{", "invalid escape sequence"},
-      {"\xC3", "invalid UTF-8 in pattern"},
-  };
-  for (const auto& c : cases) {
-    Pattern p = Pattern::compile(c.pattern);
-    EXPECT_FALSE(p.ok()) << c.pattern;
-    EXPECT_EQ(p.error(), c.message) << c.pattern;
-  }
-  // A NUL byte is an ordinary literal.
-  Pattern p = Pattern::compile(std::string("a\0b", 3));
-  ASSERT_TRUE(p.ok()) << p.error();
-  EXPECT_TRUE(p.full_match(std::string("a\0b", 3)));
-  EXPECT_FALSE(p.full_match("ab"));
 }
 
 }  // namespace

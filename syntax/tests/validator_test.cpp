@@ -69,18 +69,15 @@ TEST(Validator, EmptinessRules) {
       {"zero", num(0), ann("required"), {}},
       {"false", Value::boolean(false), ann("required"), {}},
       {"0.0", flt(0.0), ann("required"), {}},
-      {"blank text is not empty", str(" "), ann("required"), {}},
       {"argument ignored", str(""), ann("required", std::string("x")), {req}},
       {"nonempty on empty", str(""), ann("nonempty"), {ne}},
       {"nonempty on null", Value::null(), ann("nonempty"), {ne}},
-      {"nonempty on [0]", arr({num(0)}), ann("nonempty"), {}},
   });
 }
 
 TEST(Validator, NumericBoundsAndTheirNumberForms) {
   run({
       {"int below int", num(0), ann("min", int64_t{1}), {"[k] value 0 is below @min: 1"}},
-      {"equal passes", num(1), ann("min", int64_t{1}), {}},
       {"int above float", num(2), ann("max", 1.5), {"[k] value 2 exceeds @max: 1.5"}},
       {"integral float prints bare", flt(3.0), ann("max", int64_t{2}),
        {"[k] value 3 exceeds @max: 2"}},
@@ -96,7 +93,6 @@ TEST(Validator, NumericBoundsAndTheirNumberForms) {
       {"string not covered", str("zzz"), ann("min", int64_t{5}), {}},
       {"bool not covered", Value::boolean(true), ann("max", int64_t{0}), {}},
       {"text argument never applied", num(0), ann("min", std::string("5")), {}},
-      {"no argument never applied", num(0), ann("min"), {}},
   });
 }
 
@@ -106,13 +102,11 @@ TEST(Validator, SignAndZeroRules) {
       {"positive on 0", num(0), ann("positive"), {"[k] value 0 must be @positive (> 0)"}},
       {"positive on -2.5", flt(-2.5), ann("positive"), {"[k] value -2.5 must be @positive (> 0)"}},
       {"positive on -0.0", flt(-0.0), ann("positive"), {"[k] value -0 must be @positive (> 0)"}},
-      {"positive on 1", num(1), ann("positive"), {}},
       {"positive on NaN", flt(nan), ann("positive"), {}},
       {"nonzero on 0", num(0), ann("nonzero"), {"[k] value must be @nonzero"}},
       {"nonzero on -0.0", flt(-0.0), ann("nonzero"), {"[k] value must be @nonzero"}},
       {"nonzero on NaN", flt(nan), ann("nonzero"), {}},
       {"nonzero on tiny", flt(5e-324), ann("nonzero"), {}},
-      {"nonzero on text", str("0"), ann("nonzero"), {}},
       {"min on NaN", flt(nan), ann("min", int64_t{0}), {}},
       {"NaN bound", num(0), ann("max", nan), {}},
   });
@@ -140,7 +134,6 @@ TEST(Validator, LengthRules) {
        {"[k] length 1 exceeds @maxlen: 0"}},
       {"int64 max bound", str("abc"), ann("minlen", std::numeric_limits<int64_t>::max()),
        {"[k] length 3 is below @minlen: 9223372036854775807"}},
-      {"number not covered", num(12345), ann("maxlen", int64_t{1}), {}},
       {"text argument never applied", str("abc"), ann("maxlen", std::string("1")), {}},
   });
 }
@@ -173,7 +166,6 @@ TEST(Validator, TypeRule) {
       {"url on int", num(1), type("url"), {"[k] expected @type: url, got int"}},
       {"unknown Int", num(1), type("Int"), {}},
       {"unknown null", str("x"), type("null"), {}},
-      {"unknown number", str("x"), type("number"), {}},
       {"list argument never applied", num(1), ann("type", Texts{"string"}), {}},
   });
 }
@@ -255,7 +247,6 @@ TEST(Validator, EnumRule) {
       {"items as written", str("x"), ann("enum", Texts{"\"a", "b\""}),
        {"[k] value `x` not in @enum: [\"a, b\"]"}},
       {"text argument never applied", str("c"), ann("enum", std::string("a, b")), {}},
-      {"int not covered", num(1), ann("enum", Texts{"2"}), {}},
   });
 }
 
@@ -266,7 +257,6 @@ TEST(Validator, DeprecatedIsAWarning) {
        {"`k` is deprecated: use new_key"}},
       {"integer argument ignored", num(1), ann("deprecated", int64_t{2}), {"`k` is deprecated"}},
       {"text 2", num(1), ann("deprecated", std::string("2")), {"`k` is deprecated: 2"}},
-      {"on null", Value::null(), ann("deprecated"), {"`k` is deprecated"}},
   });
   auto ds = validate_document(single(num(1), {ann("deprecated")}));
   ASSERT_EQ(ds.size(), 1u);
