@@ -60,7 +60,8 @@ struct LineRecord {
   // single-line values. `is_end` maps an exclusive end position (one past
   // the last byte of a range) so that a range never ends on the next line.
   uint64_t map_offset(uint64_t pos, bool is_end = false) const;
-  Span map_span(Span s) const { return {map_offset(s.start), map_offset(s.end, true)}; }
+  // Maps both ends; an empty range keeps start <= end.
+  Span map_span(Span s) const;
 
   // Storage for texts that do not stand verbatim in the source.
   struct Owned {

@@ -1,0 +1,353 @@
+#include "lexer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "text.h"
+
+namespace brindle {
+
+namespace {
+
+bool is_bare_key_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-';
+}
+
+// Walks the physical lines of a source one at a time: a line feed ends a
+// line (a carriage return right before it is dropped too); a final line
+// without a line feed counts only when it is not empty.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view source) : src_(source) {}
+
+  bool next(uint64_t& start, std::string_view& text) {
+    if (pos_ >= src_.size()) return false;
+    const char* base = src_.data();
+    const void* nl = std::memchr(base + pos_, '\n', src_.size() - pos_);
+    start = pos_;
+    if (nl == nullptr) {
+      text = src_.substr(pos_);
+      pos_ = src_.size();
+      return true;
+    }
+    const size_t at = static_cast<size_t>(static_cast<const char*>(nl) - base);
+    size_t end = at;
+    if (end > pos_ && src_[end - 1] == '\r') --end;
+    text = src_.substr(pos_, end - pos_);
+    pos_ = at + 1;
+    return true;
+  }
+
+ private:
+  std::string_view src_;
+  size_t pos_ = 0;
+};
+
+size_t count_physical_lines(std::string_view source) {
+  size_t n = static_cast<size_t>(std::count(source.begin(), source.end(), '\n'));
+  if (!source.empty() && source.back() != '\n') ++n;
+  return n;
+}
+
+size_t leading_blank_bytes(std::string_view s) { return s.size() - trim_start(s).size(); }
+
+// Depth arithmetic of a joined value is done in 64 bits so that no number of
+// lines can overflow it.
+int64_t depth_of(std::string_view text);
+
+// Key lines: `key = value` on the comment-free, end-trimmed line. Fills the
+// record and returns true when the line is one.
+bool classify_key_line(std::string_view stripped, uint64_t line_start, LineRecord& rec) {
+  const size_t lead = leading_blank_bytes(stripped);
+  const std::string_view body = stripped.substr(lead);
+  if (body.empty()) return false;
+
+  size_t key_len = 0;
+  if (body[0] == '"') {
+    size_t i = 1;
+    bool closed = false;
+    while (i < body.size()) {
+      if (body[i] == '\\') {
+        i += 2;
+        continue;
+      }
+      if (body[i] == '"') {
+        closed = true;
+        break;
+      }
+      ++i;
+    }
+    if (!closed) return false;
+    key_len = i + 1;
+  } else {
+    while (key_len < body.size() && is_bare_key_byte(body[key_len])) ++key_len;
+    if (key_len == 0) return false;
+  }
+
+  const std::string_view written = body.substr(0, key_len);
+  std::string_view after = trim_start(body.substr(key_len));
+  if (after.empty() || after[0] != '=') return false;
+  const std::string_view value_text = trim_start(after.substr(1));
+  if (value_text.empty()) return false;
+
+  // A quoted key without backslashes unquotes to a plain slice of the
+  // source; only escapes force an owned copy.
+  if (written.size() >= 2 && written.front() == '"' && written.back() == '"') {
+    const std::string_view inner = written.substr(1, written.size() - 2);
+    if (inner.find('\\') == std::string_view::npos) {
+      rec.key = inner;
+    } else {
+      if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
+      rec.owned->key = unquote_key(written);
+      rec.key = rec.owned->key;
+    }
+  } else {
+    rec.key = written;
+  }
+  rec.key_span = {line_start + lead, line_start + lead + key_len};
+
+  if (value_text == "#{") {
+    rec.kind = LineKind::BlockOpen;
+    return true;
+  }
+  rec.kind = LineKind::KeyValue;
+  rec.value = value_text;
+  const uint64_t value_start =
+      line_start + static_cast<uint64_t>(value_text.data() - stripped.data());
+  rec.value_span = {value_start, rec.line_span.end};
+  return true;
+}
+
+// Appends the following physical lines to a value whose brackets are still
+// open. Only the depth of each new piece is computed, so a bracket that never
+// closes costs one pass over the rest of the source.
+void join_open_value(LineCursor& lines, LineRecord& rec) {
+  int64_t depth = depth_of(rec.value);
+  if (depth < 1) return;
+
+  uint64_t start = 0;
+  std::string_view line;
+  bool first = true;
+  std::string raw;
+  std::string value;
+  while (depth >= 1 && lines.next(start, line)) {
+    if (first) {
+      raw.assign(rec.raw);
+      value.assign(rec.value);
+      rec.joins.push_back({0, value.size(), rec.value_span.start, rec.line_span.end});
+      first = false;
+    }
+    const std::string_view stripped = strip_comment(line);
+    const size_t lead = leading_blank_bytes(stripped);
+    const std::string_view piece = stripped.substr(lead);
+    raw.push_back('\n');
+    raw.append(line);
+    value.push_back(' ');
+    const uint64_t line_end = start + line.size();
+    rec.joins.push_back({value.size(), piece.size(), start + lead, line_end});
+    value.append(piece);
+    depth += depth_of(piece);
+    rec.line_span.end = line_end;
+    rec.value_span.end = line_end;
+  }
+  if (first) return;  // no line followed
+  if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
+  rec.owned->raw = std::move(raw);
+  rec.owned->value = std::move(value);
+  rec.raw = rec.owned->raw;
+  rec.value = rec.owned->value;
+}
+
+int64_t depth_of(std::string_view text) {
+  int64_t depth = 0;
+  bool in_string = false;
+  bool escape = false;
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (escape) {
+      escape = false;
+      continue;
+    }
+    if (c == '\\') {
+      escape = true;
+      continue;
+    }
+    if (c == '"') {
+      in_string = !in_string;
+      continue;
+    }
+    if (in_string) continue;
+    if (c == '#' && i + 1 < n && text[i + 1] == '{') {
+      ++depth;
+      ++i;
+    } else if (c == '}' && i + 1 < n && text[i + 1] == '#') {
+      --depth;
+      ++i;
+    } else if (c == '[' || c == '(' || c == '{') {
+      ++depth;
+    } else if (c == ']' || c == ')' || c == '}') {
+      --depth;
+    }
+  }
+  return depth;
+}
+
+// Replaces every non-overlapping occurrence of the two bytes `pair`, left to
+// right, by `with`.
+std::string replace_pairs(std::string_view s, const char (&pair)[3], char with) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == pair[0] && i + 1 < s.size() && s[i + 1] == pair[1]) {
+      out.push_back(with);
+      ++i;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string_view strip_comment(std::string_view line) {
+  bool in_string = false;
+  bool escape = false;
+  const size_t n = line.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char c = line[i];
+    if (escape) {
+      escape = false;
+      continue;
+    }
+    if (c == '\\') {
+      escape = true;
+      continue;
+    }
+    if (c == '"') {
+      in_string = !in_string;
+      continue;
+    }
+    if (in_string || c != '#') continue;
+    if (i + 1 < n && line[i + 1] == '{') {
+      ++i;
+      continue;
+    }
+    const std::string_view before = trim_end(line.substr(0, i));
+    if (before.empty()) return before;
+    // A `}` before this `#` (blanks between allowed) makes it a dict closer.
+    if (before.back() == '}') continue;
+    return before;
+  }
+  return trim_end(line);
+}
+
+int32_t bracket_depth(std::string_view text) {
+  const int64_t d = depth_of(text);
+  constexpr int64_t lo = std::numeric_limits<int32_t>::min();
+  constexpr int64_t hi = std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(std::clamp(d, lo, hi));
+}
+
+std::string unquote_key(std::string_view text) {
+  if (text.size() < 2 || text.front() != '"' || text.back() != '"') return std::string(text);
+  const std::string unquoted = replace_pairs(text.substr(1, text.size() - 2), "\\\"", '"');
+  return replace_pairs(unquoted, "\\\\", '\\');
+}
+
+std::vector<std::string> split_key_path(std::string_view name) {
+  std::vector<std::string> segments;
+  bool in_quote = false;
+  size_t seg_start = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == '"') {
+      if (i == 0 || name[i - 1] != '\\') in_quote = !in_quote;
+    } else if (c == '.' && !in_quote) {
+      segments.push_back(unquote_key(trim(name.substr(seg_start, i - seg_start))));
+      seg_start = i + 1;
+    }
+  }
+  segments.push_back(unquote_key(trim(name.substr(seg_start))));
+  return segments;
+}
+
+uint64_t LineRecord::map_offset(uint64_t pos, bool is_end) const {
+  if (joins.empty() || pos < value_span.start) return pos;
+  const uint64_t index = pos - value_span.start;
+  const JoinPiece& last = joins.back();
+  const uint64_t text_end = last.text_start + last.length;
+  const uint64_t clamped = last.source_start + last.length;
+  if (index >= text_end && !(is_end && index == text_end)) return clamped;
+
+  // An exclusive end is mapped through the character before it, so that a
+  // range closing a piece ends on that piece's line.
+  uint64_t at = index;
+  if (is_end) {
+    if (index == 0) return joins.front().source_start;
+    at = index - 1;
+  }
+  // The last piece starting at or before `at`.
+  auto it = std::upper_bound(joins.begin(), joins.end(), at,
+                             [](uint64_t v, const JoinPiece& p) { return v < p.text_start; });
+  const JoinPiece& piece = *(it - 1);  // joins[0].text_start == 0 <= at
+  const uint64_t within = at - piece.text_start;
+  if (within < piece.length) return piece.source_start + within + (is_end ? 1 : 0);
+  // The blank that joins this piece to the next stands for the line break.
+  return piece.line_end;
+}
+
+Span LineRecord::map_span(Span s) const {
+  const uint64_t start = map_offset(s.start);
+  const uint64_t end = map_offset(s.end, true);
+  return {start, std::max(start, end)};
+}
+
+std::vector<LineRecord> lex(std::string_view source) {
+  std::vector<LineRecord> records;
+  records.reserve(count_physical_lines(source));
+  LineCursor lines(source);
+  uint64_t start = 0;
+  std::string_view line;
+  while (lines.next(start, line)) {
+    LineRecord& rec = records.emplace_back();
+    rec.raw = line;
+    rec.line_span = {start, start + line.size()};
+
+    const std::string_view stripped = strip_comment(line);
+    const std::string_view s = trim_start(stripped);
+    if (s == "[vars]") {
+      rec.kind = LineKind::VarsHeader;
+      continue;
+    }
+    if (s.empty()) continue;
+    if (s.front() == '[' && s.back() == ']') {
+      const std::string_view inner = trim(s.substr(1, s.size() - 2));
+      if (!inner.empty() && inner.find_first_of("[]") == std::string_view::npos) {
+        rec.kind = LineKind::Section;
+        rec.section_name = inner;
+        const uint64_t name_start = start + (stripped.size() - s.size()) + 1;
+        rec.name_span = {name_start, name_start + inner.size()};
+      }
+      // Not a header: no later rule accepts a line starting with `[`.
+      continue;
+    }
+    if (s.front() == '@') {
+      rec.kind = LineKind::AnnotationLine;
+      rec.annotation_text = s;
+      continue;
+    }
+    if (s == "}#") {
+      rec.kind = LineKind::BlockClose;
+      continue;
+    }
+    if (classify_key_line(stripped, start, rec) && rec.kind == LineKind::KeyValue)
+      join_open_value(lines, rec);
+  }
+  return records;
+}
+
+}  // namespace brindle
