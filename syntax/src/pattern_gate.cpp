@@ -92,7 +92,7 @@ std::optional<std::string_view> scan_class(std::string_view p, size_t i, size_t&
 // Checks the user's pattern against the dialect and writes the form handed
 // to RE2 into `out`. The pattern that passes is self-contained (balanced
 // groups, closed classes, no trailing backslash), so wrapping it cannot
-// change how any part of it parses.
+// change how any piece of it parses.
 std::optional<std::string_view> gate(std::string_view p, std::string& out) {
   out.reserve(p.size() + 8);
   int depth = 0;

@@ -16,7 +16,7 @@
 // Rejected by the gate: look-around; backreferences (\1..\9, \k, \g,
 // (?P=n)); Unicode property classes \p \P (also \pN); nested bracket classes
 // and the class set operations && -- ~~; \C (a single byte, which breaks
-// character matching); \Q...\E quoting (not part of the dialect; escape the
+// character matching); \Q...\E quoting (outside the dialect; escape the
 // characters instead). Everything else RE2 does not know fails in RE2 and is
 // reported through the fixed sentences.
 //
