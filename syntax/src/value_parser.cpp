@@ -238,7 +238,8 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
   if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
-  Array out;
+  Value result = Value::array(Array{});
+  Array& out = result.as_array();
   for (const Piece& piece : split_top_level(t.substr(1, t.size() - 2), offset + 1)) {
     const size_t lead = leading_blank(piece.text);
     const std::string_view element = trim_end(piece.text.substr(lead));
@@ -247,7 +248,7 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
     if (failed(r)) return r;
     out.push_back(std::get<Value>(std::move(r)));
   }
-  return Value::array(std::move(out));
+  return result;
 }
 
 ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t offset) {
@@ -255,7 +256,8 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
   if (!t.ends_with("}#")) return failure("malformed inline dict", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
-  Dict out;
+  Value result = Value::dict(Dict{});
+  Dict& out = result.as_dict();
   for (const Piece& piece : split_top_level(t.substr(2, t.size() - 4), offset + 2)) {
     const size_t lead = leading_blank(piece.text);
     const std::string_view entry = trim_end(piece.text.substr(lead));
@@ -279,7 +281,7 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
     if (failed(r)) return r;
     out.insert_or_assign(std::string(key), std::get<Value>(std::move(r)));
   }
-  return Value::dict(std::move(out));
+  return result;
 }
 
 }  // namespace
