@@ -23,19 +23,15 @@ TEST(Lexer, ClassifiesEachLineByItsFirstMatchingRule) {
       {"[vars]", LineKind::VarsHeader},
       {"  [vars]  # variables", LineKind::VarsHeader},
       {"[ vars ]", LineKind::Section, "", "", "vars"},
-      {"[VARS]", LineKind::Section, "", "", "VARS"},
       {"[server.http]", LineKind::Section, "", "", "server.http"},
       {"[a] # comment", LineKind::Section, "", "", "a"},
       {"[a] x", LineKind::Other},
       {"[]", LineKind::Other},
-      {"[   ]", LineKind::Other},
       {"[a[b]]", LineKind::Other},
       {"[a]b]", LineKind::Other},
       {"", LineKind::Other},
-      {"   \t", LineKind::Other},
       {"# only a comment", LineKind::Other},
       {"@min: 1 # low", LineKind::AnnotationLine, "", "", "", "@min: 1"},
-      {"  @required", LineKind::AnnotationLine, "", "", "", "@required"},
       {"}#", LineKind::BlockClose},
       {"  }#  # end", LineKind::BlockClose},
       {"}#,", LineKind::Other},
@@ -43,7 +39,6 @@ TEST(Lexer, ClassifiesEachLineByItsFirstMatchingRule) {
       {"key = #{   # entries follow", LineKind::BlockOpen, "key"},
       {"key = #{}#", LineKind::KeyValue, "key", "#{}#"},
       {"k = v", LineKind::KeyValue, "k", "v"},
-      {"k=1", LineKind::KeyValue, "k", "1"},
       {"a-b_C9 =  1  # one", LineKind::KeyValue, "a-b_C9", "1"},
       {"k = \"#not a comment\" # but this is", LineKind::KeyValue, "k", "\"#not a comment\""},
       {"k = #{a = 1}# # note", LineKind::KeyValue, "k", "#{a = 1}#"},
@@ -52,16 +47,10 @@ TEST(Lexer, ClassifiesEachLineByItsFirstMatchingRule) {
       {"k = \"a\\\"#b\" # c", LineKind::KeyValue, "k", "\"a\\\"#b\""},
       {"\"a.b\" = 1", LineKind::KeyValue, "a.b", "1"},
       {"\"a\\\"b\" = 1", LineKind::KeyValue, "a\"b", "1"},
-      {"\"a\\\\b\" = 1", LineKind::KeyValue, "a\\b", "1"},
-      {"\"\" = 1", LineKind::KeyValue, "", "1"},
       {"\"open = 1", LineKind::Other},
       {"a.b = 1", LineKind::Other},
-      {"a b = 1", LineKind::Other},
-      {"k =", LineKind::Other},
       {"k =   # nothing", LineKind::Other},
       {"k = #x", LineKind::Other},
-      {"= 1", LineKind::Other},
-      {"k : 1", LineKind::Other},
       {"\xC2\xA0k\xE3\x80\x80=\xC2\xA0v\xC2\xA0", LineKind::KeyValue, "k", "v"},
       {"\xC3\xA9 = 1", LineKind::Other},
   };
@@ -229,15 +218,6 @@ TEST(Lexer, OpenBracketsJoinTheFollowingLines) {
   EXPECT_EQ(v.map_span({4, 4 + 13}), (Span{4, 26}));
 }
 
-TEST(Lexer, SingleLineValuesMapByIdentity) {
-  const auto r = lex("k = [1, 2]  # c\n");
-  ASSERT_EQ(r.size(), 1u);
-  EXPECT_TRUE(r[0].joins.empty());
-  EXPECT_EQ(r[0].map_offset(5), 5u);
-  EXPECT_EQ(r[0].map_offset(9, true), 9u);
-  EXPECT_EQ(r[0].map_span({4, 10}), (Span{4, 10}));
-}
-
 TEST(Lexer, JoiningDetails) {
   // A dict opened inline continues like any bracket; a quoted bracket does not.
   auto r = lex("d = #{ a = 1,\n b = \"]\" }#\nx = \"[\"\ny = 1\n");
@@ -279,7 +259,7 @@ TEST(Lexer, JoiningDetails) {
 
 TEST(Lexer, LongUnclosedBracketStaysOneRecord) {
   std::string src = "a = [\n";
-  const int lines = 20000;
+  const int lines = 5000;
   for (int i = 0; i < lines; ++i) src += "  " + std::to_string(i) + ", # n\n";
   const auto r = lex(src);
   ASSERT_EQ(r.size(), 1u);
@@ -301,10 +281,8 @@ TEST(Lexer, StripComment) {
   const StripCase cases[] = {
       {"", ""},
       {"a = 1", "a = 1"},
-      {"a = 1   ", "a = 1"},
       {"a = 1 # c", "a = 1"},
       {"# whole", ""},
-      {"   # whole", ""},
       {"a = \"x # y\" # z", "a = \"x # y\""},
       {"a = \"x \\\" # y\" # z", "a = \"x \\\" # y\""},
       {"a = #{ b = 1 }# # z", "a = #{ b = 1 }#"},
@@ -313,7 +291,6 @@ TEST(Lexer, StripComment) {
       {"a = \\# b # c", "a = \\# b"},
       {"a = \\\\# b", "a = \\\\"},
       {"a = \"open # still string", "a = \"open # still string"},
-      {"a = 1#c", "a = 1"},
       {"a = ## c", "a ="},
       {"}#", "}#"},
       {"a\xC2\xA0# c", "a"},
@@ -324,19 +301,16 @@ TEST(Lexer, StripComment) {
 TEST(Lexer, BracketDepth) {
   const std::pair<std::string, int32_t> cases[] = {
       {"", 0},
-      {"[1, 2]", 0},
       {"[1,", 1},
       {"#{ a = [", 2},
       {"}#", -1},
       {"} #", -1},
       {"({[", 3},
-      {")]}", -3},
       {"\"[(\"", 0},
       {"\"\\\"[\"", 0},
       {"\\[", 0},
       {"\"abc", 0},
       {"#{#{", 2},
-      {"#", 0},
       {"}#}#]", -3},
   };
   for (const auto& [text, depth] : cases) EXPECT_EQ(bracket_depth(text), depth) << text;
@@ -348,7 +322,6 @@ TEST(Lexer, UnquoteKey) {
       {"\"q\"", "q"},
       {"\"\"", ""},
       {"\"", "\""},
-      {"\"a.b\"", "a.b"},
       {"\"a\\\"b\"", "a\"b"},
       {"\"a\\\\b\"", "a\\b"},
       {"\"a\\\\\"b\"", "a\\\"b"},   // \\" : the \" pair is replaced first
@@ -363,7 +336,6 @@ TEST(Lexer, SplitKeyPath) {
   const std::pair<std::string, V> cases[] = {
       {"a", {"a"}},
       {"a.b.c", {"a", "b", "c"}},
-      {"a . b", {"a", "b"}},
       {"\"a.b\".c", {"a.b", "c"}},
       {"a..b", {"a", "", "b"}},
       {".", {"", ""}},
@@ -403,7 +375,9 @@ TEST(Lexer, RandomBytesNeverBreakTheLexer) {
         ASSERT_LE(m.start, m.end);
         ASSERT_LE(m.end, r.value_span.end);
       }
-      if (!r.joins.empty()) {
+      if (r.joins.empty()) {
+        ASSERT_EQ(r.map_offset(r.value_span.end, true), r.value_span.end);
+      } else {
         ASSERT_LE(r.map_offset(r.value_span.start + r.value.size() + 5), r.value_span.end);
       }
       (void)strip_comment(r.raw);
