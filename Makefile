@@ -6,7 +6,7 @@ VENV ?= .venv
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: test core-test py-test install deps
+.PHONY: test core-test py-test install deps setup
 
 test: core-test py-test
 
@@ -20,6 +20,12 @@ deps:
 
 $(VENV)/bin/python:
 	$(PYTHON) -m venv $(VENV)
+
+# Fresh machine to working command: system packages, .venv with brindle,
+# then the bundled examples through the installed `brindle` command.
+setup: deps install
+	$(VENV)/bin/brindle check examples/webservice.brindle examples/deploy.brindle
+	$(VENV)/bin/brindle json examples/deploy.brindle
 
 install: $(VENV)/bin/python
 	$(VENV)/bin/python -m pip install -q --upgrade pip

@@ -24,9 +24,12 @@ def run_mypy(*args: str, cwd: Path) -> subprocess.CompletedProcess[str]:
     )
 
 
-def test_stubs_match_the_compiled_module() -> None:
+def test_stubs_match_the_compiled_module(tmp_path: Path) -> None:
+    # The value type aliases exist for type checkers only.
+    allowlist = tmp_path / "allowlist.txt"
+    allowlist.write_text("brindle._native.Value\nbrindle._native.AnnotationArg\n")
     result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "brindle._native"],
+        [sys.executable, "-m", "mypy.stubtest", "--allowlist", str(allowlist), "brindle._native"],
         capture_output=True,
         text=True,
     )

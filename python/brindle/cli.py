@@ -330,7 +330,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     dump = commands.add_parser(
         "dump",
-        help="print the document as brindle text",
+        help="print the document as brindle text (comments are not kept, expressions are evaluated)",
         description=(
             "Print the document as brindle text, variables and annotations included. "
             "Comments are not kept and expressions are written as their evaluated values."
