@@ -27,3 +27,7 @@ __all__ = [
     "VariableError",
     "__version__",
 ]
+
+from brindle._io import dump, load
+
+__all__ += ["load", "dump"]
