@@ -1,0 +1,115 @@
+"""Properties over generated input: parse never crashes, dumps reads back."""
+
+import math
+
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+from brindle import BrindleDocument, BrindleError, dumps, parse
+
+SETTINGS = settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+
+# Fragments of the language, so that generated text reaches past the lexer.
+FRAGMENTS = st.sampled_from(
+    [
+        "[", "]", "[vars]", "[a.b]", '"', "#", "#{", "}#", "=", " = ", "@", "@min: ", "@tag: a=b",
+        "@enum: [a, b]", "(", ")", ",", "$", "$ENV.", "$NOW", "$x", "??", "+", "-", "*", "/",
+        "1", "0x1f", "1.5e3", "-", "_", "true", "null", "\n", "\r\n", " ", "\t", "é", "\u2028",
+        "key", "\\", "\\\"", "\x00",
+    ]
+)
+SOURCES = st.one_of(
+    st.text(max_size=200),
+    st.lists(st.one_of(FRAGMENTS, st.text(max_size=5)), max_size=60).map("".join),
+)
+
+
+@SETTINGS
+@given(SOURCES)
+def test_parse_returns_a_document_or_raises_a_brindle_error(source):
+    try:
+        doc = parse(source)
+    except BrindleError as error:
+        assert len(error.args) == 1 and isinstance(error.args[0], str)
+        assert error.lineno >= 1 and error.colno >= 1
+        return
+    assert isinstance(doc, BrindleDocument)
+    # Every query works on whatever came out.
+    config = doc.config
+    assert list(doc) == doc.keys() == list(config)
+    assert len(doc) == len(config)
+    for key in doc:
+        assert key in doc
+    doc.vars
+    meta = doc.meta
+    for path in meta:
+        assert doc.annotations(path) == meta[path]
+        doc.tags(path)
+    doc.required_keys()
+    doc.deprecated_keys()
+    repr(doc)
+    text = dumps(doc)
+    assert text.endswith("\n")
+
+
+# Values that the text form can carry exactly. Keys are bare identifiers
+# (written unquoted); strings avoid the double quote, which the expression
+# splitter does not treat as escaped.
+KEYS = st.text(
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-", min_size=1, max_size=8
+).filter(lambda k: k != "vars")
+SCALARS = st.one_of(
+    st.none(),
+    st.booleans(),
+    st.integers(min_value=-(2**63) + 1, max_value=2**63 - 1),
+    st.floats(allow_nan=False, allow_infinity=False),
+    st.text(st.characters(blacklist_characters='"', blacklist_categories=("Cs",)), max_size=20),
+)
+VALUES = st.recursive(
+    SCALARS,
+    lambda children: st.one_of(
+        st.lists(children, max_size=4),
+        st.dictionaries(KEYS, children, max_size=4),
+    ),
+    max_leaves=20,
+)
+DOCUMENTS = st.dictionaries(KEYS, VALUES, max_size=6)
+
+
+def same(a, b):
+    """Equality that also tells floats from ints and checks -0.0."""
+    if isinstance(a, float) and isinstance(b, float):
+        return a == b and math.copysign(1, a) == math.copysign(1, b)
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
+    return a == b
+
+
+def sort_keys(value):
+    if isinstance(value, dict):
+        return {k: sort_keys(value[k]) for k in sorted(value, key=lambda k: k.encode())}
+    if isinstance(value, list):
+        return [sort_keys(v) for v in value]
+    return value
+
+
+@SETTINGS
+@given(DOCUMENTS)
+def test_dumps_reads_back(data):
+    text = dumps(data)
+    doc = parse(text)
+    assert doc.config == data
+    assert same(doc.config, sort_keys(data))
+    # Writing the parsed document again gives the same text.
+    assert dumps(doc) == text
+
+
+@settings(max_examples=100, deadline=None)
+@given(DOCUMENTS)
+def test_dumps_of_a_dict_is_deterministic_and_order_free(data):
+    reordered = dict(reversed(list(data.items())))
+    assert dumps(data) == dumps(reordered)
