@@ -236,19 +236,23 @@ def test_help_version_and_usage_errors() -> None:
     assert "comments are not kept" in run("dump", "--help").stdout.lower()
 
 
+# The examples read these; a value set on the machine would change them.
+UNSET_EXAMPLE_ENV: dict[str, str | None] = {name: None for name in os.environ if name.startswith("SHOP_")}
+
+
 @pytest.mark.parametrize("example", EXAMPLES, ids=[path.name for path in EXAMPLES])
 def test_bundled_examples_check_clean(example: Path) -> None:
-    result = run("check", example)
+    result = run("check", example, env=UNSET_EXAMPLE_ENV)
     assert result.returncode == 0, result.stdout
     assert result.stdout.splitlines() == ["checked 1 file: no problems"]
 
 
 def test_deployment_example_follows_the_environment() -> None:
     path = ROOT / "examples" / "deploy.brindle"
-    default = run("get", path, "database.name", env={"DEPLOY_ENV": None})
+    default = run("get", path, "database.name", env=UNSET_EXAMPLE_ENV)
     assert default.stdout == '"shop_staging"\n'
-    production = run("get", path, "database.name", env={"DEPLOY_ENV": "production"})
+    production = run("get", path, "database.name", env={**UNSET_EXAMPLE_ENV, "SHOP_ENV": "production"})
     assert production.stdout == '"shop_production"\n'
-    wrong = run("check", path, env={"DEPLOY_ENV": "qa"})
+    wrong = run("check", path, env={**UNSET_EXAMPLE_ENV, "SHOP_ENV": "qa"})
     assert wrong.returncode == 1
     assert "[deployment.environment] value `qa` not in @enum" in wrong.stdout
