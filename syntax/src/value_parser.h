@@ -31,12 +31,16 @@ using ValueResult = std::variant<Value, ParseFailure>;
 inline bool failed(const ValueResult& r) { return r.index() == 1; }
 
 // Arrays and inline dicts may nest this deep; the operand that would open
-// the next level fails with "value nested too deeply".
+// the next level fails with "value nested too deeply". A variable copied
+// into a value brings its own nesting along; when the sum would pass the
+// limit, its `$` operand fails the same way.
 inline constexpr int kMaxValueDepth = 128;
 
 // Bytes of value data one parse may materialise beyond its source: copies of
 // variables and the results of concatenation are charged against it, so a
-// small file cannot expand exponentially. See value_budget_for().
+// small file cannot expand exponentially. See value_budget_for(). When a
+// charge fails the value fails with "value too large": at the `$` operand
+// for a copy, over the whole expression for a concatenation.
 struct ValueBudget {
   uint64_t remaining = 0;
   // Charges `bytes`; false once the budget is exhausted.

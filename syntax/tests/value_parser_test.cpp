@@ -411,5 +411,33 @@ TEST(Nesting, UnclosedDeepTextFailsWithoutDescending) {
   EXPECT_TRUE(fails(s.value(text), "malformed array", 0, text.size()));
 }
 
+// Arbitrary byte soup built from the grammar's own punctuation: whatever the
+// outcome, every span stays inside the text and the nesting level is back at
+// zero. Run under the sanitizers this also guards every index.
+TEST(Robustness, ArbitraryBytesStayInsideTheirText) {
+  const std::string alphabet = "\"\\[]{}()#,=?+-*/$._ 0x1e9aEnulltrfs\t\xC3\xA9\xE3\x80\x80\xFF";
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  const auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  Session s;
+  s.vars.emplace("a", num(1));
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(next() % 24, ' ');
+    for (char& c : text) c = alphabet[next() % alphabet.size()];
+    const ValueResult r = s.value(text);
+    if (failed(r)) {
+      const Span span = std::get<ParseFailure>(r).span;
+      EXPECT_LE(span.start, span.end) << text;
+      EXPECT_GE(span.start, kBase) << text;
+      EXPECT_LE(span.end, kBase + text.size()) << text;
+    }
+  }
+  for (const VariableRef& ref : s.refs) EXPECT_GE(ref.span.start, kBase);
+}
+
 }  // namespace
 }  // namespace brindle
