@@ -65,7 +65,13 @@ class _Unreadable(Exception):
 def _read_text(path: str) -> tuple[str, str]:
     """(text, name) of a file given on the command line; `-` is stdin."""
     if path == "-":
-        return decode_source(sys.stdin.buffer.read(), STDIN_NAME), STDIN_NAME
+        if sys.stdin is None:
+            raise _Unreadable(f"{STDIN_NAME}: no standard input")
+        try:
+            data = sys.stdin.buffer.read()
+        except OSError as error:
+            raise _Unreadable(f"{STDIN_NAME}: {error.strerror or error}") from None
+        return decode_source(data, STDIN_NAME), STDIN_NAME
     try:
         with open(path, "rb") as handle:
             data = handle.read()
