@@ -52,20 +52,21 @@ void append_key(std::string& out, std::string_view name) {
     append_escaped_name(out, name);
 }
 
-// A section header holds the whole stored name as one quoted segment, so a
-// point in it does not open a deeper section. A header may not hold a
-// bracket at all, an empty segment is rejected, and a line feed ends the
-// line: those names are written as stored. A bare `vars` would open a
-// variables section instead.
+// A header cannot hold a bracket, rejects an empty segment and ends at a
+// line feed, so no form carries those names.
+bool header_reads_back(std::string_view name) {
+  return !name.empty() && name.find_first_of("[]\n") == std::string_view::npos;
+}
+
+// A header holds the whole stored name as one quoted segment, so that a
+// point in it does not open a deeper section. A bare `vars` would open a
+// variables section instead. Names no header carries are written as stored.
 void append_section_header(std::string& out, std::string_view name) {
   out += '[';
-  if (is_bare_name(name) && name != "vars") {
+  if ((is_bare_name(name) && name != "vars") || !header_reads_back(name))
     out += name;
-  } else if (name.empty() || name.find_first_of("[]\n") != std::string_view::npos) {
-    out += name;
-  } else {
+  else
     append_escaped_name(out, name);
-  }
   out += "]\n";
 }
 
@@ -223,10 +224,6 @@ void append_vars(std::string& out, const Document& doc) {
   out += "[vars]\n";
   for (const auto& [name, value] : doc.vars) append_entry_line(out, "", name, value);
   out += '\n';
-}
-
-bool header_reads_back(std::string_view name) {
-  return !name.empty() && name.find_first_of("[]\n") == std::string_view::npos;
 }
 
 // Everything after `[vars]` up to the next section header reads back as a

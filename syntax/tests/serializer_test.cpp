@@ -171,12 +171,6 @@ TEST(WriteAnnotations, EachArgumentForm) {
   }
 }
 
-TEST(WriteAnnotations, KeepsStoredOrder) {
-  std::string out;
-  write_annotations(out, {ann("b"), ann("a", int64_t{1}), ann("b", std::string("x"))}, "  ");
-  EXPECT_EQ(out, "  @b\n  @a: 1\n  @b: x\n");
-}
-
 struct DocCase {
   const char* label;
   Dict vars;
