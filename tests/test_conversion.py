@@ -315,3 +315,15 @@ def test_deepest_parsed_document_converts():
         value = value[0]
     assert value == 1
     assert doc.resolve(".".join(segments + ["k"])) == nested_lists(depth)
+
+
+class FloatDict(dict):
+    def __float__(self):
+        return 1.5
+
+
+def test_root_dict_is_always_a_dict_but_nested_order_applies():
+    # The root handed to dumps is a table by definition; inside it, the
+    # order of tests makes a float-like dict a Float.
+    assert dumps(FloatDict(a=1)) == "a = 1\n"
+    assert dumped(FloatDict(a=1)) == "k = 1.5\n"

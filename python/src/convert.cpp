@@ -153,9 +153,8 @@ bool text_from_py(PyObject* obj, Value& out) {
   return true;
 }
 
-bool dict_from_py(PyObject* obj, Value& out, int depth) {
+bool dict_entries_from_py(PyObject* obj, Dict& result, int depth) {
   if (too_deep_for_python(depth)) return false;
-  Dict result;
   const Py_ssize_t initial = PyDict_Size(obj);
   Py_ssize_t remaining = initial;
   Py_ssize_t pos = 0;
@@ -187,6 +186,12 @@ bool dict_from_py(PyObject* obj, Value& out, int depth) {
     if (!from_py(item.get(), converted, depth + 1)) return false;
     result.insert_or_assign(std::move(owned_key), std::move(converted));
   }
+  return true;
+}
+
+bool dict_from_py(PyObject* obj, Value& out, int depth) {
+  Dict result;
+  if (!dict_entries_from_py(obj, result, depth)) return false;
   out = Value::dict(std::move(result));
   return true;
 }
@@ -263,6 +268,8 @@ PyObject* value_to_py(const Value& value) { return to_py(value, 0); }
 PyObject* dict_to_py(const Dict& dict) { return dict_to_py_at(dict, 0); }
 
 bool py_to_value(PyObject* obj, Value& out) { return from_py(obj, out, 0); }
+
+bool py_dict_to_value(PyObject* dict, Dict& out) { return dict_entries_from_py(dict, out, 0); }
 
 PyObject* type_qualname(PyObject* obj) {
   PyObject* name =

@@ -29,6 +29,9 @@ PyObject* dict_to_py(const Dict& dict);
 // Converts a borrowed object; false with a Python error set on failure, in
 // which case `out` is unspecified.
 bool py_to_value(PyObject* obj, Value& out);
+// The same for a dict (or subclass) taken as a dict whatever else it
+// supports: the root table handed to `dumps`.
+bool py_dict_to_value(PyObject* dict, Dict& out);
 
 // The numeric tests of the conversion order, shared with the Annotation
 // constructor. False (with no error pending) when the test does not apply:

@@ -121,11 +121,17 @@ PyObject* exception_class(Exc id) {
   return slot;
 }
 
+// Messages quote source text; a stray byte must not turn the intended error
+// into a decoding error, so they are decoded leniently.
+PyObject* message_str(std::string_view message) {
+  return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+}
+
 // Raises `id` with the message as its single argument.
 void raise(Exc id, std::string_view message) {
   PyObject* cls = exception_class(id);
   if (cls == nullptr) return;
-  Ref text(to_str(message));
+  Ref text(message_str(message));
   if (!text) return;
   PyErr_SetObject(cls, text.get());
 }
@@ -134,7 +140,7 @@ void raise(Exc id, std::string_view message) {
 PyObject* make_exception(Exc id, std::string_view message) {
   PyObject* cls = exception_class(id);
   if (cls == nullptr) return nullptr;
-  Ref text(to_str(message));
+  Ref text(message_str(message));
   if (!text) return nullptr;
   return PyObject_CallFunctionObjArgs(cls, text.get(), nullptr);
 }
@@ -1083,10 +1089,8 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
     return nullptr;
   }
   return guarded([&]() -> PyObject* {
-    Value root;
-    if (!py_to_value(data, root)) return nullptr;
     Document document;
-    document.config = std::move(root.as_dict());
+    if (!py_dict_to_value(data, document.config)) return nullptr;
     return to_str(serialize_document(document));
   });
 }
