@@ -6,9 +6,11 @@
 // - NaN and infinite float values: written "NaN", "inf", which are no value.
 // - The integer -9223372036854775808: the digits after a '-' are read as a
 //   positive number first and overflow.
-// - Strings holding a double quote together with an operator or bracket
-//   byte: the expression splitter knows no escapes, so an escaped quote ends
-//   the quoted region for it and exposes what follows.
+// - A double quote in a string of a value whose text holds an operator byte
+//   anywhere (in a string, an inline key, or the sign of a negative number):
+//   the expression splitter knows no escapes, so an escaped quote flips its
+//   view of what is quoted, and of the bracket depth, for the rest of the
+//   value, and that operator may then cut the value.
 // - Names holding a line feed: no form keeps them on one line.
 // - Section names that are empty or hold a bracket: a header cannot carry
 //   them.
@@ -29,6 +31,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -181,10 +184,10 @@ class Generator {
   // annotated path belongs to something that is written.
   Document document() {
     Document doc;
-    for (size_t n = chance(50) ? below(4) : 0; n > 0; --n) doc.vars[name(NameUse::KeyLine)] = value(0);
+    for (size_t n = chance(50) ? below(4) : 0; n > 0; --n) doc.vars[name(NameUse::KeyLine)] = entry_value(0, true);
     for (size_t n = chance(50) ? below(3) : 0; n > 0; --n) {
       const std::string key = name(NameUse::KeyLine);
-      if (!doc.config.try_emplace(key, scalar_or_array(0)).second) continue;
+      if (!doc.config.try_emplace(key, entry_value(0, false)).second) continue;
       maybe_annotate(doc, key, 40);
     }
     for (size_t n = below(5); n > 0; --n) {
@@ -201,12 +204,12 @@ class Generator {
           Dict block;
           for (size_t e = below(4); e > 0; --e) {
             const std::string entry = name(NameUse::KeyLine);
-            if (!block.try_emplace(entry, value(1)).second) continue;
+            if (!block.try_emplace(entry, entry_value(1, true)).second) continue;
             maybe_annotate(doc, path + "." + entry, 30);
           }
           entries[key] = Value::dict(std::move(block));
         } else {
-          entries[key] = scalar_or_array(1);
+          entries[key] = entry_value(1, false);
         }
       }
       doc.config[section] = Value::dict(std::move(entries));
@@ -240,6 +243,7 @@ class Generator {
         size_t backslashes = 0;
         for (size_t i = s.size(); i > 0 && s[i - 1] == '\\'; --i) ++backslashes;
         if (s.find('"') != std::string::npos || backslashes % 2 == 1) continue;
+        if (quotes_ && s.find_first_of(kOperators) != std::string::npos) continue;
       }
       return s;
     }
@@ -252,7 +256,11 @@ class Generator {
         "\xC2\xA0", "\xE2\x80\xA8", "\x01", "\x7f"};
     std::string s;
     for (size_t n = below(7); n > 0; --n) s += pick(pieces);
-    if (s.find('"') != std::string::npos && s.find_first_of("+-*/()[]{}") != std::string::npos)
+    if (quotes_)
+      std::erase_if(s, [](char c) {
+        return std::string_view(kOperators).find(c) != std::string_view::npos;
+      });
+    else
       std::erase(s, '"');
     return s;
   }
@@ -262,10 +270,11 @@ class Generator {
     switch (below(5)) {
       case 0: return 0;
       case 1: return max;
-      case 2: return -max;
+      case 2: return quotes_ ? max : -max;
       default: {
         const auto i = static_cast<int64_t>(rng_());
-        return i == std::numeric_limits<int64_t>::min() ? 0 : i;
+        if (i == std::numeric_limits<int64_t>::min()) return 0;
+        return quotes_ && i < 0 ? -i : i;
       }
     }
   }
@@ -280,6 +289,13 @@ class Generator {
     }
   }
 
+  // The value of one written line. Only some of them may hold double quotes
+  // in strings; those do without operator bytes and negative numbers.
+  Value entry_value(int depth, bool dict_allowed) {
+    quotes_ = chance(30);
+    return dict_allowed ? value(depth) : scalar_or_array(depth);
+  }
+
   Value scalar_or_array(int depth) {
     return chance(80) ? scalar() : array(depth);
   }
@@ -288,7 +304,7 @@ class Generator {
     switch (below(5)) {
       case 0: return Value::string(string_value());
       case 1: return Value::integer(integer());
-      case 2: return Value::floating(finite_double());
+      case 2: return Value::floating(quotes_ ? std::fabs(finite_double()) : finite_double());
       case 3: return Value::boolean(chance(50));
       default: return Value::null();
     }
@@ -350,7 +366,9 @@ class Generator {
     doc.annotations.set(path, std::move(list));
   }
 
+  static constexpr const char* kOperators = "+-*/";
   std::mt19937_64 rng_;
+  bool quotes_ = false;
 };
 
 TEST(RoundTrip, GeneratedDocumentsReadBack) {
