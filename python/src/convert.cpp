@@ -190,10 +190,8 @@ bool dict_entries_from_py(PyObject* obj, Dict& result, int depth) {
 }
 
 bool dict_from_py(PyObject* obj, Value& out, int depth) {
-  Dict result;
-  if (!dict_entries_from_py(obj, result, depth)) return false;
-  out = Value::dict(std::move(result));
-  return true;
+  out = Value::dict(Dict());
+  return dict_entries_from_py(obj, out.as_dict(), depth);
 }
 
 bool list_from_py(PyObject* obj, Value& out, int depth) {
