@@ -326,7 +326,8 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
 
   if (name.starts_with("ENV.")) {
     const std::string_view env_name = name.substr(4);
-    ctx.variable_refs.push_back(VariableRef{std::string(env_name), span, VariableKind::Environment});
+    ctx.variable_refs.push_back(
+        VariableRef{std::string(env_name), span, VariableKind::Environment});
     auto found = ctx.env.get(env_name);
     return found ? Value::string(std::move(*found)) : Value::null();
   }

@@ -229,7 +229,8 @@ ValueResult parse_number(std::string_view t, uint64_t offset) {
   const auto i = read_integer(c, base);
   if (!i) return reject();
   // The sign applies with two's-complement wrap-around.
-  return Value::integer(negative ? static_cast<int64_t>(uint64_t{0} - static_cast<uint64_t>(*i)) : *i);
+  const auto magnitude = static_cast<uint64_t>(*i);
+  return Value::integer(negative ? static_cast<int64_t>(uint64_t{0} - magnitude) : *i);
 }
 
 // ---- arrays and inline dicts -------------------------------------------

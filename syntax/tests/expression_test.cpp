@@ -32,11 +32,15 @@ struct Case {
 Value S(std::string s) { return Value::string(std::move(s)); }
 Value I(int64_t i) { return Value::integer(i); }
 Value F(double d) { return Value::floating(d); }
-Fail E(std::string message, uint64_t start, uint64_t end) { return {std::move(message), start, end}; }
+Fail E(std::string message, uint64_t start, uint64_t end) {
+  return {std::move(message), start, end};
+}
 Fail cannot(const std::string& t, uint64_t start, uint64_t end) {
   return E("cannot parse value: `" + t + "`", start, end);
 }
-Fail invalid(char op, uint64_t at) { return E(std::string("invalid operands for `") + op + "`", at, at + 1); }
+Fail invalid(char op, uint64_t at) {
+  return E(std::string("invalid operands for `") + op + "`", at, at + 1);
+}
 
 class FakeEnv final : public EnvLookup {
  public:
@@ -100,7 +104,8 @@ TEST(Expression, SplitFoldAndOperatorTable) {
       {"2024-01-15", I(2008)},
       {R"("a" + 1)", S("a1")},
       {R"(false + "x" + null + 2.0 + -0.0)", S("falsexnull2-0")},
-      {R"("x" + [1, "a"] + #{k = null}#)", S(R"(xArray([Integer(1), String("a")])Dict({"k": Null}))")},
+      {R"("x" + [1, "a"] + #{k = null}#)",
+       S(R"(xArray([Integer(1), String("a")])Dict({"k": Null}))")},
       {R"("a,b" + "c+d" + "??")", S("a,bc+d??")},
       {"\"\xC3\xA9\" + 1", S("\xC3\xA9" "1")},
       {"1 / 0", invalid('/', 2)},
@@ -167,9 +172,12 @@ TEST(Variables, ResolutionAndReferenceRecords) {
     Want want;
     std::vector<VariableRef> refs;
   } cases[] = {
-      {"$ENV.X ?? $v + $TRUE", invalid('+', 13), {ref("X", K::Environment, 0, 6), ref("v", K::Document, 10, 12), ref("TRUE", K::Builtin, 15, 20)}},
-      {"$n ?? $n ?? $v", I(1), {ref("n", K::Document, 0, 2), ref("n", K::Document, 6, 8), ref("v", K::Document, 12, 14)}},
-      {"[$v, #{k = $ENV.HOME}#]", Value::array({I(1), Value::dict({{"k", S("/home/u")}})}), {ref("v", K::Document, 1, 3), ref("HOME", K::Environment, 11, 20)}},
+      {"$ENV.X ?? $v + $TRUE", invalid('+', 13),
+       {ref("X", K::Environment, 0, 6), ref("v", K::Document, 10, 12), ref("TRUE", K::Builtin, 15, 20)}},
+      {"$n ?? $n ?? $v", I(1),
+       {ref("n", K::Document, 0, 2), ref("n", K::Document, 6, 8), ref("v", K::Document, 12, 14)}},
+      {"[$v, #{k = $ENV.HOME}#]", Value::array({I(1), Value::dict({{"k", S("/home/u")}})}),
+       {ref("v", K::Document, 1, 3), ref("HOME", K::Environment, 11, 20)}},
       {"$ENV.a b", S("spaced"), {ref("a b", K::Environment, 0, 8)}},
       {"$ENV.", Value::null(), {ref("", K::Environment, 0, 5)}},
       {"$ENV.v", Value::null(), {ref("v", K::Environment, 0, 6)}},  // never the variable v
@@ -198,10 +206,12 @@ TEST(Builtins, FactsOfTheProcessAndHost) {
   s.vars.emplace("NOW", I(5));  // built-ins win over variables
   const auto text_of = [&](std::string_view t) {
     const ValueResult r = s.run(t);
-    return !failed(r) && std::get<Value>(r).is(Tag::String) ? std::get<Value>(r).as_string() : show(r);
+    const bool text = !failed(r) && std::get<Value>(r).is(Tag::String);
+    return text ? std::get<Value>(r).as_string() : show(r);
   };
   const std::string now = text_of("$NOW");
-  EXPECT_TRUE(std::regex_match(now, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.(\d{3}){1,3})?\+00:00)"))) << now;
+  const std::regex rfc3339(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.(\d{3}){1,3})?\+00:00)");
+  EXPECT_TRUE(std::regex_match(now, rfc3339)) << now;
   EXPECT_TRUE(std::regex_match(text_of("$TODAY"), std::regex(R"(\d{4}-\d\d-\d\d)")));
   EXPECT_TRUE(matches(s.run("$PID"), I(getpid())));
   char buf[4096] = {};
@@ -229,10 +239,12 @@ TEST(Limits, BudgetAndFootprint) {
   constexpr uint64_t kFloor = uint64_t{512} << 20;
   EXPECT_EQ(value_budget_for(0), kFloor);
   EXPECT_EQ(value_budget_for(kFloor / 64 + 1), kFloor + 64);
-  EXPECT_EQ(value_budget_for(std::numeric_limits<uint64_t>::max()), std::numeric_limits<uint64_t>::max());
+  constexpr uint64_t kAll = std::numeric_limits<uint64_t>::max();
+  EXPECT_EQ(value_budget_for(kAll), kAll);
   EXPECT_EQ(value_footprint(S(std::string(1000, 'x'))), value_footprint(S("")) + 1000);
   EXPECT_EQ(value_footprint(Value::array({I(1), I(2)})), 3 * value_footprint(I(1)));
-  EXPECT_GT(value_footprint(Value::dict({{std::string(500, 'k'), I(1)}})), 500 + 2 * value_footprint(I(1)));
+  const Value keyed = Value::dict({{std::string(500, 'k'), I(1)}});
+  EXPECT_GT(value_footprint(keyed), 500 + 2 * value_footprint(I(1)));
 
   Session s;
   s.vars.emplace("s", S(std::string(1000, 'x')));

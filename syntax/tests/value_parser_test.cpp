@@ -30,7 +30,9 @@ Value I(int64_t i) { return Value::integer(i); }
 Value F(double d) { return Value::floating(d); }
 Value A(Array a) { return Value::array(std::move(a)); }
 Value D(Dict d) { return Value::dict(std::move(d)); }
-Fail E(std::string message, uint64_t start, uint64_t end) { return {std::move(message), start, end}; }
+Fail E(std::string message, uint64_t start, uint64_t end) {
+  return {std::move(message), start, end};
+}
 Fail cannot(const std::string& t, uint64_t start, uint64_t end) {
   return {"cannot parse value: `" + t + "`", start, end};
 }
@@ -155,7 +157,8 @@ TEST(Scanners, SplitTopLevel) {
       {",a,", {{"", 0}, {"a", 1}}},
       {R"("x,y",a\,b,c)", {{R"("x,y")", 0}, {R"(a\,b)", 6}, {"c", 11}}},
       {R"("a\",b",c)", {{R"("a\",b")", 0}, {"c", 8}}},  // escaped quote keeps it open
-      {"[1,2],#{a=1,b=2}#,(3,4),{5}", {{"[1,2]", 0}, {"#{a=1,b=2}#", 6}, {"(3,4)", 18}, {"{5}", 24}}},
+      {"[1,2],#{a=1,b=2}#,(3,4),{5}",
+       {{"[1,2]", 0}, {"#{a=1,b=2}#", 6}, {"(3,4)", 18}, {"{5}", 24}}},
       {"[1,2),3", {{"[1,2)", 0}, {"3", 6}}},  // kinds are counted, not matched
       {"],a,b", {{"],a,b", 0}}},              // no floor at zero
       {"\xC3\xA9,\xC3\xBC", {{"\xC3\xA9", 0}, {"\xC3\xBC", 3}}},
@@ -174,10 +177,13 @@ TEST(Scanners, FindTopLevel) {
       {R"("??" ?? 1)", "??", 5}, {"[1 ?? 2]", "??", std::nullopt}, {"a ??? b", "??", 2},
       {"a ?", "??", std::nullopt},
   };
-  for (const auto& [text, needle, want] : cases) EXPECT_EQ(find_top_level(text, needle), want) << text;
+  for (const auto& [text, needle, want] : cases) {
+    EXPECT_EQ(find_top_level(text, needle), want) << text;
+  }
 }
 
-std::string nest(int levels, std::string_view open, std::string_view inner, std::string_view close) {
+std::string nest(int levels, std::string_view open, std::string_view inner,
+                 std::string_view close) {
   std::string t;
   for (int i = 0; i < levels; ++i) t += open;
   t += inner;
@@ -192,13 +198,16 @@ TEST(Nesting, StopsAtTheLimitWithTheSpanOfTheOpeningOperand) {
       // "#{a = " is 6 bytes; the innermost dict is "#{a = 1 }#".
       {nest(k + 1, "#{a = ", "1", " }#"), E("value nested too deeply", 6u * k, 6u * k + 10)},
       // Pairs of "[#{a = " (7 bytes): the 65th '[' opens level 129.
-      {nest(k / 2 + 1, "[#{a = ", "1", " }#]"), E("value nested too deeply", 7u * (k / 2), 7u * (k / 2) + 12)},
-      {nest(1, "[", nest(k, "[", "", "]"), ", 1]"), E("value nested too deeply", uint64_t(k), uint64_t(k) + 2)},
+      {nest(k / 2 + 1, "[#{a = ", "1", " }#]"),
+       E("value nested too deeply", 7u * (k / 2), 7u * (k / 2) + 12)},
+      {nest(1, "[", nest(k, "[", "", "]"), ", 1]"),
+       E("value nested too deeply", uint64_t(k), uint64_t(k) + 2)},
       {"[1, $deep]", E("value nested too deeply", 4, 9)},  // copies bring their own levels
       {std::string(1'000'000, '['), E("malformed array", 0, 1'000'000)},
   };
   Session s;
-  for (const auto& text : {nest(k, "[", "", "]"), nest(k, "#{a = ", "1", " }#"), nest(k / 2, "[#{a = ", "1", " }#]")}) {
+  for (const auto& text :
+       {nest(k, "[", "", "]"), nest(k, "#{a = ", "1", " }#"), nest(k / 2, "[#{a = ", "1", " }#]")}) {
     EXPECT_FALSE(failed(s.run(text))) << show(s.run(text));
   }
   s.vars.emplace("deep", std::get<Value>(s.run(nest(k, "[", "", "]"))));
