@@ -25,14 +25,15 @@ constexpr std::string_view kUndefinedVariable = "undefined variable";
 Dict& walk_sections(Dict& root, const std::vector<std::string>& segments) {
   Dict* cur = &root;
   for (const std::string& segment : segments) {
-    auto it = cur->find(segment);
-    if (it == cur->end()) {
-      it = cur->emplace(segment, Value::dict({})).first;
-    } else if (!it->second.is(Tag::Dict)) {
-      // The old value is dropped with its node; a fresh one holds the Dict.
-      it = cur->emplace_hint(cur->erase(it), segment, Value::dict({}));
+    auto it = cur->lower_bound(segment);
+    if (it != cur->end() && it->first == segment) {
+      if (it->second.is(Tag::Dict)) {
+        cur = &it->second.as_dict();
+        continue;
+      }
+      it = cur->erase(it);  // the old value is lost
     }
-    cur = &it->second.as_dict();
+    cur = &cur->emplace_hint(it, segment, Value::dict({}))->second.as_dict();
   }
   return *cur;
 }
@@ -147,13 +148,22 @@ class Builder {
   }
 
   // A key path repeats its section's name, once in each span table, so its
-  // bytes are charged to the parse's budget: a long section name over many
-  // keys must not grow the tables quadratically in the size of the source.
-  // (A header's own path is no longer than its line and is not charged.)
-  bool charge_path(std::string_view path, Span key_span) {
-    if (budget_.charge(2 * static_cast<uint64_t>(path.size()))) return true;
-    add_diagnostic("value too large", key_span, DiagnosticKind::Syntax);
-    return false;
+  // bytes are charged to the parse's budget before it is built: a long
+  // section name over many keys must not grow the tables quadratically in
+  // the size of the source. (A header's own path is no longer than its line
+  // and is not charged.)
+  std::optional<std::string> charged_path(std::string_view prefix, std::string_view key,
+                                          Span key_span) {
+    const uint64_t size = prefix.size() + key.size();
+    if (!budget_.charge(2 * size)) {
+      add_diagnostic("value too large", key_span, DiagnosticKind::Syntax);
+      return std::nullopt;
+    }
+    std::string path;
+    path.reserve(size);
+    path += prefix;
+    path += key;
+    return path;
   }
 
   // ---- first pass ------------------------------------------------------
@@ -286,27 +296,20 @@ class Builder {
     add_diagnostic(std::move(failure.message), failure.span, DiagnosticKind::Annotation);
   }
 
-  std::string entry_path(std::string_view key) const {
-    if (section_.empty()) return std::string(key);
-    std::string path;
-    path.reserve(prefix_.size() + key.size());
-    path += prefix_;
-    path += key;
-    return path;
+  // What precedes a key of the current section in its path.
+  std::string_view section_prefix() const {
+    return section_.empty() ? std::string_view() : std::string_view(prefix_);
   }
 
   void key_value(const LineRecord& rec) {
     std::optional<Value> value = evaluate(rec, false);
-    std::string path;
-    if (value) {
-      path = entry_path(rec.key);
-      if (!charge_path(path, rec.key_span)) value.reset();
-    }
-    if (!value) {
+    std::optional<std::string> path;
+    if (value) path = charged_path(section_prefix(), rec.key, rec.key_span);
+    if (!path) {
       pending_.clear();
       return;
     }
-    store_entry(doc_, *section_dict_, std::move(path), rec.key, rec.key_span, rec.value_span,
+    store_entry(doc_, *section_dict_, std::move(*path), rec.key, rec.key_span, rec.value_span,
                 std::move(*value), std::move(pending_));
     pending_.clear();
   }
@@ -319,40 +322,35 @@ class Builder {
     block_key_annotations_ = std::move(pending_);
     pending_.clear();
     block_pending_.clear();
-    block_prefix_ = entry_path(block_key_);
+    block_prefix_ = section_prefix();
+    block_prefix_ += block_key_;
     block_prefix_ += '.';
   }
 
   void block_entry(const LineRecord& rec) {
     std::optional<Value> value = evaluate(rec, true);
-    std::string path;
-    if (value) {
-      path.reserve(block_prefix_.size() + rec.key.size());
-      path += block_prefix_;
-      path += rec.key;
-      if (!charge_path(path, rec.key_span)) value.reset();
-    }
-    if (!value) {
+    std::optional<std::string> path;
+    if (value) path = charged_path(block_prefix_, rec.key, rec.key_span);
+    if (!path) {
       block_pending_.clear();
       return;
     }
     put(block_entries_, rec.key, std::move(*value));
-    set_span(doc_.key_spans, path, rec.key_span);
+    set_span(doc_.key_spans, *path, rec.key_span);
     if (block_pending_.empty()) {
-      set_span(doc_.value_spans, std::move(path), rec.value_span);
+      set_span(doc_.value_spans, std::move(*path), rec.value_span);
     } else {
-      set_span(doc_.value_spans, path, rec.value_span);
-      doc_.annotations.set(std::move(path), std::move(block_pending_));
+      set_span(doc_.value_spans, *path, rec.value_span);
+      doc_.annotations.set(std::move(*path), std::move(block_pending_));
       block_pending_.clear();
     }
   }
 
   void close_block() {
-    std::string path = entry_path(block_key_);
-    if (charge_path(path, block_key_span_)) {
+    if (auto path = charged_path(section_prefix(), block_key_, block_key_span_)) {
       Value entries = Value::dict({});
       entries.as_dict().swap(block_entries_);
-      store_entry(doc_, *section_dict_, std::move(path), block_key_, block_key_span_,
+      store_entry(doc_, *section_dict_, std::move(*path), block_key_, block_key_span_,
                   block_key_span_, std::move(entries), std::move(block_key_annotations_));
     }
     block_entries_.clear();

@@ -164,8 +164,6 @@ TEST(Builder, ReportsDiagnosticsInBuilderOrder) {
       {"a = 1,\nb = #{\nc = 1,\nd = 2,,\n}#\n",
        {{"cannot parse value: `1,`", "1,", K::Syntax},
         {"cannot parse value: `2,`", "2,", K::Syntax}}},
-      {"a = \"x\" ?? \n", {}},
-      {"a = null ?? \n", {{"empty value", "", K::Syntax}}},
       // only a message that begins with the words is a variable error
       {"a = undefined variable\n",
        {{"cannot parse value: `undefined variable`", "undefined variable", K::Syntax}}},
@@ -179,21 +177,9 @@ TEST(Builder, ReportsDiagnosticsInBuilderOrder) {
       EXPECT_EQ(d.message, e.message) << c.source;
       EXPECT_EQ(d.kind, e.kind) << c.source << " " << d.message;
       EXPECT_FALSE(d.is_warning);
-      if (*e.at != '\0') {
-        EXPECT_EQ(show(d.span), show(find_span(c.source, e.at, e.nth))) << c.source << " " << d.message;
-      }
+      EXPECT_EQ(show(d.span), show(find_span(c.source, e.at, e.nth))) << c.source << " " << d.message;
     }
   }
-}
-
-TEST(Builder, EmptyValueAfterFallbackPointsAtItsEnd) {
-  const std::string src = "a = null ?? \n";
-  const Document doc = parse(src);
-  ASSERT_EQ(doc.diagnostics.size(), 1u);
-  // the right side is empty: its position is just after the `??`
-  EXPECT_EQ(doc.diagnostics[0].span.start, doc.diagnostics[0].span.end);
-  EXPECT_GE(doc.diagnostics[0].span.start, src.find("??") + 2);
-  EXPECT_LE(doc.diagnostics[0].span.start, src.size() - 1);
 }
 
 // ---- annotations -----------------------------------------------------
