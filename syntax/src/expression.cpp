@@ -216,6 +216,19 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
 }
 
 ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64_t offset) {
+  // Without any operator byte the text is a single operand (or blank).
+  constexpr std::string_view kOperatorBytes = "+-*/";
+  bool may_have_operator = false;
+  for (const char op : kOperatorBytes) {
+    may_have_operator = may_have_operator || text.find(op) != std::string_view::npos;
+  }
+  if (!may_have_operator) {
+    const size_t lead = leading_blank(text);
+    const std::string_view operand = trim_end(text.substr(lead));
+    if (operand.empty()) return ParseFailure{"empty value", Span{offset, offset}};
+    return parse_operand(ctx, operand, offset + lead);
+  }
+
   Fold fold(ctx, text, offset);
   const size_t n = text.size();
 

@@ -301,6 +301,12 @@ ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t off
 
 std::vector<Piece> split_top_level(std::string_view text, uint64_t offset) {
   std::vector<Piece> pieces;
+  // Without a comma there is nothing to cut; memchr is far cheaper than the
+  // scan, which matters for deeply nested brackets, scanned once per level.
+  if (text.find(',') == std::string_view::npos) {
+    if (!text.empty()) pieces.push_back(Piece{text, offset});
+    return pieces;
+  }
   const size_t n = text.size();
   size_t start = 0;
   int64_t depth = 0;
@@ -339,6 +345,7 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset) {
 }
 
 std::optional<size_t> find_top_level(std::string_view text, std::string_view needle) {
+  if (text.find(needle) == std::string_view::npos) return std::nullopt;
   const size_t n = text.size();
   int64_t depth = 0;
   bool in_quotes = false;
