@@ -3,7 +3,6 @@
 #include "value_parser.h"
 
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <string>
 #include <system_error>
