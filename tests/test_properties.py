@@ -14,10 +14,10 @@ FRAGMENTS = st.sampled_from(
     [
         "[", "]", "[vars]", "[a.b]", '"', "#", "#{", "}#", "=", " = ", "@", "@min: ", "@tag: a=b",
         "@enum: [a, b]", "(", ")", ",", "$", "$ENV.", "$NOW", "$x", "??", "+", "-", "*", "/",
-        "1", "0x1f", "1.5e3", "-", "_", "true", "null", "\n", "\r\n", " ", "\t", "é", "\u2028",
-        "key", "\\", "\\\"", "\x00",
+        "1", "0x1f", "1.5e3", "_", "true", "null", "\n", "\r\n", " ", "\t", "é", "\u2028",
+        "key", "\\", '\\"', "\x00",
     ]
-)
+)  # fmt: skip
 SOURCES = st.one_of(
     st.text(max_size=200),
     st.lists(st.one_of(FRAGMENTS, st.text(max_size=5)), max_size=60).map("".join),
@@ -35,26 +35,18 @@ def test_parse_returns_a_document_or_raises_a_brindle_error(source):
         return
     assert isinstance(doc, BrindleDocument)
     # Every query works on whatever came out.
-    config = doc.config
-    assert list(doc) == doc.keys() == list(config)
-    assert len(doc) == len(config)
-    for key in doc:
-        assert key in doc
-    doc.vars
-    meta = doc.meta
-    for path in meta:
-        assert doc.annotations(path) == meta[path]
+    assert list(doc) == doc.keys() == list(doc.config)
+    assert all(key in doc for key in doc)
+    for path, annotations in doc.meta.items():
+        assert doc.annotations(path) == annotations
         doc.tags(path)
-    doc.required_keys()
-    doc.deprecated_keys()
-    repr(doc)
-    text = dumps(doc)
-    assert text.endswith("\n")
+    doc.vars, doc.required_keys(), doc.deprecated_keys(), repr(doc)
+    assert dumps(doc).endswith("\n")
 
 
-# Values that the text form can carry exactly. Keys are bare identifiers
-# (written unquoted); strings avoid the double quote, which the expression
-# splitter does not treat as escaped.
+# Values the text form carries exactly. Keys are bare keys (written
+# unquoted); strings avoid the double quote, which the expression splitter
+# does not take as escaped.
 KEYS = st.text(
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-", min_size=1, max_size=8
 ).filter(lambda k: k != "vars")
@@ -67,34 +59,29 @@ SCALARS = st.one_of(
 )
 VALUES = st.recursive(
     SCALARS,
-    lambda children: st.one_of(
-        st.lists(children, max_size=4),
-        st.dictionaries(KEYS, children, max_size=4),
-    ),
+    lambda children: st.one_of(st.lists(children, max_size=4), st.dictionaries(KEYS, children, max_size=4)),
     max_leaves=20,
 )
 DOCUMENTS = st.dictionaries(KEYS, VALUES, max_size=6)
 
 
 def same(a, b):
-    """Equality that also tells floats from ints and checks -0.0."""
-    if isinstance(a, float) and isinstance(b, float):
-        return a == b and math.copysign(1, a) == math.copysign(1, b)
+    """Equality that also tells bools, ints and floats apart, and -0.0 from 0.0."""
     if type(a) is not type(b):
         return False
+    if isinstance(a, float):
+        return a == b and math.copysign(1, a) == math.copysign(1, b)
     if isinstance(a, list):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+        return len(a) == len(b) and all(map(same, a, b))
     if isinstance(a, dict):
         return list(a) == list(b) and all(same(a[k], b[k]) for k in a)
     return a == b
 
 
-def sort_keys(value):
+def bytewise(value):
     if isinstance(value, dict):
-        return {k: sort_keys(value[k]) for k in sorted(value, key=lambda k: k.encode())}
-    if isinstance(value, list):
-        return [sort_keys(v) for v in value]
-    return value
+        return {k: bytewise(value[k]) for k in sorted(value, key=str.encode)}
+    return [bytewise(v) for v in value] if isinstance(value, list) else value
 
 
 @SETTINGS
@@ -102,14 +89,6 @@ def sort_keys(value):
 def test_dumps_reads_back(data):
     text = dumps(data)
     doc = parse(text)
-    assert doc.config == data
-    assert same(doc.config, sort_keys(data))
-    # Writing the parsed document again gives the same text.
+    assert same(doc.config, bytewise(data))
     assert dumps(doc) == text
-
-
-@settings(max_examples=100, deadline=None)
-@given(DOCUMENTS)
-def test_dumps_of_a_dict_is_deterministic_and_order_free(data):
-    reordered = dict(reversed(list(data.items())))
-    assert dumps(data) == dumps(reordered)
+    assert dumps(dict(reversed(list(data.items())))) == text  # insertion order is irrelevant
