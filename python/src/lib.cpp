@@ -200,7 +200,7 @@ PyObject* lazy_type(PyObject*& slot, PyType_Spec& spec, const char* class_name, 
   if (type == nullptr) {
     if (!at_init) {
       PyErr_Print();
-      PyErr_Format(PyExc_RuntimeError, "failed to create type object for %s", class_name);
+      PyErr_Format(PyExc_SystemError, "failed to create type object for %s", class_name);
     }
     return nullptr;
   }
