@@ -88,9 +88,11 @@ class Builder {
       : source_(source), env_(env), budget_{value_budget_for(source.size())} {}
 
   Document run() {
-    records_ = lex(source_);
-    reserve_tables();
-    variables_pass();
+    // Records are pulled from the lexer and dropped as each pass goes, so
+    // memory follows what the document keeps, not the number of lines. A
+    // variables header is the literal text "[vars]", so without it the
+    // first pass has nothing to do.
+    if (source_.find("[vars]") != std::string_view::npos) variables_pass();
     structure_pass();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
@@ -99,18 +101,6 @@ class Builder {
   }
 
  private:
-  void reserve_tables() {
-    size_t stored = 0;
-    for (const LineRecord& rec : records_) {
-      if (rec.kind == LineKind::KeyValue || rec.kind == LineKind::BlockOpen ||
-          rec.kind == LineKind::Section) {
-        ++stored;
-      }
-    }
-    doc_.key_spans.reserve(stored);
-    doc_.value_spans.reserve(stored);
-  }
-
   // ---- values ----------------------------------------------------------
 
   void add_diagnostic(std::string message, Span span, DiagnosticKind kind) {
@@ -170,7 +160,9 @@ class Builder {
 
   void variables_pass() {
     bool in_vars = false;
-    for (const LineRecord& rec : records_) {
+    Lexer lexer(source_);
+    LineRecord rec;
+    while (lexer.next(rec)) {
       switch (rec.kind) {
         case LineKind::Section:
           in_vars = false;
@@ -199,7 +191,9 @@ class Builder {
 
   void structure_pass() {
     section_dict_ = &doc_.config;
-    for (const LineRecord& rec : records_) {
+    Lexer lexer(source_);
+    LineRecord rec;
+    while (lexer.next(rec)) {
       switch (mode_) {
         case Mode::TopLevel:
           top_level(rec);
@@ -362,7 +356,6 @@ class Builder {
   std::string_view source_;
   const EnvLookup& env_;
   ValueBudget budget_;
-  std::vector<LineRecord> records_;
   Document doc_;
 
   // Second-pass state.

@@ -15,36 +15,6 @@ bool is_bare_key_byte(char c) {
          c == '_' || c == '-';
 }
 
-// Walks the physical lines of a source one at a time: a line feed ends a
-// line (a carriage return right before it is dropped too); a final line
-// without a line feed counts only when it is not empty.
-class LineCursor {
- public:
-  explicit LineCursor(std::string_view source) : src_(source) {}
-
-  bool next(uint64_t& start, std::string_view& text) {
-    if (pos_ >= src_.size()) return false;
-    const char* base = src_.data();
-    const void* nl = std::memchr(base + pos_, '\n', src_.size() - pos_);
-    start = pos_;
-    if (nl == nullptr) {
-      text = src_.substr(pos_);
-      pos_ = src_.size();
-      return true;
-    }
-    const size_t at = static_cast<size_t>(static_cast<const char*>(nl) - base);
-    size_t end = at;
-    if (end > pos_ && src_[end - 1] == '\r') --end;
-    text = src_.substr(pos_, end - pos_);
-    pos_ = at + 1;
-    return true;
-  }
-
- private:
-  std::string_view src_;
-  size_t pos_ = 0;
-};
-
 size_t count_physical_lines(std::string_view source) {
   size_t n = static_cast<size_t>(std::count(source.begin(), source.end(), '\n'));
   if (!source.empty() && source.back() != '\n') ++n;
@@ -123,7 +93,7 @@ bool classify_key_line(std::string_view stripped, uint64_t line_start, LineRecor
 // Appends the following physical lines to a value whose brackets are still
 // open. Only the depth of each new piece is computed, so a bracket that never
 // closes costs one pass over the rest of the source.
-void join_open_value(LineCursor& lines, LineRecord& rec) {
+void join_open_value(Lexer& lines, LineRecord& rec) {
   int64_t depth = depth_of(rec.value);
   if (depth < 1) return;
 
@@ -132,7 +102,7 @@ void join_open_value(LineCursor& lines, LineRecord& rec) {
   bool first = true;
   std::string raw;
   std::string value;
-  while (depth >= 1 && lines.next(start, line)) {
+  while (depth >= 1 && lines.next_line(start, line)) {
     if (first) {
       raw.assign(rec.raw);
       value.assign(rec.value);
@@ -306,47 +276,70 @@ Span LineRecord::map_span(Span s) const {
   return {start, std::max(start, end)};
 }
 
+bool Lexer::next_line(uint64_t& start, std::string_view& text) {
+  if (pos_ >= src_.size()) return false;
+  const char* base = src_.data();
+  const void* nl = std::memchr(base + pos_, '\n', src_.size() - pos_);
+  start = pos_;
+  if (nl == nullptr) {
+    text = src_.substr(pos_);
+    pos_ = src_.size();
+    return true;
+  }
+  const size_t at = static_cast<size_t>(static_cast<const char*>(nl) - base);
+  size_t end = at;
+  if (end > pos_ && src_[end - 1] == '\r') --end;
+  text = src_.substr(pos_, end - pos_);
+  pos_ = at + 1;
+  return true;
+}
+
+bool Lexer::next(LineRecord& rec) {
+  uint64_t start = 0;
+  std::string_view line;
+  if (!next_line(start, line)) return false;
+  rec = LineRecord{};
+  rec.raw = line;
+  rec.line_span = {start, start + line.size()};
+
+  const std::string_view stripped = strip_comment(line);
+  const std::string_view s = trim_start(stripped);
+  if (s == "[vars]") {
+    rec.kind = LineKind::VarsHeader;
+    return true;
+  }
+  if (s.empty()) return true;
+  if (s.front() == '[' && s.back() == ']') {
+    const std::string_view inner = trim(s.substr(1, s.size() - 2));
+    if (!inner.empty() && inner.find_first_of("[]") == std::string_view::npos) {
+      rec.kind = LineKind::Section;
+      rec.section_name = inner;
+      const uint64_t name_start = start + (stripped.size() - s.size()) + 1;
+      rec.name_span = {name_start, name_start + inner.size()};
+    }
+    // Not a header: no later rule accepts a line starting with `[`.
+    return true;
+  }
+  if (s.front() == '@') {
+    rec.kind = LineKind::AnnotationLine;
+    rec.annotation_text = s;
+    return true;
+  }
+  if (s == "}#") {
+    rec.kind = LineKind::BlockClose;
+    return true;
+  }
+  if (classify_key_line(stripped, start, rec) && rec.kind == LineKind::KeyValue)
+    join_open_value(*this, rec);
+  return true;
+}
+
 std::vector<LineRecord> lex(std::string_view source) {
   std::vector<LineRecord> records;
   records.reserve(count_physical_lines(source));
-  LineCursor lines(source);
-  uint64_t start = 0;
-  std::string_view line;
-  while (lines.next(start, line)) {
-    LineRecord& rec = records.emplace_back();
-    rec.raw = line;
-    rec.line_span = {start, start + line.size()};
-
-    const std::string_view stripped = strip_comment(line);
-    const std::string_view s = trim_start(stripped);
-    if (s == "[vars]") {
-      rec.kind = LineKind::VarsHeader;
-      continue;
-    }
-    if (s.empty()) continue;
-    if (s.front() == '[' && s.back() == ']') {
-      const std::string_view inner = trim(s.substr(1, s.size() - 2));
-      if (!inner.empty() && inner.find_first_of("[]") == std::string_view::npos) {
-        rec.kind = LineKind::Section;
-        rec.section_name = inner;
-        const uint64_t name_start = start + (stripped.size() - s.size()) + 1;
-        rec.name_span = {name_start, name_start + inner.size()};
-      }
-      // Not a header: no later rule accepts a line starting with `[`.
-      continue;
-    }
-    if (s.front() == '@') {
-      rec.kind = LineKind::AnnotationLine;
-      rec.annotation_text = s;
-      continue;
-    }
-    if (s == "}#") {
-      rec.kind = LineKind::BlockClose;
-      continue;
-    }
-    if (classify_key_line(stripped, start, rec) && rec.kind == LineKind::KeyValue)
-      join_open_value(lines, rec);
-  }
+  Lexer lexer(source);
+  LineRecord rec;
+  while (lexer.next(rec)) records.push_back(std::move(rec));
   return records;
 }
 

@@ -75,6 +75,23 @@ struct LineRecord {
 // Source text in, one record per logical line out.
 std::vector<LineRecord> lex(std::string_view source);
 
+// The same records one at a time, so that a caller which keeps only some of
+// them never holds a record for every line of a large source.
+class Lexer {
+ public:
+  explicit Lexer(std::string_view source) : src_(source) {}
+  // Replaces `rec` with the next record; false at the end of the source.
+  bool next(LineRecord& rec);
+  // The next physical line: a line feed ends it, and a carriage return right
+  // before the line feed is dropped too; a last line without a line feed
+  // counts only when it is not empty.
+  bool next_line(uint64_t& start, std::string_view& text);
+
+ private:
+  std::string_view src_;
+  size_t pos_ = 0;
+};
+
 // The part of one physical line before its comment, trimmed at the end.
 std::string_view strip_comment(std::string_view line);
 

@@ -17,14 +17,9 @@
 #include <variant>
 #include <vector>
 
-namespace brindle {
+#include "span.h"
 
-// Half-open byte range into the source text of one parse.
-struct Span {
-  uint64_t start = 0;
-  uint64_t end = 0;
-  friend bool operator==(const Span&, const Span&) = default;
-};
+namespace brindle {
 
 class Value;
 
@@ -163,12 +158,6 @@ class AnnotationTable {
   std::vector<Entry> entries_;
   std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;
 };
-
-struct StringHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-};
-using SpanMap = std::unordered_map<std::string, Span, StringHash, std::equal_to<>>;
 
 struct Document {
   std::vector<VariableRef> variable_refs;
