@@ -3,6 +3,7 @@
 import gc
 import operator
 import os
+import sys
 
 import pytest
 
@@ -118,6 +119,20 @@ def test_resident_memory_stays_flat():
     # One small object lost per call, over the ~60 calls of a round, would
     # exceed this margin by far; allocator noise stays well below it.
     assert grown < 8 * 1024 * 1024, f"resident memory grew by {grown} bytes"
+
+
+def test_no_python_object_outlives_a_round():
+    # Python objects come from counted allocator blocks: a single object lost
+    # on any path of a round shows here, far below what resident memory sees.
+    for _ in range(300):
+        one_round()
+    gc.collect()
+    before = sys.getallocatedblocks()
+    rounds = 2000
+    for _ in range(rounds):
+        one_round()
+    gc.collect()
+    assert sys.getallocatedblocks() - before < rounds // 4
 
 
 def test_large_documents_are_released():
