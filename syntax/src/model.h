@@ -48,13 +48,13 @@ class Value {
   using Storage = std::variant<std::string, int64_t, double, bool, Null, Array, Dict>;
 
   Value() : v_(Null{}) {}
-  static Value string(std::string s) { return Value(Storage(std::in_place_index<0>, std::move(s))); }
-  static Value integer(int64_t i) { return Value(Storage(std::in_place_index<1>, i)); }
-  static Value floating(double d) { return Value(Storage(std::in_place_index<2>, d)); }
-  static Value boolean(bool b) { return Value(Storage(std::in_place_index<3>, b)); }
+  static Value string(std::string s) { return Value(std::in_place_index<0>, std::move(s)); }
+  static Value integer(int64_t i) { return Value(std::in_place_index<1>, i); }
+  static Value floating(double d) { return Value(std::in_place_index<2>, d); }
+  static Value boolean(bool b) { return Value(std::in_place_index<3>, b); }
   static Value null() { return Value(); }
-  static Value array(Array a) { return Value(Storage(std::in_place_index<5>, std::move(a))); }
-  static Value dict(Dict d) { return Value(Storage(std::in_place_index<6>, std::move(d))); }
+  static Value array(Array a) { return Value(std::in_place_index<5>, std::move(a)); }
+  static Value dict(Dict d) { return Value(std::in_place_index<6>, std::move(d)); }
 
   Tag tag() const { return static_cast<Tag>(v_.index()); }
   bool is(Tag t) const { return tag() == t; }
@@ -75,7 +75,10 @@ class Value {
   friend bool operator==(const Value& a, const Value& b) { return a.v_ == b.v_; }
 
  private:
-  explicit Value(Storage v) : v_(std::move(v)) {}
+  // Builds the alternative in place: no temporary variant to move from.
+  template <size_t I, class... Args>
+  explicit Value(std::in_place_index_t<I> index, Args&&... args)
+      : v_(index, std::forward<Args>(args)...) {}
   Storage v_;
 };
 

@@ -400,7 +400,10 @@ std::string array_fanout_chain(int n) {
   for (int i = 1; i <= n; ++i) {
     const std::string ref = "$v" + std::to_string(i - 1);
     src += "v" + std::to_string(i) + " = [";
-    for (int j = 0; j < 10; ++j) src += (j ? ", " : "") + ref;
+    for (int j = 0; j < 10; ++j) {
+      if (j > 0) src += ", ";
+      src += ref;
+    }
     src += "]\n";
   }
   return src;
