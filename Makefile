@@ -27,9 +27,18 @@ setup: deps install
 	$(VENV)/bin/brindle check examples/webservice.brindle examples/deploy.brindle
 	$(VENV)/bin/brindle json examples/deploy.brindle
 
-install: $(VENV)/bin/python
+# Reinstalls only when a file that goes into the package changed, so that
+# `make setup` followed by `make test` builds the extension once.
+PACKAGE_SOURCES := CMakeLists.txt pyproject.toml python/CMakeLists.txt \
+	$(shell find syntax/src python/src python/brindle -type f -not -path '*/__pycache__/*' 2>/dev/null)
+STAMP := $(VENV)/.brindle-installed
+
+install: $(STAMP)
+
+$(STAMP): $(VENV)/bin/python $(PACKAGE_SOURCES)
 	$(VENV)/bin/python -m pip install -q --upgrade pip
 	$(VENV)/bin/python -m pip install -q ".[test]"
+	touch $@
 
 py-test: install
 	$(VENV)/bin/python -m pytest -q tests
