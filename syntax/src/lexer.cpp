@@ -27,6 +27,24 @@ size_t leading_blank_bytes(std::string_view s) { return s.size() - trim_start(s)
 // lines can overflow it.
 int64_t depth_of(std::string_view text);
 
+// Calls visit(i) for each byte of `text` outside double-quoted strings that a
+// backslash does not escape (escapes count inside and outside strings). visit
+// may advance i over bytes it consumes and returns false to stop the walk.
+template <class Visit>
+void walk_unquoted(std::string_view text, Visit visit) {
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\') {
+      ++i;  // skip the escaped byte
+    } else if (c == '"') {
+      in_string = !in_string;
+    } else if (!in_string && !visit(i)) {
+      return;
+    }
+  }
+}
+
 // Key lines: `key = value` on the comment-free, end-trimmed line. Fills the
 // record and returns true when the line is one.
 bool classify_key_line(std::string_view stripped, uint64_t line_start, LineRecord& rec) {
@@ -132,24 +150,9 @@ void join_open_value(Lexer& lines, LineRecord& rec) {
 
 int64_t depth_of(std::string_view text) {
   int64_t depth = 0;
-  bool in_string = false;
-  bool escape = false;
   const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
+  walk_unquoted(text, [&](size_t& i) {
     const char c = text[i];
-    if (escape) {
-      escape = false;
-      continue;
-    }
-    if (c == '\\') {
-      escape = true;
-      continue;
-    }
-    if (c == '"') {
-      in_string = !in_string;
-      continue;
-    }
-    if (in_string) continue;
     if (c == '#' && i + 1 < n && text[i + 1] == '{') {
       ++depth;
       ++i;
@@ -161,7 +164,8 @@ int64_t depth_of(std::string_view text) {
     } else if (c == ']' || c == ')' || c == '}') {
       --depth;
     }
-  }
+    return true;
+  });
   return depth;
 }
 
@@ -184,35 +188,20 @@ std::string replace_pairs(std::string_view s, const char (&pair)[3], char with) 
 }  // namespace
 
 std::string_view strip_comment(std::string_view line) {
-  bool in_string = false;
-  bool escape = false;
-  const size_t n = line.size();
-  for (size_t i = 0; i < n; ++i) {
-    const char c = line[i];
-    if (escape) {
-      escape = false;
-      continue;
-    }
-    if (c == '\\') {
-      escape = true;
-      continue;
-    }
-    if (c == '"') {
-      in_string = !in_string;
-      continue;
-    }
-    if (in_string || c != '#') continue;
-    if (i + 1 < n && line[i + 1] == '{') {
+  std::string_view kept = trim_end(line);
+  walk_unquoted(line, [&](size_t& i) {
+    if (line[i] != '#') return true;
+    if (i + 1 < line.size() && line[i + 1] == '{') {
       ++i;
-      continue;
+      return true;
     }
     const std::string_view before = trim_end(line.substr(0, i));
-    if (before.empty()) return before;
     // A `}` before this `#` (blanks between allowed) makes it a dict closer.
-    if (before.back() == '}') continue;
-    return before;
-  }
-  return trim_end(line);
+    if (!before.empty() && before.back() == '}') return true;
+    kept = before;
+    return false;
+  });
+  return kept;
 }
 
 int32_t bracket_depth(std::string_view text) {

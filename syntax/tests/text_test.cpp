@@ -28,6 +28,7 @@ TEST(Text, TrimRemovesUnicodeWhiteSpaceFromTheNamedEnds) {
       {"\r\n", "", "", ""},
       {"\xE2\x80\x8Bx", "\xE2\x80\x8Bx", "\xE2\x80\x8Bx", "\xE2\x80\x8Bx"},  // ZWSP is not White_Space
       {"x\xC3\xA9", "x\xC3\xA9", "x\xC3\xA9", "x\xC3\xA9"},
+      {"a\x80\x85", "a\x80\x85", "a\x80\x85", "a\x80\x85"},  // bare continuation bytes, not NEL
   };
   for (const auto& c : cases) {
     EXPECT_EQ(trim(c.in), c.both) << c.in;
@@ -36,33 +37,37 @@ TEST(Text, TrimRemovesUnicodeWhiteSpaceFromTheNamedEnds) {
   }
 }
 
-TEST(Text, MalformedBytesAreWalkedSafely) {
-  // Truncated sequences, stray continuation bytes, overlong forms and
-  // surrogates count one character per byte and never read past the end.
-  const std::string cases[] = {"\xE3\x80", "\x80\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
-                               "\xFF"};
-  for (const auto& s : cases) {
-    EXPECT_EQ(count_chars(s), s.size());
-    EXPECT_FALSE(is_valid_utf8(s));
-    EXPECT_EQ(trim(s), s);
-  }
-  EXPECT_EQ(trim_end(std::string("a\x80\x85")), "a\x80\x85");  // bare continuation bytes, not NEL
-}
-
-TEST(Text, CountsScalarValues) {
-  EXPECT_EQ(count_chars(""), 0u);
-  EXPECT_EQ(count_chars("h\xC3\xA9llo"), 5u);
-  EXPECT_EQ(count_chars("\xF0\x9F\x98\x80!"), 2u);
-  EXPECT_TRUE(is_valid_utf8("h\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD"));
-}
-
-TEST(Text, AppendUtf8RoundTrips) {
-  for (char32_t cp : {char32_t{0x41}, char32_t{0xE9}, char32_t{0x20AC}, char32_t{0x1F600}}) {
-    std::string s;
-    append_utf8(s, cp);
+TEST(Text, DecodesEachSequenceLengthAndRejectsMalformedBytes) {
+  // Malformed bytes decode as U+FFFD one byte at a time, never reading past
+  // the end; well-formed ones round-trip through append_utf8.
+  const std::pair<std::string, char32_t> cases[] = {
+      {"\x7F", 0x7F},
+      {"\xC2\x80", 0x80},
+      {"\xDF\xBF", 0x7FF},
+      {"\xE0\xA0\x80", 0x800},
+      {"\xEF\xBF\xBF", 0xFFFF},
+      {"\xF0\x90\x80\x80", 0x10000},
+      {"\xF4\x8F\xBF\xBF", 0x10FFFF},
+      {"\xE3\x80", 0xFFFD},          // truncated
+      {"\x80\x80", 0xFFFD},          // stray continuation bytes
+      {"\xC0\xAF", 0xFFFD},          // never a lead byte
+      {"\xE0\x80\xAF", 0xFFFD},      // overlong
+      {"\xED\xA0\x80", 0xFFFD},      // surrogate
+      {"\xF4\x90\x80\x80", 0xFFFD},  // past U+10FFFF
+      {"\xFF", 0xFFFD},
+  };
+  for (const auto& [bytes, cp] : cases) {
+    const bool ok = cp != 0xFFFD;
     size_t i = 0;
-    EXPECT_EQ(decode_utf8(s, i), cp);
-    EXPECT_EQ(i, s.size());
+    EXPECT_EQ(decode_utf8(bytes, i), cp) << bytes;
+    EXPECT_EQ(i, ok ? bytes.size() : 1) << bytes;
+    EXPECT_EQ(is_valid_utf8("a" + bytes), ok) << bytes;
+    EXPECT_EQ(count_chars("a" + bytes), 1 + (ok ? 1 : bytes.size())) << bytes;
+    EXPECT_EQ(trim(bytes), bytes) << bytes;
+    if (!ok) continue;
+    std::string out;
+    append_utf8(out, cp);
+    EXPECT_EQ(out, bytes) << bytes;
   }
 }
 
