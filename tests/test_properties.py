@@ -35,8 +35,7 @@ def test_parse_returns_a_document_or_raises_a_brindle_error(source):
         return
     assert isinstance(doc, BrindleDocument)
     # Every query works on whatever came out.
-    assert list(doc) == doc.keys() == list(doc.config)
-    assert all(key in doc for key in doc)
+    assert list(doc) == doc.keys() == list(doc.config) and all(key in doc for key in doc)
     for path, annotations in doc.meta.items():
         assert doc.annotations(path) == annotations
         doc.tags(path)
@@ -50,17 +49,11 @@ def test_parse_returns_a_document_or_raises_a_brindle_error(source):
 KEYS = st.text(
     "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-", min_size=1, max_size=8
 ).filter(lambda k: k != "vars")
-SCALARS = st.one_of(
-    st.none(),
-    st.booleans(),
-    st.integers(min_value=-(2**63) + 1, max_value=2**63 - 1),
-    st.floats(allow_nan=False, allow_infinity=False),
-    st.text(st.characters(blacklist_characters='"', blacklist_categories=("Cs",)), max_size=20),
-)
+NUMBERS = st.integers(-(2**63) + 1, 2**63 - 1) | st.floats(allow_nan=False, allow_infinity=False)
+TEXTS = st.text(st.characters(blacklist_characters='"', blacklist_categories=("Cs",)), max_size=20)
+SCALARS = st.none() | st.booleans() | NUMBERS | TEXTS
 VALUES = st.recursive(
-    SCALARS,
-    lambda children: st.one_of(st.lists(children, max_size=4), st.dictionaries(KEYS, children, max_size=4)),
-    max_leaves=20,
+    SCALARS, lambda items: st.lists(items, max_size=4) | st.dictionaries(KEYS, items, max_size=4), max_leaves=20
 )
 DOCUMENTS = st.dictionaries(KEYS, VALUES, max_size=6)
 

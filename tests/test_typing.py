@@ -1,45 +1,13 @@
 """The type stubs of brindle._native: true to the module, and precise."""
 
-from __future__ import annotations
-
 import re
 import subprocess
 import sys
-import textwrap
 from pathlib import Path
 
 import pytest
 
 pytest.importorskip("mypy")
-
-HERE = Path(__file__).parent
-
-
-def run_mypy(*args: str, cwd: Path) -> subprocess.CompletedProcess[str]:
-    return subprocess.run(
-        [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", str(cwd / ".mypy"), *args],
-        capture_output=True,
-        text=True,
-        cwd=cwd,
-    )
-
-
-def test_stubs_match_the_compiled_module(tmp_path: Path) -> None:
-    # The value type aliases exist for type checkers only.
-    allowlist = tmp_path / "allowlist.txt"
-    allowlist.write_text("brindle._native.Value\nbrindle._native.AnnotationArg\n")
-    result = subprocess.run(
-        [sys.executable, "-m", "mypy.stubtest", "--allowlist", str(allowlist), "brindle._native"],
-        capture_output=True,
-        text=True,
-    )
-    assert result.returncode == 0, result.stdout + result.stderr
-
-
-def test_typed_usage_passes_strict_mode(tmp_path: Path) -> None:
-    result = run_mypy(str(HERE / "typing_usage.py"), cwd=tmp_path)
-    assert result.returncode == 0, result.stdout + result.stderr
-
 
 # Each line is a mistake the stubs must catch; a stub that returns Any or
 # accepts anything lets it through.
@@ -59,14 +27,24 @@ brindle.Annotation(5)
 """
 
 
-def test_mistakes_are_reported(tmp_path: Path) -> None:
-    lines = MISTAKES.splitlines()
+def test_stubs_match_the_compiled_module(tmp_path):
+    # The value type aliases exist for type checkers only.
+    allowlist = tmp_path / "allowlist.txt"
+    allowlist.write_text("brindle._native.Value\nbrindle._native.AnnotationArg\n")
+    command = [sys.executable, "-m", "mypy.stubtest", "--allowlist", str(allowlist), "brindle._native"]
+    result = subprocess.run(command, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_strict_mode_passes_typed_use_and_reports_every_mistake(tmp_path):
     header = "import brindle\ndoc = brindle.parse('')\n"
-    source = tmp_path / "mistakes.py"
-    source.write_text(header + "\n".join(lines) + "\n")
-    result = run_mypy(str(source), cwd=tmp_path)
-    flagged = {int(m.group(1)) for m in re.finditer(r"mistakes\.py:(\d+): error", result.stdout)}
-    first = header.count("\n") + 1
-    missed = [line for number, line in enumerate(lines, first) if number not in flagged]
-    assert not missed, f"not reported: {missed}\n{result.stdout}{result.stderr}"
-    assert first - 1 not in flagged and 1 not in flagged, textwrap.indent(result.stdout, "  ")
+    (tmp_path / "mistakes.py").write_text(header + MISTAKES)
+    usage = Path(__file__).with_name("typing_usage.py")
+    command = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", str(tmp_path / ".mypy")]
+    result = subprocess.run([*command, str(usage), "mistakes.py"], capture_output=True, text=True, cwd=tmp_path)
+    errors = re.findall(r"^(.*?):(\d+): error", result.stdout, re.MULTILINE)
+    assert all(name == "mistakes.py" for name, _ in errors), result.stdout + result.stderr
+    flagged = {int(number) for _, number in errors}
+    first, lines = header.count("\n") + 1, MISTAKES.splitlines()
+    assert [line for number, line in enumerate(lines, first) if number not in flagged] == [], result.stdout
+    assert flagged <= set(range(first, first + len(lines))), result.stdout  # the header is clean

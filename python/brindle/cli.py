@@ -149,21 +149,31 @@ def _report_decode_error(stream: TextIO, error: DecodeError) -> None:
         print(row, file=stream)
 
 
-def _load(path: str, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
-    """Read and parse one file for json/get/dump, reporting problems to `err`."""
+def _read_and_parse(path: str, report: TextIO, err: TextIO) -> tuple[_native.BrindleDocument | None, str, int]:
+    """Read and parse one file: (document or None, name, exit status).
+
+    A file that cannot be read is reported to `err` (EXIT_USAGE); text that
+    is not UTF-8 or does not parse, to `report` (EXIT_PROBLEM).
+    """
     try:
         text, name = _read_text(path)
     except _Unreadable as error:
         print(f"brindle: error: {error}", file=err)
-        return None, EXIT_USAGE
+        return None, path, EXIT_USAGE
     except DecodeError as error:
-        _report_decode_error(err, error)
-        return None, EXIT_PROBLEM
+        _report_decode_error(report, error)
+        return None, path, EXIT_PROBLEM
     try:
-        return _native.parse(text), EXIT_OK
+        return _native.parse(text), name, EXIT_OK
     except (_native.ParseError, _native.VariableError) as error:
-        _report_parse_error(err, name, text, error)
-        return None, EXIT_PROBLEM
+        _report_parse_error(report, name, text, error)
+        return None, name, EXIT_PROBLEM
+
+
+def _load(path: str, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
+    """Read and parse one file for json/get/dump, reporting problems to `err`."""
+    doc, _, status = _read_and_parse(path, err, err)
+    return doc, status
 
 
 def _plural(count: int, word: str) -> str:
@@ -173,21 +183,12 @@ def _plural(count: int, word: str) -> str:
 def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     errors = warnings = unreadable = 0
     for path in args.files:
-        try:
-            text, name = _read_text(path)
-        except _Unreadable as error:
-            print(f"brindle: error: {error}", file=err)
-            unreadable += 1
-            continue
-        except DecodeError as error:
-            _report_decode_error(out, error)
-            errors += 1
-            continue
-        try:
-            doc = _native.parse(text)
-        except (_native.ParseError, _native.VariableError) as error:
-            _report_parse_error(out, name, text, error)
-            errors += 1
+        doc, name, status = _read_and_parse(path, out, err)
+        if doc is None:
+            if status == EXIT_USAGE:
+                unreadable += 1
+            else:
+                errors += 1
             continue
         findings = [str(finding) for finding in _native.validate_all(doc)]
         findings.sort(key=_finding_path)
@@ -308,43 +309,58 @@ def build_parser() -> argparse.ArgumentParser:
     check.add_argument("files", nargs="+", metavar="FILE", help="file to check (- for standard input)")
     check.set_defaults(run=_cmd_check)
 
-    to_json = commands.add_parser(
+    to_json = _file_command(
+        commands,
         "json",
-        help="print the configuration as JSON",
+        _cmd_json,
+        summary="print the configuration as JSON",
         description=(
             "Print the parsed configuration (or, with --vars, the variables) as JSON. "
             "Expressions are evaluated; the file is not validated. A NaN or infinite "
             "number has no JSON form and is reported as an error."
         ),
     )
-    to_json.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
     to_json.add_argument("--vars", action="store_true", help="print the [vars] variables instead of the configuration")
-    to_json.set_defaults(run=_cmd_json)
 
-    get = commands.add_parser(
+    get = _file_command(
+        commands,
         "get",
-        help="print the value at a dotted key path",
+        _cmd_get,
+        summary="print the value at a dotted key path",
         description=(
             "Print the value at KEY.PATH (section names and key joined with points) as JSON. "
             "Exit status 1 when there is no value there; a null value prints null."
         ),
     )
-    get.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
     get.add_argument("key_path", metavar="KEY.PATH", help="dotted path, for example server.port")
     get.add_argument("-r", "--raw", action="store_true", help="print a string value without JSON quotes")
-    get.set_defaults(run=_cmd_get)
 
-    dump = commands.add_parser(
+    _file_command(
+        commands,
         "dump",
-        help="print the document as brindle text (comments are not kept, expressions are evaluated)",
+        _cmd_dump,
+        summary="print the document as brindle text (comments are not kept, expressions are evaluated)",
         description=(
             "Print the document as brindle text, variables and annotations included. "
             "Comments are not kept and expressions are written as their evaluated values."
         ),
     )
-    dump.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
-    dump.set_defaults(run=_cmd_dump)
     return parser
+
+
+def _file_command(
+    commands: argparse._SubParsersAction[argparse.ArgumentParser],
+    name: str,
+    run: Callable[[argparse.Namespace, TextIO, TextIO], int],
+    *,
+    summary: str,
+    description: str,
+) -> argparse.ArgumentParser:
+    """A sub-command that reads one FILE; `summary` is its line in the command list."""
+    command = commands.add_parser(name, help=summary, description=description)
+    command.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
+    command.set_defaults(run=run)
+    return command
 
 
 def _utf8_streams() -> None:
