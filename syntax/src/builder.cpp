@@ -224,7 +224,7 @@ class Builder {
         annotation_line(rec, pending_);
         break;
       case LineKind::KeyValue:
-        key_value(rec);
+        key_value(rec, *section_dict_, section_prefix(), pending_, false);
         break;
       case LineKind::BlockOpen:
         open_block(rec);
@@ -241,7 +241,7 @@ class Builder {
         annotation_line(rec, block_pending_);
         break;
       case LineKind::KeyValue:
-        block_entry(rec);
+        key_value(rec, block_entries_, block_prefix_, block_pending_, true);
         break;
       case LineKind::BlockClose:
         close_block();
@@ -295,17 +295,19 @@ class Builder {
     return section_.empty() ? std::string_view() : std::string_view(prefix_);
   }
 
-  void key_value(const LineRecord& rec) {
-    std::optional<Value> value = evaluate(rec, false);
+  // A key line of a section (or of the open block): stored in `target`
+  // under `prefix` with the annotations waiting in `pending`, which are used
+  // up either way.
+  void key_value(const LineRecord& rec, Dict& target, std::string_view prefix,
+                 std::vector<Annotation>& pending, bool block_entry) {
+    std::optional<Value> value = evaluate(rec, block_entry);
     std::optional<std::string> path;
-    if (value) path = charged_path(section_prefix(), rec.key, rec.key_span);
-    if (!path) {
-      pending_.clear();
-      return;
+    if (value) path = charged_path(prefix, rec.key, rec.key_span);
+    if (path) {
+      store_entry(doc_, target, std::move(*path), rec.key, rec.key_span, rec.value_span,
+                  std::move(*value), std::move(pending));
     }
-    store_entry(doc_, *section_dict_, std::move(*path), rec.key, rec.key_span, rec.value_span,
-                std::move(*value), std::move(pending_));
-    pending_.clear();
+    pending.clear();
   }
 
   void open_block(const LineRecord& rec) {
@@ -319,25 +321,6 @@ class Builder {
     block_prefix_ = section_prefix();
     block_prefix_ += block_key_;
     block_prefix_ += '.';
-  }
-
-  void block_entry(const LineRecord& rec) {
-    std::optional<Value> value = evaluate(rec, true);
-    std::optional<std::string> path;
-    if (value) path = charged_path(block_prefix_, rec.key, rec.key_span);
-    if (!path) {
-      block_pending_.clear();
-      return;
-    }
-    put(block_entries_, rec.key, std::move(*value));
-    set_span(doc_.key_spans, *path, rec.key_span);
-    if (block_pending_.empty()) {
-      set_span(doc_.value_spans, std::move(*path), rec.value_span);
-    } else {
-      set_span(doc_.value_spans, *path, rec.value_span);
-      doc_.annotations.set(std::move(*path), std::move(block_pending_));
-      block_pending_.clear();
-    }
   }
 
   void close_block() {

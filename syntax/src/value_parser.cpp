@@ -284,6 +284,40 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
   return result;
 }
 
+// ---- scanners -----------------------------------------------------------
+
+// The one walk behind both scanners: calls `stop(i, depth)` for every byte
+// outside quotes that is not half of a `#{` or `}#` pair, after a bracket
+// byte has moved the depth, and returns the first i for which it is true.
+template <class Stop>
+std::optional<size_t> scan_top_level(std::string_view text, Stop stop) {
+  const size_t n = text.size();
+  int64_t depth = 0;
+  bool in_quotes = false;
+  bool escaped = false;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (escaped) {
+      escaped = false;
+    } else if (c == '\\') {
+      escaped = true;
+    } else if (c == '"') {
+      in_quotes = !in_quotes;
+    } else if (!in_quotes) {
+      const char next = i + 1 < n ? text[i + 1] : '\0';
+      if ((c == '#' && next == '{') || (c == '}' && next == '#')) {
+        depth += c == '#' ? 1 : -1;
+        ++i;
+        continue;
+      }
+      if (c == '(' || c == '[' || c == '{') ++depth;
+      if (c == ')' || c == ']' || c == '}') --depth;
+      if (stop(i, depth)) return i;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset) {
@@ -306,77 +340,23 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset) {
     if (!text.empty()) pieces.push_back(Piece{text, offset});
     return pieces;
   }
-  const size_t n = text.size();
   size_t start = 0;
-  int64_t depth = 0;
-  bool in_quotes = false;
-  bool escaped = false;
-  size_t i = 0;
-  while (i < n) {
-    const char c = text[i];
-    if (escaped) {
-      escaped = false;
-    } else if (c == '\\') {
-      escaped = true;
-    } else if (c == '"') {
-      in_quotes = !in_quotes;
-    } else if (!in_quotes) {
-      const char next = i + 1 < n ? text[i + 1] : '\0';
-      if (c == '#' && next == '{') {
-        ++depth;
-        ++i;
-      } else if (c == '}' && next == '#') {
-        --depth;
-        ++i;
-      } else if (c == '(' || c == '[' || c == '{') {
-        ++depth;
-      } else if (c == ')' || c == ']' || c == '}') {
-        --depth;
-      } else if (c == ',' && depth == 0) {
-        pieces.push_back(Piece{text.substr(start, i - start), offset + start});
-        start = i + 1;
-      }
+  scan_top_level(text, [&](size_t i, int64_t depth) {
+    if (text[i] == ',' && depth == 0) {
+      pieces.push_back(Piece{text.substr(start, i - start), offset + start});
+      start = i + 1;
     }
-    ++i;
-  }
-  if (start < n) pieces.push_back(Piece{text.substr(start), offset + start});
+    return false;
+  });
+  if (start < text.size()) pieces.push_back(Piece{text.substr(start), offset + start});
   return pieces;
 }
 
 std::optional<size_t> find_top_level(std::string_view text, std::string_view needle) {
   if (text.find(needle) == std::string_view::npos) return std::nullopt;
-  const size_t n = text.size();
-  int64_t depth = 0;
-  bool in_quotes = false;
-  bool escaped = false;
-  size_t i = 0;
-  while (i < n) {
-    const char c = text[i];
-    if (escaped) {
-      escaped = false;
-    } else if (c == '\\') {
-      escaped = true;
-    } else if (c == '"') {
-      in_quotes = !in_quotes;
-    } else if (!in_quotes) {
-      const char next = i + 1 < n ? text[i + 1] : '\0';
-      if (c == '#' && next == '{') {
-        ++depth;
-        i += 2;
-        continue;
-      }
-      if (c == '}' && next == '#') {
-        --depth;
-        i += 2;
-        continue;
-      }
-      if (c == '(' || c == '[' || c == '{') ++depth;
-      if (c == ')' || c == ']' || c == '}') --depth;
-      if (depth == 0 && text.substr(i).starts_with(needle)) return i;
-    }
-    ++i;
-  }
-  return std::nullopt;
+  return scan_top_level(text, [&](size_t i, int64_t depth) {
+    return depth == 0 && text.substr(i).starts_with(needle);
+  });
 }
 
 }  // namespace brindle

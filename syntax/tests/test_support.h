@@ -1,0 +1,96 @@
+// Shared fixtures of the value grammar and builder tests: a compact value
+// rendering, so that a table row states its expectation as one short string,
+// an environment from a map, and a parse context at a fixed offset.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "display.h"
+#include "model.h"
+#include "value_parser.h"
+
+namespace brindle {
+
+constexpr uint64_t kBase = 1000;  // value texts sit here, so spans are absolute
+
+inline Value S(std::string s) { return Value::string(std::move(s)); }
+inline Value I(int64_t i) { return Value::integer(i); }
+
+// 1, 1.0, "s", null, true, [1, "a"], {"k": null}: tag, sign of zero and
+// every digit stay visible, so equal text means equal values.
+inline std::string brief(const Value& v) {
+  std::string out;
+  switch (v.tag()) {
+    case Tag::String: return debug_string(v.as_string());
+    case Tag::Integer: return decimal_form(v.as_integer());
+    case Tag::Float: return debug_float(v.as_float());
+    case Tag::Bool: return v.as_bool() ? "true" : "false";
+    case Tag::Null: return "null";
+    case Tag::Array:
+      for (const Value& e : v.as_array()) out.append(out.empty() ? "" : ", ").append(brief(e));
+      return "[" + out + "]";
+    case Tag::Dict:
+      for (const auto& [k, e] : v.as_dict()) {
+        out.append(out.empty() ? "" : ", ").append(debug_string(k)).append(": ").append(brief(e));
+      }
+      return "{" + out + "}";
+  }
+  return out;
+}
+
+// Appended piece by piece: `"@" + std::to_string(...)` trips a false -Wrestrict.
+inline std::string show(Span s, uint64_t base = 0) {
+  std::string out(1, '@');
+  return out.append(std::to_string(s.start - base)).append(1, '-').append(std::to_string(s.end - base));
+}
+
+// A value as brief() shows it, a failure as "message @start-end" relative to kBase.
+inline std::string outcome(const ValueResult& r) {
+  if (!failed(r)) return brief(std::get<Value>(r));
+  return std::get<ParseFailure>(r).message + " " + show(std::get<ParseFailure>(r).span, kBase);
+}
+
+class FakeEnv final : public EnvLookup {
+ public:
+  std::map<std::string, std::string, std::less<>> vars;
+  std::optional<std::string> get(std::string_view name) const override {
+    const auto it = vars.find(name);
+    return it == vars.end() ? std::nullopt : std::optional<std::string>(it->second);
+  }
+};
+
+// One parse context at kBase. run() gives the outcome, then, after " |",
+// each reference it recorded as name:kind@start-end (kind 0 document,
+// 1 built-in, 2 environment).
+struct Session {
+  Dict vars;
+  FakeEnv env;
+  std::vector<VariableRef> refs;
+  ValueBudget* budget = nullptr;
+  std::string run(std::string_view text, bool operand = false) {
+    const size_t before = refs.size();
+    ValueContext ctx{refs, vars, env, Span{kBase, kBase + text.size()}, budget};
+    const ValueResult r = operand ? parse_operand(ctx, text, kBase) : parse_value(ctx, text, kBase);
+    EXPECT_EQ(ctx.depth, 0) << "nesting level not restored: " << text.substr(0, 40);
+    std::string out = outcome(r);
+    for (size_t i = before; i < refs.size(); ++i) {
+      out.append(i == before ? " | " : " ").append(refs[i].name).append(1, ':');
+      out.append(std::to_string(int(refs[i].kind))).append(show(refs[i].span, kBase));
+    }
+    return out;
+  }
+};
+
+inline std::string repeat(std::string_view s, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out.append(s);
+  return out;
+}
+
+}  // namespace brindle
