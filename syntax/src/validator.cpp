@@ -164,6 +164,9 @@ bool length_of(const Value& v, uint64_t& out) {
   return false;
 }
 
+bool value_below(double v, double bound) { return v < bound; }
+bool value_above(double v, double bound) { return v > bound; }
+
 // Signed comparison of an unsigned length with a signed bound.
 bool length_below(uint64_t len, int64_t bound) {
   return bound > 0 && len < static_cast<uint64_t>(bound);
@@ -194,10 +197,10 @@ class PathCheck {
   void run() {
     if (auto* a = rule("required")) required(*a);
     if (auto* a = rule("type")) type(*a);
-    if (auto* a = rule("min")) min(*a);
-    if (auto* a = rule("max")) max(*a);
-    if (auto* a = rule("minlen")) minlen(*a);
-    if (auto* a = rule("maxlen")) maxlen(*a);
+    if (auto* a = rule("min")) numeric_rule(*a, value_below, " is below @min: ");
+    if (auto* a = rule("max")) numeric_rule(*a, value_above, " exceeds @max: ");
+    if (auto* a = rule("minlen")) length_rule(*a, length_below, " is below @minlen: ");
+    if (auto* a = rule("maxlen")) length_rule(*a, length_above, " exceeds @maxlen: ");
     if (auto* a = rule("pattern")) pattern(*a);
     if (auto* a = rule("enum")) enumeration(*a);
     if (auto* a = rule("positive")) positive(*a);
@@ -232,40 +235,23 @@ class PathCheck {
     violation(prefix() + "expected @type: " + *name + ", got " + std::string(type_name(value_)));
   }
 
-  void min(const Annotation& a) {
+  // min and max; `fails` compares the value with the bound.
+  void numeric_rule(const Annotation& a, bool (*fails)(double, double), std::string_view words) {
     double bound = 0;
     if (!is_number(value_) || !numeric_bound(a.arg, bound)) return;
     double v = as_double(value_);
-    if (v < bound) {
-      violation(prefix() + "value " + shortest_form(v) + " is below @min: " + shortest_form(bound));
+    if (fails(v, bound)) {
+      violation(prefix() + "value " + shortest_form(v) + std::string(words) + shortest_form(bound));
     }
   }
 
-  void max(const Annotation& a) {
-    double bound = 0;
-    if (!is_number(value_) || !numeric_bound(a.arg, bound)) return;
-    double v = as_double(value_);
-    if (v > bound) {
-      violation(prefix() + "value " + shortest_form(v) + " exceeds @max: " + shortest_form(bound));
-    }
-  }
-
-  void minlen(const Annotation& a) {
+  // minlen and maxlen; `fails` compares the length with the bound.
+  void length_rule(const Annotation& a, bool (*fails)(uint64_t, int64_t), std::string_view words) {
     uint64_t len = 0;
     int64_t bound = 0;
     if (!length_of(value_, len) || !length_bound(a.arg, bound)) return;
-    if (length_below(len, bound)) {
-      violation(prefix() + "length " + std::to_string(len) + " is below @minlen: " +
-                decimal_form(bound));
-    }
-  }
-
-  void maxlen(const Annotation& a) {
-    uint64_t len = 0;
-    int64_t bound = 0;
-    if (!length_of(value_, len) || !length_bound(a.arg, bound)) return;
-    if (length_above(len, bound)) {
-      violation(prefix() + "length " + std::to_string(len) + " exceeds @maxlen: " +
+    if (fails(len, bound)) {
+      violation(prefix() + "length " + std::to_string(len) + std::string(words) +
                 decimal_form(bound));
     }
   }
