@@ -58,22 +58,39 @@ bool header_reads_back(std::string_view name) {
   return !name.empty() && name.find_first_of("[]\n") == std::string_view::npos;
 }
 
-// A header holds the whole stored name as one quoted segment, so that a
-// point in it does not open a deeper section. A bare `vars` would open a
-// variables section instead. Names no header carries are written as stored.
+// A header is trimmed and cut into segments at points, a double quote opens
+// a quoted segment, `#` may start a comment, and a bare `vars` opens a
+// variables section. Any other name reads back bare, as written.
+bool header_needs_quotes(std::string_view name) {
+  return name == "vars" || trim(name).size() != name.size() ||
+         name.find_first_of(".\"#") != std::string_view::npos;
+}
+
+// The whole stored name goes into one quoted segment when it needs quotes,
+// so that a point in it does not open a deeper section. Names no header
+// carries are written as stored.
 void append_section_header(std::string& out, std::string_view name) {
   out += '[';
-  if ((is_bare_name(name) && name != "vars") || !header_reads_back(name))
-    out += name;
-  else
+  if (header_needs_quotes(name) && header_reads_back(name))
     append_escaped_name(out, name);
+  else
+    out += name;
   out += "]\n";
 }
 
-// Keys inside `#{ ... }#`. A quoted key there is taken verbatim, without
-// escapes, so it cannot hold a double quote, and a trailing odd run of
-// backslashes would escape the closing quote for the comma and `=`
-// scanners. Such keys, and keys with a line feed, are written as stored.
+// Keys inside `#{ ... }#`: an entry is cut at top-level commas and its key at
+// the first top-level `=`, then trimmed; quotes, brackets and backslashes
+// change what those scanners see, and `#` may start a comment. Any other
+// key, the empty one included, reads back bare.
+bool inline_needs_quotes(std::string_view key) {
+  return trim(key).size() != key.size() ||
+         key.find_first_of(",=\"#\\()[]{}") != std::string_view::npos;
+}
+
+// A quoted key there is taken verbatim, without escapes, so it cannot hold a
+// double quote, and a trailing odd run of backslashes would escape the
+// closing quote for the comma and `=` scanners. Such keys, and keys with a
+// line feed, are written as stored.
 bool inline_quotable(std::string_view key) {
   if (key.find_first_of("\"\n") != std::string_view::npos) return false;
   size_t backslashes = 0;
@@ -82,12 +99,12 @@ bool inline_quotable(std::string_view key) {
 }
 
 void append_inline_key(std::string& out, std::string_view key) {
-  if (is_bare_name(key) || !inline_quotable(key)) {
+  if (inline_needs_quotes(key) && inline_quotable(key)) {
+    out += '"';
     out += key;
+    out += '"';
   } else {
-    out += '"';
     out += key;
-    out += '"';
   }
 }
 
