@@ -164,12 +164,12 @@ bool dict_entries_from_py(PyObject* obj, Dict& result, int depth) {
     // Conversion hooks (__index__, __float__, __bool__) run Python code that
     // may change the dict under the walk.
     if (PyDict_Size(obj) != initial) {
-      PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during iteration");
+      PyErr_SetString(PyExc_SystemError, "dictionary changed size during iteration");
       return false;
     }
     if (!PyDict_Next(obj, &pos, &raw_key, &raw_value)) break;
     if (remaining-- == 0) {
-      PyErr_SetString(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      PyErr_SetString(PyExc_SystemError, "dictionary keys changed during iteration");
       return false;
     }
     Ref key = Ref::borrowed(raw_key);
