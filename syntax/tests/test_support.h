@@ -19,9 +19,6 @@ namespace brindle {
 
 constexpr uint64_t kBase = 1000;  // value texts sit here, so spans are absolute
 
-inline Value S(std::string s) { return Value::string(std::move(s)); }
-inline Value I(int64_t i) { return Value::integer(i); }
-
 // 1, 1.0, "s", null, true, [1, "a"], {"k": null}: tag, sign of zero and
 // every digit stay visible, so equal text means equal values.
 inline std::string brief(const Value& v) {
@@ -36,9 +33,7 @@ inline std::string brief(const Value& v) {
       for (const Value& e : v.as_array()) out.append(out.empty() ? "" : ", ").append(brief(e));
       return "[" + out + "]";
     case Tag::Dict:
-      for (const auto& [k, e] : v.as_dict()) {
-        out.append(out.empty() ? "" : ", ").append(debug_string(k)).append(": ").append(brief(e));
-      }
+      for (const auto& [k, e] : v.as_dict()) out.append(out.empty() ? "" : ", ").append(debug_string(k) + ": " + brief(e));
       return "{" + out + "}";
   }
   return out;
@@ -46,18 +41,10 @@ inline std::string brief(const Value& v) {
 
 // Appended piece by piece: `"@" + std::to_string(...)` trips a false -Wrestrict.
 inline std::string show(Span s, uint64_t base = 0) {
-  std::string out(1, '@');
-  return out.append(std::to_string(s.start - base)).append(1, '-').append(std::to_string(s.end - base));
+  return std::string(1, '@').append(std::to_string(s.start - base)).append(1, '-').append(std::to_string(s.end - base));
 }
 
-// A value as brief() shows it, a failure as "message @start-end" relative to kBase.
-inline std::string outcome(const ValueResult& r) {
-  if (!failed(r)) return brief(std::get<Value>(r));
-  return std::get<ParseFailure>(r).message + " " + show(std::get<ParseFailure>(r).span, kBase);
-}
-
-class FakeEnv final : public EnvLookup {
- public:
+struct FakeEnv final : EnvLookup {
   std::map<std::string, std::string, std::less<>> vars;
   std::optional<std::string> get(std::string_view name) const override {
     const auto it = vars.find(name);
@@ -65,22 +52,27 @@ class FakeEnv final : public EnvLookup {
   }
 };
 
-// One parse context at kBase. run() gives the outcome, then, after " |",
-// each reference it recorded as name:kind@start-end (kind 0 document,
-// 1 built-in, 2 environment).
+// One parse context at kBase; every failure span must lie inside the text,
+// and the nesting level must be restored.
+// run() gives the value as brief() shows it or
+// "message @start-end", then, after " |", each reference it recorded as
+// name:kind@start-end (kind 0 document, 1 built-in, 2 environment).
 struct Session {
   Dict vars;
   FakeEnv env;
   std::vector<VariableRef> refs;
   ValueBudget* budget = nullptr;
   std::string run(std::string_view text, bool operand = false) {
-    const size_t before = refs.size();
+    refs.clear();
     ValueContext ctx{refs, vars, env, Span{kBase, kBase + text.size()}, budget};
     const ValueResult r = operand ? parse_operand(ctx, text, kBase) : parse_value(ctx, text, kBase);
     EXPECT_EQ(ctx.depth, 0) << "nesting level not restored: " << text.substr(0, 40);
-    std::string out = outcome(r);
-    for (size_t i = before; i < refs.size(); ++i) {
-      out.append(i == before ? " | " : " ").append(refs[i].name).append(1, ':');
+    const auto* fail = std::get_if<ParseFailure>(&r);
+    EXPECT_TRUE(!fail || (kBase <= fail->span.start && fail->span.start <= fail->span.end &&
+                          fail->span.end <= kBase + text.size())) << "span outside the text: " << text.substr(0, 40);
+    std::string out = fail ? fail->message + " " + show(fail->span, kBase) : brief(std::get<Value>(r));
+    for (size_t i = 0; i < refs.size(); ++i) {
+      out.append(i ? " " : " | ").append(refs[i].name).append(1, ':');
       out.append(std::to_string(int(refs[i].kind))).append(show(refs[i].span, kBase));
     }
     return out;
@@ -89,7 +81,7 @@ struct Session {
 
 inline std::string repeat(std::string_view s, size_t n) {
   std::string out;
-  for (size_t i = 0; i < n; ++i) out.append(s);
+  while (n--) out.append(s);
   return out;
 }
 
