@@ -13,95 +13,61 @@ import brindle
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = sorted((ROOT / "examples").glob("*.brindle"))
 
-GOOD = """\
-# A small service.
-[vars]
-base = 8000
-
-[server]
-@min: 1024
-port = $base + 80
-host = "localhost"
-nothing = null
-"""
+GOOD = '# A small service.\n[vars]\nbase = 8000\n\n[server]\n@min: 1024\nport = $base + 80\nhost = "localhost"\n'
+GOOD += "nothing = null\n"
 SERVER_JSON = '{\n  "host": "localhost",\n  "nothing": null,\n  "port": 8080\n}'
 FILES = {
-    "good": GOOD,
-    "bad": "[a..b]\n",
-    "open": 'a = "open\n',
-    "uni": 'name = "ünï"\n',
-    "warn": "@deprecated: gone soon\nold = 1\n",
-    "nan": "[s]\nratios = [1, 0.0 / 0.0]\n",
-    "inf": "[s]\nratios = [1, 1 / 0.0]\n",
+    "good": GOOD, "bad": "[a..b]\n", "open": 'a = "open\n', "uni": 'name = "ünï"\n', "bom": b"\xef\xbb\xbfname = 1\n",
+    "warn": "@deprecated: gone soon\nold = 1\n", "nan": "[s]\nratios = [1, 0.0 / 0.0, 1 / 0.0]\n",
     "latin1": b'a = 1\nname = "caf\xe9"\n',
-    "bom": b"\xef\xbb\xbfname = 1\n",
     "findings": '@min: 1\nworkers = 0\n@enum: [debug, info]\nlevel = "loud"\n@deprecated: use workers\nthreads = 4\n'
     "@deprecated\nold = 1\n",
 }
 # Findings sorted by key path, then the warnings.
-FINDINGS = """\
-findings: error: [level] value `loud` not in @enum: [debug, info]
-findings: error: [workers] value 0 is below @min: 1
-findings: warning: `old` is deprecated
-findings: warning: `threads` is deprecated: use workers
-checked 1 file: 2 errors, 2 warnings
-"""
+FINDINGS = "".join(f"findings: {line}\n" for line in [
+    "error: [level] value `loud` not in @enum: [debug, info]", "error: [workers] value 0 is below @min: 1",
+    "warning: `old` is deprecated", "warning: `threads` is deprecated: use workers",
+]) + "checked 1 file: 2 errors, 2 warnings\n"
 ONE_ERROR = "checked 1 file: 1 error, 0 warnings\n"
 BAD_REPORT = "bad:1:2: error: invalid section name: `a..b`\n    [a..b]\n     ^\n"
 LATIN1_ERROR = "latin1:2:12: error: not valid UTF-8: invalid continuation byte (byte 0xe9 at offset 17)\n"
 LATIN1_REPORT = LATIN1_ERROR + '    name = "caf\ufffd"\n' + " " * 15 + "^\n"
-STDIN_REPORT = "<stdin>:2:5: error: undefined variable `$nope`\n    b = $nope\n        ^\n"
-NOT_FINITE = "brindle: error: {}: `s.ratios[1]` is not a finite number and has no JSON form\n"
+NOT_FINITE = "brindle: error: nan: `s.ratios[1]` is not a finite number and has no JSON form\n"
 
 
-def run(*args, stdin=b"", env=None, cwd=None):
+def run(*args, stdin=b"", cwd=None):
     # The examples read SHOP_ variables; one set on the machine would change them.
-    environ = {name: value for name, value in os.environ.items() if not name.startswith("SHOP_")} | (env or {})
-    result = subprocess.run(
-        [sys.executable, "-m", "brindle", *map(str, args)], input=stdin, capture_output=True, env=environ, cwd=cwd
-    )
+    environ = {name: value for name, value in os.environ.items() if not name.startswith("SHOP_")}
+    result = subprocess.run([sys.executable, "-m", "brindle", *map(str, args)], input=stdin, capture_output=True,
+                            env=environ, cwd=cwd)
     return result.returncode, result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
 
 
 @pytest.fixture
 def folder(tmp_path):
     for name, text in FILES.items():
-        (tmp_path / name).write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
+        (tmp_path / name).write_bytes(text.encode() if isinstance(text, str) else text)
     return tmp_path
 
 
 @pytest.mark.parametrize("command, stdin, code, out, err", [
-    ("check good", "", 0, "checked 1 file: no problems\n", ""),
     ("check warn", "", 0, "warn: warning: `old` is deprecated: gone soon\nchecked 1 file: 0 errors, 1 warning\n", ""),
     ("check good bad", "", 1, BAD_REPORT + "checked 2 files: 1 error, 0 warnings\n", ""),
     ("check bad absent good", "", 2, BAD_REPORT + "checked 3 files: 1 error, 0 warnings, 1 unreadable\n", "absent"),
-    ("check findings", "", 1, FINDINGS, ""),
-    ("check latin1", "", 1, LATIN1_REPORT + ONE_ERROR, ""),
-    ("check -", "[a]\nb = $nope\n", 1, STDIN_REPORT + ONE_ERROR, ""),
+    ("check findings", "", 1, FINDINGS, ""), ("check latin1", "", 1, LATIN1_REPORT + ONE_ERROR, ""),
     ("json -", GOOD, 0, '{\n  "server": ' + SERVER_JSON.replace("\n", "\n  ") + "\n}\n", ""),
     ("json uni", "", 0, '{\n  "name": "ünï"\n}\n', ""),  # UTF-8, not \u escapes
-    ("json --vars good", "", 0, '{\n  "base": 8000\n}\n', ""),
-    ("json latin1", "", 1, "", LATIN1_ERROR),
+    ("json --vars good", "", 0, '{\n  "base": 8000\n}\n', ""), ("json latin1", "", 1, "", LATIN1_ERROR),
     ("json open", "", 1, "", 'open:1:5: error: unterminated string\n    a = "open\n        ^\n'),
-    ("json nan", "", 1, "", NOT_FINITE.format("nan")),
-    ("json inf", "", 1, "", NOT_FINITE.format("inf")),
-    ("get inf s.ratios", "", 1, "", NOT_FINITE.format("inf")),
-    ("get bom name", "", 0, "1\n", ""),
-    ("get good server.port", "", 0, "8080\n", ""),
-    ("get good server.host", "", 0, '"localhost"\n', ""),
+    ("json nan", "", 1, "", NOT_FINITE), ("get nan s", "", 1, "", NOT_FINITE), ("get bom name", "", 0, "1\n", ""),
+    ("get good server.host", "", 0, '"localhost"\n', ""), ("get --raw good server.host", "", 0, "localhost\n", ""),
     ("get - server", GOOD, 0, SERVER_JSON + "\n", ""),
-    ("get good server.nothing", "", 0, "null\n", ""),
-    ("get --raw good server.host", "", 0, "localhost\n", ""),
-    ("get -r good server.port", "", 0, "8080\n", ""),
     ("get good server.missing", "", 1, "", "brindle: good: no value at `server.missing`\n"),
-    ("get good server.port.deeper", "", 1, "", "brindle: good: no value at `server.port.deeper`\n"),
-    ("get good server..port", "", 1, "", "brindle: good: no value at `server..port`\n"),
     ("get good ''", "", 1, "", "brindle: good: no value at ``\n"),
-    ("dump good", "", 0, brindle.dumps(brindle.parse(GOOD)), ""),
-    ("--version", "", 0, f"brindle {brindle.__version__}\n", ""),
+    ("dump good", "", 0, brindle.dumps(brindle.parse(GOOD)), ""), ("frob x", "", 2, "", "invalid choice: 'frob'"),
     ("", "", 2, "", "error: the following arguments are required: COMMAND"),
     ("check", "", 2, "", "error: the following arguments are required: FILE"),
-    ("frobnicate x", "", 2, "", "invalid choice: 'frobnicate'"),
+    ("--version", "", 0, f"brindle {brindle.__version__}\n", ""),
 ])
 def test_command(folder, command, stdin, code, out, err):
     result = run(*shlex.split(command), stdin=stdin.encode("utf-8"), cwd=folder)
@@ -110,16 +76,13 @@ def test_command(folder, command, stdin, code, out, err):
 
 
 @pytest.mark.parametrize("line, message, column, caret", [
-    ("port = $missing", "undefined variable `$missing`", 8, " " * 7 + "^"),
     ('"café" = $missing', "undefined variable `$missing`", 11, " " * 9 + "^"),  # columns count bytes
     ("\tport = $missing", "undefined variable `$missing`", 9, "\t" + " " * 7 + "^"),
     ("port = 1 +* 2\r", "cannot parse value: `*`", 11, " " * 10 + "^"),
-], ids=["ascii", "multibyte", "tab", "syntax"])
-def test_check_parse_error_points_at_the_column(tmp_path, line, message, column, caret):
-    (tmp_path / "app").write_bytes(f"[server]\n{line}\n".encode())
-    code, out, _ = run("check", "app", cwd=tmp_path)
-    assert code == 1
-    assert out == f"app:2:{column}: error: {message}\n    {line.rstrip()}\n    {caret}\n" + ONE_ERROR
+], ids=["multibyte", "tab", "syntax"])
+def test_check_points_at_the_column(line, message, column, caret):
+    code, out, _ = run("check", "-", stdin=f"[server]\n{line}\n".encode())
+    assert (code, out) == (1, f"<stdin>:2:{column}: error: {message}\n    {line.rstrip()}\n    {caret}\n" + ONE_ERROR)
 
 
 @pytest.mark.parametrize("path, reason", [("absent", "no such file"), (".", "is a directory")])
@@ -131,22 +94,12 @@ def test_unreadable_files_exit_2(folder, command, path, reason):
 
 
 @pytest.mark.parametrize("command, text", [
-    ("--help", "examples:\n  brindle check"),
-    ("dump --help", "Comments are not kept"),
+    ("--help", "examples:\n  brindle check"), ("dump --help", "Comments are not kept"),
 ])
 def test_help(command, text):
     code, out, _ = run(*command.split())
     assert code == 0 and text in out
 
 
-@pytest.mark.parametrize("example", EXAMPLES, ids=[path.name for path in EXAMPLES])
-def test_bundled_examples_check_clean(example):
-    assert run("check", example) == (0, "checked 1 file: no problems\n", "")
-
-
-def test_deployment_example_follows_the_environment():
-    path = ROOT / "examples" / "deploy.brindle"
-    assert run("get", path, "database.name")[1] == '"shop_staging"\n'
-    assert run("get", path, "database.name", env={"SHOP_ENV": "production"})[1] == '"shop_production"\n'
-    code, out, _ = run("check", path, env={"SHOP_ENV": "qa"})
-    assert code == 1 and "[deployment.environment] value `qa` not in @enum" in out
+def test_bundled_examples_check_clean():
+    assert run("check", *EXAMPLES) == (0, f"checked {len(EXAMPLES)} files: no problems\n", "")
