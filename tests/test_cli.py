@@ -23,10 +23,10 @@ FILES = {
     "findings": '@min: 1\nworkers = 0\n@enum: [debug, info]\nlevel = "loud"\n@deprecated: use workers\nthreads = 4\n'
     "@deprecated\nold = 1\n",
 }
-# Findings sorted by key path, then the warnings.
+# Findings in the order of the file, then the warnings, also in file order.
 FINDINGS = "".join(f"findings: {line}\n" for line in [
-    "error: [level] value `loud` not in @enum: [debug, info]", "error: [workers] value 0 is below @min: 1",
-    "warning: `old` is deprecated", "warning: `threads` is deprecated: use workers",
+    "error: [workers] value 0 is below @min: 1", "error: [level] value `loud` not in @enum: [debug, info]",
+    "warning: `threads` is deprecated: use workers", "warning: `old` is deprecated",
 ]) + "checked 1 file: 2 errors, 2 warnings\n"
 ONE_ERROR = "checked 1 file: 1 error, 0 warnings\n"
 BAD_REPORT = "bad:1:2: error: invalid section name: `a..b`\n    [a..b]\n     ^\n"

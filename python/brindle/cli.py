@@ -30,11 +30,6 @@ STDIN_NAME = "<stdin>"
 # the attributes are missing.
 _POSITION_SUFFIX = re.compile(r" \(line (\d+), col (\d+)\)$")
 
-# Findings begin with the key path in brackets; sorting on it keeps the
-# output stable while leaving the rule order of one key as the validator
-# reported it.
-_FINDING_PATH = re.compile(r"^\[([^\]]*)\]")
-
 # Told apart from a stored null by `get`.
 _ABSENT = object()
 
@@ -190,12 +185,13 @@ def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
             else:
                 errors += 1
             continue
+        # Findings and deprecations come in the order of the file, so the
+        # first line printed is the first problem in it.
         findings = [str(finding) for finding in _native.validate_all(doc)]
-        findings.sort(key=_finding_path)
         for message in findings:
             print(f"{name}: error: {message}", file=out)
         errors += len(findings)
-        for key_path, note in sorted(doc.deprecated_keys(), key=lambda pair: pair[0]):
+        for key_path, note in doc.deprecated_keys():
             suffix = f": {note}" if note is not None else ""
             print(f"{name}: warning: `{key_path}` is deprecated{suffix}", file=out)
             warnings += 1
@@ -213,11 +209,6 @@ def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     if unreadable:
         return EXIT_USAGE
     return EXIT_PROBLEM if errors else EXIT_OK
-
-
-def _finding_path(message: str) -> str:
-    match = _FINDING_PATH.match(message)
-    return match.group(1) if match else ""
 
 
 def _non_finite_path(value: Any, path: str) -> str | None:
