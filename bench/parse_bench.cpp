@@ -1,17 +1,29 @@
-// Throughput of build_document on two generated documents:
-//   sections  about 10 MB of ordinary keys spread over many sections, with
-//             annotations, comments, variables and a few joined arrays;
-//   wide      one section holding a million keys.
-// Prints the size, the best and median wall time of a few runs, MB/s, and
-// the best processor time (steadier than wall time on a busy machine).
-// Usage: parse_bench [runs]
+// Throughput of the core: build_document plus destroying the Document, on
+// generated documents of about 10 MB (or the size given):
+//   sections  ordinary keys spread over many sections, with annotations,
+//             comments, variables, blocks and a few joined arrays;
+//   wide      one section holding a very large number of keys;
+//   deep      keys whose values are arrays nested 128 levels deep;
+//   webservice  the bundled example, parsed many times (small-file cost).
+// Prints the size, best build and destroy times (processor time, steadier
+// than wall time on a busy machine), MB/s of both together, and the peak
+// resident memory growth of one build (`peak` mode, one shape per process).
+// Usage: parse_bench [runs] [megabytes] [example-path]
+//        parse_bench peak sections|wide|deep [megabytes]
+//        parse_bench only sections|wide|deep [megabytes]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "builder.h"
 
@@ -25,6 +37,7 @@ std::string sections_document(size_t target_bytes) {
       "host = \"db.internal\"\n"
       "port = 5432\n"
       "\n";
+  src.reserve(target_bytes + 4096);
   for (int s = 0; src.size() < target_bytes; ++s) {
     src += "# section " + std::to_string(s) + "\n";
     src += "@description(generated section)\n";
@@ -47,44 +60,120 @@ std::string sections_document(size_t target_bytes) {
   return src;
 }
 
-std::string wide_document(int keys) {
+std::string wide_document(size_t target_bytes) {
   std::string src = "[wide]\n";
-  src.reserve(static_cast<size_t>(keys) * 20);
-  for (int k = 0; k < keys; ++k) src += "k" + std::to_string(k) + " = " + std::to_string(k) + "\n";
+  src.reserve(target_bytes + 32);
+  for (int k = 0; src.size() < target_bytes; ++k)
+    src += "k" + std::to_string(k) + " = " + std::to_string(k) + "\n";
   return src;
 }
 
-void measure(const char* name, const std::string& src, int runs) {
+// Each value: 127 arrays around one holding a string with brackets and an
+// escaped quote, and a sibling element at every level.
+std::string deep_document(size_t target_bytes) {
+  std::string value;
+  for (int i = 0; i < 127; ++i) value += "[1, ";
+  value += "[\"x]\\\"[\", 2]";
+  for (int i = 0; i < 127; ++i) value += "]";
+  std::string src = "[deep]\n";
+  src.reserve(target_bytes + 4096);
+  for (int k = 0; src.size() < target_bytes; ++k) src += "v" + std::to_string(k) + " = " + value + "\n";
+  return src;
+}
+
+double cpu_now() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+
+long peak_rss_kb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+void measure(const char* name, const std::string& src, int runs, int repeat = 1) {
   const brindle::EmptyEnv env;
-  std::vector<double> seconds;
-  std::vector<double> cpu;
-  size_t keys = 0;
+  double best_build = 1e30;
+  double best_free = 1e30;
+  double best_wall = 1e30;
+  size_t top = 0;
   size_t problems = 0;
   for (int r = 0; r < runs; ++r) {
-    const std::clock_t cpu_start = std::clock();
-    const auto start = std::chrono::steady_clock::now();
-    Document doc = brindle::build_document(src, env);
-    const auto stop = std::chrono::steady_clock::now();
-    cpu.push_back(static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC);
-    seconds.push_back(std::chrono::duration<double>(stop - start).count());
-    keys = doc.key_spans.size();
-    problems = doc.diagnostics.size();
+    double build = 0;
+    double destroy = 0;
+    const auto wall_start = std::chrono::steady_clock::now();
+    for (int i = 0; i < repeat; ++i) {
+      const double t0 = cpu_now();
+      auto doc = std::make_unique<Document>(brindle::build_document(src, env));
+      const double t1 = cpu_now();
+      top = doc->config.size();
+      problems = doc->diagnostics.size();
+      doc.reset();
+      const double t2 = cpu_now();
+      build += t1 - t0;
+      destroy += t2 - t1;
+    }
+    const auto wall_stop = std::chrono::steady_clock::now();
+    best_build = std::min(best_build, build);
+    best_free = std::min(best_free, destroy);
+    best_wall = std::min(best_wall, std::chrono::duration<double>(wall_stop - wall_start).count());
   }
-  std::sort(seconds.begin(), seconds.end());
-  std::sort(cpu.begin(), cpu.end());
-  const double mb = static_cast<double>(src.size()) / 1e6;
-  const double best = seconds.front();
-  const double median = seconds[seconds.size() / 2];
-  std::printf(
-      "%-9s %6.2f MB %8zu paths %zu diagnostics  best %.3f s (%.1f MB/s)  median %.3f s  cpu %.3f s\n",
-      name, mb, keys, problems, best, mb / best, median, cpu.front());
+  const double mb = static_cast<double>(src.size()) * repeat / 1e6;
+  const double total = best_build + best_free;
+  std::printf("%-10s %7.2f MB %7zu top keys %zu diagnostics  build %.3f s  free %.3f s  "
+              "=> %6.1f MB/s (cpu)  wall %.3f s\n",
+              name, mb, top, problems, best_build, best_free, mb / total, best_wall);
+}
+
+// Peak resident growth of one build over the source size. Meant to run
+// alone in its process (`parse_bench peak SHAPE`): the source is made with
+// its final capacity, so the peak before the build is the source itself.
+void peak(const char* name, const std::string& src) {
+  const brindle::EmptyEnv env;
+  const long before = peak_rss_kb();
+  { Document doc = brindle::build_document(src, env); }
+  const long after = peak_rss_kb();
+  std::printf("%-10s %.2f MB  peak growth of the build %.1f MB = %.2f x source\n", name,
+              static_cast<double>(src.size()) / 1e6, static_cast<double>(after - before) / 1e3,
+              static_cast<double>(after - before) * 1e3 / static_cast<double>(src.size()));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "only") {  // one shape, for a profiler
+    const auto bytes = static_cast<size_t>((argc > 3 ? std::atof(argv[3]) : 10.0) * 1e6);
+    const std::string shape = argv[2];
+    measure(shape.c_str(),
+            shape == "wide" ? wide_document(bytes) : shape == "deep" ? deep_document(bytes) : sections_document(bytes), 3);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[1]) == "peak") {
+    const double mb = argc > 3 ? std::atof(argv[3]) : 10.0;
+    const auto bytes = static_cast<size_t>(mb * 1e6);
+    const std::string shape = argv[2];
+    const std::string src = shape == "wide" ? wide_document(bytes)
+                            : shape == "deep" ? deep_document(bytes)
+                                              : sections_document(bytes);
+    peak(shape.c_str(), src);
+    return 0;
+  }
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  measure("sections", sections_document(10 * 1000 * 1000), runs);
-  measure("wide", wide_document(1000 * 1000), runs);
+  const double mb = argc > 2 ? std::atof(argv[2]) : 10.0;
+  const auto bytes = static_cast<size_t>(mb * 1e6);
+  measure("sections", sections_document(bytes), runs);
+  measure("wide", wide_document(bytes), runs);
+  measure("deep", deep_document(bytes), runs);
+  if (argc > 3) {
+    std::ifstream in(argv[3], std::ios::binary);
+    const std::string example((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int n = 20000;
+    const brindle::EmptyEnv env;
+    double best = 1e30;
+    for (int r = 0; r < runs; ++r) {
+      const double t0 = cpu_now();
+      for (int i = 0; i < n; ++i) Document doc = brindle::build_document(example, env);
+      best = std::min(best, cpu_now() - t0);
+    }
+    std::printf("%-10s %zu bytes: %.2f us per build+free\n", "example", example.size(), best / n * 1e6);
+  }
   return 0;
 }

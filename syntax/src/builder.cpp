@@ -21,21 +21,18 @@ constexpr size_t kMaxSectionDepth = static_cast<size_t>(kMaxValueDepth);
 constexpr std::string_view kUndefinedVariable = "undefined variable";
 
 // Descends from `root` along `segments`, creating missing sections and
-// replacing any non-Dict value in the way by an empty Dict.
-Dict& walk_sections(Dict& root, const std::vector<std::string>& segments) {
+// replacing any non-Dict value in the way by an empty Dict (the entry keeps
+// its positions). Returns the entry of the last segment.
+DictEntry& walk_sections(Dict& root, const std::vector<std::string>& segments) {
   Dict* cur = &root;
+  DictEntry* entry = nullptr;
   for (const std::string& segment : segments) {
-    auto it = cur->lower_bound(segment);
-    if (it != cur->end() && it->first == segment) {
-      if (it->second.is(Tag::Dict)) {
-        cur = &it->second.as_dict();
-        continue;
-      }
-      it = cur->erase(it);  // the old value is lost
-    }
-    cur = &cur->emplace_hint(it, segment, Value::dict({}))->second.as_dict();
+    bool inserted = false;
+    entry = &cur->upsert(segment, inserted);
+    if (!entry->second.is(Tag::Dict)) entry->second = Value::dict({});  // the old value is lost
+    cur = &entry->second.as_dict();
   }
-  return *cur;
+  return *entry;
 }
 
 std::string join_segments(const std::vector<std::string>& segments) {
@@ -50,32 +47,22 @@ std::string join_segments(const std::vector<std::string>& segments) {
   return path;
 }
 
-// Sets `key` in `map`, replacing an earlier value, with one descent.
-void put(Dict& map, std::string_view key, Value value) {
-  auto it = map.lower_bound(key);
-  if (it != map.end() && it->first == key) {
-    it->second = std::move(value);
-  } else {
-    map.emplace_hint(it, std::string(key), std::move(value));
-  }
-}
-
-void set_span(SpanMap& map, std::string path, Span span) {
-  auto [it, inserted] = map.try_emplace(std::move(path), span);
-  if (!inserted) it->second = span;
-}
-
-// Stores `value` under `key` in `target` (the Dict of the entry's section)
-// and records its spans and annotations under `path`.
-void store_entry(Document& doc, Dict& target, std::string path, std::string_view key,
+// Stores `value` under `key` in `target` (the Dict of the entry's section),
+// replacing an earlier value, with its spans beside it; annotations go to
+// the table under the entry's path, which is only built for them.
+void store_entry(Document& doc, Dict& target, std::string_view prefix, std::string_view key,
                  Span key_span, Span value_span, Value value,
                  std::vector<Annotation> annotations) {
-  put(target, key, std::move(value));
-  set_span(doc.key_spans, path, key_span);
-  if (annotations.empty()) {
-    set_span(doc.value_spans, std::move(path), value_span);
-  } else {
-    set_span(doc.value_spans, path, value_span);
+  DictEntry& e = target.append(key);  // replaces an earlier one when sealed
+  e.second = std::move(value);
+  e.key_span = key_span;
+  e.value_span = value_span;
+  e.has_key_span = true;
+  e.has_value_span = true;
+  if (!annotations.empty()) {
+    std::string path;
+    path.reserve(prefix.size() + key.size());
+    path.append(prefix).append(key);
     doc.annotations.set(std::move(path), std::move(annotations));
   }
 }
@@ -93,7 +80,10 @@ class Builder {
     // variables header is the literal text "[vars]", so without it the
     // first pass has nothing to do.
     if (source_.find("[vars]") != std::string_view::npos) variables_pass();
+    doc_.vars.seal();
     structure_pass();
+    // Key order is made once, when every entry is in.
+    doc_.config.seal_tree();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
     doc_.annotations.sort_by_source_position();
@@ -137,23 +127,17 @@ class Builder {
     return std::get<Value>(std::move(result));
   }
 
-  // A key path repeats its section's name, once in each span table, so its
-  // bytes are charged to the parse's budget before it is built: a long
-  // section name over many keys must not grow the tables quadratically in
-  // the size of the source. (A header's own path is no longer than its line
-  // and is not charged.)
-  std::optional<std::string> charged_path(std::string_view prefix, std::string_view key,
-                                          Span key_span) {
+  // Charges the key path of an entry to the parse's budget: a long section
+  // name repeated over many keys must not let what the document keeps about
+  // its paths grow quadratically in the size of the source. (A header's own
+  // path is no longer than its line and is not charged.)
+  bool charge_path(std::string_view prefix, std::string_view key, Span key_span) {
     const uint64_t size = prefix.size() + key.size();
     if (!budget_.charge(2 * size)) {
       add_diagnostic("value too large", key_span, DiagnosticKind::Syntax);
-      return std::nullopt;
+      return false;
     }
-    std::string path;
-    path.reserve(size);
-    path += prefix;
-    path += key;
-    return path;
+    return true;
   }
 
   // ---- first pass ------------------------------------------------------
@@ -182,9 +166,13 @@ class Builder {
   void define_variable(const LineRecord& rec) {
     std::optional<Value> value = evaluate(rec, false);
     if (!value) return;
-    set_span(doc_.var_key_spans, std::string(rec.key), rec.key_span);
-    set_span(doc_.var_value_spans, std::string(rec.key), rec.value_span);
-    put(doc_.vars, rec.key, std::move(*value));
+    bool inserted = false;
+    DictEntry& e = doc_.vars.upsert(rec.key, inserted);
+    e.second = std::move(*value);
+    e.key_span = rec.key_span;
+    e.value_span = rec.value_span;
+    e.has_key_span = true;
+    e.has_value_span = true;
   }
 
   // ---- second pass -----------------------------------------------------
@@ -266,15 +254,17 @@ class Builder {
       return;
     }
     std::string path = join_segments(segments);
-    section_dict_ = &walk_sections(doc_.config, segments);
-    if (!pending_.empty()) {
-      doc_.annotations.set(path, std::move(pending_));
-      pending_.clear();
-    }
+    DictEntry& entry = walk_sections(doc_.config, segments);
+    entry.key_span = rec.name_span;
+    entry.has_key_span = true;
+    section_dict_ = &entry.second.as_dict();
     prefix_ = path;
     prefix_ += '.';
-    set_span(doc_.key_spans, std::move(path), rec.name_span);
-    section_ = std::move(segments);
+    if (!pending_.empty()) {
+      doc_.annotations.set(std::move(path), std::move(pending_));
+      pending_.clear();
+    }
+    in_section_ = true;
   }
 
   void annotation_line(const LineRecord& rec, std::vector<Annotation>& into) {
@@ -292,7 +282,7 @@ class Builder {
 
   // What precedes a key of the current section in its path.
   std::string_view section_prefix() const {
-    return section_.empty() ? std::string_view() : std::string_view(prefix_);
+    return in_section_ ? std::string_view(prefix_) : std::string_view();
   }
 
   // A key line of a section (or of the open block): stored in `target`
@@ -301,10 +291,8 @@ class Builder {
   void key_value(const LineRecord& rec, Dict& target, std::string_view prefix,
                  std::vector<Annotation>& pending, bool block_entry) {
     std::optional<Value> value = evaluate(rec, block_entry);
-    std::optional<std::string> path;
-    if (value) path = charged_path(prefix, rec.key, rec.key_span);
-    if (path) {
-      store_entry(doc_, target, std::move(*path), rec.key, rec.key_span, rec.value_span,
+    if (value && charge_path(prefix, rec.key, rec.key_span)) {
+      store_entry(doc_, target, prefix, rec.key, rec.key_span, rec.value_span,
                   std::move(*value), std::move(pending));
     }
     pending.clear();
@@ -324,11 +312,11 @@ class Builder {
   }
 
   void close_block() {
-    if (auto path = charged_path(section_prefix(), block_key_, block_key_span_)) {
-      Value entries = Value::dict({});
-      entries.as_dict().swap(block_entries_);
-      store_entry(doc_, *section_dict_, std::move(*path), block_key_, block_key_span_,
-                  block_key_span_, std::move(entries), std::move(block_key_annotations_));
+    if (charge_path(section_prefix(), block_key_, block_key_span_)) {
+      block_entries_.seal();
+      store_entry(doc_, *section_dict_, section_prefix(), block_key_, block_key_span_,
+                  block_key_span_, Value::dict(std::move(block_entries_)),
+                  std::move(block_key_annotations_));
     }
     block_entries_.clear();
     block_key_annotations_.clear();
@@ -343,7 +331,7 @@ class Builder {
 
   // Second-pass state.
   Mode mode_ = Mode::TopLevel;
-  std::vector<std::string> section_;
+  bool in_section_ = false;  // a valid header was seen
   // The Dict of the current section inside doc_.config. Entries of a section
   // only ever replace its children, and a header is the only thing that
   // replaces a non-Dict on a section path, so this stays valid until the
@@ -369,12 +357,12 @@ Document build_document(std::string_view source, const EnvLookup& env) {
 void insert_entry(Document& doc, const std::vector<std::string>& section, const std::string& key,
                   Span key_span, Span value_span, Value value,
                   std::vector<Annotation> annotations) {
-  std::string path = join_segments(section);
-  if (!section.empty()) path += '.';
-  path += key;
-  Dict& target = walk_sections(doc.config, section);
-  store_entry(doc, target, std::move(path), key, key_span, value_span, std::move(value),
+  std::string prefix = join_segments(section);
+  if (!section.empty()) prefix += '.';
+  Dict& target = section.empty() ? doc.config : walk_sections(doc.config, section).second.as_dict();
+  store_entry(doc, target, prefix, key, key_span, value_span, std::move(value),
               std::move(annotations));
+  doc.config.seal_tree();
 }
 
 }  // namespace brindle

@@ -3,13 +3,14 @@
 //
 // Everything here is a plain owned value: copying is a deep copy, nothing is
 // shared, nothing does I/O. Maps that carry values (`Dict`) keep byte-wise key
-// order; the tables that carry positions are hash maps, and the annotation
-// table keeps a deterministic order of its own (see `AnnotationTable`).
+// order, and each entry the builder stored carries its key and value spans;
+// the annotation table keeps a deterministic order of its own (see
+// `AnnotationTable`).
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
+#include <tuple>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -17,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "dict.h"
 #include "span.h"
 
 namespace brindle {
@@ -28,9 +30,6 @@ struct Null {
 };
 
 using Array = std::vector<Value>;
-// std::string compares through char_traits<char>, which orders as unsigned
-// bytes, so this map iterates in byte-wise key order.
-using Dict = std::map<std::string, Value, std::less<>>;
 
 // Fixed tag order; it is the variant index of Value::Storage.
 enum class Tag : uint8_t {
@@ -81,6 +80,34 @@ class Value {
       : v_(index, std::forward<Args>(args)...) {}
   Storage v_;
 };
+
+// One entry of a Dict. `first` and `second` read like a std::map entry (and
+// structured bindings give those two); the spans are set when the builder
+// stored the entry from the source, and are the last ones stored for its key.
+struct DictEntry {
+  std::string first;
+  Value second;
+  Span key_span;
+  Span value_span;
+  bool has_key_span = false;
+  bool has_value_span = false;
+};
+
+template <size_t I>
+decltype(auto) get(DictEntry& e) {
+  if constexpr (I == 0) return (e.first); else return (e.second);
+}
+template <size_t I>
+decltype(auto) get(const DictEntry& e) {
+  if constexpr (I == 0) return (e.first); else return (e.second);
+}
+
+inline Dict::iterator Dict::begin() { return entries_.begin(); }
+inline Dict::iterator Dict::end() { return entries_.end(); }
+inline Dict::const_iterator Dict::begin() const { return entries_.begin(); }
+inline Dict::const_iterator Dict::end() const { return entries_.end(); }
+inline size_t Dict::size() const { return entries_.size(); }
+inline bool Dict::empty() const { return entries_.empty(); }
 
 // Argument of one annotation. Variant index order is the argument tag order:
 // None 0, Text 1, Integer 2, Float 3, List 4.
@@ -162,16 +189,37 @@ class AnnotationTable {
   std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;
 };
 
+// The entry at a dotted key path, found the way the validator resolves
+// paths: one '.'-separated piece per level, nothing unquoted. Null when
+// absent.
+const DictEntry* entry_at(const Dict& root, std::string_view path);
+
 struct Document {
   std::vector<VariableRef> variable_refs;
   std::vector<Diagnostic> diagnostics;
   AnnotationTable annotations;
-  SpanMap key_spans;
-  SpanMap value_spans;
-  SpanMap var_key_spans;
-  SpanMap var_value_spans;
-  Dict config;
-  Dict vars;
+  Dict config;  // entries carry their key and value spans
+  Dict vars;    // likewise, for the variables sections
+
+  // Positions by key path, read from the entries (empty when the path has
+  // none). A section header records the span of its name as the key span.
+  std::optional<Span> key_span(std::string_view path) const;
+  std::optional<Span> value_span(std::string_view path) const;
+  std::optional<Span> var_key_span(std::string_view name) const;
+  std::optional<Span> var_value_span(std::string_view name) const;
+  // Number of configuration paths that have a key span.
+  size_t key_span_count() const;
 };
 
 }  // namespace brindle
+
+template <>
+struct std::tuple_size<brindle::DictEntry> : std::integral_constant<size_t, 2> {};
+template <>
+struct std::tuple_element<0, brindle::DictEntry> {
+  using type = std::string;
+};
+template <>
+struct std::tuple_element<1, brindle::DictEntry> {
+  using type = brindle::Value;
+};

@@ -13,26 +13,6 @@
 namespace brindle {
 namespace {
 
-// Follows the key path through config, one '.'-separated piece per level.
-// Empty pieces are ordinary keys; nothing is unquoted.
-const Value* resolve(const Dict& config, std::string_view path) {
-  const Dict* table = &config;
-  const Value* found = nullptr;
-  size_t start = 0;
-  while (true) {
-    size_t dot = path.find('.', start);
-    std::string_view piece =
-        path.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
-    if (table == nullptr) return nullptr;
-    auto it = table->find(piece);
-    if (it == table->end()) return nullptr;
-    found = &it->second;
-    if (dot == std::string_view::npos) return found;
-    table = found->is(Tag::Dict) ? &found->as_dict() : nullptr;
-    start = dot + 1;
-  }
-}
-
 bool is_empty(const Value& v) {
   switch (v.tag()) {
     case Tag::Null: return true;
@@ -187,11 +167,10 @@ bool excluded_for_dict(std::string_view name) {
 
 class PathCheck {
  public:
-  PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
-            const Value& value, std::vector<Diagnostic>& out)
-      : path_(path), list_(list), value_(value), out_(out) {
-    auto it = doc.key_spans.find(path);
-    if (it != doc.key_spans.end()) key_span_ = it->second;
+  PathCheck(const std::string& path, const std::vector<Annotation>& list, const DictEntry& entry,
+            std::vector<Diagnostic>& out)
+      : path_(path), list_(list), value_(entry.second), out_(out) {
+    if (entry.has_key_span) key_span_ = entry.key_span;
   }
 
   void run() {
@@ -318,9 +297,10 @@ class PathCheck {
 std::vector<Diagnostic> validate_document(const Document& document) {
   std::vector<Diagnostic> out;
   for (const auto& [path, list] : document.annotations) {
-    const Value* value = resolve(document.config, path);
-    if (value == nullptr || list.empty()) continue;
-    PathCheck(document, path, list, *value, out).run();
+    // Paths are followed one '.'-separated piece per level, nothing unquoted.
+    const DictEntry* entry = entry_at(document.config, path);
+    if (entry == nullptr || list.empty()) continue;
+    PathCheck(path, list, *entry, out).run();
   }
   return out;
 }

@@ -279,8 +279,9 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
     ValueResult r =
         parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
     if (failed(r)) return r;
-    out.insert_or_assign(std::string(key), std::get<Value>(std::move(r)));
+    out.append(key).second = std::get<Value>(std::move(r));  // the last one wins
   }
+  out.seal();
   return result;
 }
 

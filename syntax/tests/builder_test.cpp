@@ -108,9 +108,9 @@ TEST(Builder, RecordsSpansAndAnnotationPositions) {
   for (const auto& [source, path, want] : cases) {
     const Document doc = build_document(source, kEnv);
     std::string got;
-    for (const auto& [label, map] : {std::pair<std::string, const SpanMap*>{"key", &doc.key_spans}, {"value", &doc.value_spans},
-                                     {"var", &doc.var_key_spans}, {"=", &doc.var_value_spans}})
-      if (const auto it = map->find(path); it != map->end()) got.append(label + at(source, it->second) + " ");
+    for (const auto& [label, span] : {std::pair<std::string, std::optional<Span>>{"key", doc.key_span(path)}, {"value", doc.value_span(path)},
+                                      {"var", doc.var_key_span(path)}, {"=", doc.var_value_span(path)}})
+      if (span) got.append(label + at(source, *span) + " ");
     const auto* notes = doc.annotations.find(path);
     for (const Annotation& a : notes ? *notes : std::vector<Annotation>{})
       got.append(1, '@').append(at(source, a.span) + " name" + at(source, a.name_span));
@@ -160,7 +160,7 @@ TEST(Builder, LargeHonestDocument) {
   const Dict& last = doc.config.at("section_999").as_dict().at("sub").as_dict();
   EXPECT_EQ(brief(last.at("a39")) + " " + brief(last.at("d39")) + " " + brief(last.at("e39")),
             R"(39 [1, 2, "three", true, {"x": null}] "http://example.org:8080")");
-  EXPECT_EQ((std::vector<size_t>{doc.diagnostics.size(), doc.config.size(), last.size(), doc.key_spans.size(),
+  EXPECT_EQ((std::vector<size_t>{doc.diagnostics.size(), doc.config.size(), last.size(), doc.key_span_count(),
                                  doc.annotations.size(), doc.variable_refs.size()}),
             (std::vector<size_t>{0, kSections, kGroups * 5, kSections * (kGroups * 5 + 1), kSections * kGroups,
                                  kSections * kGroups * 2}));

@@ -1,0 +1,347 @@
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+
+#include "model.h"
+
+namespace brindle {
+
+namespace {
+
+// Below this many entries an unsealed dictionary is searched linearly.
+constexpr size_t kIndexFrom = 16;
+
+uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
+
+}  // namespace
+
+// Open addressing, at most half full. A slot is 0 when empty, else the
+// high half of the key's hash (compared before the key, so a probe rarely
+// touches an entry that does not match) and the entry number + 1.
+struct Dict::Index {
+  std::vector<uint64_t> slots;
+};
+
+namespace {
+
+constexpr uint64_t kHashHalf = ~uint64_t{0xFFFFFFFF};
+
+}  // namespace
+
+Dict::Dict() = default;
+Dict::~Dict() = default;
+Dict::Dict(Dict&& other) noexcept = default;
+Dict& Dict::operator=(Dict&& other) noexcept = default;
+
+Dict::Dict(std::initializer_list<std::pair<std::string, Value>> entries) {
+  for (const auto& [key, value] : entries) emplace(key, value);
+}
+
+Dict::Dict(const Dict& other)
+    : entries_(other.entries_), sorted_(other.sorted_), filled_(other.filled_) {
+  if (other.index_) index_ = std::make_unique<Index>(*other.index_);
+}
+
+Dict& Dict::operator=(const Dict& other) {
+  if (this != &other) {
+    Dict copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+void Dict::clear() {
+  entries_.clear();
+  index_.reset();
+  sorted_ = true;
+  filled_ = false;
+}
+
+void Dict::reserve(size_t n) { entries_.reserve(n); }
+
+size_t Dict::find_index(std::string_view key) const {
+  const size_t n = entries_.size();
+  if (sorted_) {
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), key, key_less);
+    return it != entries_.end() && it->first == key ? static_cast<size_t>(it - entries_.begin()) : n;
+  }
+  if (index_) {
+    const size_t mask = index_->slots.size() - 1;
+    const uint64_t hash = hash_of(key);
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const uint64_t slot = index_->slots[i];
+      if (slot == 0) return n;
+      const size_t at = static_cast<size_t>(slot & 0xFFFFFFFF) - 1;
+      if ((slot & kHashHalf) == (hash & kHashHalf) && entries_[at].first == key) return at;
+    }
+  }
+  // Backwards: of repeated keys not yet sealed, the last one counts.
+  for (size_t i = n; i-- > 0;) {
+    if (entries_[i].first == key) return i;
+  }
+  return n;
+}
+
+Dict::iterator Dict::find(std::string_view key) {
+  return entries_.begin() + static_cast<std::ptrdiff_t>(find_index(key));
+}
+
+Dict::const_iterator Dict::find(std::string_view key) const {
+  return entries_.begin() + static_cast<std::ptrdiff_t>(find_index(key));
+}
+
+Value& Dict::at(std::string_view key) {
+  auto it = find(key);
+  if (it == end()) throw std::out_of_range("no such key");
+  return it->second;
+}
+
+const Value& Dict::at(std::string_view key) const {
+  auto it = find(key);
+  if (it == end()) throw std::out_of_range("no such key");
+  return it->second;
+}
+
+Value& Dict::operator[](std::string_view key) {
+  auto it = find(key);
+  if (it != end()) return it->second;
+  return insert_sorted(std::string(key), Value(), false).first->second;
+}
+
+std::pair<Dict::iterator, bool> Dict::emplace(std::string key, Value value) {
+  return insert_sorted(std::move(key), std::move(value), false);
+}
+
+std::pair<Dict::iterator, bool> Dict::try_emplace(std::string key, Value value) {
+  return insert_sorted(std::move(key), std::move(value), false);
+}
+
+std::pair<Dict::iterator, bool> Dict::insert_or_assign(std::string key, Value value) {
+  return insert_sorted(std::move(key), std::move(value), true);
+}
+
+std::pair<Dict::iterator, bool> Dict::insert_sorted(std::string&& key, Value&& value, bool assign) {
+  if (!sorted_) {
+    bool inserted = false;
+    DictEntry& e = upsert(key, inserted);
+    if (inserted || assign) e.second = std::move(value);
+    return {entries_.begin() + (&e - entries_.data()), inserted};
+  }
+  auto it = std::lower_bound(entries_.begin(), entries_.end(), std::string_view(key), key_less);
+  if (it != entries_.end() && it->first == key) {
+    if (assign) it->second = std::move(value);
+    return {it, false};
+  }
+  DictEntry e;
+  e.first = std::move(key);
+  e.second = std::move(value);
+  return {entries_.insert(it, std::move(e)), true};
+}
+
+Dict::iterator Dict::erase(const_iterator at) {
+  auto next = entries_.erase(at);
+  if (index_) {
+    const size_t offset = static_cast<size_t>(next - entries_.begin());
+    rebuild_index();
+    next = entries_.begin() + static_cast<std::ptrdiff_t>(offset);
+  }
+  return next;
+}
+
+size_t Dict::erase(std::string_view key) {
+  auto it = find(key);
+  if (it == end()) return 0;
+  erase(it);
+  return 1;
+}
+
+void Dict::index_entry(size_t i) {
+  const size_t mask = index_->slots.size() - 1;
+  const uint64_t hash = hash_of(entries_[i].first);
+  const uint64_t tagged = (hash & kHashHalf) | (i + 1);
+  for (size_t s = hash & mask;; s = (s + 1) & mask) {
+    uint64_t& slot = index_->slots[s];
+    const size_t at = static_cast<size_t>(slot & 0xFFFFFFFF) - 1;
+    // A repeated key (appended before the index existed) takes the slot of
+    // the earlier one: the last one counts.
+    if (slot == 0 || ((slot & kHashHalf) == (hash & kHashHalf) && entries_[at].first == entries_[i].first)) {
+      slot = tagged;
+      return;
+    }
+  }
+}
+
+void Dict::rebuild_index() {
+  if (sorted_ || entries_.size() < kIndexFrom) {
+    index_.reset();
+    return;
+  }
+  size_t slots = 32;
+  while (slots < 2 * (entries_.size() + 1)) slots *= 2;
+  if (!index_) index_ = std::make_unique<Index>();
+  index_->slots.assign(slots, 0);
+  for (size_t i = 0; i < entries_.size(); ++i) index_entry(i);
+}
+
+DictEntry& Dict::append_entry(std::string_view key) {
+  // Arrival in key order keeps the dictionary sorted, so seal() has nothing
+  // to do and lookups stay binary searches.
+  if (sorted_ && !entries_.empty() && !(std::string_view(entries_.back().first) < key)) {
+    sorted_ = false;
+  }
+  entries_.emplace_back();
+  entries_.back().first.assign(key);
+  if (index_) {
+    if (2 * (entries_.size() + 1) > index_->slots.size()) {
+      rebuild_index();
+    } else {
+      index_entry(entries_.size() - 1);
+    }
+  }
+  return entries_.back();
+}
+
+DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
+  filled_ = true;
+  if (!sorted_ && !index_ && entries_.size() >= kIndexFrom) rebuild_index();
+  const size_t found = find_index(key);
+  inserted = found == entries_.size();
+  if (!inserted) return entries_[found];
+  DictEntry& e = append_entry(key);
+  if (!sorted_ && !index_ && entries_.size() >= kIndexFrom) rebuild_index();
+  return e;
+}
+
+DictEntry& Dict::append(std::string_view key) {
+  filled_ = true;
+  if (index_) {
+    bool inserted = false;
+    return upsert(key, inserted);
+  }
+  return append_entry(key);
+}
+
+void Dict::seal() {
+  filled_ = false;
+  index_.reset();
+  if (sorted_) return;  // sorted implies no repeated key
+  // Sorting small handles and moving each entry once is far cheaper than
+  // sorting the entries; the first eight bytes of each key, as a big-endian
+  // number, settle most comparisons without touching the key.
+  struct Handle {
+    uint64_t head;
+    std::string_view key;
+    uint32_t index;
+  };
+  std::vector<Handle> order;
+  order.reserve(entries_.size());
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const std::string& k = entries_[i].first;
+    uint64_t head = 0;
+    for (size_t b = 0; b < 8; ++b) {
+      head = (head << 8) | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+    }
+    order.push_back(Handle{head, k, static_cast<uint32_t>(i)});
+  }
+  std::sort(order.begin(), order.end(), [](const Handle& a, const Handle& b) {
+    if (a.head != b.head) return a.head < b.head;
+    const int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : a.index < b.index;
+  });
+  std::vector<DictEntry> sorted;
+  sorted.reserve(order.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    // Of a run of equal keys the last one stored counts.
+    if (i + 1 < order.size() && order[i + 1].key == order[i].key) continue;
+    sorted.push_back(std::move(entries_[order[i].index]));
+  }
+  entries_ = std::move(sorted);
+  sorted_ = true;
+}
+
+void Dict::seal_tree() {
+  // Only dictionaries filled entry by entry can hold unsealed ones; values
+  // made whole (inline dicts, copies) are sealed already. Sections nest at
+  // most as deep as the builder allows, which bounds the recursion.
+  if (!filled_) return;
+  seal();
+  for (DictEntry& e : entries_) {
+    if (e.second.is(Tag::Dict)) e.second.as_dict().seal_tree();
+  }
+}
+
+bool operator==(const Dict& a, const Dict& b) {
+  if (a.size() != b.size()) return false;
+  if (!a.sorted_ || !b.sorted_) {
+    Dict x(a), y(b);
+    x.seal();
+    y.seal();
+    return x == y;
+  }
+  for (size_t i = 0; i < a.entries_.size(); ++i) {
+    if (a.entries_[i].first != b.entries_[i].first || !(a.entries_[i].second == b.entries_[i].second))
+      return false;
+  }
+  return true;
+}
+
+const DictEntry* entry_at(const Dict& root, std::string_view path) {
+  const Dict* table = &root;
+  size_t start = 0;
+  while (true) {
+    const size_t dot = path.find('.', start);
+    const std::string_view piece =
+        path.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+    auto it = table->find(piece);
+    if (it == table->end()) return nullptr;
+    if (dot == std::string_view::npos) return &*it;
+    if (!it->second.is(Tag::Dict)) return nullptr;
+    table = &it->second.as_dict();
+    start = dot + 1;
+  }
+}
+
+namespace {
+
+size_t count_key_spans(const Dict& d, int depth) {
+  size_t n = 0;
+  for (const DictEntry& e : d) {
+    n += e.has_key_span ? 1 : 0;
+    // Only stored entries have positions below them; inline dict values do
+    // not, and sections nest a bounded depth.
+    if (e.second.is(Tag::Dict) && depth < 512) n += count_key_spans(e.second.as_dict(), depth + 1);
+  }
+  return n;
+}
+
+}  // namespace
+
+std::optional<Span> Document::key_span(std::string_view path) const {
+  const DictEntry* e = entry_at(config, path);
+  if (e == nullptr || !e->has_key_span) return std::nullopt;
+  return e->key_span;
+}
+
+std::optional<Span> Document::value_span(std::string_view path) const {
+  const DictEntry* e = entry_at(config, path);
+  if (e == nullptr || !e->has_value_span) return std::nullopt;
+  return e->value_span;
+}
+
+std::optional<Span> Document::var_key_span(std::string_view name) const {
+  auto it = vars.find(name);
+  if (it == vars.end() || !it->has_key_span) return std::nullopt;
+  return it->key_span;
+}
+
+std::optional<Span> Document::var_value_span(std::string_view name) const {
+  auto it = vars.find(name);
+  if (it == vars.end() || !it->has_value_span) return std::nullopt;
+  return it->value_span;
+}
+
+size_t Document::key_span_count() const { return count_key_spans(config, 0); }
+
+}  // namespace brindle

@@ -1,0 +1,102 @@
+// Dict: the map of a dictionary value, a flat array of entries.
+//
+// Observed from outside it is a map in byte-wise key order with unique keys,
+// used like std::map (find, at, [], insert_or_assign, iteration by
+// `first`/`second`). Each entry also carries the positions of its key and
+// value when the builder stored it from the source.
+//
+// A parse fills a dictionary with `append` (a new entry each time; the last
+// of a repeated key counts) or `upsert` (which finds an existing key, through
+// a hash index once the dictionary is large and has been searched); `seal`
+// then puts the entries into key order, dropping replaced ones, once. A
+// dictionary read before it is sealed still answers `find` correctly; only
+// its iteration order (and size, with repeated keys) is not final yet.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "span.h"
+
+namespace brindle {
+
+class Value;
+struct DictEntry;
+
+class Dict {
+ public:
+  using iterator = std::vector<DictEntry>::iterator;
+  using const_iterator = std::vector<DictEntry>::const_iterator;
+
+  Dict();
+  // Duplicate keys: the first one is kept, as std::map does.
+  Dict(std::initializer_list<std::pair<std::string, Value>> entries);
+  Dict(const Dict& other);
+  Dict(Dict&& other) noexcept;
+  Dict& operator=(const Dict& other);
+  Dict& operator=(Dict&& other) noexcept;
+  ~Dict();
+
+  iterator begin();
+  iterator end();
+  const_iterator begin() const;
+  const_iterator end() const;
+  size_t size() const;
+  bool empty() const;
+  void clear();
+  void reserve(size_t n);
+
+  iterator find(std::string_view key);
+  const_iterator find(std::string_view key) const;
+  bool contains(std::string_view key) const { return find(key) != end(); }
+  size_t count(std::string_view key) const { return contains(key) ? 1 : 0; }
+  // The value of a key that must be present (std::out_of_range otherwise;
+  // for callers outside the core's entry points, such as tests).
+  Value& at(std::string_view key);
+  const Value& at(std::string_view key) const;
+  // The value of `key`, inserting null first when absent.
+  Value& operator[](std::string_view key);
+  // Inserts when absent (the bool tells) or else leaves the entry alone.
+  std::pair<iterator, bool> emplace(std::string key, Value value);
+  std::pair<iterator, bool> try_emplace(std::string key, Value value);
+  // Inserts when absent or replaces the value.
+  std::pair<iterator, bool> insert_or_assign(std::string key, Value value);
+  iterator erase(const_iterator at);
+  size_t erase(std::string_view key);
+
+  // The entry of `key`, appended (with a null value and no positions) when
+  // absent; `inserted` tells which. Key order is restored by seal().
+  DictEntry& upsert(std::string_view key, bool& inserted);
+  // A new entry for `key` to be filled by the caller, even when the key is
+  // present: of repeated keys the last one counts, for find() and for seal(),
+  // which drops the others. Cheaper than upsert while nobody looks keys up.
+  DictEntry& append(std::string_view key);
+  // Puts the entries in key order and drops the hash index.
+  void seal();
+  // Seals this dictionary and every dictionary filled by upsert below it.
+  void seal_tree();
+
+  // Same keys in the same order with equal values; positions are not compared.
+  friend bool operator==(const Dict& a, const Dict& b);
+
+ private:
+  struct Index;
+  size_t find_index(std::string_view key) const;  // size() when absent
+  void index_entry(size_t i);
+  DictEntry& append_entry(std::string_view key);
+  void rebuild_index();
+  std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
+
+  std::vector<DictEntry> entries_;
+  std::unique_ptr<Index> index_;  // only while unsealed and large
+  bool sorted_ = true;            // entries are in key order
+  bool filled_ = false;           // upsert was used since the last seal
+};
+
+}  // namespace brindle
