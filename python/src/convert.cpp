@@ -181,11 +181,11 @@ bool dict_entries_from_py(PyObject* obj, Dict& result, int depth) {
     }
     std::string_view key_text;
     if (!utf8_view(key.get(), key_text)) return false;
-    std::string owned_key(key_text);
     Value converted;
     if (!from_py(item.get(), converted, depth + 1)) return false;
-    result.insert_or_assign(std::move(owned_key), std::move(converted));
+    result.append(key_text).second = std::move(converted);
   }
+  result.seal();  // key order once, not an ordered insert per key
   return true;
 }
 

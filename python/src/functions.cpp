@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "builder.h"
 #include "convert.h"
@@ -14,23 +15,32 @@
 #include "model.h"
 #include "serializer.h"
 #include "text.h"
+#include "unlocked.h"
 #include "validator.h"
 
 namespace brindle::py {
 namespace {
 
 // Environment access for `$ENV.` references, read afresh on every lookup.
+// The build runs without the interpreter lock; each read takes it back, as
+// Python code writing os.environ holds it while it changes the environment.
 class ProcessEnv final : public EnvLookup {
  public:
+  explicit ProcessEnv(Unlocked& unlocked) : unlocked_(unlocked) {}
+
   std::optional<std::string> get(std::string_view name) const override {
     if (name.find('\0') != std::string_view::npos) return std::nullopt;
     const std::string key(name);
-    const char* value = std::getenv(key.c_str());
-    if (value == nullptr) return std::nullopt;
-    const std::string_view text(value);
-    if (!is_valid_utf8(text)) return std::nullopt;
-    return std::string(text);
+    std::optional<std::string> found;
+    unlocked_.relock();
+    if (const char* value = std::getenv(key.c_str())) found.emplace(value);
+    unlocked_.unlock();
+    if (found && !is_valid_utf8(*found)) return std::nullopt;
+    return found;
   }
+
+ private:
+  Unlocked& unlocked_;
 };
 
 // Parses the single `doc` argument of validate / validate_all.
@@ -48,6 +58,18 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
   return doc;
 }
 
+// The validation walk and the serializer read the document only; the
+// borrow held by the caller keeps it from changing meanwhile.
+std::vector<Diagnostic> validate_unlocked(const Document& d) {
+  Unlocked unlocked;
+  return validate_document(d);
+}
+
+std::string serialize_unlocked(const Document& d) {
+  Unlocked unlocked;
+  return serialize_document(d);
+}
+
 }  // namespace
 
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -57,8 +79,15 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
   std::string_view text;
   if (!text_arg(source, "source", text)) return nullptr;
   return guarded([&]() -> PyObject* {
-    const ProcessEnv env;
-    Document document = build_document(text, env);
+    // `text` lives in the str object, which the call's arguments keep alive
+    // and nobody can change.
+    std::optional<Document> built;
+    {
+      Unlocked unlocked;
+      const ProcessEnv env(unlocked);
+      built.emplace(build_document(text, env));
+    }
+    Document& document = *built;
     for (const Diagnostic& diagnostic : document.diagnostics) {
       if (diagnostic.is_warning) continue;
       raise_parse_error(diagnostic, text);
@@ -72,7 +101,7 @@ PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
   return with_document(doc, [](const Document& d) -> PyObject* {
-    for (const Diagnostic& diagnostic : validate_document(d)) {
+    for (const Diagnostic& diagnostic : validate_unlocked(d)) {
       if (diagnostic.is_warning) continue;
       raise(Exc::Validation, diagnostic.message);
       return nullptr;
@@ -87,7 +116,7 @@ PyObject* module_validate_all(PyObject*, PyObject* args, PyObject* kwargs) {
   return with_document(doc, [](const Document& d) -> PyObject* {
     Ref list(PyList_New(0));
     if (!list) return nullptr;
-    for (const Diagnostic& diagnostic : validate_document(d)) {
+    for (const Diagnostic& diagnostic : validate_unlocked(d)) {
       if (diagnostic.is_warning) continue;
       Ref error(make_exception(Exc::Validation, diagnostic.message));
       if (!error || PyList_Append(list.get(), error.get()) < 0) return nullptr;
@@ -101,7 +130,7 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* data = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:dumps", kwlist(names), &data)) return nullptr;
   if (is_document(data)) {
-    return with_document(data, [](const Document& d) { return to_str(serialize_document(d)); });
+    return with_document(data, [](const Document& d) { return to_str(serialize_unlocked(d)); });
   }
   if (!PyDict_Check(data)) {
     PyErr_SetString(PyExc_TypeError, "dumps expects a BrindleDocument or a dict");
@@ -110,7 +139,7 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     Document document;
     if (!py_dict_to_value(data, document.config)) return nullptr;
-    return to_str(serialize_document(document));
+    return to_str(serialize_unlocked(document));
   });
 }
 

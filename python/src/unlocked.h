@@ -1,0 +1,32 @@
+// Gives up the interpreter lock for core work that touches no Python object
+// (building, validating or serializing a Document), so other threads run
+// meanwhile. The lock is taken back when the scope ends, also when an
+// exception leaves it, so callers translate exceptions with the lock held.
+// `relock()`/`unlock()` take it back briefly inside the scope, around a read
+// that Python code may be changing (the process environment).
+#pragma once
+
+#include "py_ref.h"
+
+namespace brindle::py {
+
+class Unlocked {
+ public:
+  Unlocked() : state_(PyEval_SaveThread()) {}
+  ~Unlocked() {
+    if (state_ != nullptr) PyEval_RestoreThread(state_);
+  }
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+
+  void relock() {
+    PyEval_RestoreThread(state_);
+    state_ = nullptr;
+  }
+  void unlock() { state_ = PyEval_SaveThread(); }
+
+ private:
+  PyThreadState* state_;
+};
+
+}  // namespace brindle::py
