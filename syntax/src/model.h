@@ -13,7 +13,6 @@
 #include <tuple>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -181,12 +180,14 @@ class AnnotationTable {
   void sort_by_source_position();
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
+  // The entry number of `path`, or size() when absent.
+  size_t find_index(std::string_view path) const;
+  void rebuild_index();
+
   std::vector<Entry> entries_;
-  std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;
+  // Open addressing, at most half full: 0 when empty, else the high half of
+  // the path's hash and the entry number + 1. No allocation per path.
+  std::vector<uint64_t> slots_;
 };
 
 // The entry at a dotted key path, found the way the validator resolves
