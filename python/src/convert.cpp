@@ -2,6 +2,8 @@
 
 #include <string>
 #include <utility>
+#include <vector>
+#include <functional>
 
 namespace brindle::py {
 
@@ -17,9 +19,63 @@ bool too_deep_for_python(int depth) {
 
 // ---- Value -> Python ------------------------------------------------------
 
-PyObject* to_py(const Value& value, int depth);
+// The str objects of the keys met in one conversion, so that a key repeated
+// over many dicts (the common case in configuration) is decoded once and
+// its hash computed once. Direct-mapped and of fixed size: a collision just
+// replaces the slot. Keys are views into the document, which outlives the
+// conversion.
+class KeyCache {
+ public:
+  KeyCache() = default;
+  KeyCache(const KeyCache&) = delete;
+  KeyCache& operator=(const KeyCache&) = delete;
+  ~KeyCache() {
+    for (Slot& s : slots_) Py_XDECREF(s.str);
+  }
 
-PyObject* dict_to_py_at(const Dict& dict, int depth) {
+  // A new reference to the str of `key`, or null with an error set.
+  PyObject* get(std::string_view key) {
+    if (key.size() > kMaxKey) return to_str(key);
+    if (slots_.empty()) slots_.resize(kSlots);
+    Slot& s = slots_[std::hash<std::string_view>{}(key) & (kSlots - 1)];
+    if (s.str != nullptr && s.key == key) return Py_NewRef(s.str);
+    PyObject* str = to_str(key);
+    if (str == nullptr) return nullptr;
+    Py_XDECREF(s.str);
+    s.key = key;
+    s.str = Py_NewRef(str);
+    return str;
+  }
+
+ private:
+  static constexpr size_t kSlots = 1024;
+  static constexpr size_t kMaxKey = 64;
+  struct Slot {
+    std::string_view key;
+    PyObject* str = nullptr;
+  };
+  std::vector<Slot> slots_;  // made on first use
+};
+
+// Conversion runs no Python code and makes no reference cycles, so the
+// cyclic collector is paused for it: otherwise it would walk the growing
+// result again and again as its containers are allocated.
+class CollectorPause {
+ public:
+  CollectorPause() : was_enabled_(PyGC_Disable()) {}
+  ~CollectorPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  CollectorPause(const CollectorPause&) = delete;
+  CollectorPause& operator=(const CollectorPause&) = delete;
+
+ private:
+  int was_enabled_;
+};
+
+PyObject* to_py(const Value& value, int depth, KeyCache& keys);
+
+PyObject* dict_to_py_at(const Dict& dict, int depth, KeyCache& keys) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
     return nullptr;
@@ -27,16 +83,16 @@ PyObject* dict_to_py_at(const Dict& dict, int depth) {
   Ref out(PyDict_New());
   if (!out) return nullptr;
   for (const auto& [key, item] : dict) {
-    Ref k(to_str(key));
+    Ref k(keys.get(key));
     if (!k) return nullptr;
-    Ref v(to_py(item, depth + 1));
+    Ref v(to_py(item, depth + 1, keys));
     if (!v) return nullptr;
     if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return nullptr;
   }
   return out.release();
 }
 
-PyObject* array_to_py(const Array& array, int depth) {
+PyObject* array_to_py(const Array& array, int depth, KeyCache& keys) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
     return nullptr;
@@ -46,14 +102,14 @@ PyObject* array_to_py(const Array& array, int depth) {
   if (!out) return nullptr;
   Py_ssize_t i = 0;
   for (const Value& item : array) {
-    PyObject* v = to_py(item, depth + 1);
+    PyObject* v = to_py(item, depth + 1, keys);
     if (v == nullptr) return nullptr;
     PyList_SetItem(out.get(), i++, v);  // steals v; cannot fail in range
   }
   return out.release();
 }
 
-PyObject* to_py(const Value& value, int depth) {
+PyObject* to_py(const Value& value, int depth, KeyCache& keys) {
   switch (value.tag()) {
     case Tag::String:
       return to_str(value.as_string());
@@ -67,9 +123,9 @@ PyObject* to_py(const Value& value, int depth) {
       Py_INCREF(Py_None);
       return Py_None;
     case Tag::Array:
-      return array_to_py(value.as_array(), depth);
+      return array_to_py(value.as_array(), depth, keys);
     case Tag::Dict:
-      return dict_to_py_at(value.as_dict(), depth);
+      return dict_to_py_at(value.as_dict(), depth, keys);
   }
   PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
   return nullptr;
@@ -261,9 +317,18 @@ bool from_py(PyObject* obj, Value& out, int depth) {
 
 }  // namespace
 
-PyObject* value_to_py(const Value& value) { return to_py(value, 0); }
+PyObject* value_to_py(const Value& value) {
+  KeyCache keys;
+  if (!value.is(Tag::Array) && !value.is(Tag::Dict)) return to_py(value, 0, keys);
+  CollectorPause pause;
+  return to_py(value, 0, keys);
+}
 
-PyObject* dict_to_py(const Dict& dict) { return dict_to_py_at(dict, 0); }
+PyObject* dict_to_py(const Dict& dict) {
+  KeyCache keys;
+  CollectorPause pause;
+  return dict_to_py_at(dict, 0, keys);
+}
 
 bool py_to_value(PyObject* obj, Value& out) { return from_py(obj, out, 0); }
 
