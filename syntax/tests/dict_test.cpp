@@ -1,0 +1,121 @@
+// Flat dictionaries: key order, repeated keys, section replacement and
+// positions beside the entries, through the builder and the Dict itself.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <algorithm>
+#include <optional>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "builder.h"
+#include "test_support.h"
+
+namespace brindle {
+namespace {
+
+const EmptyEnv kNoEnv;
+
+std::string keys_of(const Dict& d) {
+  std::string out;
+  for (const auto& [key, value] : d) out += key + ",";
+  return out;
+}
+
+std::string span_text(const std::string& source, const std::optional<Span>& s) {
+  return s ? source.substr(s->start, s->end - s->start) : "-";
+}
+
+// Each row: a source, a path, the value there (brief), its key span text and
+// its value span text.
+TEST(FlatDict, LastWinsAndSectionReplacement) {
+  const std::tuple<std::string, std::string, std::string, std::string, std::string> cases[] = {
+      {"b = 1\na = 2\nb = 3\n", "b", "3", "b", "3"},                               // last wins, in key order
+      {"[s]\nk = 1\n[t]\nx = 0\n[s]\nk = 2\n", "s.k", "2", "k", "2"},             // a section reopened
+      {"[s]\na = 1\n[s.a]\nz = 9\n", "s.a", "{\"z\": 9}", "s.a", "1"},             // header replaces a scalar
+      {"[s.a]\nz = 9\n[s]\na = 5\n", "s.a", "5", "a", "5"},                         // a key replaces a section
+      {"[s.a]\nz = 9\n[s]\na = 5\n[s.a]\n", "s.a", "{}", "s.a", "5"},              // and a header brings it back empty
+      {"[p.q]\n", "p", "{\"q\": {}}", "-", "-"},                                    // made along the way: no position
+      {"[s]\nb = #{\n x = 1,\n x = 2,\n}#\n", "s.b.x", "2", "x", "2,"},            // block entries, last wins
+      {"k = #{b = 1, a = 2, b = 3}#\n", "k", "{\"a\": 2, \"b\": 3}", "k", "#{b = 1, a = 2, b = 3}#"},
+      {"k = #{b = 1}#\n", "k.b", "1", "-", "-"},                                     // inline entries have none
+  };
+  for (const auto& [source, path, value, key, val] : cases) {
+    const Document doc = build_document(source, kNoEnv);
+    const DictEntry* e = entry_at(doc.config, path);
+    ASSERT_NE(e, nullptr) << source;
+    EXPECT_EQ(brief(e->second) + " " + span_text(source, doc.key_span(path)) + " " +
+                  span_text(source, doc.value_span(path)),
+              value + " " + key + " " + val)
+        << source;
+  }
+}
+
+// Keys arriving in every order end sorted byte-wise, repeated ones once.
+TEST(FlatDict, SealedOrderWhateverTheArrival) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"a", "b", "c"}, "a,b,c,"},
+      {{"c", "b", "a", "b"}, "a,b,c,"},
+      {{"k10", "k9", "k1", "k10", "K", "_", "\xc3\xa9", "k"}, "K,_,k,k1,k10,k9,\xc3\xa9,"},
+      {{"same-prefix-long-key-2", "same-prefix-long-key-10", "same-prefix-long-key-1"},
+       "same-prefix-long-key-1,same-prefix-long-key-10,same-prefix-long-key-2,"},
+  };
+  for (const auto& [arrival, want] : cases) {
+    Dict d;
+    int n = 0;
+    for (const std::string& k : arrival) d.append(k).second = Value::integer(n++);
+    d.seal();
+    EXPECT_EQ(keys_of(d), want);
+    // the value of a repeated key is the last one stored
+    for (size_t i = 0; i < arrival.size(); ++i) {
+      size_t last = i;
+      for (size_t j = i; j < arrival.size(); ++j)
+        if (arrival[j] == arrival[i]) last = j;
+      EXPECT_EQ(d.at(arrival[i]).as_integer(), static_cast<int64_t>(last)) << arrival[i];
+    }
+  }
+}
+
+// Enough keys for the hash index, found before and after sealing, through
+// copies and moves.
+TEST(FlatDict, IndexCopiesAndMoves) {
+  Dict d;
+  const int n = 5000;
+  for (int i = n; i-- > 0;) {
+    bool inserted = false;
+    d.upsert("key" + std::to_string(i), inserted).second = Value::integer(i);
+    ASSERT_TRUE(inserted);
+  }
+  for (int i = 0; i < n; i += 7) {
+    bool inserted = true;
+    d.upsert("key" + std::to_string(i), inserted).second = Value::integer(-i);
+    ASSERT_FALSE(inserted);
+  }
+  const Dict copy = d;
+  Dict moved = std::move(d);
+  for (const Dict* x : {&copy, static_cast<const Dict*>(&moved)}) {
+    ASSERT_EQ(x->size(), static_cast<size_t>(n));
+    for (int i = 0; i < n; i += 13) EXPECT_EQ(x->at("key" + std::to_string(i)).as_integer(), i % 7 ? i : -i);
+  }
+  moved.seal();
+  EXPECT_EQ(copy, moved);  // equality does not depend on sealing
+  EXPECT_TRUE(std::is_sorted(moved.begin(), moved.end(),
+                             [](const DictEntry& a, const DictEntry& b) { return a.first < b.first; }));
+  EXPECT_EQ(moved.find("key42")->second.as_integer(), -42);
+  EXPECT_EQ(moved.find("absent"), moved.end());
+}
+
+// A document moved out of the builder and then moved again keeps its data
+// and positions.
+TEST(FlatDict, DocumentsAcrossMoves) {
+  const std::string source = "[s]\nb = 2\na = 1\n";
+  std::vector<Document> docs;
+  for (int i = 0; i < 20; ++i) docs.push_back(build_document(source, kNoEnv));  // reallocations move them
+  const Document last = std::move(docs.back());
+  EXPECT_EQ(brief(Value::dict(last.config)) + " " + span_text(source, last.key_span("s.a")),
+            R"({"s": {"a": 1, "b": 2}} a)");
+}
+
+}  // namespace
+}  // namespace brindle
