@@ -149,6 +149,16 @@ void join_open_value(Lexer& lines, LineRecord& rec) {
 }
 
 int64_t depth_of(std::string_view text) {
+  // Without a bracket byte the depth is 0, whatever the quotes; most values
+  // have none.
+  bool any = false;
+  for (const char c : text) {
+    if (c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}') {
+      any = true;
+      break;
+    }
+  }
+  if (!any) return 0;
   int64_t depth = 0;
   const size_t n = text.size();
   walk_unquoted(text, [&](size_t& i) {
@@ -189,6 +199,8 @@ std::string replace_pairs(std::string_view s, const char (&pair)[3], char with) 
 
 std::string_view strip_comment(std::string_view line) {
   std::string_view kept = trim_end(line);
+  // Most lines have no '#' at all: nothing to walk.
+  if (std::memchr(line.data(), '#', line.size()) == nullptr) return kept;
   walk_unquoted(line, [&](size_t& i) {
     if (line[i] != '#') return true;
     if (i + 1 < line.size() && line[i + 1] == '{') {

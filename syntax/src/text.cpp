@@ -76,9 +76,22 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
+namespace {
+
+bool is_ascii_blank(unsigned char c) { return c == 0x20 || (c >= 0x09 && c <= 0x0D); }
+
+}  // namespace
+
 std::string_view trim_start(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
+    // ASCII decides on its own byte; only other bytes need decoding.
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      if (!is_ascii_blank(c)) break;
+      ++i;
+      continue;
+    }
     size_t next = i;
     if (!is_white_space(decode_utf8(s, next))) break;
     i = next;
@@ -93,7 +106,7 @@ std::string_view trim_end(std::string_view s) {
   while (end > 0) {
     const auto last = static_cast<unsigned char>(s[end - 1]);
     if (last < 0x80) {
-      if (!is_white_space(last)) break;
+      if (!is_ascii_blank(last)) break;
       --end;
       continue;
     }
