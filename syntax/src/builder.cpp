@@ -110,7 +110,8 @@ class Builder {
     const uint64_t offset = rec.value_span.start + (text.size() - trimmed.size());
 
     std::vector<VariableRef> refs;
-    ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0};
+    GroupIndex groups(trimmed);  // built only if the value nests deeply
+    ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &groups};
     ValueResult result = parse_value(ctx, trimmed, offset);
     if (failed(result)) {
       ParseFailure& failure = std::get<ParseFailure>(result);

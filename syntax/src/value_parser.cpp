@@ -234,13 +234,17 @@ ValueResult parse_number(std::string_view t, uint64_t offset) {
 
 // ---- arrays and inline dicts -------------------------------------------
 
+// The group index, once a value nests deep enough that rescanning inner
+// levels would cost more than indexing the value once.
+GroupIndex* nested_groups(const ValueContext& ctx) { return ctx.depth >= 3 ? ctx.groups : nullptr; }
+
 ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
   Value result = Value::array(Array{});
   Array& out = result.as_array();
-  for (const Piece& piece : split_top_level(t.substr(1, t.size() - 2), offset + 1)) {
+  for (const Piece& piece : split_top_level(t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx))) {
     const size_t lead = leading_blank(piece.text);
     const std::string_view element = trim_end(piece.text.substr(lead));
     if (element.empty()) continue;
@@ -258,11 +262,12 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
   NestingLevel level(ctx);
   Value result = Value::dict(Dict{});
   Dict& out = result.as_dict();
-  for (const Piece& piece : split_top_level(t.substr(2, t.size() - 4), offset + 2)) {
+  GroupIndex* groups = nested_groups(ctx);
+  for (const Piece& piece : split_top_level(t.substr(2, t.size() - 4), offset + 2, groups)) {
     const size_t lead = leading_blank(piece.text);
     const std::string_view entry = trim_end(piece.text.substr(lead));
     if (entry.empty()) continue;
-    const auto eq = find_top_level(entry, "=");
+    const auto eq = find_top_level(entry, "=", groups);
     if (!eq) {
       // The span starts at the raw piece (possibly on blanks) but is as
       // long as the trimmed entry.
@@ -290,9 +295,14 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
 // The one walk behind both scanners: calls `stop(i, depth)` for every byte
 // outside quotes that is not half of a `#{` or `}#` pair, after a bracket
 // byte has moved the depth, and returns the first i for which it is true.
+//
+// With `groups`, a group opened at depth 0 is skipped whole: inside it the
+// depth never returns to 0, and its closer (the one byte where it does) is
+// no stop for any caller, so nothing is missed.
 template <class Stop>
-std::optional<size_t> scan_top_level(std::string_view text, Stop stop) {
+std::optional<size_t> scan_top_level(std::string_view text, Stop stop, GroupIndex* groups) {
   const size_t n = text.size();
+  const bool jump = groups != nullptr && groups->covers(text);
   int64_t depth = 0;
   bool in_quotes = false;
   bool escaped = false;
@@ -306,6 +316,14 @@ std::optional<size_t> scan_top_level(std::string_view text, Stop stop) {
       in_quotes = !in_quotes;
     } else if (!in_quotes) {
       const char next = i + 1 < n ? text[i + 1] : '\0';
+      if (jump && depth == 0 && ((c == '#' && next == '{') || c == '(' || c == '[' || c == '{')) {
+        const size_t resume = groups->resume(text, i);
+        if (resume != GroupIndex::kNone) {
+          if (resume >= n) return std::nullopt;
+          i = resume - 1;
+          continue;
+        }
+      }
       if ((c == '#' && next == '{') || (c == '}' && next == '#')) {
         depth += c == '#' ? 1 : -1;
         ++i;
@@ -333,7 +351,7 @@ ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t off
   return parse_number(t, offset);
 }
 
-std::vector<Piece> split_top_level(std::string_view text, uint64_t offset) {
+std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, GroupIndex* groups) {
   std::vector<Piece> pieces;
   // Without a comma there is nothing to cut; memchr is far cheaper than the
   // scan, which matters for deeply nested brackets, scanned once per level.
@@ -348,16 +366,17 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset) {
       start = i + 1;
     }
     return false;
-  });
+  }, groups);
   if (start < text.size()) pieces.push_back(Piece{text.substr(start), offset + start});
   return pieces;
 }
 
-std::optional<size_t> find_top_level(std::string_view text, std::string_view needle) {
+std::optional<size_t> find_top_level(std::string_view text, std::string_view needle,
+                                     GroupIndex* groups) {
   if (text.find(needle) == std::string_view::npos) return std::nullopt;
   return scan_top_level(text, [&](size_t i, int64_t depth) {
     return depth == 0 && text.substr(i).starts_with(needle);
-  });
+  }, groups);
 }
 
 }  // namespace brindle

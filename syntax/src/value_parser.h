@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "group_index.h"
 #include "model.h"
 
 namespace brindle {
@@ -68,6 +69,7 @@ struct ValueContext {
   Span span;                                // the whole value text (not read)
   ValueBudget* budget = nullptr;            // null: unlimited
   int depth = 0;                            // current array/dict nesting
+  GroupIndex* groups = nullptr;             // of the whole value text; null: none
 };
 
 // One piece of split_top_level: its text and the offset of its first byte.
@@ -91,9 +93,13 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
 
 // The text cut at every comma outside quotes and brackets. Pieces are views
 // into `text`.
-std::vector<Piece> split_top_level(std::string_view text, uint64_t offset);
+// `groups`, when given, lets the scan jump over nested groups (the result is
+// the same).
+std::vector<Piece> split_top_level(std::string_view text, uint64_t offset,
+                                   GroupIndex* groups = nullptr);
 
 // Index of the first occurrence of `needle` outside quotes and brackets.
-std::optional<size_t> find_top_level(std::string_view text, std::string_view needle);
+std::optional<size_t> find_top_level(std::string_view text, std::string_view needle,
+                                     GroupIndex* groups = nullptr);
 
 }  // namespace brindle

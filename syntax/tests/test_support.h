@@ -62,9 +62,11 @@ struct Session {
   FakeEnv env;
   std::vector<VariableRef> refs;
   ValueBudget* budget = nullptr;
+  bool indexed = false;  // hand the grammar a GroupIndex of the text, as the builder does
   std::string run(std::string_view text, bool operand = false) {
     refs.clear();
-    ValueContext ctx{refs, vars, env, Span{kBase, kBase + text.size()}, budget};
+    GroupIndex groups(text);
+    ValueContext ctx{refs, vars, env, Span{kBase, kBase + text.size()}, budget, 0, indexed ? &groups : nullptr};
     const ValueResult r = operand ? parse_operand(ctx, text, kBase) : parse_value(ctx, text, kBase);
     EXPECT_EQ(ctx.depth, 0) << "nesting level not restored: " << text.substr(0, 40);
     const auto* fail = std::get_if<ParseFailure>(&r);

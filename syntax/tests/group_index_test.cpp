@@ -1,0 +1,63 @@
+// Deeply nested values read the same with the group index as without it:
+// the index only lets inner levels skip groups, never changes a result.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "test_support.h"
+
+namespace brindle {
+namespace {
+
+std::string nest(const std::string& open, const std::string& inner, const std::string& close, int levels) {
+  return repeat(open, static_cast<size_t>(levels)) + inner + repeat(close, static_cast<size_t>(levels));
+}
+
+TEST(GroupIndex, SameResultsAsPlainScans) {
+  const std::pair<std::string, std::string> cases[] = {  // text, what it reads as
+      {nest("[1, ", "[\"x]\\\"[\", 2]", "]", 6), "[1, [1, [1, [1, [1, [1, [\"x]\\\"[\", 2]]]]]]]"},
+      {nest("[", "\"a,b\", \"]\", \"[\"", "]", 5), "[[[[[\"a,b\", \"]\", \"[\"]]]]]"},
+      {nest("#{k = ", "1", "}#", 5), "{\"k\": {\"k\": {\"k\": {\"k\": {\"k\": 1}}}}}"},
+      {nest("[#{a = ", "[\"=\", \"}#\"]", "}#]", 3), "[{\"a\": [{\"a\": [{\"a\": [\"=\", \"}#\"]}]}]}]"},
+      {nest("[", "null ?? [1, [2]]", "]", 5), "[[[[[[1, [2]]]]]]]"},
+      {nest("[", "#{b = 2, a = [1, #{c = [3]}#], b = 4}#", "]", 4), "[[[[{\"a\": [1, {\"c\": [3]}], \"b\": 4}]]]]"},
+      {nest("[", "[1]], [2", "]", 5), "[[[[[[1]], [2]]]]]"},
+      {nest("[", "[1, 2", "]", 5), "malformed array @5-10"},
+      {nest("[", "\\[1, [2]]", "]", 4), "cannot parse value: `\\[1` @4-7"},
+      {nest("[", "\"a\\\" + [[1]]\"", "]", 4), "malformed array @11-17"},
+      {nest("[", "1 + [[2]]", "]", 4), "invalid operands for `+` @6-7"},
+      {nest("[", "(1, [2])", "]", 4), "cannot parse value: `(1, [2])` @4-12"},
+      {nest("[", "[}#], [2]", "]", 4), "malformed array @4-7"},
+  };
+  for (const auto& [text, want] : cases) {
+    Session plain, indexed;
+    indexed.indexed = true;
+    EXPECT_EQ(indexed.run(text), plain.run(text)) << text;
+    EXPECT_EQ(plain.run(text), want) << text;
+  }
+}
+
+// Every suffix of a deep text that starts right after a bracket or comma,
+// scanned with and without the index.
+TEST(GroupIndex, EverySplitPointAgrees) {
+  const std::string text = nest("[1, #{k = ", "[\"a]\", \"\\\"\", (2, [3])], x\\, y", "}#]", 6);
+  GroupIndex groups(text);
+  const std::string_view all(text);
+  for (size_t i = 1; i < text.size(); ++i) {
+    const char before = text[i - 1];
+    if (before != '[' && before != ',' && before != '{' && before != '=') continue;
+    const std::string_view sub = all.substr(i);
+    const auto pieces = [](const std::vector<Piece>& v) {
+      std::string out;
+      for (const Piece& p : v) out.append(std::to_string(p.offset)).append(":").append(p.text).append("|");
+      return out;
+    };
+    EXPECT_EQ(pieces(split_top_level(sub, i, &groups)), pieces(split_top_level(sub, i))) << i;
+    EXPECT_EQ(find_top_level(sub, "=", &groups), find_top_level(sub, "=")) << i;
+    EXPECT_EQ(find_top_level(sub, "??", &groups), find_top_level(sub, "??")) << i;
+  }
+}
+
+}  // namespace
+}  // namespace brindle
