@@ -112,6 +112,10 @@ class Builder {
     std::vector<VariableRef> refs;
     GroupIndex groups(trimmed);  // built only if the value nests deeply
     ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &groups};
+    if (trimmed.size() > 64) {  // worth a look once, so that nested levels need not
+      ctx.may_have_operators = trimmed.find_first_of("+-*/") != std::string_view::npos;
+      ctx.may_have_fallbacks = trimmed.find("??") != std::string_view::npos;
+    }
     ValueResult result = parse_value(ctx, trimmed, offset);
     if (failed(result)) {
       ParseFailure& failure = std::get<ParseFailure>(result);

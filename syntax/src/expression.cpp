@@ -200,6 +200,7 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
   // and moves on to the rest only when that side is null.
   std::string_view rest = text;
   uint64_t at = offset;
+  if (!ctx.may_have_fallbacks) return evaluate_expression(ctx, rest, at);
   for (;;) {
     const auto split = find_top_level(rest, "??");
     if (!split) return evaluate_expression(ctx, rest, at);
@@ -219,7 +220,7 @@ ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64
   // Without any operator byte the text is a single operand (or blank).
   constexpr std::string_view kOperatorBytes = "+-*/";
   bool may_have_operator = false;
-  for (const char op : kOperatorBytes) {
+  for (const char op : ctx.may_have_operators ? kOperatorBytes : std::string_view()) {
     may_have_operator = may_have_operator || text.find(op) != std::string_view::npos;
   }
   if (!may_have_operator) {

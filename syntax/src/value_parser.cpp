@@ -355,7 +355,8 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, Group
   std::vector<Piece> pieces;
   // Without a comma there is nothing to cut; memchr is far cheaper than the
   // scan, which matters for deeply nested brackets, scanned once per level.
-  if (text.find(',') == std::string_view::npos) {
+  // With a group index the scan itself touches only this level's bytes.
+  if (groups == nullptr && text.find(',') == std::string_view::npos) {
     if (!text.empty()) pieces.push_back(Piece{text, offset});
     return pieces;
   }

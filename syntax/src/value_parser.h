@@ -70,6 +70,11 @@ struct ValueContext {
   ValueBudget* budget = nullptr;            // null: unlimited
   int depth = 0;                            // current array/dict nesting
   GroupIndex* groups = nullptr;             // of the whole value text; null: none
+  // False when the whole value text has no `+-*/` byte, or no `??`: then
+  // no part of it has either, and the levels of a nested value need not
+  // look again.
+  bool may_have_operators = true;
+  bool may_have_fallbacks = true;
 };
 
 // One piece of split_top_level: its text and the offset of its first byte.
