@@ -4,13 +4,14 @@
 //             comments, variables, blocks and a few joined arrays;
 //   wide      one section holding a very large number of keys;
 //   deep      keys whose values are arrays nested 128 levels deep;
+//   ints      arrays of a thousand integers, one per line;
 //   webservice  the bundled example, parsed many times (small-file cost).
 // Prints the size, best build and destroy times (processor time, steadier
 // than wall time on a busy machine), MB/s of both together, and the peak
 // resident memory growth of one build (`peak` mode, one shape per process).
 // Usage: parse_bench [runs] [megabytes] [example-path]
-//        parse_bench peak sections|wide|deep [megabytes]
-//        parse_bench only sections|wide|deep [megabytes]
+//        parse_bench peak sections|wide|deep|ints [megabytes]
+//        parse_bench only sections|wide|deep|ints [megabytes]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -81,6 +82,32 @@ std::string deep_document(size_t target_bytes) {
   return src;
 }
 
+// Sections of four keys, each an array of a thousand integers on one line.
+std::string ints_document(size_t target_bytes) {
+  std::string src;
+  src.reserve(target_bytes + 16384);
+  uint64_t x = 42;
+  for (int s = 0; src.size() < target_bytes; ++s) {
+    src += "[section_" + std::to_string(s) + "]\n";
+    for (int k = 0; k < 4; ++k) {
+      src += "series_" + std::to_string(k) + " = [";
+      for (int i = 0; i < 1000; ++i) {
+        x = x * 6364136223846793005u + 1442695040888963407u;
+        src += (i ? ", " : "") + std::to_string(static_cast<int64_t>(x >> 34) - 1000000);
+      }
+      src += "]\n";
+    }
+  }
+  return src;
+}
+
+std::string shape_document(const std::string& shape, size_t bytes) {
+  if (shape == "wide") return wide_document(bytes);
+  if (shape == "deep") return deep_document(bytes);
+  if (shape == "ints") return ints_document(bytes);
+  return sections_document(bytes);
+}
+
 double cpu_now() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 long peak_rss_kb() {
@@ -142,17 +169,14 @@ int main(int argc, char** argv) {
   if (argc > 2 && std::string(argv[1]) == "only") {  // one shape, for a profiler
     const auto bytes = static_cast<size_t>((argc > 3 ? std::atof(argv[3]) : 10.0) * 1e6);
     const std::string shape = argv[2];
-    measure(shape.c_str(),
-            shape == "wide" ? wide_document(bytes) : shape == "deep" ? deep_document(bytes) : sections_document(bytes), 3);
+    measure(shape.c_str(), shape_document(shape, bytes), 3);
     return 0;
   }
   if (argc > 2 && std::string(argv[1]) == "peak") {
     const double mb = argc > 3 ? std::atof(argv[3]) : 10.0;
     const auto bytes = static_cast<size_t>(mb * 1e6);
     const std::string shape = argv[2];
-    const std::string src = shape == "wide" ? wide_document(bytes)
-                            : shape == "deep" ? deep_document(bytes)
-                                              : sections_document(bytes);
+    const std::string src = shape_document(shape, bytes);
     peak(shape.c_str(), src);
     return 0;
   }
@@ -162,6 +186,7 @@ int main(int argc, char** argv) {
   measure("sections", sections_document(bytes), runs);
   measure("wide", wide_document(bytes), runs);
   measure("deep", deep_document(bytes), runs);
+  measure("ints", ints_document(bytes), runs);
   if (argc > 3) {
     std::ifstream in(argv[3], std::ios::binary);
     const std::string example((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -217,11 +217,16 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
 }
 
 ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64_t offset) {
-  // Without any operator byte the text is a single operand (or blank).
-  constexpr std::string_view kOperatorBytes = "+-*/";
+  // Without any operator byte the text is a single operand (or blank); so
+  // it is when its one operator byte is a '-' opening it, which the walk
+  // below would keep with the operand as its sign.
   bool may_have_operator = false;
-  for (const char op : ctx.may_have_operators ? kOperatorBytes : std::string_view()) {
-    may_have_operator = may_have_operator || text.find(op) != std::string_view::npos;
+  if (ctx.may_have_operators) {
+    const size_t lead = leading_blank(text);
+    for (size_t i = 0; i < text.size() && !may_have_operator; ++i) {
+      const char c = text[i];
+      may_have_operator = (c == '+' || c == '*' || c == '/' || c == '-') && !(c == '-' && i == lead);
+    }
   }
   if (!may_have_operator) {
     const size_t lead = leading_blank(text);

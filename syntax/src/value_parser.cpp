@@ -2,6 +2,7 @@
 // outside quotes and brackets.
 #include "value_parser.h"
 
+#include <array>
 #include <charconv>
 #include <limits>
 #include <string>
@@ -299,8 +300,17 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
 // With `groups`, a group opened at depth 0 is skipped whole: inside it the
 // depth never returns to 0, and its closer (the one byte where it does) is
 // no stop for any caller, so nothing is missed.
+//
+// `stop` can only be true on `stop_byte`, so other bytes that move no state
+// are passed over without calling it.
 template <class Stop>
-std::optional<size_t> scan_top_level(std::string_view text, Stop stop, GroupIndex* groups) {
+std::optional<size_t> scan_top_level(std::string_view text, char stop_byte, Stop stop,
+                                     GroupIndex* groups) {
+  static constexpr auto kMovesState = [] {
+    std::array<bool, 256> t{};
+    for (const unsigned char c : std::string_view("\\\"#(){}[]")) t[c] = true;
+    return t;
+  }();
   const size_t n = text.size();
   const bool jump = groups != nullptr && groups->covers(text);
   int64_t depth = 0;
@@ -310,6 +320,8 @@ std::optional<size_t> scan_top_level(std::string_view text, Stop stop, GroupInde
     const char c = text[i];
     if (escaped) {
       escaped = false;
+    } else if (!kMovesState[static_cast<unsigned char>(c)] && c != stop_byte) {
+      continue;
     } else if (c == '\\') {
       escaped = true;
     } else if (c == '"') {
@@ -361,7 +373,7 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, Group
     return pieces;
   }
   size_t start = 0;
-  scan_top_level(text, [&](size_t i, int64_t depth) {
+  scan_top_level(text, ',', [&](size_t i, int64_t depth) {
     if (text[i] == ',' && depth == 0) {
       pieces.push_back(Piece{text.substr(start, i - start), offset + start});
       start = i + 1;
@@ -375,7 +387,7 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, Group
 std::optional<size_t> find_top_level(std::string_view text, std::string_view needle,
                                      GroupIndex* groups) {
   if (text.find(needle) == std::string_view::npos) return std::nullopt;
-  return scan_top_level(text, [&](size_t i, int64_t depth) {
+  return scan_top_level(text, needle.empty() ? '\0' : needle[0], [&](size_t i, int64_t depth) {
     return depth == 0 && text.substr(i).starts_with(needle);
   }, groups);
 }
