@@ -1,0 +1,85 @@
+"""The fast paths give the same results as the plain ones: parsing without the
+interpreter lock from several threads, the environment read while it is
+released, the key cache and the paused collector of `.config`."""
+
+import gc
+import os
+import threading
+
+import pytest
+
+from brindle import dumps, parse, validate_all
+
+
+def document(n: int, width: int) -> dict:
+    return {f"section_{s}": {f"key_{k}": [s, k, f"v{s}.{k}"] for k in range(width)} for s in range(n)}
+
+
+@pytest.mark.parametrize("keys", [
+    ["a", "b", "a"],                                      # repeated across dicts
+    [f"k{i}" for i in range(3000)],                       # more keys than the cache has slots
+    ["x" * 70, "x" * 70 + "y", "x" * 71],                 # too long to cache
+    ["é", "日本", "\U0001f600", "a\\b", "q\"uote"],        # non-ASCII and escaped
+])
+def test_config_with_repeated_and_colliding_keys(keys):
+    data = {f"s{i}": {k: i for k in keys} for i in range(3)}
+    assert parse(dumps(data)).config == data
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_config_leaves_the_collector_as_it_was(enabled):
+    was = gc.isenabled()
+    try:
+        gc.enable() if enabled else gc.disable()
+        parse(dumps(document(3, 3))).config
+        assert gc.isenabled() is enabled
+    finally:
+        gc.enable() if was else gc.disable()
+
+
+def test_threads_give_the_single_threaded_results():
+    sources = [dumps(document(40 + i, 30)) + f"\n[extra]\nenv = $ENV.BRINDLE_T{i} ?? \"none\"\n" for i in range(4)]
+    expected = [parse(s).config for s in sources]
+    results = [None] * len(sources)
+    errors = []
+
+    def work(i):
+        try:
+            for _ in range(5):
+                results[i] = parse(sources[i]).config
+                validate_all(parse(sources[i]))
+                dumps(parse(sources[i]))
+        except Exception as e:  # noqa: BLE001 - reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(sources))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert errors == []
+    assert results == expected
+
+
+def test_environment_writers_while_parsing():
+    # Many `$ENV.` reads, each taking the lock back, while another thread
+    # keeps writing the environment: every read sees one whole value.
+    source = "\n".join(f"k{i} = $ENV.BRINDLE_W ?? \"unset\"" for i in range(2000))
+    stop = threading.Event()
+
+    def writer():
+        n = 0
+        while not stop.is_set():
+            os.environ["BRINDLE_W"] = "abc" if n % 2 else "defgh"
+            n += 1
+
+    t = threading.Thread(target=writer)
+    t.start()
+    try:
+        for _ in range(5):
+            values = set(parse(source).config.values())
+            assert values <= {"abc", "defgh", "unset"}
+    finally:
+        stop.set()
+        t.join()
+        os.environ.pop("BRINDLE_W", None)
