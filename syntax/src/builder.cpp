@@ -82,8 +82,15 @@ class Builder {
     if (source_.find("[vars]") != std::string_view::npos) variables_pass();
     doc_.vars.seal();
     structure_pass();
-    // Key order is made once, when every entry is in.
-    doc_.config.seal_tree();
+    // Key order is made once, when every entry is in; the positions below a
+    // dict replaced by a later entry of the same key are kept aside.
+    doc_.config.seal_tree([this](std::string_view prefix, const DictEntry& dropped) {
+      if (!dropped.second.is(Tag::Dict)) return;
+      std::string path(prefix);
+      path += dropped.first;
+      path += '.';
+      keep_replaced_positions(dropped.second.as_dict(), path);
+    });
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
     doc_.annotations.sort_by_source_position();
@@ -203,6 +210,43 @@ class Builder {
       }
     }
     // End of input: an open block and any waiting annotations are dropped.
+    if (mode_ == Mode::Block) keep_positions_of_dropped_block();
+  }
+
+  // Records the positions of every entry below `dict`, whose path is
+  // `prefix` (with its point). Section paths are bounded in depth, and
+  // blocks hold no positions below their own entries.
+  void keep_replaced_positions(const Dict& dict, std::string& prefix) {
+    for (const DictEntry& e : dict) {
+      const size_t size = prefix.size();
+      prefix += e.first;
+      if (e.has_key_span || e.has_value_span) {
+        Document::ReplacedSpans& kept = doc_.replaced_spans[prefix];
+        if (e.has_key_span) kept.key_span = e.key_span, kept.has_key_span = true;
+        if (e.has_value_span) kept.value_span = e.value_span, kept.has_value_span = true;
+      }
+      if (e.second.is(Tag::Dict)) {
+        prefix += '.';
+        keep_replaced_positions(e.second.as_dict(), prefix);
+      }
+      prefix.resize(size);
+    }
+  }
+
+  // The entries of a block left open are dropped, but their positions were
+  // recorded as they came and, being the last ones recorded for their paths,
+  // remain what those paths report when the path names an entry of the
+  // configuration (as it does when the block's key already held a dict).
+  void keep_positions_of_dropped_block() {
+    for (const DictEntry& dropped : block_entries_) {
+      std::string path = block_prefix_;
+      path += dropped.first;
+      auto* e = const_cast<DictEntry*>(entry_at(doc_.config, path));
+      if (e == nullptr) continue;
+      e->key_span = dropped.key_span;
+      e->value_span = dropped.value_span;
+      e->has_key_span = e->has_value_span = true;
+    }
   }
 
   void top_level(const LineRecord& rec) {

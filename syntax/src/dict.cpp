@@ -223,7 +223,7 @@ DictEntry& Dict::append(std::string_view key) {
   return append_entry(key);
 }
 
-void Dict::seal() {
+void Dict::seal(const DropFn& dropped, std::string_view prefix) {
   filled_ = false;
   index_.reset();
   if (sorted_) return;  // sorted implies no repeated key
@@ -254,21 +254,33 @@ void Dict::seal() {
   sorted.reserve(order.size());
   for (size_t i = 0; i < order.size(); ++i) {
     // Of a run of equal keys the last one stored counts.
-    if (i + 1 < order.size() && order[i + 1].key == order[i].key) continue;
+    if (i + 1 < order.size() && order[i + 1].key == order[i].key) {
+      if (dropped) dropped(prefix, entries_[order[i].index]);
+      continue;
+    }
     sorted.push_back(std::move(entries_[order[i].index]));
   }
   entries_ = std::move(sorted);
   sorted_ = true;
 }
 
-void Dict::seal_tree() {
+void Dict::seal_tree(const DropFn& dropped) {
+  std::string prefix;
+  seal_tree_at(dropped, prefix);
+}
+
+void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix) {
   // Only dictionaries filled entry by entry can hold unsealed ones; values
   // made whole (inline dicts, copies) are sealed already. Sections nest at
   // most as deep as the builder allows, which bounds the recursion.
   if (!filled_) return;
-  seal();
+  seal(dropped, prefix);
   for (DictEntry& e : entries_) {
-    if (e.second.is(Tag::Dict)) e.second.as_dict().seal_tree();
+    if (!e.second.is(Tag::Dict)) continue;
+    const size_t size = prefix.size();
+    prefix.append(e.first).push_back('.');
+    e.second.as_dict().seal_tree_at(dropped, prefix);
+    prefix.resize(size);
   }
 }
 
@@ -320,14 +332,18 @@ size_t count_key_spans(const Dict& d, int depth) {
 
 std::optional<Span> Document::key_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
-  if (e == nullptr || !e->has_key_span) return std::nullopt;
-  return e->key_span;
+  if (e != nullptr && e->has_key_span) return e->key_span;
+  auto it = replaced_spans.find(std::string(path));
+  if (it == replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
+  return it->second.key_span;
 }
 
 std::optional<Span> Document::value_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
-  if (e == nullptr || !e->has_value_span) return std::nullopt;
-  return e->value_span;
+  if (e != nullptr && e->has_value_span) return e->value_span;
+  auto it = replaced_spans.find(std::string(path));
+  if (it == replaced_spans.end() || !it->second.has_value_span) return std::nullopt;
+  return it->second.value_span;
 }
 
 std::optional<Span> Document::var_key_span(std::string_view name) const {

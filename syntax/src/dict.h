@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -77,10 +78,14 @@ class Dict {
   // present: of repeated keys the last one counts, for find() and for seal(),
   // which drops the others. Cheaper than upsert while nobody looks keys up.
   DictEntry& append(std::string_view key);
-  // Puts the entries in key order and drops the hash index.
-  void seal();
+  // Called with the path of the dictionary (its key path and a point, empty
+  // at the root) and each entry that sealing drops for a later one.
+  using DropFn = std::function<void(std::string_view prefix, const DictEntry& dropped)>;
+  // Puts the entries in key order, dropping replaced ones, and drops the
+  // hash index.
+  void seal(const DropFn& dropped = {}, std::string_view prefix = {});
   // Seals this dictionary and every dictionary filled by upsert below it.
-  void seal_tree();
+  void seal_tree(const DropFn& dropped = {});
 
   // Same keys in the same order with equal values; positions are not compared.
   friend bool operator==(const Dict& a, const Dict& b);
@@ -92,6 +97,7 @@ class Dict {
   DictEntry& append_entry(std::string_view key);
   void rebuild_index();
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
+  void seal_tree_at(const DropFn& dropped, std::string& prefix);
 
   std::vector<DictEntry> entries_;
   std::unique_ptr<Index> index_;  // only while unsealed and large

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 #include <tuple>
+#include <unordered_map>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -202,8 +203,22 @@ struct Document {
   Dict config;  // entries carry their key and value spans
   Dict vars;    // likewise, for the variables sections
 
-  // Positions by key path, read from the entries (empty when the path has
-  // none). A section header records the span of its name as the key span.
+  // Positions recorded for paths whose entries were later replaced together
+  // with the dict holding them (a section overwritten by a key of the same
+  // name). A path whose entry was made again without positions of its own
+  // (as a dict along a header's path, or inside an inline dict) still
+  // reports these, the last ones recorded for it. Rare, so a plain map.
+  struct ReplacedSpans {
+    Span key_span;
+    Span value_span;
+    bool has_key_span = false;
+    bool has_value_span = false;
+  };
+  std::unordered_map<std::string, ReplacedSpans> replaced_spans;
+
+  // Positions by key path, read from the entries, else from replaced_spans
+  // (empty when the path has none). A section header records the span of
+  // its name as the key span.
   std::optional<Span> key_span(std::string_view path) const;
   std::optional<Span> value_span(std::string_view path) const;
   std::optional<Span> var_key_span(std::string_view name) const;

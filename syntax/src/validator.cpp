@@ -167,10 +167,14 @@ bool excluded_for_dict(std::string_view name) {
 
 class PathCheck {
  public:
-  PathCheck(const std::string& path, const std::vector<Annotation>& list, const DictEntry& entry,
-            std::vector<Diagnostic>& out)
+  PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
+            const DictEntry& entry, std::vector<Diagnostic>& out)
       : path_(path), list_(list), value_(entry.second), out_(out) {
-    if (entry.has_key_span) key_span_ = entry.key_span;
+    if (entry.has_key_span) {
+      key_span_ = entry.key_span;
+    } else if (auto span = doc.key_span(path)) {
+      key_span_ = *span;
+    }
   }
 
   void run() {
@@ -300,7 +304,7 @@ std::vector<Diagnostic> validate_document(const Document& document) {
     // Paths are followed one '.'-separated piece per level, nothing unquoted.
     const DictEntry* entry = entry_at(document.config, path);
     if (entry == nullptr || list.empty()) continue;
-    PathCheck(path, list, *entry, out).run();
+    PathCheck(document, path, list, *entry, out).run();
   }
   return out;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "builder.h"
+#include "validator.h"
 #include "test_support.h"
 
 namespace brindle {
@@ -48,6 +49,26 @@ TEST(FlatDict, LastWinsAndSectionReplacement) {
     EXPECT_EQ(brief(e->second) + " " + span_text(source, doc.key_span(path)) + " " +
                   span_text(source, doc.value_span(path)),
               value + " " + key + " " + val)
+        << source;
+  }
+}
+
+// A path keeps reporting the last position recorded for it when its entry
+// was replaced with the dict holding it, or stored by a block left open.
+TEST(FlatDict, PositionsOfReplacedEntries) {
+  const std::tuple<std::string, std::string, int> cases[] = {  // source, finding's text, which occurrence
+      {"[q.k.a]\n@type: string\nx = 1\n[q.k]\na = #{x = 1}#\n", "x", 1},            // section replaced inline
+      {"[s.t]\n@required\nv = 1\n[s]\nt = 2\n[s.t.u]\n[s.t]\nv = null\n", "v", 2},  // later key wins
+      {"k = #{\n@nonempty\na = \"\"\n}#\nk = #{\nb = 1\na = 5\n", "a", 2},          // block left open
+      {"[p]\n@required\nx = null\n[p.x]\n", "p.x", 1},                                // a header's name
+  };
+  for (const auto& [source, text, occurrence] : cases) {
+    const Document doc = build_document(source, kNoEnv);
+    const auto found = validate_document(doc);
+    ASSERT_EQ(found.size(), 1u) << source;
+    size_t at = source.find(text);
+    for (int i = 1; i < occurrence; ++i) at = source.find(text, at + 1);
+    EXPECT_EQ((std::pair{found[0].span.start, found[0].span.end}), (std::pair<uint64_t, uint64_t>{at, at + text.size()}))
         << source;
   }
 }
