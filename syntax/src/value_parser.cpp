@@ -235,6 +235,9 @@ ValueResult parse_number(std::string_view t, uint64_t offset) {
 
 // ---- arrays and inline dicts -------------------------------------------
 
+template <class Fn>
+bool for_each_piece(std::string_view text, uint64_t offset, GroupIndex* groups, Fn fn);
+
 // The group index, once a value nests deep enough that rescanning inner
 // levels would cost more than indexing the value once.
 GroupIndex* nested_groups(const ValueContext& ctx) { return ctx.depth >= 3 ? ctx.groups : nullptr; }
@@ -245,14 +248,20 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
   NestingLevel level(ctx);
   Value result = Value::array(Array{});
   Array& out = result.as_array();
-  for (const Piece& piece : split_top_level(t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx))) {
+  std::optional<ValueResult> failed_at;
+  for_each_piece(t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx), [&](const Piece& piece) {
     const size_t lead = leading_blank(piece.text);
     const std::string_view element = trim_end(piece.text.substr(lead));
-    if (element.empty()) continue;
+    if (element.empty()) return true;
     ValueResult r = parse_value(ctx, element, piece.offset + lead);
-    if (failed(r)) return r;
+    if (failed(r)) {
+      failed_at = std::move(r);
+      return false;
+    }
     out.push_back(std::get<Value>(std::move(r)));
-  }
+    return true;
+  });
+  if (failed_at) return std::move(*failed_at);
   return result;
 }
 
@@ -264,16 +273,18 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
   Value result = Value::dict(Dict{});
   Dict& out = result.as_dict();
   GroupIndex* groups = nested_groups(ctx);
-  for (const Piece& piece : split_top_level(t.substr(2, t.size() - 4), offset + 2, groups)) {
+  std::optional<ValueResult> failed_at;
+  for_each_piece(t.substr(2, t.size() - 4), offset + 2, groups, [&](const Piece& piece) {
     const size_t lead = leading_blank(piece.text);
     const std::string_view entry = trim_end(piece.text.substr(lead));
-    if (entry.empty()) continue;
+    if (entry.empty()) return true;
     const auto eq = find_top_level(entry, "=", groups);
     if (!eq) {
       // The span starts at the raw piece (possibly on blanks) but is as
       // long as the trimmed entry.
-      return quoted_failure("inline dict entry missing `=`: `", entry, piece.offset,
-                            entry.size());
+      failed_at = quoted_failure("inline dict entry missing `=`: `", entry, piece.offset,
+                                 entry.size());
+      return false;
     }
     std::string_view key = trim(entry.substr(0, *eq));
     if (key.size() >= 2 && key.front() == '"' && key.back() == '"') {
@@ -284,9 +295,14 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
     const std::string_view value_text = after.substr(value_lead);  // entry is trimmed already
     ValueResult r =
         parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
-    if (failed(r)) return r;
+    if (failed(r)) {
+      failed_at = std::move(r);
+      return false;
+    }
     out.append(key).second = std::get<Value>(std::move(r));  // the last one wins
-  }
+    return true;
+  });
+  if (failed_at) return std::move(*failed_at);
   out.seal();
   return result;
 }
@@ -349,6 +365,29 @@ std::optional<size_t> scan_top_level(std::string_view text, char stop_byte, Stop
   return std::nullopt;
 }
 
+// The pieces of split_top_level one at a time, in order, without a list:
+// `fn(piece)` returns false to stop, and then so does this.
+template <class Fn>
+bool for_each_piece(std::string_view text, uint64_t offset, GroupIndex* groups, Fn fn) {
+  // Without a comma there is nothing to cut; memchr is far cheaper than the
+  // scan, which matters for deeply nested brackets, scanned once per level.
+  // With a group index the scan itself touches only this level's bytes.
+  if (groups == nullptr && text.find(',') == std::string_view::npos) {
+    return text.empty() || fn(Piece{text, offset});
+  }
+  size_t start = 0;
+  bool go_on = true;
+  scan_top_level(text, ',', [&](size_t i, int64_t depth) {
+    if (text[i] == ',' && depth == 0) {
+      go_on = fn(Piece{text.substr(start, i - start), offset + start});
+      start = i + 1;
+    }
+    return !go_on;
+  }, groups);
+  if (go_on && start < text.size()) go_on = fn(Piece{text.substr(start), offset + start});
+  return go_on;
+}
+
 }  // namespace
 
 ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset) {
@@ -365,22 +404,10 @@ ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t off
 
 std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, GroupIndex* groups) {
   std::vector<Piece> pieces;
-  // Without a comma there is nothing to cut; memchr is far cheaper than the
-  // scan, which matters for deeply nested brackets, scanned once per level.
-  // With a group index the scan itself touches only this level's bytes.
-  if (groups == nullptr && text.find(',') == std::string_view::npos) {
-    if (!text.empty()) pieces.push_back(Piece{text, offset});
-    return pieces;
-  }
-  size_t start = 0;
-  scan_top_level(text, ',', [&](size_t i, int64_t depth) {
-    if (text[i] == ',' && depth == 0) {
-      pieces.push_back(Piece{text.substr(start, i - start), offset + start});
-      start = i + 1;
-    }
-    return false;
-  }, groups);
-  if (start < text.size()) pieces.push_back(Piece{text.substr(start), offset + start});
+  for_each_piece(text, offset, groups, [&](const Piece& piece) {
+    pieces.push_back(piece);
+    return true;
+  });
   return pieces;
 }
 
