@@ -299,7 +299,12 @@ bool Lexer::next(LineRecord& rec) {
   uint64_t start = 0;
   std::string_view line;
   if (!next_line(start, line)) return false;
-  rec = LineRecord{};
+  // Field by field, so that the join list keeps its storage for the next
+  // joined value instead of being freed and allocated again.
+  rec.key = rec.value = rec.section_name = rec.annotation_text = {};
+  rec.key_span = rec.value_span = rec.name_span = Span{};
+  rec.kind = LineKind::Other;
+  rec.joins.clear();
   rec.raw = line;
   rec.line_span = {start, start + line.size()};
 
