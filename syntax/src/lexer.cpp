@@ -301,8 +301,13 @@ bool Lexer::next(LineRecord& rec) {
   if (!next_line(start, line)) return false;
   // Field by field, so that the join list keeps its storage for the next
   // joined value instead of being freed and allocated again.
-  rec.key = rec.value = rec.section_name = rec.annotation_text = {};
-  rec.key_span = rec.value_span = rec.name_span = Span{};
+  rec.key = {};
+  rec.value = {};
+  rec.section_name = {};
+  rec.annotation_text = {};
+  rec.key_span = {};
+  rec.value_span = {};
+  rec.name_span = {};
   rec.kind = LineKind::Other;
   rec.joins.clear();
   rec.raw = line;
