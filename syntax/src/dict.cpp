@@ -250,6 +250,30 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix) {
     const int c = a.key.compare(b.key);
     return c != 0 ? c < 0 : a.index < b.index;
   });
+  bool repeated = false;
+  for (size_t i = 0; i + 1 < order.size() && !repeated; ++i) repeated = order[i + 1].key == order[i].key;
+  if (!repeated) {
+    // Follow the cycles of the permutation in place: no second array of
+    // entries, which for a large dictionary would double its peak memory.
+    std::vector<uint32_t> from(order.size());
+    for (size_t i = 0; i < order.size(); ++i) from[i] = order[i].index;
+    order = {};
+    for (size_t start = 0; start < from.size(); ++start) {
+      if (from[start] == start) continue;
+      DictEntry carried = std::move(entries_[start]);
+      size_t at = start;
+      while (from[at] != start) {
+        const size_t next = from[at];
+        entries_[at] = std::move(entries_[next]);
+        from[at] = static_cast<uint32_t>(at);
+        at = next;
+      }
+      entries_[at] = std::move(carried);
+      from[at] = static_cast<uint32_t>(at);
+    }
+    sorted_ = true;
+    return;
+  }
   std::vector<DictEntry> sorted;
   sorted.reserve(order.size());
   for (size_t i = 0; i < order.size(); ++i) {
