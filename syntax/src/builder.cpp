@@ -209,7 +209,15 @@ class Builder {
           break;
       }
     }
-    // End of input: an open block and any waiting annotations are dropped.
+    // End of input: waiting annotations are dropped. A block still open has
+    // swallowed every line after its opener, sections included, so the
+    // document is not what was written: that is the first thing to report.
+    if (mode_ == Mode::Block) {
+      doc_.diagnostics.insert(
+          doc_.diagnostics.begin(),
+          Diagnostic{"unclosed block: `" + block_opener_ + "` has no closing `}#`",
+                     block_key_span_, false, DiagnosticKind::Syntax});
+    }
   }
 
   void top_level(const LineRecord& rec) {
@@ -314,6 +322,7 @@ class Builder {
     mode_ = Mode::Block;
     block_key_ = std::string(rec.key);
     block_key_span_ = rec.key_span;
+    block_opener_ = std::string(trim(strip_comment(rec.raw)));
     block_entries_.clear();
     block_key_annotations_ = std::move(pending_);
     pending_.clear();
@@ -354,6 +363,7 @@ class Builder {
 
   std::string block_key_;
   Span block_key_span_;
+  std::string block_opener_;  // the opening line as written, for messages
   std::string block_prefix_;  // path of the block key and a point
   Dict block_entries_;
   std::vector<Annotation> block_key_annotations_;
