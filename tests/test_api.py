@@ -66,6 +66,11 @@ def test_text_signatures_and_second_initialisation():
     ("a = 1\r\nb = oops\r\n", ParseError, "cannot parse value: `oops`", 2, 5),
     # Variables are evaluated first, whatever comes earlier in the text.
     ("[a..b]\n[vars]\nv = $missing\n", VariableError, "undefined variable `$missing`", 3, 5),
+    # A block left open swallows the rest of the file: that comes first, on its key.
+    ("[vars]\nv = $missing\n[s]\n  pool = #{ # x\nk = 1\n[t]\nj = oops\n", ParseError,
+     "unclosed block: `pool = #{` has no closing `}#`", 4, 3),
+    ("k = 9223372036854775807 + 1\n", ParseError, "integer overflow in `+`", 1, 25),
+    ("k = [1, -4611686018427387904 * 2 * 2]\n", ParseError, "integer overflow in `*`", 1, 36),
 ])
 def test_first_error_with_position(source, cls, message, line, column):
     with pytest.raises(brindle.BrindleError) as info:
