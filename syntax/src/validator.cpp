@@ -1,6 +1,7 @@
 #include "validator.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -13,8 +14,8 @@
 namespace brindle {
 namespace {
 
-// Follows the key path through config, one '.'-separated piece per level.
-// Empty pieces are ordinary keys; nothing is unquoted.
+// Follows a joined key path through config, one '.'-separated piece per
+// level. Empty pieces are ordinary keys; nothing is unquoted.
 const Value* resolve(const Dict& config, std::string_view path) {
   const Dict* table = &config;
   const Value* found = nullptr;
@@ -31,6 +32,20 @@ const Value* resolve(const Dict& config, std::string_view path) {
     table = found->is(Tag::Dict) ? &found->as_dict() : nullptr;
     start = dot + 1;
   }
+}
+
+// Follows the segments of a path as they were parsed, one per level.
+const Value* resolve(const Dict& config, const std::vector<std::string>& segments) {
+  const Dict* table = &config;
+  const Value* found = nullptr;
+  for (const std::string& segment : segments) {
+    if (table == nullptr) return nullptr;
+    auto it = table->find(segment);
+    if (it == table->end()) return nullptr;
+    found = &it->second;
+    table = found->is(Tag::Dict) ? &found->as_dict() : nullptr;
+  }
+  return found;
 }
 
 bool is_empty(const Value& v) {
@@ -317,8 +332,14 @@ class PathCheck {
 
 std::vector<Diagnostic> validate_document(const Document& document) {
   std::vector<Diagnostic> out;
-  for (const auto& [path, list] : document.annotations) {
-    const Value* value = resolve(document.config, path);
+  const AnnotationTable& table = document.annotations;
+  for (size_t i = 0; i < table.size(); ++i) {
+    const auto& [path, list] = *(table.begin() + static_cast<std::ptrdiff_t>(i));
+    // Entries that came with their segments are reached by them; a path set
+    // without them is cut at every point.
+    const auto& segments = table.segments(i);
+    const Value* value =
+        segments.empty() ? resolve(document.config, path) : resolve(document.config, segments);
     if (value == nullptr || list.empty()) continue;
     PathCheck(document, path, list, *value, out).run();
   }

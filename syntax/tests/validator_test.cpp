@@ -145,5 +145,21 @@ TEST(Validator, KeyPathsResolveThroughConfig) {
                                   "[top] value must be @nonzero", "`top` is deprecated"}));
 }
 
+// A parsed entry is reached by its segments as written, so a quoted name
+// holding a point is one key, never a walk one level deeper.
+TEST(Validator, QuotedNamesWithPointsAreReached) {
+  const std::pair<const char*, Texts> cases[] = {
+      {"[a]\n@min: 5\n\"x.y\" = 1", {"[a.x.y] value 1 is below @min: 5"}},
+      {"@required\n[b.\"c.d\"]\n", {"[b.c.d] value is @required but is empty or null"}},
+      {"@nonzero\n\"a.b\" = 0\n[a]\nb = 1", {"[a.b] value must be @nonzero"}},
+      {"[s]\n\"p.q\" = #{\n@max: 0\n\"r.t\" = 3\n}#", {"[s.p.q.r.t] value 3 exceeds @max: 0"}},
+      {"[\"s.t\"]\n@deprecated\n\"\" = 1", {"`s.t.` is deprecated"}},
+      // the same joined path, another entry: each is checked where it stands
+      {"[a]\n@min: 5\n\"x.y\" = 1\n[a.x]\ny = 9", {"[a.x.y] value 1 is below @min: 5"}},
+      {"[a]\n\"x.y\" = 1\n[a.x]\n@min: 5\ny = 9", {}},
+  };
+  for (const auto& [source, expected] : cases) EXPECT_EQ(findings(build(source)), expected) << source;
+}
+
 }  // namespace
 }  // namespace brindle
