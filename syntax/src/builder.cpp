@@ -100,6 +100,7 @@ class Builder {
     // first pass has nothing to do.
     if (source_.find("[vars]") != std::string_view::npos) variables_pass();
     structure_pass();
+    doc_.source_size = source_.size();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
     doc_.annotations.sort_by_source_position();

@@ -183,6 +183,7 @@ struct Document {
   SpanMap var_value_spans;
   Dict config;
   Dict vars;
+  uint64_t source_size = 0;  // bytes of the text it was built from
 };
 
 }  // namespace brindle
