@@ -23,7 +23,7 @@ FloatDict = type("FloatDict", (dict,), {"__float__": lambda self: 1.5})
 
 @pytest.mark.parametrize("value, text", [
     (2**63 - 1, "9223372036854775807"), (2**63, "9223372036854775808.0"),
-    (-(2**63), "-9223372036854775808"), (-(2**63) - 1, "-9223372036854775808.0"),
+    (-(2**63), "-9223372036854775807 - 1"), (-(2**63) - 1, "-9223372036854775808.0"),
     (type("MyInt", (int,), {})(3), "3"), (type("MyList", (list,), {})([1, 2]), "[1, 2]"),
     (FloatDict(a=1), "1.5"),  # below the root, the numeric tests come before the dict test
     (obj(__index__=lambda self: 7), "7"), (obj(__float__=lambda self: 2.5), "2.5"),

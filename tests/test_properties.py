@@ -78,4 +78,5 @@ def test_annotation_arguments_survive_a_save(annotation, value):
     doc = parse(source)
     again = parse(dumps(doc))
     assert again.meta == doc.meta and [a.arg for a in again.annotations("s.k")] == [a.arg for a in doc.annotations("s.k")]
-    assert [e.args for e in validate_all(again)] == [e.args for e in validate_all(doc)] and len(validate_all(doc)) >= 1
+    # Keys are written in byte order, so the findings come in another order.
+    assert sorted(e.args for e in validate_all(again)) == sorted(e.args for e in validate_all(doc)) != []
