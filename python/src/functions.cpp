@@ -72,7 +72,8 @@ PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
   return with_document(doc, [](const Document& d) -> PyObject* {
-    for (const Diagnostic& diagnostic : validate_document(d)) {
+    // Only the first error is raised, so the walk ends there.
+    for (const Diagnostic& diagnostic : validate_document(d, ValidateOptions{true})) {
       if (diagnostic.is_warning) continue;
       raise(Exc::Validation, diagnostic.message);
       return nullptr;
