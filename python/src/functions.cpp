@@ -111,7 +111,17 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     Document document;
     if (!py_dict_to_value(data, document.config)) return nullptr;
-    return to_str(serialize_document(document));
+    // Data nested deeper than any layout the parser reads back is refused
+    // rather than written as text that does not parse.
+    std::optional<std::string> text = serialize_within_limits(document);
+    if (!text) {
+      PyErr_Format(PyExc_RecursionError,
+                   "data nested too deeply for dumps: values nest at most %d levels, "
+                   "below at most %d sections and a block",
+                   kMaxValueDepth, static_cast<int>(kMaxSectionDepth));
+      return nullptr;
+    }
+    return to_str(*text);
   });
 }
 

@@ -13,10 +13,7 @@ namespace brindle {
 
 namespace {
 
-// A header may open at most this many nested sections. Every other consumer
-// of a document (destruction included) walks nested Dicts recursively, so the
-// section path is held to the same bound as the nesting inside one value.
-constexpr size_t kMaxSectionDepth = static_cast<size_t>(kMaxValueDepth);
+static_assert(kMaxSectionDepth == static_cast<size_t>(kMaxValueDepth));
 
 constexpr std::string_view kUndefinedVariable = "undefined variable";
 

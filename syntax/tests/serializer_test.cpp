@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "builder.h"
+#include "display.h"
+#include "value_parser.h"
 
 namespace brindle {
 namespace {
@@ -126,6 +128,73 @@ TEST(SerializeDocument, AnnotationArgumentsReadBack) {
     const Document doc = build_document(source, EmptyEnv{});
     ASSERT_TRUE(doc.diagnostics.empty()) << line;
     EXPECT_EQ(serialize_document(doc), (written ? std::string(written) + "\nk = 1\n" : source)) << line;
+  }
+}
+
+std::string nest(std::string_view open, std::string_view inner, std::string_view close, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out.append(open);
+  out.append(inner);
+  for (size_t i = 0; i < n; ++i) out.append(close);
+  return out;
+}
+
+// Documents at the nesting limits are written in a layout that reads back:
+// a dict whose entries nest too deeply for a block becomes a section.
+TEST(SerializeDocument, NestingLimitsReadBack) {
+  const size_t k = kMaxValueDepth;
+  std::string deepest = "[a";
+  for (size_t i = 1; i < kMaxSectionDepth; ++i) deepest += ".a";
+  deepest += "]\n";
+  const std::string array = nest("[", "1", "]", k), dicts = nest("#{ d = ", "1", " }#", k);
+  const std::pair<std::string, std::string> cases[] = {  // source, how it is written (empty: unchanged)
+      {"[s0.s1.s2]\nk = " + array + "\n", "[s0]\n\n[s0.s1]\ns2 = #{\n  k = " + array + "\n}#\n"},
+      {"[s0]\n@x\ns1 = #{\n  @y\n  k = " + dicts + "\n}#\n", ""},
+      {"[s0.s1.s2]\n@x\nk = " + dicts + "\n[s0.s1]\n@y\nj = 1\n", ""},
+      {deepest + "k = " + array + "\n", ""},
+      {deepest + "b = #{\n  k = " + array + "\n}#\n", ""},
+      {"[vars]\nv = " + array + "\n\n[s]\nk = " + dicts + "\n", ""},
+  };
+  for (const auto& [source, written] : cases) {
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << source.substr(0, 80);
+    const auto text = serialize_within_limits(doc);
+    ASSERT_TRUE(text.has_value()) << source.substr(0, 80);
+    const Document back = build_document(*text, EmptyEnv{});
+    EXPECT_TRUE(back.diagnostics.empty()) << *text;
+    EXPECT_EQ(debug_text(Value::dict(back.config)), debug_text(Value::dict(doc.config))) << *text;
+    if (written.empty() || source.find("[s0.s1.s2]\n@x") != std::string::npos) {
+      EXPECT_EQ(serialize_document(back), *text);
+    } else {
+      EXPECT_EQ(*text, written);
+    }
+    EXPECT_EQ(*text, serialize_document(doc));
+  }
+  // One level past what any layout carries.
+  auto chain = [](size_t n, Value inner) {
+    for (size_t i = 0; i < n; ++i) inner = D({{"d", std::move(inner)}});
+    return inner;
+  };
+  auto array_of = [](size_t n) {
+    Value v = I(1);
+    for (size_t i = 0; i < n; ++i) v = A({std::move(v)});
+    return v;
+  };
+  const std::pair<Value, bool> values[] = {  // the value of root key `k`, and whether it fits
+      {array_of(k), true}, {array_of(k + 1), false},
+      {chain(kMaxSectionDepth + 1 + k, I(1)), true}, {chain(kMaxSectionDepth + 2 + k, I(1)), false},
+      {chain(kMaxSectionDepth, array_of(k)), true}, {chain(kMaxSectionDepth, array_of(k + 1)), false},
+      {chain(kMaxSectionDepth - 1, D({{"b", array_of(k)}})), true},
+  };
+  for (const auto& [value, fits] : values) {
+    Document doc;
+    doc.config.emplace("k", value);
+    const auto text = serialize_within_limits(doc);
+    EXPECT_EQ(text.has_value(), fits);
+    if (!text) continue;
+    const Document back = build_document(*text, EmptyEnv{});
+    EXPECT_TRUE(back.diagnostics.empty()) << text->substr(0, 200);
+    EXPECT_TRUE(back.config == doc.config);
   }
 }
 
