@@ -374,7 +374,8 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
 }
 
 uint64_t value_budget_for(uint64_t source_size) {
-  constexpr uint64_t kFloor = uint64_t{512} << 20;
+  // A file of a few kilobytes may cost some tens of MiB, never more.
+  constexpr uint64_t kFloor = uint64_t{32} << 20;
   constexpr uint64_t kPerByte = 64;
   if (source_size > std::numeric_limits<uint64_t>::max() / kPerByte) {
     return std::numeric_limits<uint64_t>::max();

@@ -133,7 +133,7 @@ TEST(Builder, ExpansionIsStoppedByTheBudget) {
     tenfold += def + "[" + repeat(ref + ", ", 10) + "]\n";
   }
   const std::tuple<std::string, int, int> cases[] = {  // source, range of the first variable to fail
-      {doubling + "[s]\nk = 1\n", 21, 26},  // 8 MiB by v20 must fit, v26 alone is the whole budget
+      {doubling + "[s]\nk = 1\n", 21, 22},  // 8 MiB by v20 must fit, v22 alone is the whole budget
       {tenfold + "[s]\nk = 1\n", 5, 7},     // 10^5 values fit, 10^8 exceed it
   };
   for (const auto& [source, first, last] : cases) {

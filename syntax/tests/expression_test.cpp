@@ -77,7 +77,7 @@ TEST(Builtins, FactsOfTheProcessAndHost) {
 }
 
 TEST(Limits, BudgetAndFootprint) {
-  constexpr uint64_t kFloor = uint64_t{512} << 20, kAll = std::numeric_limits<uint64_t>::max();
+  constexpr uint64_t kFloor = uint64_t{32} << 20, kAll = std::numeric_limits<uint64_t>::max();
   EXPECT_EQ(std::tuple(value_budget_for(0), value_budget_for(kFloor / 64 + 1), value_budget_for(kAll)),
             std::tuple(kFloor, kFloor + 64, kAll));
   Session s;
