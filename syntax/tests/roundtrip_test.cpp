@@ -23,6 +23,7 @@
 #include <array>
 #include <limits>
 #include <map>
+#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -33,6 +34,7 @@
 #include "builder.h"
 #include "display.h"
 #include "serializer.h"
+#include "value_parser.h"
 
 namespace brindle {
 namespace {
@@ -158,6 +160,46 @@ TEST(RoundTrip, GeneratedDocumentsReadBack) {
     ASSERT_TRUE(back.diagnostics.empty()) << "seed " << seed << ": " << back.diagnostics.front().message << "\n" << text;
     ASSERT_EQ(shape(back), shape(doc)) << "seed " << seed << "\n" << text;
     ASSERT_EQ(serialize_document(back), text) << "seed " << seed;
+  }
+}
+
+// Sources that nest as deep as the reader allows, in every way it allows:
+// long section paths, blocks, values 128 levels deep, and headers that reach
+// into dicts written inline further up. Whatever parses is written within
+// the limits and reads back the same.
+TEST(RoundTrip, DeepDocumentsReadBack) {
+  for (uint64_t seed = 1; seed <= 200; ++seed) {
+    std::mt19937_64 rng(seed);
+    auto below = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+    auto path = [&](size_t depth) {
+      std::string p = "s";
+      for (size_t i = 1; i < depth; ++i) p += below(3) ? ".s" : ".\"t.u\"";
+      return p;
+    };
+    auto value = [&](size_t depth) {
+      std::string open, close;
+      for (size_t i = 0; i < depth; ++i) {
+        const bool dict = below(2);
+        open += dict ? "#{ s = " : "[";
+        close.insert(0, dict ? " }#" : "]");
+      }
+      return open + "1" + close;
+    };
+    std::string source;
+    for (size_t n = 1 + below(4); n > 0; --n) {
+      const size_t depth = below(2) ? 1 + below(kMaxSectionDepth) : kMaxSectionDepth - below(3);
+      source += "[" + path(depth) + "]\n";
+      source += "k" + std::to_string(below(3)) + " = " + value(below(2) ? size_t{kMaxValueDepth} : below(kMaxValueDepth)) + "\n";
+      if (below(2)) source += "s = #{\n  k = " + value(size_t{kMaxValueDepth} - below(2)) + "\n  s = " + value(below(5)) + "\n}#\n";
+    }
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << "seed " << seed << ": " << doc.diagnostics.front().message;
+    const std::optional<std::string> text = serialize_within_limits(doc);
+    ASSERT_TRUE(text.has_value()) << "seed " << seed;
+    const Document back = build_document(*text, EmptyEnv{});
+    ASSERT_TRUE(back.diagnostics.empty()) << "seed " << seed << ": " << back.diagnostics.front().message;
+    ASSERT_TRUE(back.config == doc.config) << "seed " << seed;
+    ASSERT_EQ(serialize_document(back), *text) << "seed " << seed;
   }
 }
 
