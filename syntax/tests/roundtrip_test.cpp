@@ -2,8 +2,10 @@
 // generated document, then building the text, gives the same config, vars
 // and annotations, and writing that again gives the same text.
 //
-// Every float (NaN, infinities, -0.0), every integer and every annotation
-// argument is generated. Left out, because the language cannot carry them:
+// Every float (NaN, infinities, -0.0), every integer and annotation
+// arguments of every kind and shape (numbers, lists and quoted text as text,
+// `#`, edge blanks, empty) are generated. Left out, because the language
+// cannot carry them:
 // - A double quote in a string of a value that holds an operator byte
 //   anywhere (string, inline key, sign of a number): the expression splitter
 //   knows no escapes, so an escaped quote flips its view of what is quoted.
