@@ -1,14 +1,23 @@
 #include "serializer.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "annotation.h"
+#include "builder.h"
 #include "display.h"
+#include "lexer.h"
 #include "text.h"
+#include "value_parser.h"
 
 namespace brindle {
 namespace {
@@ -127,19 +136,33 @@ void append_string(std::string& out, std::string_view text) {
 }
 
 void append_float(std::string& out, double d) {
-  // Integral values keep one fractional digit so that they read back as
-  // floats, not integers.
-  if (std::isfinite(d) && d == std::trunc(d))
+  // No literal names the non-finite values, so they are written as the
+  // divisions that give them. Integral values keep one fractional digit so
+  // that they read back as floats, not integers.
+  if (std::isnan(d))
+    out += "0.0 / 0.0";
+  else if (std::isinf(d))
+    out += d > 0 ? "1.0 / 0.0" : "-1.0 / 0.0";
+  else if (d == std::trunc(d))
     out += one_decimal_form(d);
   else
     out += shortest_form(d);
+}
+
+// The smallest integer has no literal: its digits without the sign do not
+// fit. It is written as the subtraction that gives it.
+void append_integer(std::string& out, int64_t i) {
+  if (i == std::numeric_limits<int64_t>::min())
+    out += "-9223372036854775807 - 1";
+  else
+    out += decimal_form(i);
 }
 
 // Appends a scalar; returns false for an array or a dict.
 bool append_scalar(std::string& out, const Value& value) {
   switch (value.tag()) {
     case Tag::String: append_string(out, value.as_string()); return true;
-    case Tag::Integer: out += decimal_form(value.as_integer()); return true;
+    case Tag::Integer: append_integer(out, value.as_integer()); return true;
     case Tag::Float: append_float(out, value.as_float()); return true;
     case Tag::Bool: out += value.as_bool() ? "true" : "false"; return true;
     case Tag::Null: out += "null"; return true;
@@ -221,26 +244,116 @@ void append_value(std::string& out, const Value& root) {
 }
 
 // ---------------------------------------------------------------------------
-// Document
+// Annotations
+//
+// An argument is written in the first form that the lexer and the annotation
+// parser read back as the same argument: plain text may look like a number,
+// a list or quoted text, hold a `#` that starts a comment, or lose blanks at
+// its ends. Rather than list those cases, each candidate line is read back
+// with the real readers. An argument that no form carries (a line feed, a
+// comma inside a list item) is written in its quoted form.
 
-void annotations_of(std::string& out, const Document& doc, std::string_view path,
-                    std::string_view indent) {
-  if (const auto* list = doc.annotations.find(path)) write_annotations(out, *list, indent);
+bool same_float(double a, double b) {
+  return std::isnan(a) ? std::isnan(b) : std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
 }
 
-void append_entry_line(std::string& out, std::string_view indent, std::string_view key,
-                       const Value& value) {
-  out += indent;
-  append_key(out, key);
-  out += " = ";
-  append_value(out, value);
-  out += '\n';
+bool same_arg(const AnnotationArg& a, const AnnotationArg& b) {
+  if (a.index() != b.index()) return false;
+  if (const auto* d = std::get_if<double>(&a)) return same_float(*d, std::get<double>(b));
+  return a == b;
 }
 
-void append_vars(std::string& out, const Document& doc) {
-  out += "[vars]\n";
-  for (const auto& [name, value] : doc.vars) append_entry_line(out, "", name, value);
-  out += '\n';
+// True when `line` (one annotation line, without its line feed) reads back
+// as an annotation named `name` with argument `arg`.
+bool reads_back(std::string_view line, const Annotation& a) {
+  if (line.find('\n') != std::string_view::npos) return false;
+  std::string text(line);
+  text += '\n';
+  Lexer lexer(text);
+  LineRecord rec;
+  if (!lexer.next(rec) || rec.kind != LineKind::AnnotationLine) return false;
+  const Span span{0, rec.annotation_text.size()};
+  auto result = parse_annotation(rec.annotation_text, span);
+  const auto* back = std::get_if<Annotation>(&result);
+  return back != nullptr && back->name == a.name && same_arg(back->arg, a.arg);
+}
+
+std::string quoted_arg(std::string_view text) {
+  std::string q;
+  q.reserve(text.size() + 2);
+  q += '"';
+  q += text;
+  q += '"';
+  return q;
+}
+
+// A List argument: each item bare where the line so far still reads back
+// with it bare, else quoted (an item's quotes and `#` change how the rest of
+// the line is read, so items are not judged alone). Each check reads the line
+// so far, so long lists have every item quoted instead (or when `quote_all`).
+std::string list_form(const std::string& name, const std::vector<std::string>& items,
+                      bool quote_all = false) {
+  constexpr size_t kCheckedItems = 64;
+  quote_all = quote_all || items.size() > kCheckedItems;
+  std::string line = "@" + name + ": [";
+  Annotation so_far;
+  so_far.name = name;
+  auto& done = so_far.arg.emplace<std::vector<std::string>>();
+  for (const std::string& item : items) {
+    if (!done.empty()) line += ", ";
+    done.push_back(item);
+    const size_t mark = line.size();
+    if (!quote_all) {
+      line += item;
+      if (reads_back(line + "]", so_far)) continue;
+      line.resize(mark);
+    }
+    line += quoted_arg(item);
+  }
+  line += ']';
+  return line.substr(1 + name.size());
+}
+
+// The text after `@name` for each form an argument may take, in order of
+// preference.
+std::vector<std::string> argument_forms(const Annotation& a) {
+  switch (arg_kind(a.arg)) {
+    case ArgKind::None:
+      return {""};
+    case ArgKind::Integer:
+      return {": " + decimal_form(std::get<int64_t>(a.arg))};
+    case ArgKind::Float: {
+      const double d = std::get<double>(a.arg);
+      std::vector<std::string> forms{": " + shortest_form(d)};
+      if (std::isfinite(d) && d == std::trunc(d)) forms.push_back(": " + one_decimal_form(d));
+      return forms;
+    }
+    case ArgKind::Text: {
+      const std::string& t = std::get<std::string>(a.arg);
+      return {": " + t, ": " + quoted_arg(t), "(" + t + ")", "(" + quoted_arg(t) + ")"};
+    }
+    case ArgKind::List: {
+      const auto& items = std::get<std::vector<std::string>>(a.arg);
+      return {list_form(a.name, items), list_form(a.name, items, true)};
+    }
+  }
+  return {""};
+}
+
+void append_annotation(std::string& out, const Annotation& a) {
+  const std::vector<std::string> forms = argument_forms(a);
+  const std::string head = "@" + a.name;
+  const std::string* chosen = nullptr;
+  for (const std::string& form : forms) {
+    if (reads_back(head + form, a)) {
+      chosen = &form;
+      break;
+    }
+  }
+  // Nothing reads back: the quoted form says the most about what was meant.
+  if (chosen == nullptr) chosen = &forms[forms.size() > 1 ? 1 : 0];
+  out += head;
+  out += *chosen;
 }
 
 // Everything after `[vars]` up to the next section header reads back as a
@@ -266,27 +379,150 @@ std::string join_path(std::string_view a, std::string_view b) {
   return p;
 }
 
-void append_section(std::string& out, const Document& doc, const std::string& name,
-                    const Dict& section) {
-  annotations_of(out, doc, name, "");
-  append_section_header(out, name);
-  for (const auto& [key, value] : section) {
-    const std::string path = join_path(name, key);
-    annotations_of(out, doc, path, "");
-    if (!value.is(Tag::Dict)) {
-      append_entry_line(out, "", key, value);
-      continue;
+// ---------------------------------------------------------------------------
+// Document
+//
+// Sections at the root, one level of blocks in each, values inline below
+// that. A dict that does not fit a block (an entry nested deeper than a value
+// may be) becomes a section of its own after its parent's entries, down to
+// the deepest header the reader takes. Every document the reader builds fits
+// that layout; what does not fit is written all the same and reported.
+
+// Levels of arrays and dicts in `root` (0 for a scalar), counted no further
+// than `cap` + 1; walked without recursion.
+int value_depth(const Value& root, int cap) {
+  int deepest = 0;
+  std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
+  while (!pending.empty() && deepest <= cap) {
+    const auto [v, level] = pending.back();
+    pending.pop_back();
+    if (v->is(Tag::Array)) {
+      deepest = std::max(deepest, level + 1);
+      for (const Value& e : v->as_array()) pending.emplace_back(&e, level + 1);
+    } else if (v->is(Tag::Dict)) {
+      deepest = std::max(deepest, level + 1);
+      for (const auto& [key, e] : v->as_dict()) pending.emplace_back(&e, level + 1);
     }
+  }
+  return deepest;
+}
+
+bool fits_a_line(const Value& value) { return value_depth(value, kMaxValueDepth) <= kMaxValueDepth; }
+
+bool fits_a_block(const Dict& dict) {
+  for (const auto& [key, value] : dict)
+    if (!fits_a_line(value)) return false;
+  return true;
+}
+
+struct Writer {
+  const Document& doc;
+  std::string& out;
+  bool fits = true;  // false once something was nested deeper than it reads back
+
+  void annotations_of(std::string_view path, std::string_view indent) {
+    if (const auto* list = doc.annotations.find(path)) write_annotations(out, *list, indent);
+  }
+
+  void entry_line(std::string_view indent, std::string_view key, const Value& value) {
+    if (!fits_a_line(value)) fits = false;
+    out += indent;
+    append_key(out, key);
+    out += " = ";
+    append_value(out, value);
+    out += '\n';
+  }
+
+  void vars() {
+    out += "[vars]\n";
+    for (const auto& [name, value] : doc.vars) entry_line("", name, value);
+    out += '\n';
+  }
+
+  void block(std::string_view path, std::string_view key, const Dict& dict) {
     append_key(out, key);
     out += " = #{\n";
-    for (const auto& [inner_key, inner_value] : value.as_dict()) {
-      annotations_of(out, doc, join_path(path, inner_key), "  ");
-      append_entry_line(out, "  ", inner_key, inner_value);
+    for (const auto& [inner_key, inner_value] : dict) {
+      annotations_of(join_path(path, inner_key), "  ");
+      entry_line("  ", inner_key, inner_value);
     }
     out += "}#\n";
   }
-  out += '\n';
-}
+
+  // A header of several segments, each quoted where it needs it.
+  void header(const std::vector<std::string_view>& segments) {
+    if (segments.size() == 1) {
+      append_section_header(out, segments.front());
+      return;
+    }
+    out += '[';
+    for (size_t i = 0; i < segments.size(); ++i) {
+      if (i > 0) out += '.';
+      if (header_needs_quotes(segments[i]) && header_reads_back(segments[i]))
+        append_escaped_name(out, segments[i]);
+      else
+        out += segments[i];
+    }
+    out += "]\n";
+  }
+
+  // `segments` name the section; `path` is their join. Recursion is bounded
+  // by the deepest header, kMaxSectionDepth.
+  void section(std::vector<std::string_view>& segments, const std::string& path,
+               const Dict& entries) {
+    annotations_of(path, "");
+    header(segments);
+    std::vector<const Dict::value_type*> deeper;
+    for (const auto& entry : entries) {
+      const auto& [key, value] = entry;
+      if (value.is(Tag::Dict) && !fits_a_block(value.as_dict()) &&
+          segments.size() < kMaxSectionDepth) {
+        deeper.push_back(&entry);
+        continue;
+      }
+      const std::string key_path = join_path(path, key);
+      annotations_of(key_path, "");
+      if (!value.is(Tag::Dict)) {
+        entry_line("", key, value);
+        continue;
+      }
+      if (!fits_a_block(value.as_dict())) fits = false;
+      block(key_path, key, value.as_dict());
+    }
+    out += '\n';
+    for (const auto* entry : deeper) {
+      segments.push_back(entry->first);
+      section(segments, join_path(path, entry->first), entry->second.as_dict());
+      segments.pop_back();
+    }
+  }
+
+  void document() {
+    const bool vars_first = !doc.vars.empty() && vars_go_first(doc);
+    if (vars_first) vars();
+
+    bool wrote_top_level = false;
+    for (const auto& [key, value] : doc.config) {
+      if (value.is(Tag::Dict)) continue;
+      annotations_of(key, "");
+      entry_line("", key, value);
+      wrote_top_level = true;
+    }
+    if (wrote_top_level) out += '\n';
+
+    std::vector<std::string_view> segments;
+    for (const auto& [name, value] : doc.config) {
+      if (!value.is(Tag::Dict)) continue;
+      segments.assign(1, name);
+      section(segments, name, value.as_dict());
+    }
+
+    if (!doc.vars.empty() && !vars_first) vars();
+
+    out.resize(trim_end(out).size());
+    out += '\n';
+  }
+};
 
 }  // namespace
 
@@ -307,34 +543,7 @@ void write_annotations(std::string& out, const std::vector<Annotation>& annotati
                        std::string_view indent) {
   for (const Annotation& a : annotations) {
     out += indent;
-    out += '@';
-    out += a.name;
-    switch (arg_kind(a.arg)) {
-      case ArgKind::None: break;
-      case ArgKind::Text:
-        out += ": ";
-        out += std::get<std::string>(a.arg);
-        break;
-      case ArgKind::Integer:
-        out += ": ";
-        out += decimal_form(std::get<int64_t>(a.arg));
-        break;
-      case ArgKind::Float:
-        out += ": ";
-        out += shortest_form(std::get<double>(a.arg));
-        break;
-      case ArgKind::List: {
-        out += ": [";
-        bool first = true;
-        for (const std::string& item : std::get<std::vector<std::string>>(a.arg)) {
-          if (!first) out += ", ";
-          first = false;
-          out += item;
-        }
-        out += ']';
-        break;
-      }
-    }
+    append_annotation(out, a);
     out += '\n';
   }
 }
@@ -343,26 +552,16 @@ std::string serialize_document(const Document& document) {
   std::string out;
   // A rough first guess; the buffer grows geometrically beyond it.
   out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
+  Writer{document, out}.document();
+  return out;
+}
 
-  const bool vars_first = !document.vars.empty() && vars_go_first(document);
-  if (vars_first) append_vars(out, document);
-
-  bool wrote_top_level = false;
-  for (const auto& [key, value] : document.config) {
-    if (value.is(Tag::Dict)) continue;
-    annotations_of(out, document, key, "");
-    append_entry_line(out, "", key, value);
-    wrote_top_level = true;
-  }
-  if (wrote_top_level) out += '\n';
-
-  for (const auto& [name, value] : document.config)
-    if (value.is(Tag::Dict)) append_section(out, document, name, value.as_dict());
-
-  if (!document.vars.empty() && !vars_first) append_vars(out, document);
-
-  out.resize(trim_end(out).size());
-  out += '\n';
+std::optional<std::string> serialize_within_limits(const Document& document) {
+  std::string out;
+  out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
+  Writer writer{document, out};
+  writer.document();
+  if (!writer.fits) return std::nullopt;
   return out;
 }
 
