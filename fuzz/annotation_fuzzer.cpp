@@ -1,5 +1,6 @@
 // The annotation parser on one line: spans inside the text (one per list
 // item), and an annotation written back reads as the same annotation.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,6 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::fail("written annotation does not read back", f->message + "\n--- written:\n" + line);
   }
   const Annotation& b = std::get<Annotation>(again);
-  if (b.name != a.name || b.arg != a.arg) fuzz::fail("written annotation reads back as another", line);
+  const auto* x = std::get_if<double>(&a.arg);
+  const auto* y = std::get_if<double>(&b.arg);
+  const bool both_nan = x && y && std::isnan(*x) && std::isnan(*y);
+  if (b.name != a.name || (b.arg != a.arg && !both_nan)) fuzz::fail("written annotation reads back as another", line);
   return 0;
 }

@@ -23,8 +23,11 @@
 namespace brindle::fuzz {
 
 [[noreturn]] inline void fail(std::string_view what, std::string_view detail = {}) {
-  std::fprintf(stderr, "\nPROPERTY BROKEN: %.*s\n%.*s\n", int(what.size()), what.data(),
-               int(detail.size()), detail.data());
+  std::fputs("\nPROPERTY BROKEN: ", stderr);
+  std::fwrite(what.data(), 1, what.size(), stderr);  // texts may hold NUL bytes
+  std::fputc('\n', stderr);
+  std::fwrite(detail.data(), 1, detail.size(), stderr);
+  std::fputc('\n', stderr);
   std::abort();
 }
 

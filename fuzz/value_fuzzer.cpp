@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const ValueResult r = parse(input, vars, env);
   const Value* value = std::get_if<Value>(&r);
-  if (value == nullptr || !is_valid_utf8(input) || fuzz::pending_value(*value, 0)) return 0;
+  if (value == nullptr || !is_valid_utf8(input) || fuzz::pending_value(*value)) return 0;
 
   const std::string written = format_value(*value);
   const ValueResult back = parse(written, vars, env);
