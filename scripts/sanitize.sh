@@ -23,6 +23,8 @@ cmake -S . -B build-asan-py -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_SANITIZE
 cmake --build build-asan-py -j "$JOBS"
 rm -rf build-asan-py/pkg && mkdir -p build-asan-py/pkg/brindle
 cp python/brindle/*.py python/brindle/py.typed build-asan-py/python/_native*.so build-asan-py/pkg/brindle/
-# Subprocesses started by the tests (the CLI) inherit all of this.
+# Subprocesses started by the tests (the CLI) inherit all of this. The
+# resident-memory test is left out: under ASan, memory includes the
+# quarantine of freed blocks; the core's own tests look for leaks.
 LD_PRELOAD="$("${CXX:-g++}" -print-file-name=libasan.so)" PYTHONPATH="$PWD/build-asan-py/pkg" \
-  ASAN_OPTIONS=detect_leaks=0 "$PYTHON" -m pytest -q -p no:cacheprovider tests
+  ASAN_OPTIONS=detect_leaks=0 "$PYTHON" -m pytest -q -p no:cacheprovider tests -k "not test_memory_stays_flat"
