@@ -7,6 +7,7 @@
 #   FUZZ_TARGETS  which targets (default: document annotation value pattern module)
 #   FUZZ_FRESH=1  start from the committed corpus only (CI), not from what
 #                 earlier runs found (kept in build-fuzz/corpus/)
+#   FUZZ_SEED     libFuzzer's seed (default 0: a new one each run)
 # Exits non-zero when a target finds a crash, leak, hang (> 2 s) or an
 # allocation over 1 GiB; the input is in build-fuzz/artifacts/.
 set -euo pipefail
@@ -15,7 +16,7 @@ SECONDS_EACH=${FUZZ_SECONDS:-60}
 TARGETS=${FUZZ_TARGETS:-document annotation value pattern module}
 PYTHON=${VENV:-.venv}/bin/python
 FUZZ_FLAGS=(-dict=fuzz/brindle.dict -max_total_time="$SECONDS_EACH" -timeout=2 -rss_limit_mb=1024
-            -max_len=4096 -print_final_stats=1)
+            -max_len=4096 -print_final_stats=1 -seed="${FUZZ_SEED:-0}")
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_FUZZ=ON \
   -DBRINDLE_TESTS=OFF >/dev/null
