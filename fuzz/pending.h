@@ -2,8 +2,9 @@
 // trip: a double quote in a string or name of a document that holds an
 // operator byte anywhere, a minus sign included (the expression splitter
 // knows no escapes, and a quoted key inside an inline dict is taken
-// verbatim); a name holding a double quote anywhere (one inside an inline
-// dict is written bare and opens a quote that swallows the block's end);
+// verbatim); a name holding a double quote or a backslash anywhere (inside
+// an inline dict it is written bare, where a quote opens a quoted text that
+// swallows the block's end and a trailing backslash escapes what follows);
 // annotation arguments holding a line break, list
 // items holding a comma, arguments with a `#` and a double quote or a
 // backslash (the comment scanner's view of quotes changes); and, until the
@@ -47,7 +48,8 @@ inline void scan_value(const Value& v, bool& quote, bool& op) {
   }
 }
 
-// True when a dict below `v` has a name holding a double quote.
+// True when a dict below `v` has a name holding a double quote or a
+// backslash.
 inline bool quote_name(const Value& v) {
   if (v.is(Tag::Array)) {
     for (const Value& e : v.as_array()) {
@@ -55,7 +57,7 @@ inline bool quote_name(const Value& v) {
     }
   } else if (v.is(Tag::Dict)) {
     for (const auto& [k, e] : v.as_dict()) {
-      if (k.find('"') != k.npos || quote_name(e)) return true;
+      if (k.find_first_of("\"\\") != k.npos || quote_name(e)) return true;
     }
   }
   return false;
@@ -65,7 +67,7 @@ inline const char* pending_value(const Value& v) {
   bool quote = false, op = false;
   scan_value(v, quote, op);
   if (quote && op) return "quote and operator";
-  return quote_name(v) ? "quote in a name" : nullptr;
+  return quote_name(v) ? "quote or backslash in a name" : nullptr;
 }
 
 inline const char* pending_annotation(const Annotation& a) {
