@@ -60,14 +60,20 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
 
 // The validation walk and the serializer read the document only; the
 // borrow held by the caller keeps it from changing meanwhile.
-std::vector<Diagnostic> validate_unlocked(const Document& d) {
+std::vector<Diagnostic> validate_unlocked(const Document& d,
+                                          const ValidateOptions& options = ValidateOptions{}) {
   Unlocked unlocked;
-  return validate_document(d);
+  return validate_document(d, options);
 }
 
 std::string serialize_unlocked(const Document& d) {
   Unlocked unlocked;
   return serialize_document(d);
+}
+
+std::optional<std::string> serialize_within_limits_unlocked(const Document& d) {
+  Unlocked unlocked;
+  return serialize_within_limits(d);
 }
 
 }  // namespace
@@ -101,7 +107,8 @@ PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
   return with_document(doc, [](const Document& d) -> PyObject* {
-    for (const Diagnostic& diagnostic : validate_unlocked(d)) {
+    // Only the first error is raised, so the walk ends there.
+    for (const Diagnostic& diagnostic : validate_unlocked(d, ValidateOptions{true})) {
       if (diagnostic.is_warning) continue;
       raise(Exc::Validation, diagnostic.message);
       return nullptr;
@@ -139,7 +146,17 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     Document document;
     if (!py_dict_to_value(data, document.config)) return nullptr;
-    return to_str(serialize_unlocked(document));
+    // Data nested deeper than any layout the parser reads back is refused
+    // rather than written as text that does not parse.
+    std::optional<std::string> text = serialize_within_limits_unlocked(document);
+    if (!text) {
+      PyErr_Format(PyExc_RecursionError,
+                   "data nested too deeply for dumps: values nest at most %d levels, "
+                   "below at most %d sections and a block",
+                   kMaxValueDepth, static_cast<int>(kMaxSectionDepth));
+      return nullptr;
+    }
+    return to_str(*text);
   });
 }
 

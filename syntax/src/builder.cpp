@@ -13,10 +13,7 @@ namespace brindle {
 
 namespace {
 
-// A header may open at most this many nested sections. Every other consumer
-// of a document (destruction included) walks nested Dicts recursively, so the
-// section path is held to the same bound as the nesting inside one value.
-constexpr size_t kMaxSectionDepth = static_cast<size_t>(kMaxValueDepth);
+static_assert(kMaxSectionDepth == static_cast<size_t>(kMaxValueDepth));
 
 constexpr std::string_view kUndefinedVariable = "undefined variable";
 
@@ -49,10 +46,12 @@ std::string join_segments(const std::vector<std::string>& segments) {
 
 // Stores `value` under `key` in `target` (the Dict of the entry's section),
 // replacing an earlier value, with its spans beside it; annotations go to
-// the table under the entry's path, which is only built for them.
-void store_entry(Document& doc, Dict& target, std::string_view prefix, std::string_view key,
-                 Span key_span, Span value_span, Value value,
-                 std::vector<Annotation> annotations) {
+// the table under the entry's path, which is only built for them. They keep
+// the path's segments (`parents` then `key`), so that they reach this entry
+// even when a name holds a point.
+void store_entry(Document& doc, Dict& target, std::string_view prefix,
+                 const std::vector<std::string>& parents, std::string_view key, Span key_span,
+                 Span value_span, Value value, std::vector<Annotation> annotations) {
   DictEntry& e = target.append(key);  // replaces an earlier one when sealed
   e.second = std::move(value);
   e.key_span = key_span;
@@ -63,7 +62,11 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix, std::stri
     std::string path;
     path.reserve(prefix.size() + key.size());
     path.append(prefix).append(key);
-    doc.annotations.set(std::move(path), std::move(annotations));
+    std::vector<std::string> segments;
+    segments.reserve(parents.size() + 1);
+    segments.assign(parents.begin(), parents.end());
+    segments.emplace_back(key);
+    doc.annotations.set(std::move(path), std::move(annotations), std::move(segments));
   }
 }
 
@@ -91,6 +94,7 @@ class Builder {
       path += '.';
       keep_replaced_positions(dropped.second.as_dict(), path);
     });
+    doc_.source_size = source_.size();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
     doc_.annotations.sort_by_source_position();
@@ -209,8 +213,17 @@ class Builder {
           break;
       }
     }
-    // End of input: an open block and any waiting annotations are dropped.
-    if (mode_ == Mode::Block) keep_positions_of_dropped_block();
+    // End of input: waiting annotations are dropped. A block still open has
+    // swallowed every line after its opener, sections included, so the
+    // document is not what was written: that is the first thing to report.
+    // Its entries are dropped too, but not the positions they recorded.
+    if (mode_ == Mode::Block) {
+      keep_positions_of_dropped_block();
+      doc_.diagnostics.insert(
+          doc_.diagnostics.begin(),
+          Diagnostic{"unclosed block: `" + block_opener_ + "` has no closing `}#`",
+                     block_key_span_, false, DiagnosticKind::Syntax});
+    }
   }
 
   // Records the positions of every entry below `dict`, whose path is
@@ -261,7 +274,7 @@ class Builder {
         annotation_line(rec, pending_);
         break;
       case LineKind::KeyValue:
-        key_value(rec, *section_dict_, section_prefix(), pending_, false);
+        key_value(rec, *section_dict_, section_prefix(), section_, pending_, false);
         break;
       case LineKind::BlockOpen:
         open_block(rec);
@@ -278,7 +291,7 @@ class Builder {
         annotation_line(rec, block_pending_);
         break;
       case LineKind::KeyValue:
-        key_value(rec, block_entries_, block_prefix_, block_pending_, true);
+        key_value(rec, block_entries_, block_prefix_, block_segments_, block_pending_, true);
         break;
       case LineKind::BlockClose:
         close_block();
@@ -310,9 +323,10 @@ class Builder {
     prefix_ = path;
     prefix_ += '.';
     if (!pending_.empty()) {
-      doc_.annotations.set(std::move(path), std::move(pending_));
+      doc_.annotations.set(std::move(path), std::move(pending_), segments);
       pending_.clear();
     }
+    section_ = std::move(segments);
     in_section_ = true;
   }
 
@@ -338,10 +352,11 @@ class Builder {
   // under `prefix` with the annotations waiting in `pending`, which are used
   // up either way.
   void key_value(const LineRecord& rec, Dict& target, std::string_view prefix,
-                 std::vector<Annotation>& pending, bool block_entry) {
+                 const std::vector<std::string>& parents, std::vector<Annotation>& pending,
+                 bool block_entry) {
     std::optional<Value> value = evaluate(rec, block_entry);
     if (value && charge_path(prefix, rec.key, rec.key_span)) {
-      store_entry(doc_, target, prefix, rec.key, rec.key_span, rec.value_span,
+      store_entry(doc_, target, prefix, parents, rec.key, rec.key_span, rec.value_span,
                   std::move(*value), std::move(pending));
     }
     pending.clear();
@@ -351,6 +366,7 @@ class Builder {
     mode_ = Mode::Block;
     block_key_ = std::string(rec.key);
     block_key_span_ = rec.key_span;
+    block_opener_ = std::string(trim(strip_comment(rec.raw)));
     block_entries_.clear();
     block_key_annotations_ = std::move(pending_);
     pending_.clear();
@@ -358,12 +374,14 @@ class Builder {
     block_prefix_ = section_prefix();
     block_prefix_ += block_key_;
     block_prefix_ += '.';
+    block_segments_ = section_;
+    block_segments_.push_back(block_key_);
   }
 
   void close_block() {
     if (charge_path(section_prefix(), block_key_, block_key_span_)) {
       block_entries_.seal();
-      store_entry(doc_, *section_dict_, section_prefix(), block_key_, block_key_span_,
+      store_entry(doc_, *section_dict_, section_prefix(), section_, block_key_, block_key_span_,
                   block_key_span_, Value::dict(std::move(block_entries_)),
                   std::move(block_key_annotations_));
     }
@@ -381,6 +399,7 @@ class Builder {
   // Second-pass state.
   Mode mode_ = Mode::TopLevel;
   bool in_section_ = false;  // a valid header was seen
+  std::vector<std::string> section_;  // its segments
   // The Dict of the current section inside doc_.config. Entries of a section
   // only ever replace its children, and a header is the only thing that
   // replaces a non-Dict on a section path, so this stays valid until the
@@ -391,7 +410,9 @@ class Builder {
 
   std::string block_key_;
   Span block_key_span_;
+  std::string block_opener_;  // the opening line as written, for messages
   std::string block_prefix_;  // path of the block key and a point
+  std::vector<std::string> block_segments_;  // segments of the block key's path
   Dict block_entries_;
   std::vector<Annotation> block_key_annotations_;
   std::vector<Annotation> block_pending_;
@@ -409,7 +430,7 @@ void insert_entry(Document& doc, const std::vector<std::string>& section, const 
   std::string prefix = join_segments(section);
   if (!section.empty()) prefix += '.';
   Dict& target = section.empty() ? doc.config : walk_sections(doc.config, section).second.as_dict();
-  store_entry(doc, target, prefix, key, key_span, value_span, std::move(value),
+  store_entry(doc, target, prefix, section, key, key_span, value_span, std::move(value),
               std::move(annotations));
   doc.config.seal_tree();
 }

@@ -32,6 +32,7 @@ struct DictEntry;
 
 class Dict {
  public:
+  using value_type = DictEntry;
   using iterator = std::vector<DictEntry>::iterator;
   using const_iterator = std::vector<DictEntry>::const_iterator;
 

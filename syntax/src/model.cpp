@@ -40,12 +40,18 @@ void AnnotationTable::rebuild_index() {
 }
 
 void AnnotationTable::set(std::string path, std::vector<Annotation> list) {
+  set(std::move(path), std::move(list), Segments{});
+}
+
+void AnnotationTable::set(std::string path, std::vector<Annotation> list, Segments segments) {
   const size_t found = find_index(path);
   if (found != entries_.size()) {
     entries_[found].second = std::move(list);
+    segments_[found] = std::move(segments);
     return;
   }
   entries_.emplace_back(std::move(path), std::move(list));
+  segments_.push_back(std::move(segments));
   if (2 * (entries_.size() + 1) > slots_.size()) {
     rebuild_index();
     return;
@@ -66,12 +72,23 @@ void AnnotationTable::sort_by_source_position() {
   auto first = [](const Entry& e) {
     return e.second.empty() ? std::numeric_limits<uint64_t>::max() : e.second.front().span.start;
   };
+  auto before = [&](const Entry& a, const Entry& b) { return first(a) < first(b); };
   // Entries mostly arrive in source order already.
-  if (std::is_sorted(entries_.begin(), entries_.end(),
-                     [&](const Entry& a, const Entry& b) { return first(a) < first(b); }))
-    return;
-  std::stable_sort(entries_.begin(), entries_.end(),
-                   [&](const Entry& a, const Entry& b) { return first(a) < first(b); });
+  if (std::is_sorted(entries_.begin(), entries_.end(), before)) return;
+  std::vector<size_t> order(entries_.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return before(entries_[a], entries_[b]); });
+  std::vector<Entry> entries;
+  std::vector<Segments> segments;
+  entries.reserve(entries_.size());
+  segments.reserve(segments_.size());
+  for (size_t i : order) {
+    entries.push_back(std::move(entries_[i]));
+    segments.push_back(std::move(segments_[i]));
+  }
+  entries_ = std::move(entries);
+  segments_ = std::move(segments);
   rebuild_index();
 }
 

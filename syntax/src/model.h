@@ -165,13 +165,23 @@ class EmptyEnv final : public EnvLookup {
 // Key path -> annotations, walked in a deterministic order: the order in
 // which each path first appears in the source (the builder arranges that), so
 // that the first finding of a walk is the first problem in the file.
+//
+// Each entry may also keep the segments of its path as they were parsed: a
+// quoted name may hold a point, so the joined path alone does not say which
+// entry the annotations belong to. Entries set without segments have none.
 class AnnotationTable {
  public:
   using Entry = std::pair<std::string, std::vector<Annotation>>;
+  using Segments = std::vector<std::string>;
 
   // Replaces the list of an existing path in place; appends a new path.
   void set(std::string path, std::vector<Annotation> list);
+  // The same, recording the path's segments (replacing earlier ones).
+  void set(std::string path, std::vector<Annotation> list, Segments segments);
   const std::vector<Annotation>* find(std::string_view path) const;
+  // The segments of the entry at `index` in walk order; empty when the entry
+  // was set without them.
+  const Segments& segments(size_t index) const { return segments_[index]; }
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
   std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
@@ -186,6 +196,7 @@ class AnnotationTable {
   void rebuild_index();
 
   std::vector<Entry> entries_;
+  std::vector<Segments> segments_;  // beside entries_, index for index
   // Open addressing, at most half full: 0 when empty, else the high half of
   // the path's hash and the entry number + 1. No allocation per path.
   std::vector<uint64_t> slots_;
@@ -202,6 +213,7 @@ struct Document {
   AnnotationTable annotations;
   Dict config;  // entries carry their key and value spans
   Dict vars;    // likewise, for the variables sections
+  uint64_t source_size = 0;  // bytes of the text it was built from
 
   // Positions recorded for paths whose entries were later replaced together
   // with the dict holding them (a section overwritten by a key of the same

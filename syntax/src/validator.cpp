@@ -1,17 +1,33 @@
 #include "validator.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
 
 #include "display.h"
+#include "pattern_cache.h"
 #include "pattern_gate.h"
 #include "text.h"
 
 namespace brindle {
 namespace {
+
+// Follows the segments of a path as they were parsed, one per level.
+const DictEntry* entry_by_segments(const Dict& config, const std::vector<std::string>& segments) {
+  const Dict* table = &config;
+  const DictEntry* found = nullptr;
+  for (const std::string& segment : segments) {
+    if (table == nullptr) return nullptr;
+    auto it = table->find(segment);
+    if (it == table->end()) return nullptr;
+    found = &*it;
+    table = found->second.is(Tag::Dict) ? &found->second.as_dict() : nullptr;
+  }
+  return found;
+}
 
 bool is_empty(const Value& v) {
   switch (v.tag()) {
@@ -165,11 +181,14 @@ bool excluded_for_dict(std::string_view name) {
   return false;
 }
 
+constexpr std::string_view kPatternLimitWords =
+    "@pattern not checked: the document's patterns exceed the compile limit";
+
 class PathCheck {
  public:
   PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
-            const DictEntry& entry, std::vector<Diagnostic>& out)
-      : path_(path), list_(list), value_(entry.second), out_(out) {
+            const DictEntry& entry, PatternCache& patterns, std::vector<Diagnostic>& out)
+      : path_(path), list_(list), value_(entry.second), patterns_(patterns), out_(out) {
     if (entry.has_key_span) {
       key_span_ = entry.key_span;
     } else if (auto span = doc.key_span(path)) {
@@ -242,14 +261,19 @@ class PathCheck {
   void pattern(const Annotation& a) {
     auto* source = std::get_if<std::string>(&a.arg);
     if (source == nullptr || !value_.is(Tag::String)) return;
-    Pattern compiled = Pattern::compile(*source);
-    if (!compiled.ok()) {
-      out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled.error(), a.span,
+    const Pattern* compiled = patterns_.get(*source);
+    if (compiled == nullptr) {
+      out_.push_back(Diagnostic{prefix() + std::string(kPatternLimitWords), a.span, false,
+                                DiagnosticKind::Annotation});
+      return;
+    }
+    if (!compiled->ok()) {
+      out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled->error(), a.span,
                                 false, DiagnosticKind::Annotation});
       return;
     }
     const std::string& text = value_.as_string();
-    if (!compiled.full_match(text)) {
+    if (!compiled->full_match(text)) {
       violation(prefix() + "value `" + text + "` does not match @pattern: `" + *source + "`");
     }
   }
@@ -292,6 +316,7 @@ class PathCheck {
   const std::string& path_;
   const std::vector<Annotation>& list_;
   const Value& value_;
+  PatternCache& patterns_;
   std::vector<Diagnostic>& out_;
   Span key_span_{0, 0};
 };
@@ -299,12 +324,30 @@ class PathCheck {
 }  // namespace
 
 std::vector<Diagnostic> validate_document(const Document& document) {
+  return validate_document(document, ValidateOptions{});
+}
+
+std::vector<Diagnostic> validate_document(const Document& document, const ValidateOptions& options) {
   std::vector<Diagnostic> out;
-  for (const auto& [path, list] : document.annotations) {
-    // Paths are followed one '.'-separated piece per level, nothing unquoted.
-    const DictEntry* entry = entry_at(document.config, path);
+  PatternCache patterns(pattern_budget_for(document.source_size));
+  const AnnotationTable& table = document.annotations;
+  for (size_t i = 0; i < table.size(); ++i) {
+    const auto& [path, list] = *(table.begin() + static_cast<std::ptrdiff_t>(i));
+    // Entries that came with their segments are reached by them; a path set
+    // without them is cut at every point, nothing unquoted.
+    const auto& segments = table.segments(i);
+    const DictEntry* entry = segments.empty() ? entry_at(document.config, path)
+                                              : entry_by_segments(document.config, segments);
     if (entry == nullptr || list.empty()) continue;
-    PathCheck(document, path, list, *entry, out).run();
+    const size_t before = out.size();
+    PathCheck(document, path, list, *entry, patterns, out).run();
+    if (!options.stop_at_first_error) continue;
+    for (size_t k = before; k < out.size(); ++k) {
+      if (!out[k].is_warning) {
+        out.resize(k + 1);
+        return out;
+      }
+    }
   }
   return out;
 }
