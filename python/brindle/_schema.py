@@ -21,7 +21,7 @@ __all__ = ["json_schema", "SCHEMA_DIALECT"]
 SCHEMA_DIALECT = "https://json-schema.org/draft/2020-12/schema"
 
 # Characters the validator's email test counts as whitespace.
-_BLANKS = "\t\n\v\f\r \u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000"
+_BLANKS = r"\t\n\v\f\r \u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000"
 _EMAIL_CHAR = f"[^@{_BLANKS}]"
 _NO_POINT = f"[^@.{_BLANKS}]"
 

@@ -17,7 +17,9 @@ import sys
 from typing import Any, Callable, Sequence, TextIO
 
 from . import _native
+from ._envargs import EnvOptionError, env_options, environment
 from ._io import DecodeError, decode_source
+from ._schema import json_schema
 
 EXIT_OK = 0
 EXIT_PROBLEM = 1
@@ -41,6 +43,9 @@ examples:
   brindle get app.brindle server.port
   brindle get --raw deploy.brindle database.host
   brindle dump app.brindle
+  brindle schema app.brindle > app.schema.json
+  brindle json --env-file .env --env PORT=9000 app.brindle
+  brindle check --no-env app.brindle
   cat app.brindle | brindle check -
 
 A FILE of - reads standard input.
@@ -144,7 +149,9 @@ def _report_decode_error(stream: TextIO, error: DecodeError) -> None:
         print(row, file=stream)
 
 
-def _read_and_parse(path: str, report: TextIO, err: TextIO) -> tuple[_native.BrindleDocument | None, str, int]:
+def _read_and_parse(
+    path: str, report: TextIO, err: TextIO, env: dict[str, str] | None = None
+) -> tuple[_native.BrindleDocument | None, str, int]:
     """Read and parse one file: (document or None, name, exit status).
 
     A file that cannot be read is reported to `err` (EXIT_USAGE); text that
@@ -159,15 +166,16 @@ def _read_and_parse(path: str, report: TextIO, err: TextIO) -> tuple[_native.Bri
         _report_decode_error(report, error)
         return None, path, EXIT_PROBLEM
     try:
-        return _native.parse(text), name, EXIT_OK
+        return (_native.parse(text) if env is None else _native.parse(text, env=env)), name, EXIT_OK
     except (_native.ParseError, _native.VariableError) as error:
+        error.filename = name
         _report_parse_error(report, name, text, error)
         return None, name, EXIT_PROBLEM
 
 
-def _load(path: str, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
-    """Read and parse one file for json/get/dump, reporting problems to `err`."""
-    doc, _, status = _read_and_parse(path, err, err)
+def _load(args: argparse.Namespace, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
+    """Read and parse the FILE of json/get/dump/schema, reporting problems to `err`."""
+    doc, _, status = _read_and_parse(args.file, err, err, args.environment)
     return doc, status
 
 
@@ -178,7 +186,7 @@ def _plural(count: int, word: str) -> str:
 def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     errors = warnings = unreadable = 0
     for path in args.files:
-        doc, name, status = _read_and_parse(path, out, err)
+        doc, name, status = _read_and_parse(path, out, err, args.environment)
         if doc is None:
             if status == EXIT_USAGE:
                 unreadable += 1
@@ -244,7 +252,7 @@ def _write_json(value: Any, name: str, out: TextIO, err: TextIO, where: str = ""
 
 
 def _cmd_json(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    doc, status = _load(args.file, err)
+    doc, status = _load(args, err)
     if doc is None:
         return status
     value = doc.vars if args.vars else doc.config
@@ -252,7 +260,7 @@ def _cmd_json(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
 
 
 def _cmd_get(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    doc, status = _load(args.file, err)
+    doc, status = _load(args, err)
     if doc is None:
         return status
     value = doc.resolve(args.key_path, _ABSENT)
@@ -266,11 +274,18 @@ def _cmd_get(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
 
 
 def _cmd_dump(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    doc, status = _load(args.file, err)
+    doc, status = _load(args, err)
     if doc is None:
         return status
     out.write(_native.dumps(doc))
     return EXIT_OK
+
+
+def _cmd_schema(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    doc, status = _load(args, err)
+    if doc is None:
+        return status
+    return _write_json(json_schema(doc), _display_name(args.file), out, err)
 
 
 def _display_name(path: str) -> str:
@@ -286,9 +301,11 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"brindle {_native.__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    env = env_options()
 
     check = commands.add_parser(
         "check",
+        parents=[env],
         help="parse and validate files",
         description=(
             "Parse each FILE and check it against the validation annotations it holds. "
@@ -302,6 +319,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     to_json = _file_command(
         commands,
+        env,
         "json",
         _cmd_json,
         summary="print the configuration as JSON",
@@ -315,6 +333,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     get = _file_command(
         commands,
+        env,
         "get",
         _cmd_get,
         summary="print the value at a dotted key path",
@@ -328,6 +347,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     _file_command(
         commands,
+        env,
         "dump",
         _cmd_dump,
         summary="print the document as brindle text (comments are not kept, expressions are evaluated)",
@@ -336,11 +356,25 @@ def build_parser() -> argparse.ArgumentParser:
             "Comments are not kept and expressions are written as their evaluated values."
         ),
     )
+    _file_command(
+        commands,
+        env,
+        "schema",
+        _cmd_schema,
+        summary="print a JSON Schema of the configuration and its rules",
+        description=(
+            "Print a JSON Schema (2020-12) of the configuration: its sections and keys, "
+            "the types their values have, and the rules of their annotations (@required, "
+            "@type, @min/@max, @minlen/@maxlen, @pattern, @enum, @positive, @nonzero, "
+            "@nonempty, @deprecated, @description)."
+        ),
+    )
     return parser
 
 
 def _file_command(
     commands: argparse._SubParsersAction[argparse.ArgumentParser],
+    env: argparse.ArgumentParser,
     name: str,
     run: Callable[[argparse.Namespace, TextIO, TextIO], int],
     *,
@@ -348,7 +382,7 @@ def _file_command(
     description: str,
 ) -> argparse.ArgumentParser:
     """A sub-command that reads one FILE; `summary` is its line in the command list."""
-    command = commands.add_parser(name, help=summary, description=description)
+    command = commands.add_parser(name, parents=[env], help=summary, description=description)
     command.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
     command.set_defaults(run=run)
     return command
@@ -367,6 +401,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     _utf8_streams()
     args = build_parser().parse_args(argv)
     run: Callable[[argparse.Namespace, TextIO, TextIO], int] = args.run
+    try:
+        args.environment = environment(args)
+    except EnvOptionError as error:
+        print(f"brindle: error: {error}", file=sys.stderr)
+        return EXIT_USAGE
     try:
         status = run(args, sys.stdout, sys.stderr)
         sys.stdout.flush()
