@@ -84,7 +84,8 @@ def convert(doc: BrindleDocument, into: Any, *, env: Any = None, filename: Optio
     converter = _Converter(Origins(doc, env), filename)
     result = converter.convert(doc.config, into, ())
     if converter.errors:
-        errors = converter.errors
+        # In the order of the file, whatever order the keys were visited in.
+        errors = sorted(converter.errors, key=lambda error: (error.line or 0, error.column or 0))
         raise ConversionError("\n".join(str(error) for error in errors), errors)
     return result
 
@@ -184,6 +185,8 @@ class _Converter:
             return self.literal(value, args, path)
         if origin is not None:
             return self.generic(value, origin, args, tp, path)
+        if tp in (list, tuple, set, frozenset, dict):
+            return self.generic(value, tp, (), tp, path)
         if tp is _NONE_TYPE or tp is None:
             return None if value is None else self.mismatch(value, "null", path)
         if tp in (bool, int, float):
@@ -225,8 +228,10 @@ class _Converter:
             return self.mismatch(value, "a list", path)
         if len(args) == 2 and args[1] is Ellipsis:
             kinds = [args[0]] * len(value)
-        elif args == ((),) or not args:
-            kinds = [Any] * len(value) if not args else []
+        elif not args:
+            kinds = [Any] * len(value)
+        elif args == ((),):
+            kinds = []
         else:
             kinds = list(args)
         if len(kinds) != len(value):
