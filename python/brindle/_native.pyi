@@ -1,7 +1,9 @@
-from collections.abc import Iterator
+from collections.abc import Iterator, Mapping
 from typing import Any, ClassVar, Final, TypeVar, final, overload
 
 from typing_extensions import TypeAlias
+
+from brindle._findings import Finding
 
 _T = TypeVar("_T")
 
@@ -11,6 +13,9 @@ Value: TypeAlias = str | int | float | bool | None | list[Value] | dict[str, Val
 
 # The argument of an annotation, by the form it was written in.
 AnnotationArg: TypeAlias = str | int | float | list[str] | None
+
+# (line, column, end line, end column), from 1, columns in characters.
+_Position: TypeAlias = tuple[int, int, int, int]
 
 __all__ = [
     "BrindleDocument",
@@ -51,6 +56,10 @@ class BrindleDocument:
     def __contains__(self, key: str, /) -> bool: ...
     def __iter__(self) -> Iterator[str]: ...
     def __len__(self) -> int: ...
+    # Where values, keys, variables and `$` references are (for typed loading).
+    def _positions(
+        self,
+    ) -> tuple[dict[str, _Position], dict[str, _Position], dict[str, _Position], list[tuple[int, str, _Position]]]: ...
 
 @final
 class Annotation:
@@ -71,21 +80,27 @@ class Annotation:
     def __ne__(self, other: object, /) -> bool: ...
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
-class BrindleError(Exception): ...
+class BrindleError(ValueError): ...
 
 class ParseError(BrindleError):
     # Where the first problem of the source is: line and column from 1,
-    # the column counting bytes.
+    # the column counting characters; msg is the message without them.
+    msg: str
+    filename: str | None
     lineno: int
     colno: int
 
 class VariableError(BrindleError):
+    msg: str
+    filename: str | None
     lineno: int
     colno: int
 
-class ValidationError(BrindleError): ...
+class ValidationError(BrindleError):
+    path: str
+    findings: list[Finding]
 
-def parse(source: str) -> BrindleDocument: ...
+def parse(source: str, *, env: Mapping[str, str] | None = None) -> BrindleDocument: ...
 def validate(doc: BrindleDocument) -> None: ...
 def validate_all(doc: BrindleDocument) -> list[ValidationError]: ...
 def dumps(data: BrindleDocument | dict[str, Any]) -> str: ...
