@@ -12,7 +12,7 @@ from brindle.cli import main
 
 README = (Path(__file__).parent.parent / "README.md").read_text(encoding="utf-8")
 SECTION = README.split("## Settings for an application\n", 1)[1].split("\n## ", 1)[0]
-BLOCKS = re.findall(r"(?:^(.*)\n\n)?```(\w+)\n(.*?)```", SECTION, re.MULTILINE | re.DOTALL)
+BLOCKS = re.findall(r"(?:^([^\n]*)\n\n)?```(\w+)\n(.*?)```", SECTION, re.MULTILINE | re.DOTALL)
 
 
 def test_section_has_its_examples():

@@ -102,13 +102,12 @@ def _position(error: BaseException) -> tuple[str, int | None, int | None]:
 
 
 def caret_lines(line: str, colno: int) -> list[str]:
-    """The source line and a caret under byte column `colno` (1-based).
+    """The source line and a caret under character column `colno` (1-based).
 
-    Columns count bytes; the caret is placed after as many characters as
-    the bytes before it make up, and tabs in that prefix are kept so the
-    caret lines up however the terminal expands them.
+    Tabs before the caret are kept so the caret lines up however the
+    terminal expands them.
     """
-    prefix = line.encode("utf-8")[: max(colno - 1, 0)].decode("utf-8", "ignore")
+    prefix = line[: max(colno - 1, 0)]
     pad = "".join("\t" if ch == "\t" else " " for ch in prefix)
     return [f"    {line}", f"    {pad}^"]
 
@@ -136,7 +135,8 @@ def _report_parse_error(stream: TextIO, name: str, text: str, error: BaseExcepti
 def _report_decode_error(stream: TextIO, error: DecodeError) -> None:
     data = bytes(error.object)
     line_start = data.rfind(b"\n", 0, error.start) + 1
-    colno = error.start - line_start + 1
+    # The text before the first bad byte is valid: its characters give the column.
+    colno = len(data[line_start : error.start].decode("utf-8")) + 1
     bad = data[error.start : error.end][:1].hex()
     print(
         f"{error.filename}:{error.lineno}:{colno}: error: not valid UTF-8: "
