@@ -100,10 +100,10 @@ def test_a_section_finding_points_at_its_header():
     assert (error.path, finding.line, finding.column, finding.end_column) == ("empty.one", 3, 2, 11)
 
 
-def test_a_quoted_section_name_with_a_bracket_keeps_its_path():
-    doc = brindle.parse('["a] b"]\n@min: 5\nk = 1\n')
+def test_a_quoted_key_with_a_bracket_keeps_its_path():
+    doc = brindle.parse('[s]\n@min: 5\n"a] b" = 1\n')
     [error] = brindle.validate_all(doc)
-    assert error.path == "a] b.k"
+    assert error.path == "s.a] b"
 
 
 def test_new_attributes_survive_pickling():

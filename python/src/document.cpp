@@ -13,6 +13,7 @@
 #include "heap_type.h"
 #include "key_iter.h"
 #include "module.h"
+#include "positions.h"
 #include "text.h"
 
 namespace brindle::py {
@@ -20,6 +21,7 @@ namespace {
 
 void document_dealloc(PyObject* self) {
   delete reinterpret_cast<DocumentObject*>(self)->doc;
+  Py_XDECREF(reinterpret_cast<DocumentObject*>(self)->source);
   free_instance(self);
 }
 
@@ -326,6 +328,13 @@ PyObject* document_repr(PyObject* self) {
   });
 }
 
+// Where values, keys, variables and `$` references are, for typed loading.
+PyObject* document_positions_method(PyObject* self, PyObject*) {
+  std::string_view source;
+  if (!document_source(self, source)) return nullptr;
+  return with_document(self, [&](const Document& d) { return document_positions(d, CharLocator(source)); });
+}
+
 PyMethodDef document_methods[] = {
     {"get", as_cfunction(document_get), METH_VARARGS | METH_KEYWORDS,
      "get($self, key, default=None)\n--\n\n"},
@@ -346,6 +355,7 @@ PyMethodDef document_methods[] = {
      "deprecated_keys($self)\n--\n\n"},
     {"keys_with_tag", as_cfunction(document_keys_with_tag), METH_VARARGS | METH_KEYWORDS,
      "keys_with_tag($self, tag_name)\n--\n\n"},
+    {"_positions", as_cfunction(document_positions_method), METH_NOARGS, "_positions($self)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -384,7 +394,7 @@ PyObject* document_type(bool at_init) {
   return lazy_type(g_document_type, document_spec, "BrindleDocument", at_init);
 }
 
-PyObject* new_document_object(Document document) {
+PyObject* new_document_object(Document document, PyObject* source) {
   PyObject* type = document_type();
   if (type == nullptr) return nullptr;
   auto* owned = new Document(std::move(document));
@@ -396,7 +406,14 @@ PyObject* new_document_object(Document document) {
   auto* obj = reinterpret_cast<DocumentObject*>(self);
   obj->doc = owned;
   obj->borrow = 0;
+  obj->source = Py_XNewRef(source);
   return self;
+}
+
+bool document_source(PyObject* self, std::string_view& out) {
+  PyObject* source = reinterpret_cast<DocumentObject*>(self)->source;
+  out = {};
+  return source == nullptr || utf8_view(source, out);
 }
 
 bool is_document(PyObject* obj) {

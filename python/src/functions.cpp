@@ -9,29 +9,17 @@
 #include "builder.h"
 #include "convert.h"
 #include "document.h"
+#include "env_lookup.h"
 #include "exceptions.h"
 #include "guard.h"
 #include "model.h"
+#include "positions.h"
 #include "serializer.h"
 #include "text.h"
 #include "validator.h"
 
 namespace brindle::py {
 namespace {
-
-// Environment access for `$ENV.` references, read afresh on every lookup.
-class ProcessEnv final : public EnvLookup {
- public:
-  std::optional<std::string> get(std::string_view name) const override {
-    if (name.find('\0') != std::string_view::npos) return std::nullopt;
-    const std::string key(name);
-    const char* value = std::getenv(key.c_str());
-    if (value == nullptr) return std::nullopt;
-    const std::string_view text(value);
-    if (!is_valid_utf8(text)) return std::nullopt;
-    return std::string(text);
-  }
-};
 
 // Parses the single `doc` argument of validate / validate_all.
 PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
@@ -48,52 +36,75 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
   return doc;
 }
 
+// One ValidationError per error finding of the document, each with `path`
+// and `findings`: its own finding, or, with `share_findings`, all of them.
+PyObject* validation_errors(PyObject* doc, bool share_findings) {
+  std::string_view source;
+  if (!document_source(doc, source)) return nullptr;
+  return with_document(doc, [&](const Document& d) -> PyObject* {
+    const CharLocator at(source);
+    Ref errors(PyList_New(0));
+    Ref all(PyList_New(0));
+    if (!errors || !all) return nullptr;
+    for (const Diagnostic& diagnostic : validate_document(d)) {
+      if (diagnostic.is_warning) continue;
+      const std::string path = finding_path(diagnostic, d);
+      Ref error(make_exception(Exc::Validation, diagnostic.message));
+      Ref finding(error ? validation_finding(diagnostic, path, d, at) : nullptr);
+      Ref own(finding ? PyList_New(0) : nullptr);
+      if (!own || PyList_Append(own.get(), finding.get()) < 0 || PyList_Append(all.get(), finding.get()) < 0 ||
+          !set_attribute(error.get(), "path", message_str(path)) ||
+          !set_attribute(error.get(), "findings", share_findings ? Py_NewRef(all.get()) : own.release()) ||
+          PyList_Append(errors.get(), error.get()) < 0) {
+        return nullptr;
+      }
+    }
+    return errors.release();
+  });
+}
+
 }  // namespace
 
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"source", nullptr};
+  static const char* const names[] = {"source", "env", nullptr};
   PyObject* source = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:parse", kwlist(names), &source)) return nullptr;
+  PyObject* env_arg = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:parse", kwlist(names), &source, &env_arg)) {
+    return nullptr;
+  }
   std::string_view text;
   if (!text_arg(source, "source", text)) return nullptr;
   return guarded([&]() -> PyObject* {
-    const ProcessEnv env;
+    // A mapping is copied before parsing: no Python code runs inside the core.
+    const ProcessEnv process;
+    SnapshotEnv snapshot;
+    if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
+    const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
     Document document = build_document(text, env);
     for (const Diagnostic& diagnostic : document.diagnostics) {
       if (diagnostic.is_warning) continue;
       raise_parse_error(diagnostic, text);
       return nullptr;
     }
-    return new_document_object(std::move(document));
+    return new_document_object(std::move(document), source);
   });
 }
 
 PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
-  return with_document(doc, [](const Document& d) -> PyObject* {
-    for (const Diagnostic& diagnostic : validate_document(d)) {
-      if (diagnostic.is_warning) continue;
-      raise(Exc::Validation, diagnostic.message);
-      return nullptr;
-    }
-    Py_RETURN_NONE;
-  });
+  Ref errors(validation_errors(doc, true));
+  if (!errors) return nullptr;
+  if (PyList_Size(errors.get()) == 0) Py_RETURN_NONE;
+  // The first error, with every finding of the document attached.
+  PyErr_SetObject(exception_class(Exc::Validation), PyList_GetItem(errors.get(), 0));
+  return nullptr;
 }
 
 PyObject* module_validate_all(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate_all");
   if (doc == nullptr) return nullptr;
-  return with_document(doc, [](const Document& d) -> PyObject* {
-    Ref list(PyList_New(0));
-    if (!list) return nullptr;
-    for (const Diagnostic& diagnostic : validate_document(d)) {
-      if (diagnostic.is_warning) continue;
-      Ref error(make_exception(Exc::Validation, diagnostic.message));
-      if (!error || PyList_Append(list.get(), error.get()) < 0) return nullptr;
-    }
-    return list.release();
-  });
+  return validation_errors(doc, false);
 }
 
 PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
