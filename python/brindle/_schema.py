@@ -47,7 +47,7 @@ _TYPE_RULES: dict[str, dict[str, Any]] = {
 
 # Rules the validator does not apply to a section's own value.
 _VALUE_ONLY = {"type", "min", "max", "minlen", "maxlen", "pattern", "enum", "positive", "nonzero"}
-_EMPTY = {"enum": [None, "", [], {}]}
+_EMPTY: dict[str, Any] = {"enum": [None, "", [], {}]}
 _INT64_MAX = 2**63 - 1
 _INT64_MIN = -(2**63)
 

@@ -161,7 +161,7 @@ class _Converter:
     def env_of(self, value: Any, path: Sequence[Segment]) -> Optional[tuple[str, Position]]:
         return self.origins.environment_source(path, value) if isinstance(value, str) else None
 
-    def attempt(self, value: Any, tp: Any, path: Sequence[Segment]) -> tuple[Any, list[FieldError]]:
+    def attempt(self, value: Any, tp: Any, path: tuple[Segment, ...]) -> tuple[Any, list[FieldError]]:
         """Converts without recording: (result, the errors it would have recorded)."""
         saved, self.errors = self.errors, []
         try:
@@ -199,7 +199,7 @@ class _Converter:
 
     def generic(self, value: Any, origin: Any, args: tuple[Any, ...], tp: Any, path: tuple[Segment, ...]) -> Any:
         if origin is tuple:
-            return self.tuple(value, args, path)
+            return self.sequence_tuple(value, args, path)
         if origin in _SEQUENCES or origin in _SETS:
             if not isinstance(value, list):
                 return self.mismatch(value, "a list", path)
@@ -223,7 +223,7 @@ class _Converter:
             return _FAIL if any(element is _FAIL for element in entries.values()) else entries
         raise TypeError(f"brindle cannot load into {tp!r}")
 
-    def tuple(self, value: Any, args: tuple[Any, ...], path: tuple[Segment, ...]) -> Any:
+    def sequence_tuple(self, value: Any, args: tuple[Any, ...], path: tuple[Segment, ...]) -> Any:
         if not isinstance(value, list):
             return self.mismatch(value, "a list", path)
         if len(args) == 2 and args[1] is Ellipsis:
