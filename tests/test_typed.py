@@ -4,10 +4,12 @@ import dataclasses
 import datetime
 import enum
 import pickle
+import re
 from pathlib import Path, PurePosixPath
 from typing import Any, Literal, Optional, Union
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import brindle
 from brindle import ConversionError, FieldError
@@ -273,39 +275,27 @@ def test_environment_defaults_to_the_process(monkeypatch):
     assert brindle.loads("k = $ENV.BRINDLE_TYPED_PORT\n", into=holder(int)).k == 7000
 
 
-pydantic = pytest.importorskip("pydantic")
+# --- properties over any environment text ---------------------------------------
+
+ENV_TEXT = st.text(st.characters(exclude_categories=("Cs",)), max_size=12) | st.from_regex(r"[ +-]?[0-9]{1,25}", fullmatch=True)
 
 
-class Pool(pydantic.BaseModel):
-    size: int = pydantic.Field(gt=0)
-
-
-class App(pydantic.BaseModel):
-    name: str
-    pool: Pool
-    debug: bool = False
-    log_level: str = pydantic.Field(default="info", alias="log-level")
-
-
-def test_pydantic_models():
-    app = brindle.loads(
-        'name = "shop"\n"log-level" = "debug"\ndebug = $ENV.DEBUG\n[pool]\nsize = $ENV.SIZE\n',
-        into=App,
-        env={"DEBUG": "yes", "SIZE": "4"},
-    )
-    assert app == App(name="shop", pool=Pool(size=4), debug=True, **{"log-level": "debug"})
-
-
-def test_pydantic_models_are_strict_and_report_their_own_constraints():
-    with pytest.raises(ConversionError) as caught:
-        brindle.loads('name = 5\ncolour = "x"\n[pool]\nsize = 0\n', into=App, env={})
-    assert [(e.path, e.message, e.line) for e in caught.value.errors] == [
-        ("name", "expected str, got 5", 1),
-        ("colour", "unknown key (not a field of App)", 2),
-        ("pool.size", "Input should be greater than 0", 4),
-    ]
-    with pytest.raises(ConversionError) as caught:
-        brindle.loads('name = "x"\n[pool]\nsize = 0\n', into=App, env={})
-    [error] = caught.value.errors
-    assert (error.path, error.line, error.column) == ("pool.size", 3, 8)
-    assert "greater than 0" in error.message
+@settings(max_examples=200, deadline=None)
+@given(ENV_TEXT)
+def test_environment_text_converts_exactly_when_it_reads_as_the_field_type(text):
+    assert load_k(str, "$ENV.X", {"X": text}) == text
+    reads_as_int = re.fullmatch(r"[+-]?[0-9]+", text.strip()) is not None
+    try:
+        value = load_k(int, "$ENV.X", {"X": text})
+    except ConversionError as error:
+        assert not reads_as_int
+        assert [(e.env, e.message) for e in error.errors] == [("X", f"expected int, got {brindle._typed.describe(text)}")]
+    else:
+        assert reads_as_int and value == int(text)
+    word = text.strip().lower()
+    try:
+        flag = load_k(bool, "$ENV.X", {"X": text})
+    except ConversionError:
+        assert word not in ("true", "false", "yes", "no", "1", "0")
+    else:
+        assert flag is (word in ("true", "yes", "1"))
