@@ -7,6 +7,7 @@ import pytest
 import brindle
 from brindle import BrindleError, ParseError, ValidationError, VariableError
 from brindle._findings import Finding
+from brindle.cli import main
 
 
 @pytest.mark.parametrize(
@@ -40,7 +41,7 @@ def test_parse_errors_count_columns_in_characters(tmp_path, source, cls, msg, li
 def test_the_command_line_shows_character_columns(tmp_path, capsys):
     path = tmp_path / "app.brindle"
     path.write_text('"日本語" = $nope\n', encoding="utf-8")
-    assert brindle.cli.main(["check", str(path)]) == 1
+    assert main(["check", str(path)]) == 1
     lines = capsys.readouterr().out.splitlines()
     assert lines[:3] == [f"{path}:1:9: error: undefined variable `$nope`", '    "日本語" = $nope', "    " + " " * 8 + "^"]
 
@@ -100,10 +101,10 @@ def test_a_section_finding_points_at_its_header():
     assert (error.path, finding.line, finding.column, finding.end_column) == ("empty.one", 3, 2, 11)
 
 
-def test_a_quoted_key_with_a_bracket_keeps_its_path():
-    doc = brindle.parse('[s]\n@min: 5\n"a] b" = 1\n')
+def test_a_quoted_key_with_a_bracket_keeps_its_path_and_rule():
+    doc = brindle.parse('[s]\n@min: 5\n"a] @max b" = 1\n')
     [error] = brindle.validate_all(doc)
-    assert error.path == "s.a] b"
+    assert (error.path, error.findings[0].code) == ("s.a] @max b", "@min")
 
 
 def test_new_attributes_survive_pickling():

@@ -26,9 +26,10 @@ PyObject* span_table(const SpanMap& map, const CharLocator& at) {
   return dict.release();
 }
 
-// "@name" of the first rule named in a validation message after its path.
-std::string rule_code(std::string_view message) {
-  const size_t at = message.find('@');
+// "@name" of the first rule named in a validation message after its
+// bracketed path (a quoted key may hold an '@' of its own).
+std::string rule_code(std::string_view message, std::string_view path) {
+  const size_t at = message.find('@', std::min(message.size(), path.size() + 2));
   if (at == std::string_view::npos) return "validation";
   size_t end = at + 1;
   while (end < message.size() && (std::isalnum(static_cast<unsigned char>(message[end])) || message[end] == '_')) {
@@ -100,7 +101,7 @@ PyObject* validation_finding(const Diagnostic& diagnostic, const std::string& pa
   Ref module(PyImport_ImportModule("brindle._findings"));
   Ref finding_class(module ? PyObject_GetAttrString(module.get(), "Finding") : nullptr);
   if (!finding_class) return nullptr;
-  Ref code(to_str(rule_code(diagnostic.message)));
+  Ref code(to_str(rule_code(diagnostic.message, path)));
   Ref message(code ? PyUnicode_DecodeUTF8(diagnostic.message.data(),
                                           static_cast<Py_ssize_t>(diagnostic.message.size()), "replace")
                    : nullptr);
