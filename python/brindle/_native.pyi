@@ -1,4 +1,4 @@
-from collections.abc import Iterator, Mapping
+from collections.abc import Iterable, Iterator, Mapping
 from typing import Any, ClassVar, Final, TypeVar, final, overload
 
 from typing_extensions import TypeAlias
@@ -14,8 +14,6 @@ Value: TypeAlias = str | int | float | bool | None | list[Value] | dict[str, Val
 # The argument of an annotation, by the form it was written in.
 AnnotationArg: TypeAlias = str | int | float | list[str] | None
 
-# (line, column, end line, end column), from 1, columns in characters.
-_Position: TypeAlias = tuple[int, int, int, int]
 
 __all__ = [
     "BrindleDocument",
@@ -56,10 +54,12 @@ class BrindleDocument:
     def __contains__(self, key: str, /) -> bool: ...
     def __iter__(self) -> Iterator[str]: ...
     def __len__(self) -> int: ...
-    # Where values, keys, variables and `$` references are (for typed loading).
-    def _positions(
-        self,
-    ) -> tuple[dict[str, _Position], dict[str, _Position], dict[str, _Position], list[tuple[int, str, _Position]]]: ...
+    # For typed loading: byte spans of values (table 0), keys (1) and
+    # variables' values (2); (kind, name, start, end) of `$` references; and
+    # (line, column) of byte offsets, columns in characters.
+    def _span(self, table: int, path: str, /) -> tuple[int, int] | None: ...
+    def _references(self) -> list[tuple[int, str, int, int]]: ...
+    def _locate(self, offsets: Iterable[int], /) -> list[tuple[int, int]]: ...
 
 @final
 class Annotation:

@@ -27,7 +27,7 @@ from typing import Any, Callable, Literal, Optional, Sequence, Union
 
 from . import _types
 from ._native import BrindleDocument, BrindleError
-from ._origins import Origins, Position, Segment
+from ._origins import Origins, Segment
 
 __all__ = ["ConversionError", "FieldError", "convert"]
 
@@ -76,16 +76,32 @@ class _Failed:
     """Result of a conversion that recorded an error."""
 
 
+@dataclasses.dataclass(frozen=True)
+class _Problem:
+    """An error as recorded: placed by byte offset until the end."""
+
+    path: str
+    message: str
+    offset: Optional[int]
+    env: Optional[str]
+
+
 _FAIL = _Failed()
 
 
 def convert(doc: BrindleDocument, into: Any, *, env: Any = None, filename: Optional[str] = None) -> Any:
     """`doc.config` as an instance of `into`; raises ConversionError listing every problem."""
-    converter = _Converter(Origins(doc, env), filename)
+    origins = Origins(doc, env)
+    converter = _Converter(origins)
     result = converter.convert(doc.config, into, ())
     if converter.errors:
-        # In the order of the file, whatever order the keys were visited in.
-        errors = sorted(converter.errors, key=lambda error: (error.line or 0, error.column or 0))
+        # Positions are worked out once, for all errors together, which are
+        # reported in the order of the file whatever order the keys were visited in.
+        places = iter(origins.locate(error.offset for error in converter.errors if error.offset is not None))
+        errors = []
+        for error in sorted(converter.errors, key=lambda error: -1 if error.offset is None else error.offset):
+            line, column = next(places) if error.offset is not None else (None, None)
+            errors.append(FieldError(error.path, error.message, filename, line, column, error.env))
         raise ConversionError("\n".join(str(error) for error in errors), errors)
     return result
 
@@ -136,32 +152,29 @@ def _pydantic_model(tp: Any) -> bool:
 
 
 class _Converter:
-    def __init__(self, origins: Origins, filename: Optional[str]) -> None:
+    def __init__(self, origins: Origins) -> None:
         self.origins = origins
-        self.filename = filename
-        self.errors: list[FieldError] = []
+        self.errors: list[_Problem] = []
 
     # -- recording ---------------------------------------------------------
 
     def fail(self, path: Sequence[Segment], message: str, *, at_key: bool = False, env: Any = None) -> _Failed:
-        position: Optional[Position]
+        offset: Optional[int]
         if env is not None:
-            name, position = env
+            name, offset = env
         else:
             name = None
-            locate = self.origins.key_position if at_key else self.origins.value_position
-            position = locate(path)
-        line, column = (position[0], position[1]) if position else (None, None)
-        self.errors.append(FieldError(show_path(path), message, self.filename, line, column, name))
+            offset = self.origins.key_offset(path) if at_key else self.origins.value_offset(path)
+        self.errors.append(_Problem(show_path(path), message, offset, name))
         return _FAIL
 
     def mismatch(self, value: Any, expected: str, path: Sequence[Segment]) -> _Failed:
         return self.fail(path, f"expected {expected}, got {describe(value)}", env=self.env_of(value, path))
 
-    def env_of(self, value: Any, path: Sequence[Segment]) -> Optional[tuple[str, Position]]:
+    def env_of(self, value: Any, path: Sequence[Segment]) -> Optional[tuple[str, int]]:
         return self.origins.environment_source(path, value) if isinstance(value, str) else None
 
-    def attempt(self, value: Any, tp: Any, path: tuple[Segment, ...]) -> tuple[Any, list[FieldError]]:
+    def attempt(self, value: Any, tp: Any, path: tuple[Segment, ...]) -> tuple[Any, list[_Problem]]:
         """Converts without recording: (result, the errors it would have recorded)."""
         saved, self.errors = self.errors, []
         try:

@@ -10,22 +10,6 @@ namespace {
 
 bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
-bool set_item(PyObject* dict, const std::string& key, PyObject* owned) {
-  Ref value(owned);
-  Ref name(to_str(key));
-  return value && name && PyDict_SetItem(dict, name.get(), value.get()) == 0;
-}
-
-// Dict of key path (or name) -> span tuple.
-PyObject* span_table(const SpanMap& map, const CharLocator& at) {
-  Ref dict(PyDict_New());
-  if (!dict) return nullptr;
-  for (const auto& [key, span] : map) {
-    if (!set_item(dict.get(), key, span_tuple(at, span))) return nullptr;
-  }
-  return dict.release();
-}
-
 // "@name" of the first rule named in a validation message after its
 // bracketed path (a quoted key may hold an '@' of its own).
 std::string rule_code(std::string_view message, std::string_view path) {
@@ -51,28 +35,27 @@ LineColumn CharLocator::locate(uint64_t offset) const {
   return {bytes.line, characters + 1};
 }
 
-PyObject* span_tuple(const CharLocator& at, Span span) {
-  const LineColumn begin = at.locate(span.start);
-  const LineColumn end = at.locate(std::max(span.start, span.end));
-  return Py_BuildValue("(KKKK)", static_cast<unsigned long long>(begin.line),
-                       static_cast<unsigned long long>(begin.column), static_cast<unsigned long long>(end.line),
-                       static_cast<unsigned long long>(end.column));
+std::optional<Span> find_span(const Document& doc, SpanTable table, std::string_view path) {
+  const SpanMap& map = table == SpanTable::Value ? doc.value_spans
+                       : table == SpanTable::Key ? doc.key_spans
+                                                 : doc.var_value_spans;
+  auto it = map.find(path);
+  if (it == map.end()) return std::nullopt;
+  return it->second;
 }
 
-PyObject* document_positions(const Document& doc, const CharLocator& at) {
-  Ref values(span_table(doc.value_spans, at));
-  Ref keys(values ? span_table(doc.key_spans, at) : nullptr);
-  Ref variables(keys ? span_table(doc.var_value_spans, at) : nullptr);
-  Ref refs(variables ? PyList_New(0) : nullptr);
+PyObject* reference_list(const Document& doc) {
+  Ref refs(PyList_New(0));
   if (!refs) return nullptr;
   for (const VariableRef& ref : doc.variable_refs) {
-    Ref span(span_tuple(at, ref.span));
-    Ref name(span ? to_str(ref.name) : nullptr);
+    Ref name(to_str(ref.name));
     if (!name) return nullptr;
-    Ref item(Py_BuildValue("(iOO)", static_cast<int>(ref.kind), name.get(), span.get()));
+    Ref item(Py_BuildValue("(iOKK)", static_cast<int>(ref.kind), name.get(),
+                           static_cast<unsigned long long>(ref.span.start),
+                           static_cast<unsigned long long>(ref.span.end)));
     if (!item || PyList_Append(refs.get(), item.get()) < 0) return nullptr;
   }
-  return Py_BuildValue("(OOOO)", values.get(), keys.get(), variables.get(), refs.get());
+  return refs.release();
 }
 
 std::string finding_path(const Diagnostic& diagnostic, const Document& doc) {
@@ -93,8 +76,7 @@ PyObject* validation_finding(const Diagnostic& diagnostic, const std::string& pa
                              const CharLocator& at) {
   Span span = diagnostic.span;
   if (diagnostic.kind == DiagnosticKind::Validation) {
-    auto it = doc.value_spans.find(path);
-    if (it != doc.value_spans.end()) span = it->second;
+    span = find_span(doc, SpanTable::Value, path).value_or(span);
   }
   const LineColumn begin = at.locate(span.start);
   const LineColumn end = at.locate(std::max(span.start, span.end));

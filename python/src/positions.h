@@ -5,6 +5,7 @@
 
 #include "py_ref.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,13 +27,15 @@ class CharLocator {
   LineIndex lines_;
 };
 
-// New tuple (line, column, end line, end column) of a span; end exclusive.
-PyObject* span_tuple(const CharLocator& at, Span span);
+// The position tables of a document, by number from Python.
+enum class SpanTable { Value = 0, Key = 1, VariableValue = 2 };
 
-// New tuple (values, keys, variable values, references) describing where the
-// document's parts are: dicts from key path (or variable name) to span
-// tuple, and a list of (kind, name, span tuple) for every `$` reference.
-PyObject* document_positions(const Document& doc, const CharLocator& at);
+// The span recorded for a key path (or, for VariableValue, a variable name).
+std::optional<Span> find_span(const Document& doc, SpanTable table, std::string_view path);
+
+// New list of (kind, name, start, end) for every `$` reference of the
+// document, kind being 0 for a document variable, 1 a built-in, 2 `$ENV.`.
+PyObject* reference_list(const Document& doc);
 
 // The key path a validation finding is about: the path in brackets at the
 // start of its message that the document has annotations for.
