@@ -97,9 +97,10 @@ def convert(doc: BrindleDocument, into: Any, *, env: Any = None, filename: Optio
     if converter.errors:
         # Positions are worked out once, for all errors together, which are
         # reported in the order of the file whatever order the keys were visited in.
-        places = iter(origins.locate(error.offset for error in converter.errors if error.offset is not None))
+        problems = sorted(converter.errors, key=lambda error: -1 if error.offset is None else error.offset)
+        places = iter(origins.locate(error.offset for error in problems if error.offset is not None))
         errors = []
-        for error in sorted(converter.errors, key=lambda error: -1 if error.offset is None else error.offset):
+        for error in problems:
             line, column = next(places) if error.offset is not None else (None, None)
             errors.append(FieldError(error.path, error.message, filename, line, column, error.env))
         raise ConversionError("\n".join(str(error) for error in errors), errors)
