@@ -13,7 +13,7 @@ from typing import IO, Any, Mapping, Optional, TypeVar, Union, overload
 
 from ._native import BrindleDocument, ParseError, VariableError, dumps, parse
 
-__all__ = ["DecodeError", "dump", "load", "loads"]
+__all__ = ["DecodeError", "TooLargeError", "dump", "load", "loads"]
 
 _T = TypeVar("_T")
 
@@ -43,7 +43,9 @@ class DecodeError(UnicodeDecodeError):
 
     def __reduce__(self) -> tuple[Any, ...]:
         # Exceptions pickle through their args; ours has a different signature.
-        return (_rebuild_decode_error, (self.filename, self.object, self.start, self.end, self.reason))
+        # Every instance attribute comes along as the state.
+        args = (self.filename, self.object, self.start, self.end, self.reason)
+        return (_rebuild_decode_error, args, dict(self.__dict__))
 
     def __str__(self) -> str:
         bad = bytes(self.object)[self.start : self.end]
@@ -55,6 +57,55 @@ class DecodeError(UnicodeDecodeError):
 
 def _rebuild_decode_error(filename: str, data: bytes, start: int, end: int, reason: str) -> DecodeError:
     return DecodeError(filename, UnicodeDecodeError("utf-8", data, start, end, reason))
+
+
+class TooLargeError(ValueError):
+    """A file longer than the size limit it was read with.
+
+    `filename` names the file and `max_size` is the limit in bytes; the
+    message is "FILE: larger than N bytes".
+    """
+
+    def __init__(self, filename: str, max_size: int) -> None:
+        super().__init__(filename, max_size)
+        self.filename = filename
+        self.max_size = max_size
+
+    def __str__(self) -> str:
+        return f"{self.filename}: larger than {self.max_size} bytes"
+
+
+# Limited reads go in steps of this many bytes (or characters), so that
+# neither a huge limit nor an endless source allocates ahead of the data.
+_CHUNK = 1 << 20
+
+
+def read_limited(handle: Any, max_size: int, name: str) -> bytes | str:
+    """All of `handle` (binary or text), failing with TooLargeError as soon
+    as it holds more than `max_size` bytes (text counts as UTF-8)."""
+    if max_size < 0:
+        raise ValueError(f"max_size must be at least 0, not {max_size}")
+    try:
+        size = os.fstat(handle.fileno()).st_size
+    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+        size = None
+    if size is not None and size > max_size:
+        raise TooLargeError(name, max_size)  # a regular file that says so up front
+    chunks: list[Any] = []
+    total = 0
+    while True:
+        chunk = handle.read(min(_CHUNK, max_size + 1 - total))
+        if not chunk:
+            break
+        if not isinstance(chunk, (bytes, bytearray, memoryview, str)):
+            raise TypeError(f"read() of {name} returned {type(chunk).__name__}, expected bytes or str")
+        chunks.append(chunk)
+        total += len(chunk.encode("utf-8", "surrogatepass")) if isinstance(chunk, str) else len(chunk)
+        if total > max_size:
+            raise TooLargeError(name, max_size)
+    if chunks and isinstance(chunks[0], str):
+        return "".join(chunks)
+    return b"".join(chunks)
 
 
 def decode_source(data: bytes, filename: str) -> str:
@@ -73,18 +124,20 @@ def _name_of(file: object) -> str:
     return "<stream>"
 
 
-def read_source(source: FileArg) -> tuple[str, str]:
+def read_source(source: FileArg, max_size: int | None = None) -> tuple[str, str]:
     """Read a brindle file: returns (text, name), name being for messages.
 
     A path is opened and read as bytes; a binary file object is read and
     decoded; a text file object is read as it is (its own encoding applies).
     A leading byte-order mark is removed in every case: the parser would
-    otherwise take it for part of the first key.
+    otherwise take it for part of the first key. With `max_size`, more than
+    that many bytes is a TooLargeError.
     """
     if isinstance(source, (str, os.PathLike)):
         name = os.fspath(source)
         with open(name, "rb") as handle:
-            return decode_source(handle.read(), name), name
+            data = handle.read() if max_size is None else read_limited(handle, max_size, name)
+            return decode_source(data, name), name  # type: ignore[arg-type]
     if isinstance(source, bytes):
         raise TypeError("load expects a path or a file object, not bytes; to parse bytes, use parse(data.decode())")
     read = getattr(source, "read", None)
@@ -92,7 +145,7 @@ def read_source(source: FileArg) -> tuple[str, str]:
         raise TypeError(f"load expects a path or a file object, not {type(source).__name__}")
     name = _name_of(source)
     try:
-        data = read()
+        data = read() if max_size is None else read_limited(source, max_size, name)
     except UnicodeDecodeError as error:
         # A text file opened as UTF-8 fails while reading; say which file.
         if not isinstance(error.object, (bytes, bytearray)):
@@ -106,12 +159,22 @@ def read_source(source: FileArg) -> tuple[str, str]:
 
 
 @overload
-def load(source: FileArg, *, into: None = None, env: Optional[Mapping[str, str]] = None) -> BrindleDocument: ...
+def load(
+    source: FileArg, *, into: None = None, env: Optional[Mapping[str, str]] = None, max_size: int | None = None
+) -> BrindleDocument: ...
 @overload
-def load(source: FileArg, *, into: type[_T], env: Optional[Mapping[str, str]] = None) -> _T: ...
+def load(
+    source: FileArg, *, into: type[_T], env: Optional[Mapping[str, str]] = None, max_size: int | None = None
+) -> _T: ...
 
 
-def load(source: FileArg, *, into: Optional[type[Any]] = None, env: Optional[Mapping[str, str]] = None) -> Any:
+def load(
+    source: FileArg,
+    *,
+    into: Optional[type[Any]] = None,
+    env: Optional[Mapping[str, str]] = None,
+    max_size: int | None = None,
+) -> Any:
     """Parse a brindle file.
 
     `source` is a path (`str` or `os.PathLike`) or a file object opened in
@@ -120,12 +183,15 @@ def load(source: FileArg, *, into: Optional[type[Any]] = None, env: Optional[Map
     file and the byte offset when they are not UTF-8, `OSError` when the
     file cannot be read, and `ParseError` or `VariableError` like `parse`,
     with `filename` set to the file's name.
+    With `max_size`, a source of more than that many bytes (text counted as
+    UTF-8) is not read to its end but raises `TooLargeError` (a
+    `ValueError`), "FILE: larger than N bytes".
 
     `env` replaces the process environment for `$ENV.` references, as in
     `parse`. With `into`, the configuration is converted into an instance
     of that class (see `loads`) and errors name the file.
     """
-    text, name = read_source(source)
+    text, name = read_source(source, max_size)
     return _parse_into(text, name, into, env)
 
 

@@ -93,10 +93,12 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
 PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
+  // The raised error carries every finding of the document, so the walk
+  // covers it all (the pattern cache keeps that bounded); the error raised
+  // is the first, as before.
   Ref errors(validation_errors(doc, true));
   if (!errors) return nullptr;
   if (PyList_Size(errors.get()) == 0) Py_RETURN_NONE;
-  // The first error, with every finding of the document attached.
   PyErr_SetObject(exception_class(Exc::Validation), PyList_GetItem(errors.get(), 0));
   return nullptr;
 }
@@ -121,7 +123,17 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     Document document;
     if (!py_dict_to_value(data, document.config)) return nullptr;
-    return to_str(serialize_document(document));
+    // Data nested deeper than any layout the parser reads back is refused
+    // rather than written as text that does not parse.
+    std::optional<std::string> text = serialize_within_limits(document);
+    if (!text) {
+      PyErr_Format(PyExc_RecursionError,
+                   "data nested too deeply for dumps: values nest at most %d levels, "
+                   "below at most %d sections and a block",
+                   kMaxValueDepth, static_cast<int>(kMaxSectionDepth));
+      return nullptr;
+    }
+    return to_str(*text);
   });
 }
 
