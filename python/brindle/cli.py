@@ -449,7 +449,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         args.environment = environment(args)
     except EnvOptionError as error:
         print(f"brindle: error: {error}", file=err)
-        return _finish(EXIT_USAGE, out, err)  # type: ignore[arg-type]
+        return _finish(EXIT_USAGE, out, err)
     return _finish(run(args, out, err), out, err)  # type: ignore[arg-type]
 
 
