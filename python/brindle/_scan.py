@@ -94,7 +94,7 @@ _DICT_KEY = re.compile(r'"(?:[^"\\]|\\.)*"|[^\s=,"#}\]][^=,#}\]]*?(?=\s*=)')
 _ESCAPES = "nrt\"\\"
 
 
-@dataclass
+@dataclass(slots=True)
 class Token:
     start: int
     end: int
@@ -218,10 +218,11 @@ def physical_lines(src: str) -> List[Tuple[int, int, int]]:
 
 
 class _Tokens:
-    """Collects tokens in order, filling gaps with blanks or text."""
+    """Collects the tokens of one line."""
 
-    def __init__(self, src: str) -> None:
-        self.src = src
+    __slots__ = ("items",)
+
+    def __init__(self) -> None:
         self.items: List[Token] = []
 
     def add(self, start: int, end: int, kind: str) -> None:
@@ -440,7 +441,7 @@ def scan(src: str) -> List[Line]:
     while index < len(phys):
         start, end, _ = phys[index]
         code, comment = code_end(src, start, end)
-        out = _Tokens(src)
+        out = _Tokens()
         line = Line(L_OTHER, start, end, index, index, out.items, in_vars=in_vars)
         s = trim_start(src, start, code)
         text = src[s:code]

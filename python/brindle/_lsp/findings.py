@@ -11,7 +11,7 @@ rule, and deprecated keys as warnings.
 from __future__ import annotations
 
 import re
-from typing import List, Optional
+from typing import Callable, List, Optional
 
 import brindle
 from brindle._findings import Finding, Related
@@ -23,26 +23,32 @@ _PATH = re.compile(r"^\[([^\]]*)\] ")
 _RULE = re.compile(r"@(\w+)")
 
 
-def findings(text: str, filename: Optional[str], ix: _index.Index) -> List[Finding]:
+def findings(text: str, filename: Optional[str], index_of: Callable[[], _index.Index]) -> List[Finding]:
+    """All findings of `text`; `index_of` gives the document's index, built only when it is needed."""
     check = getattr(brindle, "check", None)
     if check is not None:
         return list(check(text, filename=filename))
-    return _fallback(text, filename, ix)
+    return _fallback(text, filename, index_of)
 
 
-def _fallback(text: str, filename: Optional[str], ix: _index.Index) -> List[Finding]:
+def _fallback(text: str, filename: Optional[str], index_of: Callable[[], _index.Index]) -> List[Finding]:
     try:
         doc = brindle.parse(text)
     except (brindle.ParseError, brindle.VariableError) as error:
         return [_parse_finding(text, filename, error)]
+    errors = brindle.validate_all(doc)
+    deprecated = doc.deprecated_keys()
+    if not errors and not deprecated:
+        return []
+    ix = index_of()
     result = []
     lines = LineMap(text, UTF32)
-    for error in brindle.validate_all(doc):
+    for error in errors:
         message = str(error)
         match = _PATH.match(message)
         entry = ix.by_path.get(match.group(1)) if match else None
         result.append(_at_entry(lines, filename, entry, "validation", "error", message, match.group(1) if match else None))
-    for path, _note in doc.deprecated_keys():
+    for path, _note in deprecated:
         entry = ix.by_path.get(path)
         note = f": {_note}" if _note is not None else ""
         result.append(_at_entry(lines, filename, entry, "deprecated", "warning", f"`{path}` is deprecated{note}", path))
