@@ -310,7 +310,8 @@ def _value_tokens(src: str, pieces: List[Tuple[int, int]], out: _Tokens) -> None
                 out.add(i, i + 1, OPERATOR)
                 i += 1
             elif ch == "$":
-                j = _REF.match(src, i, end).end()
+                ref = _REF.match(src, i, end)
+                j = ref.end() if ref else i + 1
                 name = src[i + 1 : j]
                 kind = REF_ENV if name.startswith("ENV.") else REF_BUILTIN if name in BUILTINS else REF_VAR
                 out.add(i, j, kind)

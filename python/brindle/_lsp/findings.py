@@ -43,8 +43,8 @@ def _fallback(text: str, filename: Optional[str], index_of: Callable[[], _index.
     ix = index_of()
     result = []
     lines = LineMap(text, UTF32)
-    for error in errors:
-        message = str(error)
+    for problem in errors:
+        message = str(problem)
         match = _PATH.match(message)
         entry = ix.by_path.get(match.group(1)) if match else None
         result.append(_at_entry(lines, filename, entry, "validation", "error", message, match.group(1) if match else None))

@@ -58,7 +58,7 @@ class _Document:
 
     text: str
     encoding: str
-    _index: Optional[_index.Index] = None
+    _built: Optional[_index.Index] = None
     _lines: Optional[LineMap] = None
     _parsed: bool = False
     doc: Optional[Any] = None
@@ -67,9 +67,9 @@ class _Document:
 
     @property
     def index(self) -> _index.Index:
-        if self._index is None:
-            self._index = _index.build(self.text)
-        return self._index
+        if self._built is None:
+            self._built = _index.build(self.text)
+        return self._built
 
     @property
     def lines(self) -> LineMap:
@@ -244,11 +244,16 @@ def build_server() -> BrindleServer:
         uri = params.text_document.uri
         state = ls.document(uri)
         offset = state.lines.offset(params.position.line, params.position.character)
-        _, token = state.index.token_at(offset)
-        if token is None or token.kind not in (_scan.REF_VAR, _scan.VAR_KEY):
+        line, token = state.index.token_at(offset)
+        if line is None or token is None or token.kind not in (_scan.REF_VAR, _scan.VAR_KEY):
             return None
-        name = state.text[token.start + 1 : token.end] if token.kind == _scan.REF_VAR else state.index.entry_for_line(
-            state.index.line_at(token.start)).name  # type: ignore[union-attr]
+        if token.kind == _scan.REF_VAR:
+            name = state.text[token.start + 1 : token.end]
+        else:
+            entry = state.index.entry_for_line(line)
+            if entry is None:
+                return None
+            name = entry.name
         spans = [ref.span for ref in state.index.refs if ref.kind == _scan.REF_VAR and ref.name == name]
         if params.context.include_declaration:
             spans += [d.name_span for d in state.index.variables.get(name, [])]
