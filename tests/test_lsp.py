@@ -63,6 +63,7 @@ app = "x"
 [s]
 title = "é🎉" + $app
 broken = "é🎉" + $nope
+"ключ🎉" = 1
 """
 
 
@@ -317,6 +318,24 @@ def test_document_symbols_and_folding():
     run(scenario)
 
 
+@pytest.mark.parametrize("encoding", [UTF16, UTF8])
+def test_navigation_and_outline_with_multibyte_text(encoding):
+    async def scenario(s):
+        s.open(WIDE)  # does not parse: $nope is undefined
+        use = position(WIDE, "$app", encoding, skip=1)
+        (target,) = await s.client.text_document_definition_async(t.DefinitionParams(s.doc(), use))
+        assert target.range == t.Range(t.Position(1, 0), t.Position(1, 3))
+        found = await s.client.text_document_references_async(t.ReferenceParams(
+            context=t.ReferenceContext(include_declaration=False), text_document=s.doc(), position=t.Position(1, 1)))
+        assert [loc.range for loc in found] == [t.Range(position(WIDE, "$app", encoding), position(WIDE, "$app", encoding, 4))]
+        symbols = await s.client.text_document_document_symbol_async(t.DocumentSymbolParams(s.doc()))
+        wide = symbols[-1].children[-1]
+        assert wide.name == "ключ🎉"
+        assert wide.selection_range.end == position(WIDE, '" = 1', encoding, 1)
+
+    run(scenario, encodings=[encoding])
+
+
 # -- completion ----------------------------------------------------------------
 
 COMPLETIONS = [
@@ -325,6 +344,8 @@ COMPLETIONS = [
     ("@type: ", ["int", "duration", "list[string]", "url"], "labels"),
     ("x = $", ["app", "base", "ENV.", "NOW"], "labels"),
     ("x = $ENV.", ["BRINDLE_TEST_SET"], "labels"),
+    ('x = "é🎉" + $', ["app", "base"], "labels"),
+    ('@enum: ["é🎉"]\n@', ["required"], "labels"),
 ]
 
 
