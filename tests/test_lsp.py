@@ -47,6 +47,7 @@ per_client = #{
     @min: 1
     requests = 100,
 }#
+inline = #{ a = #{ b = 2 }#, "c d" = [#{ e = 3 }#] }#
 """
 
 INVALID = """\
@@ -240,6 +241,8 @@ HOVERS = [
     ("per_client", 0, ["**limits.per_client** = `#{ requests = 100 }#`", "not empty"]),
     ("requests", 0, ["**limits.per_client.requests** = `100`", "≥ 1"]),
     ("[limits]", 2, ["**[limits]**"]),
+    ("b = 2", 0, ["**limits.inline.a.b** = `2`"]),
+    ('"c d"', 1, ['**limits.inline.c d** = `[#{ e = 3 }#]`']),
 ]
 
 
@@ -302,7 +305,7 @@ def test_document_symbols_and_folding():
         assert [c.name for c in server.children] == ["port", "host", "bind", "started", "origins"]
         assert server.range.start.line == line_of(GOOD, "[server]") and server.range.end.line == GOOD.splitlines().index("]")
         assert [c.name for c in symbols[1].children] == ["app", "base"]
-        (block,) = symbols[3].children
+        block, _ = symbols[3].children
         assert block.kind == t.SymbolKind.Object and [c.name for c in block.children] == ["requests"]
 
         folds = await s.client.text_document_folding_range_async(t.FoldingRangeParams(s.doc()))

@@ -311,9 +311,40 @@ def _hover_text(state: _Document, offset: int) -> Optional[tuple]:
         name = text[token.start : token.end]
         return f"`{name}`: {describe.TYPES.get(name, 'not a type brindle checks')}", (token.start, token.end)
     entry = ix.entry_for_line(line)
-    if entry is not None and token.kind not in (_scan.COMMENT,):
-        doc = state.parse()
-        return describe.describe_entry(entry, doc, state.error), entry.name_span
+    if entry is None or token.kind == _scan.COMMENT:
+        return None
+    doc = state.parse()
+    if token.kind == _scan.DICT_KEY:
+        keys = _inline_keys(text, line, token)
+        if keys is not None:
+            path = ".".join([entry.path, *keys])
+            missing = object()
+            value = doc.resolve(path, missing) if doc is not None else missing
+            shown = f" = `{describe.render(value)}`" if value is not missing else ""
+            return f"**{path}**{shown}", (token.start, token.end)
+    return describe.describe_entry(entry, doc, state.error), entry.name_span
+
+
+def _inline_keys(text: str, line: _scan.Line, target: _scan.Token) -> Optional[List[str]]:
+    """Keys from the value's top down to the inline dict key `target`; None when an array lies between."""
+    stack: List[Optional[str]] = []  # one per open bracket: the dict's current key, or None for an array
+    for token in line.tokens:
+        if token.start < line.value_span[0]:
+            continue
+        if token.kind == _scan.DICT_KEY:
+            key = text[token.start : token.end]
+            if len(key) >= 2 and key[0] == key[-1] == '"':
+                key = key[1:-1]
+            if stack:
+                stack[-1] = key
+            if token is target:
+                return list(stack) if stack and all(k is not None for k in stack) else None  # type: ignore[misc]
+        elif token.kind == _scan.DICT_OPEN:
+            stack.append("")
+        elif token.kind == _scan.PUNCT and text[token.start] in "[({":
+            stack.append(None)
+        elif (token.kind == _scan.DICT_CLOSE or (token.kind == _scan.PUNCT and text[token.start] in "])}")) and stack:
+            stack.pop()
     return None
 
 
