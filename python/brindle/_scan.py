@@ -3,8 +3,9 @@
 `scan(source)` classifies the logical lines of a source the way the parser
 does (comments, section headers, `[vars]`, annotation lines, key lines with
 values joined over open brackets, block openers and closers, ignored lines)
-and cuts each line into tokens. Every character of the source belongs to
-exactly one token, so the tokens joined give back the source. Offsets are
+and cuts each line into tokens; blanks between tokens are left out of a line's
+list. `tokens(source)` adds them and the line terminators back, so that every
+character of the source belongs to exactly one of its tokens. Offsets are
 indexes into the Python string (code points), not bytes.
 
 Nothing here evaluates a value or reports a problem: the parser decides what
@@ -101,7 +102,7 @@ class Token:
     kind: str
 
 
-@dataclass
+@dataclass(slots=True)
 class Line:
     """One logical line: a physical line, or a key line joined over open brackets."""
 
@@ -261,11 +262,7 @@ def _value_tokens(src: str, pieces: List[Tuple[int, int]], out: _Tokens) -> None
         while i < end:
             ch = src[i]
             if ch in _BLANKS:
-                j = i + 1
-                while j < end and src[j] in _BLANKS:
-                    j += 1
-                out.add(i, j, WS)
-                i = j
+                i += 1
                 continue
             if expect_key and stack and stack[-1] == "d":
                 match = _DICT_KEY.match(src, i, end)
@@ -459,7 +456,8 @@ def scan(src: str) -> List[Line]:
             line.segments = _split_segments(src, trim_start(src, s + 1, code - 1), trim_end(src, s + 1, code - 1))
             previous = s + 1
             for _, a, b in line.segments:
-                out.add(previous, a, SECTION_PUNCT if "." in src[previous:a] else WS)
+                if "." in src[previous:a]:
+                    out.add(previous, a, SECTION_PUNCT)
                 out.add(a, b, SECTION_NAME)
                 previous = b
             out.add(previous, code, SECTION_PUNCT)
@@ -492,8 +490,6 @@ def scan(src: str) -> List[Line]:
             out.add(comment, end, COMMENT)
         lines.append(line)
         index += 1
-    for line in lines:
-        _fill(src, line)
     return lines
 
 
@@ -526,27 +522,20 @@ def _join(src: str, phys: list, index: int, value: int, code: int, comment: Opti
     return index
 
 
-def _fill(src: str, line: Line) -> None:
-    """Covers the gaps between a line's tokens with blanks (or text, which cannot happen for well-formed lines)."""
-    filled: List[Token] = []
-    pos = line.start
-    for token in line.tokens:
-        if token.start > pos:
-            filled.append(Token(pos, token.start, WS if not src[pos : token.start].strip(_BLANKS) else TEXT))
-        filled.append(token)
-        pos = token.end
-    if line.end > pos:
-        filled.append(Token(pos, line.end, WS if not src[pos : line.end].strip(_BLANKS) else TEXT))
-    line.tokens[:] = filled
-
-
 def tokens(src: str, lines: Optional[List[Line]] = None) -> Iterator[Token]:
-    """Every token of `src` in order, line terminators included."""
+    """Every token of `src` in order: the lines' tokens, the blanks between them and the line terminators."""
     pos = 0
     for line in lines if lines is not None else scan(src):
         if line.start > pos:
             yield Token(pos, line.start, NEWLINE)
-        yield from line.tokens
+            pos = line.start
+        for token in line.tokens:
+            if token.start > pos:
+                yield Token(pos, token.start, WS if not src[pos : token.start].strip(_BLANKS) else TEXT)
+            yield token
+            pos = token.end
+        if line.end > pos:
+            yield Token(pos, line.end, WS if not src[pos : line.end].strip(_BLANKS) else TEXT)
         pos = line.end
     if len(src) > pos:
         yield Token(pos, len(src), NEWLINE)

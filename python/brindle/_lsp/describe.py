@@ -196,8 +196,12 @@ def fallback_sides(ix: _index.Index, line: _scan.Line) -> List[tuple]:
 
 
 def _side_text(ix: _index.Index, line: _scan.Line, side: tuple) -> str:
-    return "".join(" " if t.kind in (_scan.WS, _scan.COMMENT) else ix.text[t.start : t.end]
-                   for t in line.tokens if side[0] <= t.start and t.end <= side[1]).strip()
+    """The source of one side of a `??`, its comments and line breaks made blanks."""
+    text = list(ix.text[side[0] : side[1]])
+    for token in line.tokens:
+        if token.kind == _scan.COMMENT and side[0] <= token.start < side[1]:
+            text[token.start - side[0] : token.end - side[0]] = " " * (min(token.end, side[1]) - token.start)
+    return "".join(text).replace("\r", " ").replace("\n", " ").strip()
 
 
 def fallback_note(ix: _index.Index, ref: _index.Ref) -> Optional[str]:

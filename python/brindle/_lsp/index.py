@@ -67,7 +67,7 @@ class Index:
         for token in line.tokens:
             if token.start <= offset < token.end:
                 return line, token
-            if token.end == offset and token.kind not in (_scan.WS, _scan.COMMENT):
+            if token.end == offset and token.kind != _scan.COMMENT:
                 best = token
         return line, best
 
@@ -137,7 +137,7 @@ class _Builder:
                 self.block = self._key(line, "block", self.pending)
                 self.pending = []
                 self.block_pending = []
-            if any(t.kind != _scan.WS for t in line.tokens):
+            if line.tokens:
                 self.last_content = line
         if self.block is not None:  # never closed: it swallows the rest of the file
             self._grow(self.block, self.index.lines[-1])
