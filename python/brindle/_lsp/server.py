@@ -338,7 +338,8 @@ def _inline_keys(text: str, line: _scan.Line, target: _scan.Token) -> Optional[L
             if stack:
                 stack[-1] = key
             if token is target:
-                return list(stack) if stack and all(k is not None for k in stack) else None  # type: ignore[misc]
+                keys = [k for k in stack if k is not None]
+                return keys if stack and len(keys) == len(stack) else None
         elif token.kind == _scan.DICT_OPEN:
             stack.append("")
         elif token.kind == _scan.PUNCT and text[token.start] in "[({":
