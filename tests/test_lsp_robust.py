@@ -1,7 +1,7 @@
 """The server's features answer for any text and any position: nothing an editor sends may crash them."""
 
 import pytest
-from hypothesis import given, settings
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
 pytest.importorskip("pygls")
@@ -19,6 +19,7 @@ TEXTS = st.lists(PIECES, max_size=40).map("".join)
 
 @settings(max_examples=200, deadline=None)
 @given(TEXTS, st.sampled_from([UTF8, UTF16]))
+@example("k = ??$v", UTF8)
 def test_every_feature_answers_at_every_position(text, encoding):
     state = _Document(text, encoding)
     ix = state.index

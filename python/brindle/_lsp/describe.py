@@ -217,7 +217,7 @@ def fallback_note(ix: _index.Index, ref: _index.Ref) -> Optional[str]:
     for number, side in enumerate(sides):
         try:
             value = brindle.parse(f"__probe__ = {_side_text(ix, ref.line, side)}\n{prefix}\n")["__probe__"]
-        except brindle.BrindleError:
+        except (brindle.BrindleError, KeyError):  # KeyError: a blank side leaves no key line
             return f"`??` branch {mine + 1} of {len(sides)}; branch {number + 1} does not evaluate"
         if value is not None or number == len(sides) - 1:
             used = number
