@@ -305,6 +305,15 @@ def _cmd_schema(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     if doc is None:
         return status
     return _write_json(json_schema(doc), _display_name(args.file), out, err)
+def _cmd_lsp(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    import importlib.util
+
+    if importlib.util.find_spec("pygls") is None:
+        print("brindle: error: the language server needs pygls; install it with: pip install 'brindle[lsp]'", file=err)
+        return EXIT_USAGE
+    from ._lsp.server import serve
+
+    return serve()
 
 
 def _display_name(path: str) -> str:
@@ -404,6 +413,12 @@ def build_parser() -> argparse.ArgumentParser:
             "@nonempty, @deprecated, @description)."
         ),
     )
+    lsp = commands.add_parser(
+        "lsp",
+        help="run the language server (for editors) on standard input and output",
+        description="Run the brindle language server over stdio. Needs the lsp extra: pip install 'brindle[lsp]'.",
+    )
+    lsp.set_defaults(run=_cmd_lsp)
     return parser
 
 
