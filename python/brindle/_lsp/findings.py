@@ -58,9 +58,8 @@ def _fallback(text: str, filename: Optional[str], index_of: Callable[[], _index.
 def _parse_finding(text: str, filename: Optional[str], error: Exception) -> Finding:
     message = re.sub(r" \(line \d+, col \d+\)$", "", str(error))
     line = getattr(error, "lineno", 1)
-    byte_column = getattr(error, "colno", 1)
+    column = getattr(error, "colno", 1)  # counted in characters
     line_text = text.split("\n")[line - 1] if line - 1 < text.count("\n") + 1 else ""
-    column = len(line_text.encode("utf-8", "surrogatepass")[: byte_column - 1].decode("utf-8", "ignore")) + 1
     # The error names its position; the range runs to the end of the token there.
     rest = line_text[column - 1 :].rstrip("\r")
     match = re.match(r'"(?:[^"\\]|\\.)*"?|\$[^\s+\-*/,()\[\]{}"#=?]*|[^\s,\]]+', rest)
