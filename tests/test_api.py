@@ -13,10 +13,11 @@ from brindle import ParseError, ValidationError, VariableError, _native, dumps, 
 EXPECTED_ALL = "BrindleDocument Annotation parse validate validate_all dumps".split()
 EXPECTED_ALL += ["BrindleError", "ParseError", "ValidationError", "VariableError", "__version__"]
 DOC = _native.BrindleDocument
+PACKAGE_ALL = ["load", "dump", "loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]
 
 
 def test_attributes_in_registration_order():
-    assert _native.__all__ == EXPECTED_ALL and brindle.__all__ == EXPECTED_ALL + ["load", "dump"]
+    assert _native.__all__ == EXPECTED_ALL and brindle.__all__ == EXPECTED_ALL + PACKAGE_ALL
     assert [name for name in vars(_native) if name in EXPECTED_ALL] == EXPECTED_ALL
     assert all(getattr(brindle, name) is getattr(_native, name) for name in EXPECTED_ALL)
     assert (_native.__name__, _native.__doc__, _native.__version__) == ("brindle._native", "", "1.0.0")
@@ -27,7 +28,8 @@ def test_attributes_in_registration_order():
 def test_exception_family(name):
     cls = getattr(_native, name)
     assert (cls.__module__, cls.__name__, cls.__doc__) == ("brindle_native", name, None)
-    assert cls.__bases__ == ((Exception,) if name == "BrindleError" else (_native.BrindleError,))
+    # BrindleError is also a ValueError, as the errors of json and tomllib are.
+    assert cls.__bases__ == ((ValueError,) if name == "BrindleError" else (_native.BrindleError,))
 
 
 @pytest.mark.parametrize("make, name", [

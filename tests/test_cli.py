@@ -76,7 +76,7 @@ def test_command(folder, command, stdin, code, out, err):
 
 
 @pytest.mark.parametrize("line, message, column, caret", [
-    ('"café" = $missing', "undefined variable `$missing`", 11, " " * 9 + "^"),  # columns count bytes
+    ('"café" = $missing', "undefined variable `$missing`", 10, " " * 9 + "^"),  # columns count characters
     ("\tport = $missing", "undefined variable `$missing`", 9, "\t" + " " * 7 + "^"),
     ("port = 1 +* 2\r", "cannot parse value: `*`", 11, " " * 10 + "^"),
 ], ids=["multibyte", "tab", "syntax"])

@@ -9,6 +9,7 @@ import pytest
 
 pytest.importorskip("mypy")
 
+PRELUDE = "import brindle\nfrom typing_usage import Settings\ndoc = brindle.parse('')\n"
 # Each line is a mistake the stubs must catch; a stub that returns Any or
 # accepts anything lets it through.
 MISTAKES = """\
@@ -23,6 +24,9 @@ brindle.validate_all("port = 1")
 brindle.dumps([1, 2])
 brindle.load(42)
 brindle.Annotation(5)
+brindle.parse("", env={"PORT": 9000})
+brindle.loads(b"port = 1")
+brindle.loads("", into=Settings).port
 """
 
 
@@ -35,10 +39,11 @@ def test_stubs_match_the_compiled_module(tmp_path):
 
 
 def test_strict_mode_passes_typed_use_and_reports_every_mistake(tmp_path):
-    (tmp_path / "mistakes.py").write_text("import brindle\ndoc = brindle.parse('')\n" + MISTAKES)
+    (tmp_path / "mistakes.py").write_text(PRELUDE + MISTAKES)
     command = [sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--cache-dir", str(tmp_path / ".mypy")]
     usage = str(Path(__file__).with_name("typing_usage.py"))
     result = subprocess.run([*command, usage, "mistakes.py"], capture_output=True, text=True, cwd=tmp_path)
     flagged = {(name, int(line)) for name, line in re.findall(r"^(.*?):(\d+): error", result.stdout, re.MULTILINE)}
-    # Every mistake (from line 3 on) is flagged, and nothing else is.
-    assert flagged == {("mistakes.py", line) for line in range(3, 3 + MISTAKES.count("\n"))}, result.stdout
+    # Every mistake (after the prelude) is flagged, and nothing else is.
+    first = PRELUDE.count("\n") + 1
+    assert flagged == {("mistakes.py", line) for line in range(first, first + MISTAKES.count("\n"))}, result.stdout

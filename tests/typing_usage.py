@@ -1,8 +1,10 @@
 """Typed use of brindle, checked with `mypy --strict` by test_typing.py; each `assert_type` pins a stub's promise."""
 
+import dataclasses
+import datetime
 import io
 from pathlib import Path
-from typing import TYPE_CHECKING
+from typing import TYPE_CHECKING, Any, Optional
 
 from typing_extensions import assert_type
 
@@ -14,7 +16,44 @@ if TYPE_CHECKING:
 
 
 def position(error: ParseError | VariableError) -> tuple[int, int]:
+    assert_type((error.msg, error.filename), tuple[str, str | None])
     return assert_type(error.lineno, int), assert_type(error.colno, int)
+
+
+@dataclasses.dataclass
+class Server:
+    host: str
+    port: int = 8080
+    timeout: datetime.timedelta = datetime.timedelta(seconds=30)
+
+
+@dataclasses.dataclass
+class Settings:
+    server: Server
+    hosts: list[str] = dataclasses.field(default_factory=list)
+    cache: Optional[Path] = None
+
+
+def typed(path: Path) -> int:
+    # Fields read without isinstance: load(into=...) returns a Settings.
+    settings = brindle.load(path, into=Settings, env={"PORT": "9000"})
+    assert_type(settings, Settings)
+    seconds: float = settings.server.timeout.total_seconds()
+    names = [host.upper() for host in settings.hosts]
+    assert_type(brindle.loads("x = 1", into=Server).host, str)
+    assert_type(brindle.loads("x = 1"), BrindleDocument)
+    doc = brindle.parse("x = 1", env={})
+    value: brindle.Value = doc.config["x"]
+    config: brindle.Config = doc.config
+    schema: dict[str, Any] = brindle.json_schema(doc)
+    for error in brindle.validate_all(doc):
+        assert_type((error.path, [finding.line for finding in error.findings]), tuple[str, list[int]])
+    try:
+        brindle.loads("", into=Settings)
+    except brindle.ConversionError as problem:
+        assert_type([(e.path, e.line) for e in problem.errors], list[tuple[str, int | None]])
+    del value, config, schema, names, seconds
+    return settings.server.port + 1
 
 
 def queries(path: Path) -> None:

@@ -28,6 +28,9 @@ __all__ = [
     "__version__",
 ]
 
-from brindle._io import dump, load
+from brindle._io import dump, load, loads
+from brindle._schema import json_schema
+from brindle._typed import ConversionError, FieldError
+from brindle._types import Config, Value
 
-__all__ += ["load", "dump"]
+__all__ += ["load", "dump", "loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]

@@ -9,11 +9,13 @@ from __future__ import annotations
 
 import io
 import os
-from typing import IO, Any, Union
+from typing import IO, Any, Mapping, Optional, TypeVar, Union, overload
 
-from ._native import BrindleDocument, dumps, parse
+from ._native import BrindleDocument, ParseError, VariableError, dumps, parse
 
-__all__ = ["DecodeError", "TooLargeError", "dump", "load"]
+__all__ = ["DecodeError", "TooLargeError", "dump", "load", "loads"]
+
+_T = TypeVar("_T")
 
 # What `load` and `dump` accept as their file argument.
 PathArg = Union[str, "os.PathLike[str]"]
@@ -156,20 +158,71 @@ def read_source(source: FileArg, max_size: int | None = None) -> tuple[str, str]
     raise TypeError(f"read() of {name} returned {type(data).__name__}, expected bytes or str")
 
 
-def load(source: FileArg, *, max_size: int | None = None) -> BrindleDocument:
+@overload
+def load(
+    source: FileArg, *, into: None = None, env: Optional[Mapping[str, str]] = None, max_size: int | None = None
+) -> BrindleDocument: ...
+@overload
+def load(
+    source: FileArg, *, into: type[_T], env: Optional[Mapping[str, str]] = None, max_size: int | None = None
+) -> _T: ...
+
+
+def load(
+    source: FileArg,
+    *,
+    into: Optional[type[Any]] = None,
+    env: Optional[Mapping[str, str]] = None,
+    max_size: int | None = None,
+) -> Any:
     """Parse a brindle file.
 
     `source` is a path (`str` or `os.PathLike`) or a file object opened in
     binary or text mode. The bytes must be UTF-8; a leading byte-order mark
     is ignored. Raises `DecodeError` (a `UnicodeDecodeError`) naming the
     file and the byte offset when they are not UTF-8, `OSError` when the
-    file cannot be read, and `ParseError` or `VariableError` like `parse`.
+    file cannot be read, and `ParseError` or `VariableError` like `parse`,
+    with `filename` set to the file's name.
     With `max_size`, a source of more than that many bytes (text counted as
     UTF-8) is not read to its end but raises `TooLargeError` (a
     `ValueError`), "FILE: larger than N bytes".
+
+    `env` replaces the process environment for `$ENV.` references, as in
+    `parse`. With `into`, the configuration is converted into an instance
+    of that class (see `loads`) and errors name the file.
     """
-    text, _ = read_source(source, max_size)
-    return parse(text)
+    text, name = read_source(source, max_size)
+    return _parse_into(text, name, into, env)
+
+
+@overload
+def loads(text: str, *, into: None = None, env: Optional[Mapping[str, str]] = None) -> BrindleDocument: ...
+@overload
+def loads(text: str, *, into: type[_T], env: Optional[Mapping[str, str]] = None) -> _T: ...
+
+
+def loads(text: str, *, into: Optional[type[Any]] = None, env: Optional[Mapping[str, str]] = None) -> Any:
+    """Parse brindle text: the same as `parse`, and with `into` a typed result.
+
+    `into` is a dataclass or a pydantic model; the configuration is
+    converted into an instance of it, strictly, except that a string read
+    from the environment converts to the int, float or bool a field asks
+    for. Raises `ConversionError` listing every value that does not fit.
+    """
+    return _parse_into(text, None, into, env)
+
+
+def _parse_into(text: str, name: Optional[str], into: Optional[type[Any]], env: Optional[Mapping[str, str]]) -> Any:
+    try:
+        doc = parse(text) if env is None else parse(text, env=env)
+    except (ParseError, VariableError) as error:
+        error.filename = name
+        raise
+    if into is None:
+        return doc
+    from ._typed import convert
+
+    return convert(doc, into, env=env, filename=name)
 
 
 def dump(data: BrindleDocument | dict[str, Any], file: FileArg) -> None:

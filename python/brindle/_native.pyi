@@ -1,7 +1,9 @@
-from collections.abc import Iterator
+from collections.abc import Iterable, Iterator, Mapping
 from typing import Any, ClassVar, Final, TypeVar, final, overload
 
 from typing_extensions import TypeAlias
+
+from brindle._findings import Finding
 
 _T = TypeVar("_T")
 
@@ -11,6 +13,7 @@ Value: TypeAlias = str | int | float | bool | None | list[Value] | dict[str, Val
 
 # The argument of an annotation, by the form it was written in.
 AnnotationArg: TypeAlias = str | int | float | list[str] | None
+
 
 __all__ = [
     "BrindleDocument",
@@ -51,6 +54,12 @@ class BrindleDocument:
     def __contains__(self, key: str, /) -> bool: ...
     def __iter__(self) -> Iterator[str]: ...
     def __len__(self) -> int: ...
+    # For typed loading: byte spans of values (table 0), keys (1) and
+    # variables' values (2); (kind, name, start, end) of `$` references; and
+    # (line, column) of byte offsets, columns in characters.
+    def _span(self, table: int, path: str, /) -> tuple[int, int] | None: ...
+    def _references(self) -> list[tuple[int, str, int, int]]: ...
+    def _locate(self, offsets: Iterable[int], /) -> list[tuple[int, int]]: ...
 
 @final
 class Annotation:
@@ -71,21 +80,27 @@ class Annotation:
     def __ne__(self, other: object, /) -> bool: ...
     __hash__: ClassVar[None]  # type: ignore[assignment]
 
-class BrindleError(Exception): ...
+class BrindleError(ValueError): ...
 
 class ParseError(BrindleError):
     # Where the first problem of the source is: line and column from 1,
-    # the column counting bytes.
+    # the column counting characters; msg is the message without them.
+    msg: str
+    filename: str | None
     lineno: int
     colno: int
 
 class VariableError(BrindleError):
+    msg: str
+    filename: str | None
     lineno: int
     colno: int
 
-class ValidationError(BrindleError): ...
+class ValidationError(BrindleError):
+    path: str
+    findings: list[Finding]
 
-def parse(source: str) -> BrindleDocument: ...
+def parse(source: str, *, env: Mapping[str, str] | None = None) -> BrindleDocument: ...
 def validate(doc: BrindleDocument) -> None: ...
 def validate_all(doc: BrindleDocument) -> list[ValidationError]: ...
 def dumps(data: BrindleDocument | dict[str, Any]) -> str: ...

@@ -17,7 +17,9 @@ import sys
 from typing import Any, Callable, Sequence, TextIO
 
 from . import _native
+from ._envargs import EnvOptionError, env_options, environment
 from ._io import DecodeError, TooLargeError, decode_source, read_limited
+from ._schema import json_schema
 from ._streams import shown, standard_streams
 
 EXIT_OK = 0
@@ -46,6 +48,9 @@ examples:
   brindle get app.brindle server.port
   brindle get --raw deploy.brindle database.host
   brindle dump app.brindle
+  brindle schema app.brindle > app.schema.json
+  brindle json --env-file .env --env PORT=9000 app.brindle
+  brindle check --no-env app.brindle
   cat app.brindle | brindle check -
 
 A FILE of - reads standard input. A file larger than --max-size
@@ -111,13 +116,12 @@ def _position(error: BaseException) -> tuple[str, int | None, int | None]:
 
 
 def caret_lines(line: str, colno: int) -> list[str]:
-    """The source line and a caret under byte column `colno` (1-based).
+    """The source line and a caret under character column `colno` (1-based).
 
-    Columns count bytes; the caret is placed after as many characters as
-    the bytes before it make up, and tabs in that prefix are kept so the
-    caret lines up however the terminal expands them.
+    Tabs before the caret are kept so the caret lines up however the
+    terminal expands them.
     """
-    prefix = line.encode("utf-8")[: max(colno - 1, 0)].decode("utf-8", "ignore")
+    prefix = line[: max(colno - 1, 0)]
     pad = "".join("\t" if ch == "\t" else " " for ch in prefix)
     return [f"    {line}", f"    {pad}^"]
 
@@ -145,7 +149,8 @@ def _report_parse_error(stream: TextIO, name: str, text: str, error: BaseExcepti
 def _report_decode_error(stream: TextIO, error: DecodeError) -> None:
     data = bytes(error.object)
     line_start = data.rfind(b"\n", 0, error.start) + 1
-    colno = error.start - line_start + 1
+    # The text before the first bad byte is valid: its characters give the column.
+    colno = len(data[line_start : error.start].decode("utf-8")) + 1
     bad = data[error.start : error.end][:1].hex()
     print(
         f"{error.filename}:{error.lineno}:{colno}: error: not valid UTF-8: "
@@ -159,7 +164,7 @@ def _report_decode_error(stream: TextIO, error: DecodeError) -> None:
 
 
 def _read_and_parse(
-    path: str, max_size: int, report: TextIO, err: TextIO
+    path: str, max_size: int, report: TextIO, err: TextIO, env: dict[str, str] | None = None
 ) -> tuple[_native.BrindleDocument | None, str, int]:
     """Read and parse one file: (document or None, name, exit status).
 
@@ -175,15 +180,16 @@ def _read_and_parse(
         _report_decode_error(report, error)
         return None, error.filename, EXIT_PROBLEM
     try:
-        return _native.parse(text), name, EXIT_OK
+        return (_native.parse(text) if env is None else _native.parse(text, env=env)), name, EXIT_OK
     except (_native.ParseError, _native.VariableError) as error:
+        error.filename = name
         _report_parse_error(report, name, text, error)
         return None, name, EXIT_PROBLEM
 
 
 def _load(args: argparse.Namespace, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
-    """Read and parse one file for json/get/dump, reporting problems to `err`."""
-    doc, _, status = _read_and_parse(args.file, args.max_size, err, err)
+    """Read and parse the FILE of json/get/dump/schema, reporting problems to `err`."""
+    doc, _, status = _read_and_parse(args.file, args.max_size, err, err, args.environment)
     return doc, status
 
 
@@ -194,7 +200,7 @@ def _plural(count: int, word: str) -> str:
 def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     errors = warnings = unreadable = 0
     for path in args.files:
-        doc, name, status = _read_and_parse(path, args.max_size, out, err)
+        doc, name, status = _read_and_parse(path, args.max_size, out, err, args.environment)
         if doc is None:
             if status == EXIT_USAGE:
                 unreadable += 1
@@ -294,6 +300,22 @@ def _cmd_dump(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     return EXIT_OK
 
 
+def _cmd_schema(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    doc, status = _load(args, err)
+    if doc is None:
+        return status
+    return _write_json(json_schema(doc), _display_name(args.file), out, err)
+def _cmd_lsp(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    import importlib.util
+
+    if importlib.util.find_spec("pygls") is None:
+        print("brindle: error: the language server needs pygls; install it with: pip install 'brindle[lsp]'", file=err)
+        return EXIT_USAGE
+    from ._lsp.server import serve
+
+    return serve()
+
+
 def _display_name(path: str) -> str:
     return STDIN_NAME if path == "-" else shown(path)
 
@@ -322,9 +344,11 @@ def build_parser() -> argparse.ArgumentParser:
     )
     parser.add_argument("--version", action="version", version=f"brindle {_native.__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+    env = env_options()
 
     check = commands.add_parser(
         "check",
+        parents=[env],
         help="parse and validate files",
         description=(
             "Parse each FILE and check it against the validation annotations it holds. "
@@ -339,6 +363,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     to_json = _file_command(
         commands,
+        env,
         "json",
         _cmd_json,
         summary="print the configuration as JSON",
@@ -352,6 +377,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     get = _file_command(
         commands,
+        env,
         "get",
         _cmd_get,
         summary="print the value at a dotted key path",
@@ -365,6 +391,7 @@ def build_parser() -> argparse.ArgumentParser:
 
     _file_command(
         commands,
+        env,
         "dump",
         _cmd_dump,
         summary="print the document as brindle text (comments are not kept, expressions are evaluated)",
@@ -373,11 +400,31 @@ def build_parser() -> argparse.ArgumentParser:
             "Comments are not kept and expressions are written as their evaluated values."
         ),
     )
+    _file_command(
+        commands,
+        env,
+        "schema",
+        _cmd_schema,
+        summary="print a JSON Schema of the configuration and its rules",
+        description=(
+            "Print a JSON Schema (2020-12) of the configuration: its sections and keys, "
+            "the types their values have, and the rules of their annotations (@required, "
+            "@type, @min/@max, @minlen/@maxlen, @pattern, @enum, @positive, @nonzero, "
+            "@nonempty, @deprecated, @description)."
+        ),
+    )
+    lsp = commands.add_parser(
+        "lsp",
+        help="run the language server (for editors) on standard input and output",
+        description="Run the brindle language server over stdio. Needs the lsp extra: pip install 'brindle[lsp]'.",
+    )
+    lsp.set_defaults(run=_cmd_lsp)
     return parser
 
 
 def _file_command(
     commands: argparse._SubParsersAction[argparse.ArgumentParser],
+    env: argparse.ArgumentParser,
     name: str,
     run: Callable[[argparse.Namespace, TextIO, TextIO], int],
     *,
@@ -385,7 +432,7 @@ def _file_command(
     description: str,
 ) -> argparse.ArgumentParser:
     """A sub-command that reads one FILE; `summary` is its line in the command list."""
-    command = commands.add_parser(name, help=summary, description=description)
+    command = commands.add_parser(name, parents=[env], help=summary, description=description)
     command.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
     _add_max_size(command)
     command.set_defaults(run=run)
@@ -413,6 +460,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         status = EXIT_OK if done.code is None else done.code if isinstance(done.code, int) else EXIT_USAGE
         raise SystemExit(_finish(status, out, err)) from None
     run: Callable[[argparse.Namespace, TextIO, TextIO], int] = args.run
+    try:
+        args.environment = environment(args)
+    except EnvOptionError as error:
+        print(f"brindle: error: {error}", file=err)
+        return _finish(EXIT_USAGE, out, err)
     return _finish(run(args, out, err), out, err)  # type: ignore[arg-type]
 
 

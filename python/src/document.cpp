@@ -13,6 +13,7 @@
 #include "heap_type.h"
 #include "key_iter.h"
 #include "module.h"
+#include "positions.h"
 #include "text.h"
 
 namespace brindle::py {
@@ -20,6 +21,7 @@ namespace {
 
 void document_dealloc(PyObject* self) {
   delete reinterpret_cast<DocumentObject*>(self)->doc;
+  Py_XDECREF(reinterpret_cast<DocumentObject*>(self)->source);
   free_instance(self);
 }
 
@@ -326,6 +328,55 @@ PyObject* document_repr(PyObject* self) {
   });
 }
 
+// Positions for typed loading, in byte offsets until they are shown.
+//
+// _span(table, path): (start, end) recorded for a key path (table 0: its
+// value, 1: its key) or a variable's value (2), or None.
+PyObject* document_span(PyObject* self, PyObject* args) {
+  int table = 0;
+  PyObject* path_arg = nullptr;
+  if (!PyArg_ParseTuple(args, "iU:_span", &table, &path_arg)) return nullptr;
+  if (table < 0 || table > 2) {
+    PyErr_SetString(PyExc_ValueError, "no such position table");
+    return nullptr;
+  }
+  std::string_view path;
+  if (!utf8_view(path_arg, path)) return nullptr;
+  return with_document(self, [&](const Document& d) -> PyObject* {
+    const std::optional<Span> span = find_span(d, static_cast<SpanTable>(table), path);
+    if (!span) Py_RETURN_NONE;
+    return Py_BuildValue("(KK)", static_cast<unsigned long long>(span->start),
+                         static_cast<unsigned long long>(span->end));
+  });
+}
+
+// _references(): (kind, name, start, end) of every `$` reference.
+PyObject* document_references(PyObject* self, PyObject*) {
+  return with_document(self, [&](const Document& d) { return reference_list(d); });
+}
+
+// _locate(offsets): (line, column) of each byte offset, columns in characters.
+PyObject* document_locate(PyObject* self, PyObject* offsets) {
+  std::string_view source;
+  if (!document_source(self, source)) return nullptr;
+  Ref items(PySequence_List(offsets));
+  if (!items) return nullptr;
+  const CharLocator at(source);
+  const Py_ssize_t count = PyList_Size(items.get());
+  Ref result(PyList_New(count));
+  if (!result) return nullptr;
+  for (Py_ssize_t i = 0; i < count; ++i) {
+    const unsigned long long offset = PyLong_AsUnsignedLongLong(PyList_GetItem(items.get(), i));
+    if (PyErr_Occurred()) return nullptr;
+    const LineColumn position = at.locate(offset);
+    PyObject* pair = Py_BuildValue("(KK)", static_cast<unsigned long long>(position.line),
+                                   static_cast<unsigned long long>(position.column));
+    if (pair == nullptr) return nullptr;
+    PyList_SetItem(result.get(), i, pair);
+  }
+  return result.release();
+}
+
 PyMethodDef document_methods[] = {
     {"get", as_cfunction(document_get), METH_VARARGS | METH_KEYWORDS,
      "get($self, key, default=None)\n--\n\n"},
@@ -346,6 +397,9 @@ PyMethodDef document_methods[] = {
      "deprecated_keys($self)\n--\n\n"},
     {"keys_with_tag", as_cfunction(document_keys_with_tag), METH_VARARGS | METH_KEYWORDS,
      "keys_with_tag($self, tag_name)\n--\n\n"},
+    {"_span", as_cfunction(document_span), METH_VARARGS, "_span($self, table, path, /)\n--\n\n"},
+    {"_references", as_cfunction(document_references), METH_NOARGS, "_references($self)\n--\n\n"},
+    {"_locate", as_cfunction(document_locate), METH_O, "_locate($self, offsets, /)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -384,7 +438,7 @@ PyObject* document_type(bool at_init) {
   return lazy_type(g_document_type, document_spec, "BrindleDocument", at_init);
 }
 
-PyObject* new_document_object(Document document) {
+PyObject* new_document_object(Document document, PyObject* source) {
   PyObject* type = document_type();
   if (type == nullptr) return nullptr;
   auto* owned = new Document(std::move(document));
@@ -396,7 +450,14 @@ PyObject* new_document_object(Document document) {
   auto* obj = reinterpret_cast<DocumentObject*>(self);
   obj->doc = owned;
   obj->borrow = 0;
+  obj->source = Py_XNewRef(source);
   return self;
+}
+
+bool document_source(PyObject* self, std::string_view& out) {
+  PyObject* source = reinterpret_cast<DocumentObject*>(self)->source;
+  out = {};
+  return source == nullptr || utf8_view(source, out);
 }
 
 bool is_document(PyObject* obj) {

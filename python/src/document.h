@@ -5,6 +5,7 @@
 
 #include "py_ref.h"
 
+#include <string_view>
 #include <utility>
 
 #include "guard.h"
@@ -16,15 +17,21 @@ struct DocumentObject {
   PyObject_HEAD
   Document* doc;
   BorrowFlag borrow;
+  PyObject* source;  // the str it was parsed from, for positions; owned, may be nullptr
 };
 
 // Borrowed reference to the class, created on first use; nullptr with an
 // error set (see lazy_type for `at_init`).
 PyObject* document_type(bool at_init = false);
 
-// Moves a finished document into a new BrindleDocument; nullptr with an
+// Moves a finished document into a new BrindleDocument, which keeps a
+// reference to the str it was parsed from (nullptr: none); nullptr with an
 // error set.
-PyObject* new_document_object(Document document);
+PyObject* new_document_object(Document document, PyObject* source);
+
+// UTF-8 text of the source of a BrindleDocument (empty when it has none);
+// false with an error set.
+bool document_source(PyObject* self, std::string_view& out);
 
 // True for an instance of the class (subclasses cannot exist).
 bool is_document(PyObject* obj);

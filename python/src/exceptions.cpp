@@ -4,6 +4,7 @@
 #include <string>
 
 #include "module.h"
+#include "positions.h"
 #include "span.h"
 
 namespace brindle::py {
@@ -21,13 +22,17 @@ constexpr const char* kExceptionNames[kExceptionCount] = {
 constexpr const char* kExceptionShortNames[kExceptionCount] = {"BrindleError", "ParseError",
                                                                "ValidationError", "VariableError"};
 
-// Messages quote source text; a stray byte must not turn the intended error
-// into a decoding error, so they are decoded leniently.
+}  // namespace
+
+// A stray byte must not turn the intended error into a decoding error.
 PyObject* message_str(std::string_view message) {
   return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
 }
 
-}  // namespace
+bool set_attribute(PyObject* obj, const char* name, PyObject* owned) {
+  Ref value(owned);
+  return value && PyObject_SetAttrString(obj, name, value.get()) == 0;
+}
 
 const char* exception_short_name(Exc id) { return kExceptionShortNames[static_cast<int>(id)]; }
 
@@ -36,7 +41,8 @@ PyObject* exception_class(Exc id) {
   if (slot != nullptr) return slot;
   Ref base;
   if (id == Exc::Brindle) {
-    base = Ref::borrowed(PyExc_Exception);
+    // A ValueError too, like the errors of json and tomllib.
+    base = Ref::borrowed(PyExc_ValueError);
   } else {
     PyObject* root = exception_class(Exc::Brindle);
     if (root == nullptr) return nullptr;
@@ -73,17 +79,16 @@ PyObject* make_exception(Exc id, std::string_view message) {
 }
 
 void raise_parse_error(const Diagnostic& diagnostic, std::string_view source) {
-  const LineColumn at = LineIndex(source).locate(diagnostic.span.start);
+  const LineColumn at = CharLocator(source).locate(diagnostic.span.start);
   const Exc id = diagnostic.kind == DiagnosticKind::Variable ? Exc::Variable : Exc::Parse;
   std::string message = diagnostic.message;
   message += " (line " + std::to_string(at.line) + ", col " + std::to_string(at.column) + ")";
   Ref error(make_exception(id, message));
   if (!error) return;
-  Ref line(PyLong_FromUnsignedLongLong(at.line));
-  Ref column(PyLong_FromUnsignedLongLong(at.column));
-  if (!line || !column) return;
-  if (PyObject_SetAttrString(error.get(), "lineno", line.get()) < 0 ||
-      PyObject_SetAttrString(error.get(), "colno", column.get()) < 0) {
+  if (!set_attribute(error.get(), "msg", message_str(diagnostic.message)) ||
+      !set_attribute(error.get(), "filename", Py_NewRef(Py_None)) ||
+      !set_attribute(error.get(), "lineno", PyLong_FromUnsignedLongLong(at.line)) ||
+      !set_attribute(error.get(), "colno", PyLong_FromUnsignedLongLong(at.column))) {
     return;
   }
   PyErr_SetObject(exception_class(id), error.get());

@@ -1,4 +1,4 @@
-// The exception family of brindle._native: BrindleError (an Exception) and
+// The exception family of brindle._native: BrindleError (a ValueError) and
 // its subclasses ParseError, ValidationError and VariableError. Each class is
 // created on first use and kept for the life of the process. The raise
 // helpers return with a Python error set in every case: the intended one, or
@@ -32,7 +32,17 @@ PyObject* make_exception(Exc id, std::string_view message);
 
 // Raises the parse error for `diagnostic` found in `source` (VariableError for
 // an unresolved variable, ParseError otherwise): the message with its
-// position, plus integer attributes lineno and colno for tools.
+// position, plus the attributes msg (the message alone), filename (None;
+// `load` and the command line set it), lineno and colno (from 1, the column
+// in characters) for tools.
 void raise_parse_error(const Diagnostic& diagnostic, std::string_view source);
+
+// Sets attribute `name` of `obj` to `owned` (a new reference, or nullptr
+// after a failed call); false with an error set. Attributes set this way
+// live in the instance dict, so they survive pickling.
+bool set_attribute(PyObject* obj, const char* name, PyObject* owned);
+
+// A str of a message, decoded leniently: messages quote source text.
+PyObject* message_str(std::string_view message);
 
 }  // namespace brindle::py

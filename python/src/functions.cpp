@@ -10,9 +10,11 @@
 #include "builder.h"
 #include "convert.h"
 #include "document.h"
+#include "env_lookup.h"
 #include "exceptions.h"
 #include "guard.h"
 #include "model.h"
+#include "positions.h"
 #include "serializer.h"
 #include "text.h"
 #include "unlocked.h"
@@ -20,28 +22,6 @@
 
 namespace brindle::py {
 namespace {
-
-// Environment access for `$ENV.` references, read afresh on every lookup.
-// The build runs without the interpreter lock; each read takes it back, as
-// Python code writing os.environ holds it while it changes the environment.
-class ProcessEnv final : public EnvLookup {
- public:
-  explicit ProcessEnv(Unlocked& unlocked) : unlocked_(unlocked) {}
-
-  std::optional<std::string> get(std::string_view name) const override {
-    if (name.find('\0') != std::string_view::npos) return std::nullopt;
-    const std::string key(name);
-    std::optional<std::string> found;
-    unlocked_.relock();
-    if (const char* value = std::getenv(key.c_str())) found.emplace(value);
-    unlocked_.unlock();
-    if (found && !is_valid_utf8(*found)) return std::nullopt;
-    return found;
-  }
-
- private:
-  Unlocked& unlocked_;
-};
 
 // Parses the single `doc` argument of validate / validate_all.
 PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
@@ -60,10 +40,9 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
 
 // The validation walk and the serializer read the document only; the
 // borrow held by the caller keeps it from changing meanwhile.
-std::vector<Diagnostic> validate_unlocked(const Document& d,
-                                          const ValidateOptions& options = ValidateOptions{}) {
+std::vector<Diagnostic> validate_unlocked(const Document& d) {
   Unlocked unlocked;
-  return validate_document(d, options);
+  return validate_document(d);
 }
 
 std::string serialize_unlocked(const Document& d) {
@@ -76,21 +55,55 @@ std::optional<std::string> serialize_within_limits_unlocked(const Document& d) {
   return serialize_within_limits(d);
 }
 
+// One ValidationError per error finding of the document, each with `path`
+// and `findings`: its own finding, or, with `share_findings`, all of them.
+PyObject* validation_errors(PyObject* doc, bool share_findings) {
+  std::string_view source;
+  if (!document_source(doc, source)) return nullptr;
+  return with_document(doc, [&](const Document& d) -> PyObject* {
+    const CharLocator at(source);
+    Ref errors(PyList_New(0));
+    Ref all(PyList_New(0));
+    if (!errors || !all) return nullptr;
+    for (const Diagnostic& diagnostic : validate_unlocked(d)) {
+      if (diagnostic.is_warning) continue;
+      const std::string path = finding_path(diagnostic, d);
+      Ref error(make_exception(Exc::Validation, diagnostic.message));
+      Ref finding(error ? validation_finding(diagnostic, path, d, at) : nullptr);
+      Ref own(finding ? PyList_New(0) : nullptr);
+      if (!own || PyList_Append(own.get(), finding.get()) < 0 || PyList_Append(all.get(), finding.get()) < 0 ||
+          !set_attribute(error.get(), "path", message_str(path)) ||
+          !set_attribute(error.get(), "findings", share_findings ? Py_NewRef(all.get()) : own.release()) ||
+          PyList_Append(errors.get(), error.get()) < 0) {
+        return nullptr;
+      }
+    }
+    return errors.release();
+  });
+}
+
 }  // namespace
 
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"source", nullptr};
+  static const char* const names[] = {"source", "env", nullptr};
   PyObject* source = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:parse", kwlist(names), &source)) return nullptr;
+  PyObject* env_arg = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:parse", kwlist(names), &source, &env_arg)) {
+    return nullptr;
+  }
   std::string_view text;
   if (!text_arg(source, "source", text)) return nullptr;
   return guarded([&]() -> PyObject* {
-    // `text` lives in the str object, which the call's arguments keep alive
-    // and nobody can change.
+    // A mapping is copied before parsing: no Python code runs inside the
+    // core, which runs without the interpreter lock. `text` lives in the str
+    // object, which the call's arguments keep alive and nobody can change.
+    SnapshotEnv snapshot;
+    if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
     std::optional<Document> built;
     {
       Unlocked unlocked;
-      const ProcessEnv env(unlocked);
+      const ProcessEnv process(&unlocked);
+      const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
       built.emplace(build_document(text, env));
     }
     Document& document = *built;
@@ -99,37 +112,27 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
       raise_parse_error(diagnostic, text);
       return nullptr;
     }
-    return new_document_object(std::move(document));
+    return new_document_object(std::move(document), source);
   });
 }
 
 PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
-  return with_document(doc, [](const Document& d) -> PyObject* {
-    // Only the first error is raised, so the walk ends there.
-    for (const Diagnostic& diagnostic : validate_unlocked(d, ValidateOptions{true})) {
-      if (diagnostic.is_warning) continue;
-      raise(Exc::Validation, diagnostic.message);
-      return nullptr;
-    }
-    Py_RETURN_NONE;
-  });
+  // The raised error carries every finding of the document, so the walk
+  // covers it all (the pattern cache keeps that bounded); the error raised
+  // is the first, as before.
+  Ref errors(validation_errors(doc, true));
+  if (!errors) return nullptr;
+  if (PyList_Size(errors.get()) == 0) Py_RETURN_NONE;
+  PyErr_SetObject(exception_class(Exc::Validation), PyList_GetItem(errors.get(), 0));
+  return nullptr;
 }
 
 PyObject* module_validate_all(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate_all");
   if (doc == nullptr) return nullptr;
-  return with_document(doc, [](const Document& d) -> PyObject* {
-    Ref list(PyList_New(0));
-    if (!list) return nullptr;
-    for (const Diagnostic& diagnostic : validate_unlocked(d)) {
-      if (diagnostic.is_warning) continue;
-      Ref error(make_exception(Exc::Validation, diagnostic.message));
-      if (!error || PyList_Append(list.get(), error.get()) < 0) return nullptr;
-    }
-    return list.release();
-  });
+  return validation_errors(doc, false);
 }
 
 PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {

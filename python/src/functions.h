@@ -1,21 +1,24 @@
 // The module functions parse, validate, validate_all and dumps, as the
 // METH_VARARGS | METH_KEYWORDS entries of the module's method table. Each
 // returns a new reference, or nullptr with a Python error set. parse resolves
-// `$ENV.` references against the process environment at the time of the call.
+// `$ENV.` references against the process environment at the time of the call,
+// or against a copy of the mapping given as `env`.
 #pragma once
 
 #include "py_ref.h"
 
 namespace brindle::py {
 
-// parse(source): a BrindleDocument; ParseError or VariableError on the first
-// error of the source.
+// parse(source, *, env=None): a BrindleDocument; ParseError or VariableError
+// on the first error of the source.
 PyObject* module_parse(PyObject* module, PyObject* args, PyObject* kwargs);
 
-// validate(doc): None, or ValidationError for the first failed rule.
+// validate(doc): None, or ValidationError for the first failed rule, with
+// `path` and the findings of every failed rule.
 PyObject* module_validate(PyObject* module, PyObject* args, PyObject* kwargs);
 
-// validate_all(doc): a list with one unraised ValidationError per failed rule.
+// validate_all(doc): a list with one unraised ValidationError per failed
+// rule, each with `path` and its own finding.
 PyObject* module_validate_all(PyObject* module, PyObject* args, PyObject* kwargs);
 
 // dumps(data): the text of a BrindleDocument or a dict.
