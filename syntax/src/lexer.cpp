@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "quoting.h"
 #include "text.h"
 
 namespace brindle {
@@ -26,24 +27,6 @@ size_t leading_blank_bytes(std::string_view s) { return s.size() - trim_start(s)
 // Depth arithmetic of a joined value is done in 64 bits so that no number of
 // lines can overflow it.
 int64_t depth_of(std::string_view text);
-
-// Calls visit(i) for each byte of `text` outside double-quoted strings that a
-// backslash does not escape (escapes count inside and outside strings). visit
-// may advance i over bytes it consumes and returns false to stop the walk.
-template <class Visit>
-void walk_unquoted(std::string_view text, Visit visit) {
-  bool in_string = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\\') {
-      ++i;  // skip the escaped byte
-    } else if (c == '"') {
-      in_string = !in_string;
-    } else if (!in_string && !visit(i)) {
-      return;
-    }
-  }
-}
 
 // Key lines: `key = value` on the comment-free, end-trimmed line. Fills the
 // record and returns true when the line is one.
