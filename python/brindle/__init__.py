@@ -29,5 +29,7 @@ __all__ = [
 ]
 
 from brindle._io import dump, load
+from brindle._check import check
+from brindle._findings import Finding, Related
 
-__all__ += ["load", "dump"]
+__all__ += ["load", "dump", "check", "Finding", "Related"]

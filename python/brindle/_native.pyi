@@ -3,6 +3,8 @@ from typing import Any, ClassVar, Final, TypeVar, final, overload
 
 from typing_extensions import TypeAlias
 
+from brindle._findings import Finding
+
 _T = TypeVar("_T")
 
 # What every query hands out: strings (dates and times included), integers,
@@ -78,10 +80,13 @@ class ParseError(BrindleError):
     # the column counting bytes.
     lineno: int
     colno: int
+    # Every parse problem of the source (columns counting characters).
+    diagnostics: list[Finding]
 
 class VariableError(BrindleError):
     lineno: int
     colno: int
+    diagnostics: list[Finding]
 
 class ValidationError(BrindleError): ...
 
@@ -89,3 +94,8 @@ def parse(source: str) -> BrindleDocument: ...
 def validate(doc: BrindleDocument) -> None: ...
 def validate_all(doc: BrindleDocument) -> list[ValidationError]: ...
 def dumps(data: BrindleDocument | dict[str, Any]) -> str: ...
+def _check(
+    source: str, strict: bool = False, environment: list[str] | None = None, filename: str | None = None
+) -> list[Finding]: ...
+def _check_document(doc: BrindleDocument, strict: bool = False, filename: str | None = None) -> list[Finding]: ...
+def _codes() -> list[tuple[str, str, str, str, bytes]]: ...

@@ -20,6 +20,7 @@ namespace {
 
 void document_dealloc(PyObject* self) {
   delete reinterpret_cast<DocumentObject*>(self)->doc;
+  Py_XDECREF(reinterpret_cast<DocumentObject*>(self)->source);
   free_instance(self);
 }
 
@@ -384,7 +385,7 @@ PyObject* document_type(bool at_init) {
   return lazy_type(g_document_type, document_spec, "BrindleDocument", at_init);
 }
 
-PyObject* new_document_object(Document document) {
+PyObject* new_document_object(Document document, PyObject* source) {
   PyObject* type = document_type();
   if (type == nullptr) return nullptr;
   auto* owned = new Document(std::move(document));
@@ -396,6 +397,7 @@ PyObject* new_document_object(Document document) {
   auto* obj = reinterpret_cast<DocumentObject*>(self);
   obj->doc = owned;
   obj->borrow = 0;
+  obj->source = Py_XNewRef(source);
   return self;
 }
 

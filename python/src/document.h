@@ -16,15 +16,16 @@ struct DocumentObject {
   PyObject_HEAD
   Document* doc;
   BorrowFlag borrow;
+  PyObject* source;  // the parsed str, for positions of later findings; may be null
 };
 
 // Borrowed reference to the class, created on first use; nullptr with an
 // error set (see lazy_type for `at_init`).
 PyObject* document_type(bool at_init = false);
 
-// Moves a finished document into a new BrindleDocument; nullptr with an
-// error set.
-PyObject* new_document_object(Document document);
+// Moves a finished document into a new BrindleDocument, keeping a reference
+// to the str it was parsed from (if any); nullptr with an error set.
+PyObject* new_document_object(Document document, PyObject* source = nullptr);
 
 // True for an instance of the class (subclasses cannot exist).
 bool is_document(PyObject* obj);

@@ -72,7 +72,8 @@ PyObject* make_exception(Exc id, std::string_view message) {
   return PyObject_CallFunctionObjArgs(cls, text.get(), nullptr);
 }
 
-void raise_parse_error(const Diagnostic& diagnostic, std::string_view source) {
+void raise_parse_error(const Diagnostic& diagnostic, std::string_view source,
+                       PyObject* diagnostics) {
   const LineColumn at = LineIndex(source).locate(diagnostic.span.start);
   const Exc id = diagnostic.kind == DiagnosticKind::Variable ? Exc::Variable : Exc::Parse;
   std::string message = diagnostic.message;
@@ -84,6 +85,10 @@ void raise_parse_error(const Diagnostic& diagnostic, std::string_view source) {
   if (!line || !column) return;
   if (PyObject_SetAttrString(error.get(), "lineno", line.get()) < 0 ||
       PyObject_SetAttrString(error.get(), "colno", column.get()) < 0) {
+    return;
+  }
+  if (diagnostics != nullptr &&
+      PyObject_SetAttrString(error.get(), "diagnostics", diagnostics) < 0) {
     return;
   }
   PyErr_SetObject(exception_class(id), error.get());

@@ -32,7 +32,9 @@ PyObject* make_exception(Exc id, std::string_view message);
 
 // Raises the parse error for `diagnostic` found in `source` (VariableError for
 // an unresolved variable, ParseError otherwise): the message with its
-// position, plus integer attributes lineno and colno for tools.
-void raise_parse_error(const Diagnostic& diagnostic, std::string_view source);
+// position, plus integer attributes lineno and colno for tools, and
+// `diagnostics` (every parse finding of the source) when given.
+void raise_parse_error(const Diagnostic& diagnostic, std::string_view source,
+                       PyObject* diagnostics = nullptr);
 
 }  // namespace brindle::py

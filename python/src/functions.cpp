@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "builder.h"
+#include "check.h"
 #include "convert.h"
 #include "document.h"
 #include "exceptions.h"
+#include "findings.h"
 #include "guard.h"
 #include "model.h"
 #include "serializer.h"
@@ -33,6 +35,7 @@ class ProcessEnv final : public EnvLookup {
   }
 };
 
+
 // Parses the single `doc` argument of validate / validate_all.
 PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
   static const char* const names[] = {"doc", nullptr};
@@ -50,6 +53,11 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
 
 }  // namespace
 
+const EnvLookup& process_environment() {
+  static const ProcessEnv env;
+  return env;
+}
+
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"source", nullptr};
   PyObject* source = nullptr;
@@ -57,14 +65,16 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
   std::string_view text;
   if (!text_arg(source, "source", text)) return nullptr;
   return guarded([&]() -> PyObject* {
-    const ProcessEnv env;
-    Document document = build_document(text, env);
+    Document document = build_document(text, process_environment());
     for (const Diagnostic& diagnostic : document.diagnostics) {
       if (diagnostic.is_warning) continue;
-      raise_parse_error(diagnostic, text);
+      // Every parse problem of the source rides along as `.diagnostics`.
+      Ref all(finding_objects(text, parse_findings(document), Py_None));
+      if (!all) return nullptr;
+      raise_parse_error(diagnostic, text, all.get());
       return nullptr;
     }
-    return new_document_object(std::move(document));
+    return new_document_object(std::move(document), source);
   });
 }
 

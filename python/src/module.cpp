@@ -10,6 +10,7 @@
 #include "annotation.h"
 #include "document.h"
 #include "exceptions.h"
+#include "findings.h"
 #include "functions.h"
 #include "guard.h"
 
@@ -33,6 +34,11 @@ PyMethodDef module_functions[] = {
     {"validate_all", as_cfunction(module_validate_all), METH_VARARGS | METH_KEYWORDS,
      "validate_all(doc)\n--\n\n"},
     {"dumps", as_cfunction(module_dumps), METH_VARARGS | METH_KEYWORDS, "dumps(data)\n--\n\n"},
+    {"_check", as_cfunction(module_check), METH_VARARGS | METH_KEYWORDS,
+     "_check(source, strict=False, environment=None, filename=None)\n--\n\n"},
+    {"_check_document", as_cfunction(module_check_document), METH_VARARGS | METH_KEYWORDS,
+     "_check_document(doc, strict=False, filename=None)\n--\n\n"},
+    {"_codes", as_cfunction(module_codes), METH_NOARGS, "_codes()\n--\n\n"},
 };
 
 // ---------------------------------------------------------------------------

@@ -55,8 +55,10 @@ class AnnotationLints {
     Annotation annotation;
     std::vector<Span> gaps;  // blank or ignored lines passed since it
     bool past_ignored = false;
+    bool bad_form = false;  // already reported for its name or argument
   };
-  void check_form(const Annotation& a);
+  // False when the name or the argument was reported.
+  bool check_form(const Annotation& a);
   void check_target(const Waiting& w, const LineRecord& rec, std::string_view path,
                     const Value* value);
 

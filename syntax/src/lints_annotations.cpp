@@ -117,7 +117,7 @@ void AnnotationLints::annotation(const LineRecord& rec, bool in_vars) {
   auto parsed = parse_annotation(rec.annotation_text, Span{start, start + rec.annotation_text.size()});
   auto* a = std::get_if<Annotation>(&parsed);
   if (a == nullptr) return;  // a parse error of its own
-  check_form(*a);
+  const bool good_form = check_form(*a);
   if (in_vars) {
     Finding f = make_finding(codes::kAnnotationInVars,
                              "annotation in a `[vars]` section; no rule reads it", a->span);
@@ -125,10 +125,11 @@ void AnnotationLints::annotation(const LineRecord& rec, bool in_vars) {
     out_.push_back(std::move(f));
     return;
   }
-  waiting_.push_back(Waiting{std::move(*a), {}, false});
+  waiting_.push_back(Waiting{std::move(*a), {}, false, !good_form});
 }
 
-void AnnotationLints::check_form(const Annotation& a) {
+bool AnnotationLints::check_form(const Annotation& a) {
+  const size_t before = out_.size();
   const std::string_view name = a.name;
   const Span arg_span = a.arg_span.value_or(a.span);
   auto add = [&](const CodeInfo& code, std::string message, Span span, std::string suggestion) {
@@ -145,7 +146,7 @@ void AnnotationLints::check_form(const Annotation& a) {
           "unknown annotation " + at_name(name) + "; it is kept as metadata and checks nothing",
           a.name_span, "did you mean " + at_name(best) + "?");
     }
-    return;
+    return out_.size() == before;
   }
   const ArgKind kind = arg_kind(a.arg);
   const bool has_arg = a.arg_span.has_value();
@@ -186,6 +187,7 @@ void AnnotationLints::check_form(const Annotation& a) {
     add(codes::kBadArgument, at_name(name) + " takes no argument; this one is ignored", arg_span,
         "write `@" + std::string(name) + "` alone, or remove it");
   }
+  return out_.size() == before;
 }
 
 void AnnotationLints::gap(const LineRecord& rec) {
@@ -268,7 +270,7 @@ void AnnotationLints::check_target(const Waiting& w, const LineRecord& rec,
     out_.push_back(std::move(f));
     return;
   }
-  if (value->is(Tag::Null) || applies_to(a.name, *value)) return;
+  if (w.bad_form || value->is(Tag::Null) || applies_to(a.name, *value)) return;
   const std::string_view where = rec.kind == LineKind::Section    ? "a section"
                                  : rec.kind == LineKind::BlockOpen ? "a block"
                                                                    : kind_name(*value);
