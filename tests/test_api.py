@@ -16,7 +16,7 @@ DOC = _native.BrindleDocument
 
 
 def test_attributes_in_registration_order():
-    assert _native.__all__ == EXPECTED_ALL and brindle.__all__ == EXPECTED_ALL + ["load", "dump"]
+    assert _native.__all__ == EXPECTED_ALL and brindle.__all__ == EXPECTED_ALL + ["load", "dump", "check", "Finding", "Related"]
     assert [name for name in vars(_native) if name in EXPECTED_ALL] == EXPECTED_ALL
     assert all(getattr(brindle, name) is getattr(_native, name) for name in EXPECTED_ALL)
     assert (_native.__name__, _native.__doc__, _native.__version__) == ("brindle._native", "", "1.0.0")

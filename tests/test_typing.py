@@ -23,6 +23,8 @@ brindle.validate_all("port = 1")
 brindle.dumps([1, 2])
 brindle.load(42)
 brindle.Annotation(5)
+brindle.check(b"k = 1")
+brindle.check("k = 1")[0].line.upper()
 """
 
 

@@ -73,7 +73,12 @@ bool initialise(PyObject* module) {
   if (!module_name) return false;
   for (PyMethodDef& def : module_functions) {
     Ref function(PyCFunction_NewEx(&def, module, module_name.get()));
-    if (!function || !add_attribute(module, def.ml_name, function.get())) return false;
+    if (!function) return false;
+    // Underscored functions serve the package's own modules; not in __all__.
+    const bool ok = def.ml_name[0] == '_'
+                        ? PyObject_SetAttrString(module, def.ml_name, function.get()) == 0
+                        : add_attribute(module, def.ml_name, function.get());
+    if (!ok) return false;
   }
 
   for (int i = 0; i < kExceptionCount; ++i) {

@@ -63,7 +63,6 @@ class LintWalk {
         annotations_.gap(rec);
         mode_ = Mode::Vars;
         vars_after_section_ = section_seen_;
-        vars_section_ = section_path_;
         break;
       case LineKind::Section:
         header(rec);
@@ -224,7 +223,6 @@ class LintWalk {
   std::string block_prefix_;
 
   bool vars_after_section_ = false;
-  std::string vars_section_;
   std::vector<Span> late_vars_;
   std::vector<std::string> late_var_names_;
 };
