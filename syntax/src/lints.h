@@ -53,12 +53,12 @@ class AnnotationLints {
  private:
   struct Waiting {
     Annotation annotation;
-    std::vector<Span> gaps;  // blank or ignored lines passed since it
-    bool past_ignored = false;
+    size_t first_gap = 0;   // index into gaps_ of the first gap after it
     bool bad_form = false;  // already reported for its name or argument
   };
   // False when the name or the argument was reported.
   bool check_form(const Annotation& a);
+  void clear();
   void check_target(const Waiting& w, const LineRecord& rec, std::string_view path,
                     const Value* value);
 
@@ -66,6 +66,10 @@ class AnnotationLints {
   const Document& doc_;
   std::vector<Finding>& out_;
   std::vector<Waiting> waiting_;
+  // Blank or ignored lines passed while annotations wait, shared by all of
+  // them so that many annotations and many gaps cost linear time.
+  std::vector<Span> gaps_;
+  size_t last_ignored_ = 0;  // 1 + index in gaps_ of the last ignored line; 0: none
 };
 
 // ---- values ----------------------------------------------------------------

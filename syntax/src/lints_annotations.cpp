@@ -3,6 +3,7 @@
 // key other than the one they were written for, and rules that cannot apply
 // to the value they sit on.
 #include <array>
+#include <unordered_map>
 #include <string>
 #include <utility>
 
@@ -125,7 +126,7 @@ void AnnotationLints::annotation(const LineRecord& rec, bool in_vars) {
     out_.push_back(std::move(f));
     return;
   }
-  waiting_.push_back(Waiting{std::move(*a), {}, false, !good_form});
+  waiting_.push_back(Waiting{std::move(*a), gaps_.size(), !good_form});
 }
 
 bool AnnotationLints::check_form(const Annotation& a) {
@@ -194,59 +195,64 @@ void AnnotationLints::gap(const LineRecord& rec) {
   if (waiting_.empty()) return;
   const bool blank = trim(rec.raw).empty();
   if (!blank && trim(strip_comment(rec.raw)).empty()) return;  // a comment line
-  for (Waiting& w : waiting_) {
-    w.gaps.push_back(rec.line_span);
-    if (!blank) w.past_ignored = true;
-  }
+  gaps_.push_back(rec.line_span);
+  if (!blank) last_ignored_ = gaps_.size();
 }
 
 void AnnotationLints::target(const LineRecord& rec, std::string_view path, bool parsed) {
   if (waiting_.empty()) return;
   if (!parsed) {
     // The builder drops them with the key; the parse error says why.
-    waiting_.clear();
+    clear();
     return;
   }
   const Value* value = lookup(doc_.config, path);
+  std::unordered_map<std::string_view, size_t> last;  // name -> index of its last one
+  for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
   for (size_t i = 0; i < waiting_.size(); ++i) {
     const Waiting& w = waiting_[i];
     const Annotation& a = w.annotation;
-    if (a.name != "tag") {
-      for (size_t j = i + 1; j < waiting_.size(); ++j) {
-        if (waiting_[j].annotation.name != a.name) continue;
-        Finding f = make_finding(codes::kRepeatedAnnotation,
-                                 at_name(a.name) + " is written again below; only the last "
-                                                   "one counts",
-                                 a.span);
-        f.related.push_back({"this one counts", waiting_[j].annotation.span});
-        out_.push_back(std::move(f));
-        break;
-      }
+    const size_t counts = last[a.name];
+    if (a.name != "tag" && counts != i) {
+      Finding f = make_finding(codes::kRepeatedAnnotation,
+                               at_name(a.name) + " is written again below; only the last "
+                                                 "one counts",
+                               a.span);
+      f.related.push_back({"this one counts", waiting_[counts].annotation.span});
+      out_.push_back(std::move(f));
     }
     check_target(w, rec, path, value);
   }
+  clear();
+}
+
+void AnnotationLints::clear() {
   waiting_.clear();
+  gaps_.clear();
+  last_ignored_ = 0;
 }
 
 void AnnotationLints::check_target(const Waiting& w, const LineRecord& rec,
                                    std::string_view path, const Value* value) {
   const Annotation& a = w.annotation;
   const Span target_span = rec.kind == LineKind::Section ? rec.name_span : rec.key_span;
-  if (w.past_ignored && a.name == "required") {
+  const bool has_gap = w.first_gap < gaps_.size();
+  const bool past_ignored = last_ignored_ > w.first_gap;
+  if (past_ignored && a.name == "required") {
     Finding f = make_finding(codes::kRequiredMissing,
                              "`@required` key is missing: the line after the annotation is not "
                              "a key line, so it applies to `" +
                                  std::string(path) + "` instead",
                              a.span);
-    f.related.push_back({"the line it was written for is ignored", w.gaps.front()});
+    f.related.push_back({"the line it was written for is ignored", gaps_[last_ignored_ - 1]});
     f.path = std::string(path);
     out_.push_back(std::move(f));
     return;
   }
-  if (!w.gaps.empty()) {
+  if (has_gap) {
     Finding f = make_finding(codes::kDetachedAnnotation,
                              at_name(a.name) + " is separated from its key by " +
-                                 (w.past_ignored ? "an ignored line" : "a blank line") +
+                                 (past_ignored ? "an ignored line" : "a blank line") +
                                  "; it applies to `" + std::string(path) + "`",
                              a.span);
     f.related.push_back({"it applies to this", target_span});
@@ -294,7 +300,7 @@ void AnnotationLints::drop(std::string_view why) {
                              w.annotation.span);
     out_.push_back(std::move(f));
   }
-  waiting_.clear();
+  clear();
 }
 
 }  // namespace brindle

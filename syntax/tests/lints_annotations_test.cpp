@@ -51,11 +51,31 @@ TEST(AnnotationLints, RulesThatCannotApply) {
       {"@pattern: \"a\"\nb = #{\nk = \"a\"\n}#", {"B408@1:1"}},
       {"@minlen: 8\npassword = null", {}},
       {"@min: 1\n@min: 2\nk = 5", {"B409@1:1"}},
+      {"@min: 1\n@min: 2\n@min: 3\nk = 5", {"B409@1:1", "B409@2:1"}},
       {"@tag: a=1\n@tag: b=2\nk = 1", {}},
       {"@type: int\nport = $ENV.PORT ?? 80", {"B410@2:8"}},
       {"@min: 1\nport = $ENV.PORT ?? 80", {"B410@2:8"}},
       {"@pattern: \"[a-z]+\"\nname = $ENV.NAME ?? \"x\"", {}},
   });
+}
+
+// Many annotations waiting across many blank lines: each one is reported
+// once, with the repeats pointing at the last one.
+TEST(AnnotationLints, ManyWaitingAnnotations) {
+  constexpr int kCount = 20000;
+  std::string source;
+  for (int i = 0; i < kCount; ++i) source += "@min: 1\n";
+  source += std::string(kCount, '\n') + "k = 5\n";
+  size_t detached = 0, repeated = 0;
+  for (const Finding& f : check_source(source, EmptyEnv{}, {})) {
+    detached += f.code == "B406";
+    repeated += f.code == "B409";
+    if (f.code == "B409") {
+      EXPECT_EQ(f.related[0].span.start, uint64_t{(kCount - 1) * 8});
+    }
+  }
+  EXPECT_EQ(detached, size_t{kCount});
+  EXPECT_EQ(repeated, size_t{kCount - 1});
 }
 
 }  // namespace
