@@ -133,3 +133,14 @@ def test_checking_never_changes_what_parse_returns(lines):
         assert any(f.severity == "error" and f.code.startswith("B1") for f in findings)
     for f in findings:
         assert (f.line, f.column) <= (f.end_line, f.end_column)
+
+
+@settings(max_examples=200, deadline=None)
+@given(st.text(alphabet=st.sampled_from('ab =[]{}#@$."\\,+-*/?:;\n\té1'), max_size=60))
+def test_any_text_gets_findings_inside_it(source):
+    lines = source.split("\n")
+    for f in brindle.check(source, strict=True):
+        assert f.severity == "error"
+        for item in (f, *f.related):
+            assert 1 <= item.line <= item.end_line <= len(lines)
+            assert 1 <= item.column and item.end_column <= len(lines[item.end_line - 1]) + 1
