@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <iterator>
 
 #include "builder.h"
 #include "codes.h"

@@ -37,8 +37,14 @@ inline constexpr CodeInfo kBadSection{"B104", Severity::Error, "bad-section",
     "a section header with an empty segment or nested too deeply", "[a..b]"};
 inline constexpr CodeInfo kTooLarge{"B105", Severity::Error, "too-large",
     "a value nested too deeply or expanding beyond what the file can hold",
-    "k = [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[1"
-    "]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"};
+    // 130 levels of arrays, two more than a value may hold.
+    "k = [[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
+    "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
+    "[["
+    "1"
+    "]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"
+    "]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"
+    "]]"};
 
 // B2xx: validation.
 inline constexpr CodeInfo kRequiredEmpty{"B201", Severity::Error, "required-empty",
