@@ -92,7 +92,8 @@ inline constexpr CodeInfo kBadKey{"B307", Severity::Warning, "bad-key",
 inline constexpr CodeInfo kMissingValue{"B308", Severity::Warning, "missing-value",
     "a key with nothing after `=` is ignored", "k ="};
 inline constexpr CodeInfo kDuplicateKey{"B310", Severity::Warning, "duplicate-key",
-    "a key set twice (or replaced by a section); the later one wins", "k = 1\nk = 2"};
+    "a key set twice, replaced by a section, or a variable defined twice; the later one wins",
+    "k = 1\nk = 2"};
 inline constexpr CodeInfo kNestedBlock{"B311", Severity::Warning, "nested-block",
     "a block opened inside a block; blocks do not nest, and its `}#` closes the outer one",
     "a = #{\nb = #{\nc = 1\n}#\n}#"};

@@ -21,6 +21,14 @@ class LintWalk {
       : source_(source), doc_(doc), out_(out), annotations_(source, doc, out) {
     for (const Diagnostic& d : doc.diagnostics) failed_.push_back(d.span.start);
     std::sort(failed_.begin(), failed_.end());
+    for (const VariableRef& ref : doc.variable_refs) {
+      if (ref.kind != VariableKind::Document) continue;
+      const auto value = doc.var_value_spans.find(ref.name);
+      if (value != doc.var_value_spans.end() && ref.span.start >= value->second.start &&
+          ref.span.end <= value->second.end) {
+        builds_on_itself_.insert(ref.name);
+      }
+    }
   }
 
   void run() {
@@ -103,7 +111,10 @@ class LintWalk {
         annotations_.annotation(rec, true);
         break;
       case LineKind::KeyValue:
-        if (!failed(rec)) lint_value(rec, false, out_);
+        if (!failed(rec)) {
+          lint_value(rec, false, out_);
+          lint_duplicate_variable(doc_, rec, builds_on_itself_, out_);
+        }
         if (vars_after_section_) {
           late_vars_.push_back(rec.key_span);
           late_var_names_.emplace_back(rec.key);
@@ -211,6 +222,7 @@ class LintWalk {
   std::vector<Finding>& out_;
   AnnotationLints annotations_;
   std::vector<uint64_t> failed_;
+  std::unordered_set<std::string_view> builds_on_itself_;
 
   Mode mode_ = Mode::TopLevel;
   bool section_seen_ = false;

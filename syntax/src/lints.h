@@ -11,6 +11,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "check.h"
@@ -31,6 +32,13 @@ void lint_ignored_line(const LineRecord& rec, std::vector<Finding>& out);
 // A key line at `path` whose entry a later line replaced.
 void lint_duplicate_key(const Document& doc, std::string_view path, const LineRecord& rec,
                         std::vector<Finding>& out);
+
+// The same for a variable; a later definition that uses the variable itself
+// (`n = $n + 1`) builds on the earlier one and is fine.
+// `builds_on_itself` names the variables whose last definition uses them.
+void lint_duplicate_variable(const Document& doc, const LineRecord& rec,
+                             const std::unordered_set<std::string_view>& builds_on_itself,
+                             std::vector<Finding>& out);
 
 // ---- annotations -----------------------------------------------------------
 

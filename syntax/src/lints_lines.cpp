@@ -136,4 +136,18 @@ void lint_duplicate_key(const Document& doc, std::string_view path, const LineRe
   out.push_back(std::move(f));
 }
 
+void lint_duplicate_variable(const Document& doc, const LineRecord& rec,
+                             const std::unordered_set<std::string_view>& builds_on_itself,
+                             std::vector<Finding>& out) {
+  const auto key = doc.var_key_spans.find(rec.key);
+  if (key == doc.var_key_spans.end() || key->second.start <= rec.key_span.start) return;
+  if (builds_on_itself.contains(rec.key)) return;
+  Finding f = make_finding(codes::kDuplicateKey,
+                           "variable " + quoted(rec.key) +
+                               " is defined again; keys see only the later value",
+                           key->second);
+  f.related.push_back({"first defined here", rec.key_span});
+  out.push_back(std::move(f));
+}
+
 }  // namespace brindle

@@ -37,6 +37,8 @@ TEST(LineLints, DuplicateKeysPointAtTheLaterOne) {
       // A repeated header merges; a key whose later value fails is kept.
       {"[a]\nx = 1\n[a]\ny = 2", {}},
       {"k = 1\nk = 'x'", {"B101@2:5"}},
+      {"[vars]\nv = 1\n[s]\nk = $v\n[vars]\nv = 2", {"B310@6:1"}},
+      {"[vars]\nv = 1\nv = $v + 1", {}},  // builds on the earlier value
   });
   const std::string source = "k = 1\nk = 2";
   const auto findings = check_source(source, EmptyEnv{}, {});
