@@ -1,8 +1,9 @@
 """The `brindle` command: check, convert and query configuration files.
 
 Exit status: 0 when everything is fine, 1 when a file has a problem (it does
-not parse, is not UTF-8, breaks its validation rules, or `get` finds no
-value), 2 for usage errors and files that cannot be read.
+not parse, is not UTF-8, breaks its validation rules, `check` reports a
+finding of severity error, or `get` finds no value), 2 for usage errors and
+files that cannot be read. How findings are rendered is `_report`'s business.
 """
 
 from __future__ import annotations
