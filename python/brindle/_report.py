@@ -26,7 +26,7 @@ from urllib.parse import quote
 
 from ._findings import Finding
 
-__all__ = ["FileReport", "render", "REPORT_SCHEMA", "REPORT_VERSION", "FORMATS", "summary_line"]
+__all__ = ["FileReport", "Rule", "render", "select", "summary_line", "REPORT_SCHEMA", "REPORT_VERSION", "FORMATS"]
 
 FORMATS = ("text", "json", "github", "sarif")
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <iterator>
+#include <optional>
 
 #include "builder.h"
 #include "codes.h"
@@ -86,17 +87,17 @@ std::string_view slice(std::string_view source, Span span) {
   return source.substr(span.start, span.end - span.start);
 }
 
-bool is_valid_prefix(std::string_view source, size_t& bad) {
+// Offset of the first byte that does not start well-formed UTF-8, if any.
+std::optional<uint64_t> first_invalid_byte(std::string_view source) {
+  if (is_valid_utf8(source)) return std::nullopt;
   size_t i = 0;
   while (i < source.size()) {
     const size_t at = i;
-    const char32_t cp = decode_utf8(source, i);
-    if (cp == 0xFFFD && !(i - at == 3 && source.substr(at, 3) == "\xEF\xBF\xBD")) {
-      bad = at;
-      return false;
-    }
+    // Malformed bytes decode to U+FFFD one byte at a time; the character
+    // itself takes three.
+    if (decode_utf8(source, i) == 0xFFFD && i - at == 1) return at;
   }
-  return true;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -134,9 +135,8 @@ std::vector<Finding> validation_findings(std::string_view source, const Document
 std::vector<Finding> check_document(std::string_view source, const Document& doc,
                                     const EnvLookup& env, const CheckOptions& options) {
   std::vector<Finding> out = parse_findings(doc);
-  size_t bad = 0;
-  if (!is_valid_prefix(source, bad)) {
-    out.push_back(make_finding(codes::kNotUtf8, "not valid UTF-8", Span{bad, bad + 1}));
+  if (const auto bad = first_invalid_byte(source)) {
+    out.push_back(make_finding(codes::kNotUtf8, "not valid UTF-8", Span{*bad, *bad + 1}));
   }
   std::vector<Finding> validation = validation_findings(source, doc);
   std::move(validation.begin(), validation.end(), std::back_inserter(out));
