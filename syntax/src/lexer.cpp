@@ -11,11 +11,6 @@ namespace brindle {
 
 namespace {
 
-bool is_bare_key_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '-';
-}
-
 size_t count_physical_lines(std::string_view source) {
   size_t n = static_cast<size_t>(std::count(source.begin(), source.end(), '\n'));
   if (!source.empty() && source.back() != '\n') ++n;
@@ -169,6 +164,11 @@ std::string replace_pairs(std::string_view s, const char (&pair)[3], char with) 
 }
 
 }  // namespace
+
+bool is_bare_key_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-';
+}
 
 std::string_view strip_comment(std::string_view line) {
   std::string_view kept = trim_end(line);

@@ -14,9 +14,7 @@ namespace {
 bool is_bare_key(std::string_view s) {
   if (s.empty()) return false;
   for (const char c : s) {
-    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '_' || c == '-';
-    if (!ok) return false;
+    if (!is_bare_key_byte(c)) return false;
   }
   return true;
 }
