@@ -252,7 +252,7 @@ void AnnotationLints::check_target(const Waiting& w, const LineRecord& rec,
   if (has_gap) {
     Finding f = make_finding(codes::kDetachedAnnotation,
                              at_name(a.name) + " is separated from its key by " +
-                                 (past_ignored ? "an ignored line" : "a blank line") +
+                                 (past_ignored ? "a line that is not a key" : "a blank line") +
                                  "; it applies to `" + std::string(path) + "`",
                              a.span);
     f.related.push_back({"it applies to this", target_span});
