@@ -28,6 +28,7 @@ const CodeInfo& syntax_code(std::string_view message) {
   if (message.starts_with("value too large") || message.starts_with("value nested too deeply")) {
     return codes::kTooLarge;
   }
+  if (message.starts_with("unclosed block")) return codes::kUnclosedBlock;
   return codes::kBadValue;
 }
 

@@ -46,6 +46,9 @@ inline constexpr CodeInfo kTooLarge{"B105", Severity::Error, "too-large",
     "]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]]"
     "]]"};
 
+inline constexpr CodeInfo kUnclosedBlock{"B106", Severity::Error, "unclosed-block",
+    "a block never closed by `}#`", "a = #{\nb = 1"};
+
 // B2xx: validation.
 inline constexpr CodeInfo kRequiredEmpty{"B201", Severity::Error, "required-empty",
     "a `@required` value is null, \"\", [] or an empty dict", "@required\nk = \"\""};
@@ -101,8 +104,6 @@ inline constexpr CodeInfo kHeaderInBlock{"B312", Severity::Warning, "header-in-b
     "a section header inside a block is ignored", "a = #{\n[b]\n}#"};
 inline constexpr CodeInfo kStrayBlockClose{"B313", Severity::Warning, "stray-block-close",
     "a `}#` line with no block open is ignored", "}#"};
-inline constexpr CodeInfo kUnclosedBlock{"B314", Severity::Warning, "unclosed-block",
-    "a block never closed by `}#`: its entries are dropped", "a = #{\nb = 1"};
 inline constexpr CodeInfo kVarsAfterSection{"B315", Severity::Warning, "unused-variable",
     "a variable after a section that nothing uses; it may have been meant for that section",
     "[server]\nport = 1\n[vars]\nhost = \"x\""};
@@ -150,12 +151,12 @@ inline constexpr CodeInfo kWindowsPath{"B506", Severity::Warning, "windows-path"
 
 // Every code, in code order.
 inline constexpr const CodeInfo* kAll[] = {
-    &kNotUtf8, &kBadValue, &kUndefinedVariable, &kBadAnnotation, &kBadSection, &kTooLarge,
+    &kNotUtf8, &kBadValue, &kUndefinedVariable, &kBadAnnotation, &kBadSection, &kTooLarge, &kUnclosedBlock,
     &kRequiredEmpty, &kNonemptyEmpty, &kWrongType, &kOutOfRange, &kBadLength, &kNoMatch,
     &kBadPattern, &kNotInEnum, &kNotPositive, &kDeprecated, &kRequiredMissing,
     &kIgnoredLine, &kColonKey, &kArrayOfTables, &kForeignComment, &kUnclosedHeader,
     &kDottedKey, &kBadKey, &kMissingValue, &kDuplicateKey, &kNestedBlock, &kHeaderInBlock,
-    &kStrayBlockClose, &kUnclosedBlock, &kVarsAfterSection,
+    &kStrayBlockClose, &kVarsAfterSection,
     &kUnknownAnnotation, &kUnknownType, &kBadArgument, &kDanglingAnnotation,
     &kDetachedAnnotation, &kAnnotationInVars, &kRuleNotApplied, &kRepeatedAnnotation,
     &kEnvUnderNumericRule,

@@ -41,12 +41,7 @@ class LintWalk {
         case Mode::Block: in_block(rec); break;
       }
     }
-    if (mode_ == Mode::Block) {
-      out_.push_back(make_finding(codes::kUnclosedBlock,
-                                  "block `" + block_key_ + "` is never closed by `}#`; its "
-                                  "entries are dropped",
-                                  block_open_));
-    }
+    // A block left open is a parse error of its own.
     annotations_.drop(mode_ == Mode::Block ? "the block is never closed"
                                            : "nothing follows it in the file");
     unused_variables();

@@ -3,7 +3,7 @@
 // Lints only read the source and the built document; they report what the
 // parser accepted silently and never change what it builds.
 //
-//   lints.cpp              the walk, block structure (B311-B314), B315
+//   lints.cpp              the walk, block structure (B311-B313), B315
 //   lints_lines.cpp        ignored lines (B301-B308), duplicate keys (B310)
 //   lints_annotations.cpp  annotations (B211, B401-B410)
 //   lints_values.cpp       values (B501-B506)
