@@ -314,6 +314,17 @@ def _cmd_dump(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     return EXIT_OK
 
 
+def _cmd_lsp(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
+    import importlib.util
+
+    if importlib.util.find_spec("pygls") is None:
+        print("brindle: error: the language server needs pygls; install it with: pip install 'brindle[lsp]'", file=err)
+        return EXIT_USAGE
+    from ._lsp.server import serve
+
+    return serve()
+
+
 def _display_name(path: str) -> str:
     return STDIN_NAME if path == "-" else shown(path)
 
@@ -400,6 +411,12 @@ def build_parser() -> argparse.ArgumentParser:
             "Comments are not kept and expressions are written as their evaluated values."
         ),
     )
+    lsp = commands.add_parser(
+        "lsp",
+        help="run the language server (for editors) on standard input and output",
+        description="Run the brindle language server over stdio. Needs the lsp extra: pip install 'brindle[lsp]'.",
+    )
+    lsp.set_defaults(run=_cmd_lsp)
     return parser
 
 

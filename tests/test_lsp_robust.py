@@ -1,0 +1,36 @@
+"""The server's features answer for any text and any position: nothing an editor sends may crash them."""
+
+import pytest
+from hypothesis import example, given, settings
+from hypothesis import strategies as st
+
+pytest.importorskip("pygls")
+from brindle._lsp import findings, index  # noqa: E402
+from brindle._lsp.positions import UTF8, UTF16, LineMap  # noqa: E402
+from brindle._lsp.server import _completions, _Document, _hover_text, _symbol  # noqa: E402
+
+PIECES = st.sampled_from([
+    "[s]", "[vars]", '["a.b" . c]', "[a..b]", "k = ", "v = ", "@min: 1", "@type: ", "@enum: [a, b]", "@", "@x(",
+    "$v", "$ENV.HOME", "$ENV.", "$", "$NOW", "??", " + ", "1", "1.5", '"s"', '"é🎉"', "#{", "}#", "[", "]", ",",
+    "# c", "\n", "\r\n", " ", "=", "null", "x = #{", "\n}#\n", "\\",
+])
+TEXTS = st.lists(PIECES, max_size=40).map("".join)
+
+
+@settings(max_examples=200, deadline=None)
+@given(TEXTS, st.sampled_from([UTF8, UTF16]))
+@example("k = ??$v", UTF8)
+def test_every_feature_answers_at_every_position(text, encoding):
+    state = _Document(text, encoding)
+    ix = state.index
+    for entry in ix.top:
+        _symbol(state, entry)
+    for finding in findings.findings(text, None, lambda: ix):
+        assert 1 <= finding.line and 1 <= finding.column
+    for offset in range(len(text) + 1):
+        _hover_text(state, offset)
+        _completions(state, offset)
+    lines = LineMap(text, encoding)
+    for offset in range(len(text) + 1):
+        line, column = lines.position(offset)
+        assert lines.offset(line, column) == offset or text[offset - 1 : offset + 1] == "\r\n"
