@@ -26,7 +26,7 @@ $(VENV)/bin/python:
 # Fresh machine to working command: system packages, .venv with brindle,
 # then the bundled examples through the installed `brindle` command.
 setup: deps install
-	$(VENV)/bin/brindle check examples/webservice.brindle examples/deploy.brindle
+	$(VENV)/bin/brindle check --strict examples/*.brindle
 	$(VENV)/bin/brindle json examples/deploy.brindle
 
 # Reinstalls only when a file that goes into the package changed, so that

@@ -13,7 +13,8 @@ from brindle import ParseError, ValidationError, VariableError, _native, dumps, 
 EXPECTED_ALL = "BrindleDocument Annotation parse validate validate_all dumps".split()
 EXPECTED_ALL += ["BrindleError", "ParseError", "ValidationError", "VariableError", "__version__"]
 DOC = _native.BrindleDocument
-PACKAGE_ALL = ["load", "dump", "loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]
+PACKAGE_ALL = ["load", "dump", "check", "Finding", "Related"]
+PACKAGE_ALL += ["loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]
 
 
 def test_attributes_in_registration_order():

@@ -23,15 +23,35 @@ FILES = {
     "findings": '@min: 1\nworkers = 0\n@enum: [debug, info]\nlevel = "loud"\n@deprecated: use workers\nthreads = 4\n'
     "@deprecated\nold = 1\n",
 }
-# Findings in the order of the file, then the warnings, also in file order.
-FINDINGS = "".join(f"findings: {line}\n" for line in [
-    "error: [workers] value 0 is below @min: 1", "error: [level] value `loud` not in @enum: [debug, info]",
-    "warning: `threads` is deprecated: use workers", "warning: `old` is deprecated",
+
+
+def located(where, code, message, line, caret, *notes):
+    """One finding as `brindle check` prints it: position, code, the source line
+    underlined, then (label, where, line, caret) for each note."""
+    out = f"{where}: {code}: {message}\n    {line}\n    {caret}\n"
+    for label, at, source, mark in notes:
+        out += f"    note: {label}\n      --> {at}\n        {source}\n        {mark}\n"
+    return out
+
+
+# Findings and deprecations in the order of the file, each at its value with a
+# note at the annotation that set the rule.
+FINDINGS = "".join([
+    located("findings:2:11", "error[B204]", "[workers] value 0 is below @min: 1", "workers = 0", " " * 10 + "^",
+            ("required by @min: 1 here", "findings:1:1", "@min: 1", "^" * 7)),
+    located("findings:4:9", "error[B208]", "[level] value `loud` not in @enum: [debug, info]", 'level = "loud"',
+            " " * 8 + "^" * 6, ("required by @enum: [debug, info] here", "findings:3:1", "@enum: [debug, info]", "^" * 20)),
+    located("findings:6:1", "warning[B210]", "`threads` is deprecated: use workers", "threads = 4", "^" * 7,
+            ("marked here: @deprecated: use workers", "findings:5:1", "@deprecated: use workers", "^" * 24)),
+    located("findings:8:1", "warning[B210]", "`old` is deprecated", "old = 1", "^" * 3,
+            ("marked here: @deprecated", "findings:7:1", "@deprecated", "^" * 11)),
 ]) + "checked 1 file: 2 errors, 2 warnings\n"
+WARN = located("warn:2:1", "warning[B210]", "`old` is deprecated: gone soon", "old = 1", "^^^",
+               ("marked here: @deprecated: gone soon", "warn:1:1", "@deprecated: gone soon", "^" * 22))
 ONE_ERROR = "checked 1 file: 1 error, 0 warnings\n"
-BAD_REPORT = "bad:1:2: error: invalid section name: `a..b`\n    [a..b]\n     ^\n"
+BAD_REPORT = "bad:1:2: error[B104]: invalid section name: `a..b`\n    [a..b]\n     ^^^^\n"
 LATIN1_ERROR = "latin1:2:12: error: not valid UTF-8: invalid continuation byte (byte 0xe9 at offset 17)\n"
-LATIN1_REPORT = LATIN1_ERROR + '    name = "caf\ufffd"\n' + " " * 15 + "^\n"
+LATIN1_REPORT = LATIN1_ERROR.replace("error:", "error[B100]:") + '    name = "caf\ufffd"\n' + " " * 15 + "^\n"
 NOT_FINITE = "brindle: error: nan: `s.ratios[1]` is not a finite number and has no JSON form\n"
 
 
@@ -51,7 +71,7 @@ def folder(tmp_path):
 
 
 @pytest.mark.parametrize("command, stdin, code, out, err", [
-    ("check warn", "", 0, "warn: warning: `old` is deprecated: gone soon\nchecked 1 file: 0 errors, 1 warning\n", ""),
+    ("check warn", "", 0, WARN + "checked 1 file: 0 errors, 1 warning\n", ""),
     ("check good bad", "", 1, BAD_REPORT + "checked 2 files: 1 error, 0 warnings\n", ""),
     ("check bad absent good", "", 2, BAD_REPORT + "checked 3 files: 1 error, 0 warnings, 1 unreadable\n", "absent"),
     ("check findings", "", 1, FINDINGS, ""), ("check latin1", "", 1, LATIN1_REPORT + ONE_ERROR, ""),
@@ -76,13 +96,13 @@ def test_command(folder, command, stdin, code, out, err):
 
 
 @pytest.mark.parametrize("line, message, column, caret", [
-    ('"café" = $missing', "undefined variable `$missing`", 10, " " * 9 + "^"),  # columns count characters
-    ("\tport = $missing", "undefined variable `$missing`", 9, "\t" + " " * 7 + "^"),
-    ("port = 1 +* 2\r", "cannot parse value: `*`", 11, " " * 10 + "^"),
+    ('"café" = $missing', "error[B102]: undefined variable `$missing`", 10, " " * 9 + "^" * 8),  # characters
+    ("\tport = $missing", "error[B102]: undefined variable `$missing`", 9, "\t" + " " * 7 + "^" * 8),
+    ("port = 1 +* 2\r", "error[B101]: cannot parse value: `*`", 11, " " * 10 + "^"),
 ], ids=["multibyte", "tab", "syntax"])
 def test_check_points_at_the_column(line, message, column, caret):
     code, out, _ = run("check", "-", stdin=f"[server]\n{line}\n".encode())
-    assert (code, out) == (1, f"<stdin>:2:{column}: error: {message}\n    {line.rstrip()}\n    {caret}\n" + ONE_ERROR)
+    assert (code, out) == (1, f"<stdin>:2:{column}: {message}\n    {line.rstrip()}\n    {caret}\n" + ONE_ERROR)
 
 
 @pytest.mark.parametrize("path, reason", [("absent", "no such file"), (".", "is a directory")])

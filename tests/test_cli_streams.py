@@ -41,7 +41,7 @@ def shell(command, cwd):
 @pytest.mark.parametrize("command, code, out, err", [
     # Names that are not UTF-8 (or hold a line break) are shown with escapes.
     (r"brindle check $'bad\xff.b'", 1,
-     "bad\\xff.b:1:5: error: malformed array\n    a = [\n        ^\nchecked 1 file: 1 error, 0 warnings\n", ""),
+     "bad\\xff.b:1:5: error[B101]: malformed array\n    a = [\n        ^\nchecked 1 file: 1 error, 0 warnings\n", ""),
     (r"brindle check $'gone\xff.b'", 2, UNREADABLE, "brindle: error: gone\\xff.b: no such file\n"),
     (r"brindle json $'nl\n.b'", 0, '{\n  "x": 1\n}\n', ""),
     (r"brindle check $'nl\n.b' $'no\n.b'", 2, "checked 2 files: 0 errors, 0 warnings, 1 unreadable\n",

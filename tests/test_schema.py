@@ -133,3 +133,8 @@ def test_examples_validate_against_their_own_schema(path, capsys):
     schema = json.loads(capsys.readouterr().out)
     assert schema == brindle.json_schema(doc)
     assert schema_errors(schema, doc.config) == []
+
+
+def test_description_is_a_known_annotation():
+    findings = brindle.check('@description: "Port to listen on"\nport = 80\n', strict=True)
+    assert findings == []

@@ -27,6 +27,8 @@ brindle.Annotation(5)
 brindle.parse("", env={"PORT": 9000})
 brindle.loads(b"port = 1")
 brindle.loads("", into=Settings).port
+brindle.check(b"k = 1")
+brindle.check("k = 1")[0].line.upper()
 """
 
 

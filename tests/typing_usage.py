@@ -73,3 +73,11 @@ def queries(path: Path) -> None:
         brindle.dump(brindle.load(handle), io.StringIO())
     brindle.dump({"server": {"port": 8080}}, path.with_name("copy.brindle"))
     assert_type((brindle.dumps(doc), brindle.__version__, Annotation("x") == Annotation("x")), tuple[str, str, bool])
+
+
+def findings(doc: BrindleDocument, error: ParseError) -> None:
+    assert_type(brindle.check("k = 1", filename="a", strict=True), list[brindle.Finding])
+    assert_type(brindle.check(doc), list[brindle.Finding])
+    assert_type(error.diagnostics, list[brindle.Finding])
+    for f in brindle.check(""):
+        assert_type((f.code, f.line, f.related[0].message, f.suggestion), tuple[str, int, str, str | None])

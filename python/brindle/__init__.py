@@ -29,8 +29,11 @@ __all__ = [
 ]
 
 from brindle._io import dump, load, loads
+from brindle._check import check
+from brindle._findings import Finding, Related
 from brindle._schema import json_schema
 from brindle._typed import ConversionError, FieldError
 from brindle._types import Config, Value
 
-__all__ += ["load", "dump", "loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]
+__all__ += ["load", "dump", "check", "Finding", "Related"]
+__all__ += ["loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]

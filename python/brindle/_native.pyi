@@ -89,12 +89,15 @@ class ParseError(BrindleError):
     filename: str | None
     lineno: int
     colno: int
+    # Every parse problem of the source (columns counting characters).
+    diagnostics: list[Finding]
 
 class VariableError(BrindleError):
     msg: str
     filename: str | None
     lineno: int
     colno: int
+    diagnostics: list[Finding]
 
 class ValidationError(BrindleError):
     path: str
@@ -104,3 +107,8 @@ def parse(source: str, *, env: Mapping[str, str] | None = None) -> BrindleDocume
 def validate(doc: BrindleDocument) -> None: ...
 def validate_all(doc: BrindleDocument) -> list[ValidationError]: ...
 def dumps(data: BrindleDocument | dict[str, Any]) -> str: ...
+def _check(
+    source: str, strict: bool = False, environment: list[str] | None = None, filename: str | None = None
+) -> list[Finding]: ...
+def _check_document(doc: BrindleDocument, strict: bool = False, filename: str | None = None) -> list[Finding]: ...
+def _codes() -> list[tuple[str, str, str, str, bytes]]: ...

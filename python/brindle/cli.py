@@ -1,8 +1,9 @@
 """The `brindle` command: check, convert and query configuration files.
 
 Exit status: 0 when everything is fine, 1 when a file has a problem (it does
-not parse, is not UTF-8, breaks its validation rules, or `get` finds no
-value), 2 for usage errors and files that cannot be read.
+not parse, is not UTF-8, breaks its validation rules, `check` reports a
+finding of severity error, or `get` finds no value), 2 for usage errors and
+files that cannot be read. How findings are rendered is `_report`'s business.
 """
 
 from __future__ import annotations
@@ -16,8 +17,10 @@ import re
 import sys
 from typing import Any, Callable, Sequence, TextIO
 
-from . import _native
+from . import _native, _report
+from ._check import check, codes
 from ._envargs import EnvOptionError, env_options, environment
+from ._findings import Finding
 from ._io import DecodeError, TooLargeError, decode_source, read_limited
 from ._schema import json_schema
 from ._streams import shown, standard_streams
@@ -51,16 +54,18 @@ examples:
   brindle schema app.brindle > app.schema.json
   brindle json --env-file .env --env PORT=9000 app.brindle
   brindle check --no-env app.brindle
+  brindle check --strict --format sarif app.brindle > brindle.sarif
   cat app.brindle | brindle check -
 
 A FILE of - reads standard input. A file larger than --max-size
 (default 1G) is not read.
 
 exit status:
-  0  all files are valid (warnings do not count)
-  1  a file has a problem: a parse or validation error, text that is
-     not UTF-8, a value with no JSON form, or no value at the path (get);
-     or the output could not be written completely
+  0  all files are valid (warnings do not count, unless check --strict)
+  1  a file has a problem: a parse or validation error (check: any
+     finding of severity error), text that is not UTF-8, a value with no
+     JSON form, or no value at the path (get); or the output could not be
+     written completely
   2  usage error, or a file that cannot be read (or is too large)
 """
 
@@ -193,44 +198,59 @@ def _load(args: argparse.Namespace, err: TextIO) -> tuple[_native.BrindleDocumen
     return doc, status
 
 
-def _plural(count: int, word: str) -> str:
-    return f"{count} {word}" if count == 1 else f"{count} {word}s"
+def _decode_finding(error: DecodeError) -> tuple[str, Finding]:
+    """Text shown for a file that is not UTF-8, and its finding (B100)."""
+    data = bytes(error.object)
+    line_start = data.rfind(b"\n", 0, error.start) + 1
+    prefix = data[line_start : error.start].decode("utf-8", "replace")
+    text = data.decode("utf-8", "replace")
+    bad = data[error.start : error.end][:1].hex()
+    column = len(prefix) + 1
+    finding = Finding(
+        code="B100", severity="error",
+        message=f"not valid UTF-8: {error.reason} (byte 0x{bad} at offset {error.start})",
+        line=error.lineno, column=column, end_line=error.lineno, end_column=column + 1,
+        filename=error.filename,
+    )
+    return text, finding
+
+
+def _codes_list(text: str | None) -> list[str] | None:
+    if text is None:
+        return None
+    return [code.strip().upper() for code in text.split(",") if code.strip()]
 
 
 def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    errors = warnings = unreadable = 0
+    reports: list[_report.FileReport] = []
+    unreadable = 0
+    selected, ignored = _codes_list(args.select), _codes_list(args.ignore)
     for path in args.files:
-        doc, name, status = _read_and_parse(path, args.max_size, out, err, args.environment)
-        if doc is None:
-            if status == EXIT_USAGE:
-                unreadable += 1
-            else:
-                errors += 1
+        try:
+            text, name = _read_text(path, args.max_size)
+        except _Unreadable as error:
+            print(f"brindle: error: {error}", file=err)
+            unreadable += 1
             continue
-        # Findings and deprecations come in the order of the file, so the
-        # first line printed is the first problem in it.
-        findings = [str(finding) for finding in _native.validate_all(doc)]
-        for message in findings:
-            print(f"{name}: error: {message}", file=out)
-        errors += len(findings)
-        for key_path, note in doc.deprecated_keys():
-            suffix = f": {note}" if note is not None else ""
-            print(f"{name}: warning: `{key_path}` is deprecated{suffix}", file=out)
-            warnings += 1
+        except DecodeError as error:
+            text, finding = _decode_finding(error)
+            findings = [finding]
+            name = error.filename
+        else:
+            findings = check(text, filename=name, strict=args.strict, env=args.environment)
+        findings = _report.select(findings, selected, ignored)
+        reports.append(_report.FileReport(name, text, findings))
 
-    count = len(args.files)
-    summary = f"checked {_plural(count, 'file')}: "
-    if errors == warnings == unreadable == 0:
-        summary += "no problems"
-    else:
-        parts = [_plural(errors, "error"), _plural(warnings, "warning")]
-        if unreadable:
-            parts.append(f"{unreadable} unreadable")
-        summary += ", ".join(parts)
-    print(summary, file=out)
+    rules = [_report.Rule(c.code, c.severity, c.name, c.summary) for c in codes()]
+    out.write(_report.render(args.format, reports, files=len(args.files), unreadable=unreadable, rules=rules,
+                             version=_native.__version__))
+    # JSON and SARIF keep standard output a single document.
+    summary = _report.summary_line(reports, len(args.files), unreadable)
+    print(summary, file=err if args.format in ("json", "sarif") else out)
     if unreadable:
         return EXIT_USAGE
-    return EXIT_PROBLEM if errors else EXIT_OK
+    has_error = any(f.severity == "error" for report in reports for f in report.findings)
+    return EXIT_PROBLEM if has_error else EXIT_OK
 
 
 def _non_finite_path(value: Any, path: str) -> str | None:
@@ -349,15 +369,22 @@ def build_parser() -> argparse.ArgumentParser:
     check = commands.add_parser(
         "check",
         parents=[env],
-        help="parse and validate files",
+        help="parse, validate and lint files",
         description=(
-            "Parse each FILE and check it against the validation annotations it holds. "
-            "Parse errors are shown as FILE:LINE:COL with the source line; validation "
-            "findings as FILE: error; deprecated keys as FILE: warning. Warnings do not "
-            "change the exit status."
+            "Parse each FILE, check it against the validation annotations it holds, and lint it for "
+            "lines and values the language accepts silently. Each finding has a stable code (see the "
+            "README): FILE:LINE:COL: severity[CODE]: message, the source line with the range "
+            "underlined, and notes for related places. Warnings do not change the exit status "
+            "unless --strict is given."
         ),
     )
     check.add_argument("files", nargs="+", metavar="FILE", help="file to check (- for standard input)")
+    check.add_argument("--strict", action="store_true", help="report warnings as errors (exit status 1)")
+    check.add_argument("--format", choices=_report.FORMATS, default="text",
+                       help="text (default), json (versioned schema), github (workflow commands) or sarif (2.1.0)")
+    check.add_argument("--select", metavar="CODES",
+                       help="report only these codes or families, comma-separated (e.g. B1,B2,B302)")
+    check.add_argument("--ignore", metavar="CODES", help="do not report these codes or families, comma-separated")
     _add_max_size(check)
     check.set_defaults(run=_cmd_check)
 

@@ -27,7 +27,7 @@ PyObject* document_type(bool at_init = false);
 // Moves a finished document into a new BrindleDocument, which keeps a
 // reference to the str it was parsed from (nullptr: none); nullptr with an
 // error set.
-PyObject* new_document_object(Document document, PyObject* source);
+PyObject* new_document_object(Document document, PyObject* source = nullptr);
 
 // UTF-8 text of the source of a BrindleDocument (empty when it has none);
 // false with an error set.

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "module.h"
-#include "positions.h"
+#include "finding.h"
 #include "span.h"
 
 namespace brindle::py {
@@ -78,8 +78,9 @@ PyObject* make_exception(Exc id, std::string_view message) {
   return PyObject_CallFunctionObjArgs(cls, text.get(), nullptr);
 }
 
-void raise_parse_error(const Diagnostic& diagnostic, std::string_view source) {
-  const LineColumn at = CharLocator(source).locate(diagnostic.span.start);
+void raise_parse_error(const Diagnostic& diagnostic, std::string_view source,
+                       PyObject* diagnostics) {
+  const SourcePosition at = SourceLocator(source).locate(diagnostic.span.start);
   const Exc id = diagnostic.kind == DiagnosticKind::Variable ? Exc::Variable : Exc::Parse;
   std::string message = diagnostic.message;
   message += " (line " + std::to_string(at.line) + ", col " + std::to_string(at.column) + ")";
@@ -89,6 +90,10 @@ void raise_parse_error(const Diagnostic& diagnostic, std::string_view source) {
       !set_attribute(error.get(), "filename", Py_NewRef(Py_None)) ||
       !set_attribute(error.get(), "lineno", PyLong_FromUnsignedLongLong(at.line)) ||
       !set_attribute(error.get(), "colno", PyLong_FromUnsignedLongLong(at.column))) {
+    return;
+  }
+  if (diagnostics != nullptr &&
+      PyObject_SetAttrString(error.get(), "diagnostics", diagnostics) < 0) {
     return;
   }
   PyErr_SetObject(exception_class(id), error.get());

@@ -34,8 +34,10 @@ PyObject* make_exception(Exc id, std::string_view message);
 // an unresolved variable, ParseError otherwise): the message with its
 // position, plus the attributes msg (the message alone), filename (None;
 // `load` and the command line set it), lineno and colno (from 1, the column
-// in characters) for tools.
-void raise_parse_error(const Diagnostic& diagnostic, std::string_view source);
+// in characters) for tools, and `diagnostics` (every parse finding of the
+// source) when given.
+void raise_parse_error(const Diagnostic& diagnostic, std::string_view source,
+                       PyObject* diagnostics = nullptr);
 
 // Sets attribute `name` of `obj` to `owned` (a new reference, or nullptr
 // after a failed call); false with an error set. Attributes set this way

@@ -8,10 +8,12 @@
 #include <vector>
 
 #include "builder.h"
+#include "check.h"
 #include "convert.h"
 #include "document.h"
 #include "env_lookup.h"
 #include "exceptions.h"
+#include "findings.h"
 #include "guard.h"
 #include "model.h"
 #include "positions.h"
@@ -40,11 +42,6 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
 
 // The validation walk and the serializer read the document only; the
 // borrow held by the caller keeps it from changing meanwhile.
-std::vector<Diagnostic> validate_unlocked(const Document& d) {
-  Unlocked unlocked;
-  return validate_document(d);
-}
-
 std::string serialize_unlocked(const Document& d) {
   Unlocked unlocked;
   return serialize_document(d);
@@ -55,25 +52,30 @@ std::optional<std::string> serialize_within_limits_unlocked(const Document& d) {
   return serialize_within_limits(d);
 }
 
-// One ValidationError per error finding of the document, each with `path`
-// and `findings`: its own finding, or, with `share_findings`, all of them.
+std::vector<Finding> validation_findings_unlocked(std::string_view source, const Document& d) {
+  Unlocked unlocked;
+  return validation_findings(source, d);
+}
+
+// One ValidationError per error finding of the document, in the
+// validator's order, each with `path` and `findings`: its own finding, or,
+// with `share_findings`, all of them. The findings come from the
+// diagnostics engine, so they are the ones `brindle check` reports.
 PyObject* validation_errors(PyObject* doc, bool share_findings) {
   std::string_view source;
   if (!document_source(doc, source)) return nullptr;
   return with_document(doc, [&](const Document& d) -> PyObject* {
-    const CharLocator at(source);
-    Ref errors(PyList_New(0));
-    Ref all(PyList_New(0));
-    if (!errors || !all) return nullptr;
-    for (const Diagnostic& diagnostic : validate_unlocked(d)) {
-      if (diagnostic.is_warning) continue;
-      const std::string path = finding_path(diagnostic, d);
-      Ref error(make_exception(Exc::Validation, diagnostic.message));
-      Ref finding(error ? validation_finding(diagnostic, path, d, at) : nullptr);
-      Ref own(finding ? PyList_New(0) : nullptr);
-      if (!own || PyList_Append(own.get(), finding.get()) < 0 || PyList_Append(all.get(), finding.get()) < 0 ||
-          !set_attribute(error.get(), "path", message_str(path)) ||
-          !set_attribute(error.get(), "findings", share_findings ? Py_NewRef(all.get()) : own.release()) ||
+    std::vector<Finding> found = validation_findings_unlocked(source, d);
+    std::erase_if(found, [](const Finding& f) { return f.severity != Severity::Error; });
+    Ref all(finding_objects(source, found, Py_None));
+    Ref errors(all ? PyList_New(0) : nullptr);
+    if (!errors) return nullptr;
+    for (size_t i = 0; i < found.size(); ++i) {
+      PyObject* finding = PyList_GetItem(all.get(), static_cast<Py_ssize_t>(i));
+      Ref error(make_exception(Exc::Validation, found[i].message));
+      if (!error || !set_attribute(error.get(), "path", message_str(found[i].path)) ||
+          !set_attribute(error.get(), "findings",
+                         share_findings ? Py_NewRef(all.get()) : Py_BuildValue("[O]", finding)) ||
           PyList_Append(errors.get(), error.get()) < 0) {
         return nullptr;
       }
@@ -83,6 +85,11 @@ PyObject* validation_errors(PyObject* doc, bool share_findings) {
 }
 
 }  // namespace
+
+const EnvLookup& process_environment() {
+  static const ProcessEnv env;
+  return env;
+}
 
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"source", "env", nullptr};
@@ -109,7 +116,10 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     Document& document = *built;
     for (const Diagnostic& diagnostic : document.diagnostics) {
       if (diagnostic.is_warning) continue;
-      raise_parse_error(diagnostic, text);
+      // Every parse problem of the source rides along as `.diagnostics`.
+      Ref all(finding_objects(text, parse_findings(document), Py_None));
+      if (!all) return nullptr;
+      raise_parse_error(diagnostic, text, all.get());
       return nullptr;
     }
     return new_document_object(std::move(document), source);

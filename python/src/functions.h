@@ -7,7 +7,12 @@
 
 #include "py_ref.h"
 
+#include "model.h"
+
 namespace brindle::py {
+
+// `$ENV.` lookups in the process environment, read afresh on every lookup.
+const EnvLookup& process_environment();
 
 // parse(source, *, env=None): a BrindleDocument; ParseError or VariableError
 // on the first error of the source.

@@ -11,6 +11,7 @@
 #include "document.h"
 #include "exception_pickle.h"
 #include "exceptions.h"
+#include "findings.h"
 #include "functions.h"
 #include "guard.h"
 
@@ -34,6 +35,11 @@ PyMethodDef module_functions[] = {
     {"validate_all", as_cfunction(module_validate_all), METH_VARARGS | METH_KEYWORDS,
      "validate_all(doc)\n--\n\n"},
     {"dumps", as_cfunction(module_dumps), METH_VARARGS | METH_KEYWORDS, "dumps(data)\n--\n\n"},
+    {"_check", as_cfunction(module_check), METH_VARARGS | METH_KEYWORDS,
+     "_check(source, strict=False, environment=None, filename=None)\n--\n\n"},
+    {"_check_document", as_cfunction(module_check_document), METH_VARARGS | METH_KEYWORDS,
+     "_check_document(doc, strict=False, filename=None)\n--\n\n"},
+    {"_codes", as_cfunction(module_codes), METH_NOARGS, "_codes()\n--\n\n"},
 };
 
 // ---------------------------------------------------------------------------
@@ -68,7 +74,12 @@ bool initialise(PyObject* module) {
   if (!module_name) return false;
   for (PyMethodDef& def : module_functions) {
     Ref function(PyCFunction_NewEx(&def, module, module_name.get()));
-    if (!function || !add_attribute(module, def.ml_name, function.get())) return false;
+    if (!function) return false;
+    // Underscored functions serve the package's own modules; not in __all__.
+    const bool ok = def.ml_name[0] == '_'
+                        ? PyObject_SetAttrString(module, def.ml_name, function.get()) == 0
+                        : add_attribute(module, def.ml_name, function.get());
+    if (!ok) return false;
   }
 
   for (int i = 0; i < kExceptionCount; ++i) {

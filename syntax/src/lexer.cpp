@@ -4,16 +4,12 @@
 #include <cstring>
 #include <limits>
 
+#include "quoting.h"
 #include "text.h"
 
 namespace brindle {
 
 namespace {
-
-bool is_bare_key_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '-';
-}
 
 size_t count_physical_lines(std::string_view source) {
   size_t n = static_cast<size_t>(std::count(source.begin(), source.end(), '\n'));
@@ -26,24 +22,6 @@ size_t leading_blank_bytes(std::string_view s) { return s.size() - trim_start(s)
 // Depth arithmetic of a joined value is done in 64 bits so that no number of
 // lines can overflow it.
 int64_t depth_of(std::string_view text);
-
-// Calls visit(i) for each byte of `text` outside double-quoted strings that a
-// backslash does not escape (escapes count inside and outside strings). visit
-// may advance i over bytes it consumes and returns false to stop the walk.
-template <class Visit>
-void walk_unquoted(std::string_view text, Visit visit) {
-  bool in_string = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\\') {
-      ++i;  // skip the escaped byte
-    } else if (c == '"') {
-      in_string = !in_string;
-    } else if (!in_string && !visit(i)) {
-      return;
-    }
-  }
-}
 
 // Key lines: `key = value` on the comment-free, end-trimmed line. Fills the
 // record and returns true when the line is one.
@@ -196,6 +174,11 @@ std::string replace_pairs(std::string_view s, const char (&pair)[3], char with) 
 }
 
 }  // namespace
+
+bool is_bare_key_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-';
+}
 
 std::string_view strip_comment(std::string_view line) {
   std::string_view kept = trim_end(line);

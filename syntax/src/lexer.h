@@ -92,6 +92,9 @@ class Lexer {
   size_t pos_ = 0;
 };
 
+// ASCII letters, digits, `_` and `-`: the bytes of a bare key.
+bool is_bare_key_byte(char c);
+
 // The part of one physical line before its comment, trimmed at the end.
 std::string_view strip_comment(std::string_view line);
 

@@ -139,6 +139,10 @@ struct Diagnostic {
   Span span;
   bool is_warning = false;
   DiagnosticKind kind = DiagnosticKind::Syntax;
+  // Validation and deprecation findings: the key path, and the annotation
+  // whose rule produced the finding.
+  std::string path{};
+  std::optional<Span> rule_span{};
 };
 
 enum class VariableKind : uint8_t { Document = 0, Builtin = 1, Environment = 2 };

@@ -223,18 +223,22 @@ class PathCheck {
 
   std::string prefix() const { return "[" + path_ + "] "; }
 
-  void violation(std::string message) {
-    out_.push_back(Diagnostic{std::move(message), key_span_, false, DiagnosticKind::Validation});
+  // Carries the path and the annotation out, so that a report can point at
+  // the rule as well as at the value.
+  void violation(std::string message, const Annotation& a) {
+    out_.push_back(Diagnostic{std::move(message), key_span_, false, DiagnosticKind::Validation,
+                              path_, a.span});
   }
 
-  void required(const Annotation&) {
-    if (is_empty(value_)) violation(prefix() + "value is @required but is empty or null");
+  void required(const Annotation& a) {
+    if (is_empty(value_)) violation(prefix() + "value is @required but is empty or null", a);
   }
 
   void type(const Annotation& a) {
     auto* name = std::get_if<std::string>(&a.arg);
     if (name == nullptr || has_type(value_, *name)) return;
-    violation(prefix() + "expected @type: " + *name + ", got " + std::string(type_name(value_)));
+    violation(prefix() + "expected @type: " + *name + ", got " + std::string(type_name(value_)),
+              a);
   }
 
   // min and max; `fails` compares the value with the bound.
@@ -243,7 +247,8 @@ class PathCheck {
     if (!is_number(value_) || !numeric_bound(a.arg, bound)) return;
     double v = as_double(value_);
     if (fails(v, bound)) {
-      violation(prefix() + "value " + shortest_form(v) + std::string(words) + shortest_form(bound));
+      violation(prefix() + "value " + shortest_form(v) + std::string(words) + shortest_form(bound),
+                a);
     }
   }
 
@@ -254,7 +259,8 @@ class PathCheck {
     if (!length_of(value_, len) || !length_bound(a.arg, bound)) return;
     if (fails(len, bound)) {
       violation(prefix() + "length " + std::to_string(len) + std::string(words) +
-                decimal_form(bound));
+                    decimal_form(bound),
+                a);
     }
   }
 
@@ -264,17 +270,17 @@ class PathCheck {
     const Pattern* compiled = patterns_.get(*source);
     if (compiled == nullptr) {
       out_.push_back(Diagnostic{prefix() + std::string(kPatternLimitWords), a.span, false,
-                                DiagnosticKind::Annotation});
+                                DiagnosticKind::Annotation, path_, a.span});
       return;
     }
     if (!compiled->ok()) {
       out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled->error(), a.span,
-                                false, DiagnosticKind::Annotation});
+                                false, DiagnosticKind::Annotation, path_, a.span});
       return;
     }
     const std::string& text = value_.as_string();
     if (!compiled->full_match(text)) {
-      violation(prefix() + "value `" + text + "` does not match @pattern: `" + *source + "`");
+      violation(prefix() + "value `" + text + "` does not match @pattern: `" + *source + "`", a);
     }
   }
 
@@ -290,27 +296,28 @@ class PathCheck {
       if (i > 0) joined += ", ";
       joined += (*items)[i];
     }
-    violation(prefix() + "value `" + text + "` not in @enum: [" + joined + "]");
+    violation(prefix() + "value `" + text + "` not in @enum: [" + joined + "]", a);
   }
 
-  void positive(const Annotation&) {
+  void positive(const Annotation& a) {
     if (!is_number(value_)) return;
     double v = as_double(value_);
-    if (v <= 0) violation(prefix() + "value " + shortest_form(v) + " must be @positive (> 0)");
+    if (v <= 0) violation(prefix() + "value " + shortest_form(v) + " must be @positive (> 0)", a);
   }
 
-  void nonzero(const Annotation&) {
-    if (is_number(value_) && as_double(value_) == 0) violation(prefix() + "value must be @nonzero");
+  void nonzero(const Annotation& a) {
+    if (is_number(value_) && as_double(value_) == 0) violation(prefix() + "value must be @nonzero", a);
   }
 
-  void nonempty(const Annotation&) {
-    if (is_empty(value_)) violation(prefix() + "value must be @nonempty");
+  void nonempty(const Annotation& a) {
+    if (is_empty(value_)) violation(prefix() + "value must be @nonempty", a);
   }
 
   void deprecated(const Annotation& a) {
     std::string message = "`" + path_ + "` is deprecated";
     if (auto* note = std::get_if<std::string>(&a.arg)) message += ": " + *note;
-    out_.push_back(Diagnostic{std::move(message), key_span_, true, DiagnosticKind::Deprecation});
+    out_.push_back(
+        Diagnostic{std::move(message), key_span_, true, DiagnosticKind::Deprecation, path_, a.span});
   }
 
   const std::string& path_;
