@@ -137,6 +137,11 @@ class Formatter {
 
   void section(size_t i) {
     const Node& sec = t_.node(i);
+    if (t_.node(i + 1).has(kNodeInvalid)) {
+      // A header the document rejects is no section break: kept as written.
+      for (size_t c = SyntaxTree::first_child(i); c < sec.end; c = t_.node(c).end) line_node(c, 0);
+      return;
+    }
     // Comments and annotations right above the header stay with it; one
     // blank line goes before them.
     size_t run = out_.size();
@@ -194,6 +199,8 @@ class Formatter {
         with_comment(text, line.comment);
         return push(std::move(text), LineClass::Other);
       }
+      case NodeKind::SectionHeader:
+        return header(n);
       default:
         return verbatim(n, LineClass::Other);
     }

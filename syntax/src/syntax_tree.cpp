@@ -143,7 +143,7 @@ class TreeBuilder {
       case LineKind::Section:
       case LineKind::VarsHeader:
         if (mode_ == Mode::Block) return simple_line(NodeKind::IgnoredLine, rec, end);
-        return header(rec, base, start, end);
+        return header(rec, start, end);
       case LineKind::AnnotationLine: {
         const uint64_t at = offset_of(rec.annotation_text);
         const uint64_t annotation_end = at + rec.annotation_text.size();
@@ -206,7 +206,7 @@ class TreeBuilder {
 
   bool valid_annotation(std::string_view text, uint64_t at);
 
-  void header(const LineRecord& rec, uint64_t base, uint64_t start, uint64_t end) {
+  void header(const LineRecord& rec, uint64_t start, uint64_t end) {
     // A header ends the section before it.
     while (open_.size() > 1) close();
     open(NodeKind::Section);
@@ -219,8 +219,8 @@ class TreeBuilder {
     uint64_t name_start = open_at + 1;
     uint64_t name_end = name_start + 4;  // "vars"
     if (!vars) {
-      name_start = base + rec.name_span.start;
-      name_end = base + rec.name_span.end;
+      name_start = offset_of(rec.section_name);
+      name_end = name_start + rec.section_name.size();
     }
     token(TokenKind::SectionName, name_start, name_end);
     const uint64_t close_at = first_non_blank(name_end, end);
