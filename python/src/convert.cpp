@@ -293,4 +293,8 @@ bool utf8_view(PyObject* str, std::string_view& out) {
   return true;
 }
 
+bool text_arg(PyObject* obj, const char* arg_name, std::string_view& out) {
+  return require_str(obj, arg_name) && utf8_view(obj, out);
+}
+
 }  // namespace brindle::py

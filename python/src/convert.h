@@ -56,4 +56,7 @@ bool require_str(PyObject* obj, const char* arg_name);
 // error set for a str that cannot be encoded.
 bool utf8_view(PyObject* str, std::string_view& out);
 
+// Both of the above: a str argument read as UTF-8, the TypeError naming it.
+bool text_arg(PyObject* obj, const char* arg_name, std::string_view& out);
+
 }  // namespace brindle::py

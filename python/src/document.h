@@ -1,0 +1,50 @@
+// The class BrindleDocument: a parsed document, read-only from Python. It
+// owns its core Document and lends it out under the instance's borrow flag;
+// only the module creates instances.
+#pragma once
+
+#include "py_ref.h"
+
+#include <utility>
+
+#include "guard.h"
+#include "model.h"
+
+namespace brindle::py {
+
+struct DocumentObject {
+  PyObject_HEAD
+  Document* doc;
+  BorrowFlag borrow;
+};
+
+// Borrowed reference to the class, created on first use; nullptr with an
+// error set (see lazy_type for `at_init`).
+PyObject* document_type(bool at_init = false);
+
+// Moves a finished document into a new BrindleDocument; nullptr with an
+// error set.
+PyObject* new_document_object(Document document);
+
+// True for an instance of the class (subclasses cannot exist).
+bool is_document(PyObject* obj);
+
+// Runs `body` on the document of `self` (a BrindleDocument) under a shared
+// borrow and the native guard; `failure` with an error set when the document
+// is being written or the body throws.
+template <class F>
+auto with_document(PyObject* self, F&& body, decltype(body(std::declval<const Document&>())) failure)
+    -> decltype(body(std::declval<const Document&>())) {
+  auto* obj = reinterpret_cast<DocumentObject*>(self);
+  SharedBorrow borrow(obj->borrow);
+  if (!borrow.ok()) return failure;
+  return guarded([&] { return body(static_cast<const Document&>(*obj->doc)); }, failure);
+}
+
+// The same for bodies returning a new reference: nullptr on failure.
+template <class F>
+PyObject* with_document(PyObject* self, F&& body) {
+  return with_document(self, std::forward<F>(body), static_cast<PyObject*>(nullptr));
+}
+
+}  // namespace brindle::py
