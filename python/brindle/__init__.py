@@ -31,3 +31,7 @@ __all__ = [
 from brindle._io import dump, load
 
 __all__ += ["load", "dump"]
+
+# Layout and editing; not in __all__, like load and dump's helpers.
+from brindle._edit import Editor, edit
+from brindle._format import format  # noqa: A004 - shadows the builtin on purpose

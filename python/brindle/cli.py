@@ -16,7 +16,7 @@ import re
 import sys
 from typing import Any, Callable, Sequence, TextIO
 
-from . import _native
+from . import _edit, _format, _native
 from ._io import DecodeError, decode_source
 
 EXIT_OK = 0
@@ -42,6 +42,9 @@ examples:
   brindle get --raw deploy.brindle database.host
   brindle dump app.brindle
   cat app.brindle | brindle check -
+  brindle fmt --check examples/
+  brindle set app.brindle server.port 8080
+  brindle unset app.brindle server.debug
 
 A FILE of - reads standard input.
 
@@ -336,6 +339,8 @@ def build_parser() -> argparse.ArgumentParser:
             "Comments are not kept and expressions are written as their evaluated values."
         ),
     )
+    _format.add_command(commands)
+    _edit.add_commands(commands)
     return parser
 
 

@@ -9,7 +9,9 @@
 
 #include "annotation.h"
 #include "document.h"
+#include "editor.h"
 #include "exceptions.h"
+#include "format.h"
 #include "functions.h"
 #include "guard.h"
 
@@ -34,6 +36,10 @@ PyMethodDef module_functions[] = {
      "validate_all(doc)\n--\n\n"},
     {"dumps", as_cfunction(module_dumps), METH_VARARGS | METH_KEYWORDS, "dumps(data)\n--\n\n"},
 };
+
+// Layout and editing, outside __all__: the package exports them itself.
+PyMethodDef format_function = {"format", as_cfunction(module_format), METH_VARARGS | METH_KEYWORDS,
+                               "format(source)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
 // Module
@@ -77,7 +83,12 @@ bool initialise(PyObject* module) {
   }
 
   Ref version(PyUnicode_FromString("1.0.0"));
-  return version && add_attribute(module, "__version__", version.get());
+  if (!version || !add_attribute(module, "__version__", version.get())) return false;
+
+  Ref format(PyCFunction_NewEx(&format_function, module, module_name.get()));
+  if (!format || PyObject_SetAttrString(module, "format", format.get()) < 0) return false;
+  Ref editor(new_editor_type());
+  return editor && PyObject_SetAttrString(module, "Editor", editor.get()) == 0;
 }
 
 }  // namespace
