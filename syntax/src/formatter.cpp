@@ -119,10 +119,13 @@ class Formatter {
     text.append(comment);
   }
 
-  // A line kept as written, its line end aside.
+  // A line kept as written, its line end aside. A carriage return at its
+  // end would join the line end written after it, so it goes.
   void verbatim(const Node& n, LineClass cls) {
     for (const PhysicalLine& line : physical_lines(t_, n)) {
-      push(std::string(slice(line.start, line.end)), cls);
+      std::string_view text = slice(line.start, line.end);
+      while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+      push(std::string(text), cls);
     }
   }
 

@@ -48,6 +48,8 @@ TEST(Formatter, LayoutRules) {
       // Ignored and invalid lines stay exactly as written.
       {"  key: value  \n[a..b]  \n@ bad  \n}#\n", "  key: value  \n[a..b]  \n@ bad  \n}#\n"},
       {"a = \"x\" }  # not a comment", "a = \"x\" }  # not a comment\n"},
+      // A carriage return ending an ignored line would merge with the line end.
+      {"]\r\r\n", "]\r\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.input);
