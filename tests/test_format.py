@@ -11,7 +11,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import brindle
-from brindle import BrindleError, dumps, parse
+from brindle import BrindleError, dumps, parse, validate_all
 from test_properties import DOCUMENTS, SOURCES
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -46,13 +46,14 @@ def documents(draw, mutate=False):
 
 def meaning(text):
     """What a text parses to, without positions: the first error's message, or
-    config, vars and annotations."""
+    config, vars, annotations and validation findings."""
     try:
         doc = parse(text)
     except BrindleError as error:
         return type(error).__name__, POSITION.sub("", str(error))
     annotations = {path: [(a.name, repr(a.arg)) for a in found] for path, found in doc.meta.items()}
-    return repr(doc.config), repr(doc.vars), repr(sorted(annotations.items()))
+    findings = [str(finding) for finding in validate_all(doc)]
+    return repr(doc.config), repr(doc.vars), repr(sorted(annotations.items())), findings
 
 
 def comments(text):
