@@ -3,8 +3,12 @@
 // with the whole expected text, and one row per refusal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "builder.h"
 #include "editor.h"
 
 namespace brindle {
@@ -144,6 +148,43 @@ TEST(Editor, ValuesAreWrittenInTheSerializersForm) {
   const auto refused = editor.set_value("s.k", Value::string("\"+\""));
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->kind, EditError::Kind::Invalid);
+}
+
+size_t errors(const std::string& text) {
+  const Document doc = build_document(text, EmptyEnv{});
+  return static_cast<size_t>(std::count_if(doc.diagnostics.begin(), doc.diagnostics.end(),
+                                           [](const Diagnostic& d) { return !d.is_warning; }));
+}
+
+// Any edit on any text either applies, leaving no more problems than before,
+// or changes nothing.
+TEST(Editor, RandomEditsApplyCleanlyOrChangeNothing) {
+  const std::vector<std::string> lines = {
+      "[s]", "[s.t]", "[vars]", "[a..b]", "x = 1", "y = $x + 2 # c", "z = [1,", "  2,", "]",
+      "w = #{ a = 1, b = [2] }#", "b = #{", "  e = 1,", "}#", "@min: 1", "@ bad", "# note", "",
+      "key: value", "t = [", "\"k k\" = \"v\""};
+  const std::vector<std::string> paths = {"x", "y", "s.x", "s.t.y", "w.a", "w.c", "s.b.e", "b.e",
+                                          "s.w.b", "new.key", "s", "\"k k\"", "a..b", ""};
+  std::mt19937 rng(3);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (size_t i = rng() % 10; i > 0; --i) text += lines[rng() % lines.size()] + "\n";
+    Editor editor(text);
+    const std::string& path = paths[rng() % paths.size()];
+    EditResult r;
+    switch (rng() % 4) {
+      case 0: r = editor.set_value(path, Value::integer(7)); break;
+      case 1: r = editor.remove(path); break;
+      case 2: r = editor.add_annotation(path, "@required"); break;
+      default: r = editor.remove_annotation(path, "min"); break;
+    }
+    SCOPED_TRACE(text + " / " + path);
+    if (r) {
+      ASSERT_EQ(editor.text(), text);
+    } else {
+      ASSERT_LE(errors(editor.text()), errors(text));
+    }
+  }
 }
 
 }  // namespace
