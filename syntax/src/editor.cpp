@@ -385,12 +385,16 @@ EditResult Editor::set(std::string_view path_text, std::string_view value_text, 
       const size_t block = s.index().entries[block_key].node;
       const size_t close = child_of_kind(t, block, NodeKind::BlockCloseLine);
       if (close == kNone) return invalid("the block " + quoted(join(parent)) + " is never closed");
+      // After the last entry, so that annotations left dangling below it
+      // do not attach to the new one.
       std::string indent = s.indent_of(block + 1) + "    ";
+      uint64_t at = t.node(block + 1).span.end;
       for (size_t c = block + 2; c < t.node(block).end; c = t.node(c).end) {
-        if (t.node(c).kind == NodeKind::KeyLine) indent = s.indent_of(c);
+        if (t.node(c).kind != NodeKind::KeyLine) continue;
+        indent = s.indent_of(c);
+        at = t.node(c).span.end;
       }
-      edits.push_back(s.insert_line(t.node(close).span.start,
-                                    indent + quote_name(key) + " = " + std::string(value_text)));
+      edits.push_back(s.insert_line(at, indent + quote_name(key) + " = " + std::string(value_text)));
     } else if (block_key != kNone) {
       return invalid(quoted(join(parent)) + " holds a value, not a table");
     } else {

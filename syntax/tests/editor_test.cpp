@@ -93,6 +93,7 @@ TEST(Editor, EditsOnlyTheirOwnLines) {
        "# top\nname = \"a\"  # trailing\nversion = 2\n\n[server]\n@min: 1\nport = $base + 1   # why\n"
        "hosts = [\n    \"x\",  # first\n]\nlimits = #{\n    @max: 9\n    rate = 5,\n}#\n"
        "cache = #{ size = 1, ttl = \"5m\" }#\n\n[vars]\nbase = 8000\n"},
+      {"b = #{\n  x = 1,\n  @min: 5\n}#\n", Op::SetText, "b.y", "2", "b = #{\n  x = 1,\n  y = 2\n  @min: 5\n}#\n"},
       {"a = 1", Op::SetText, "db.\"my host\".port", "5", "a = 1\n\n[db.\"my host\"]\nport = 5\n"},
       {"b = #{\n  x = 1\n}#\nc = 2\n", Op::SetText, "b", "#{ y = 2 }#", "b = #{ y = 2 }#\nc = 2\n"},
       {"a = 1\r\n[s]\r\nk = 1\r\n", Op::SetText, "s.j", "2", "a = 1\r\n[s]\r\nk = 1\r\nj = 2\r\n"},
