@@ -27,7 +27,9 @@ bool valid_section_name(std::string_view name) {
 // Builds the tree from the lexer's records. Structural tokens are placed at
 // their source offsets; whatever lies between them (indentation, blanks,
 // comments, line ends) is filled in as trivia, so coverage is exact by
-// construction.
+// construction. Offsets of texts the lexer leaves as views into the source
+// (raw lines, single-line values, section names, annotation texts) are taken
+// from the views themselves; joined values go through their pieces.
 class TreeBuilder {
  public:
   explicit TreeBuilder(SyntaxTree& tree) : t_(tree), src_(tree.source_) {}
