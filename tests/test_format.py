@@ -124,3 +124,19 @@ def test_fmt_modes(tmp_path):
     (tmp_path / "bad.brindle").write_bytes(b"a = \xff\n")
     bad = brindle_cli("fmt", str(tmp_path / "bad.brindle"), str(tmp_path / "missing.brindle"))
     assert bad.returncode == 2 and "not valid UTF-8" in bad.stderr.decode() and "missing.brindle" in bad.stderr.decode()
+
+
+def readme_blocks(heading):
+    """The fenced blocks of one README section, in order."""
+    text = (ROOT / "README.md").read_text(encoding="utf-8")
+    section = text.split(f"\n## {heading}\n", 1)[1].split("\n## ", 1)[0]
+    return re.findall(r"```\w*\n(.*?)```", section, re.S)
+
+
+def test_readme_examples_run_as_shown(capsys):
+    before, after = readme_blocks("Formatting")
+    assert brindle.format(before) == after and brindle.format(after) == after
+    parse(after)
+    program, output = readme_blocks("Editing")
+    exec(compile(program, "README.md", "exec"), {})
+    assert capsys.readouterr().out == output
