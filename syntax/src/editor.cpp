@@ -199,6 +199,13 @@ size_t error_count(const Document& doc) {
                                            [](const Diagnostic& d) { return !d.is_warning; }));
 }
 
+// True when `after` has more problems than `before_text`, which is built
+// only when `after` has any: the common case costs one build.
+bool gained_errors(const Document& after, const std::string& before_text) {
+  const size_t n = error_count(after);
+  return n > 0 && n > error_count(build_document(before_text, EmptyEnv{}));
+}
+
 std::string join(const Path& path) {
   std::string out;
   for (const std::string& s : path) out += (out.empty() ? "" : ".") + s;
@@ -432,10 +439,9 @@ EditResult Editor::set(std::string_view path_text, std::string_view value_text, 
   }
 
   std::string result = apply_edits(text_, std::move(edits));
-  const Document before = build_document(text_, EmptyEnv{});
   const Document after = build_document(result, EmptyEnv{});
   const Value* now = lookup(after, p);
-  if (now == nullptr || error_count(after) > error_count(before) ||
+  if (now == nullptr || gained_errors(after, text_) ||
       (expected != nullptr && debug_text(*now) != debug_text(*expected))) {
     return invalid("setting " + quoted(path_text) + " to `" + std::string(value_text) +
                    "` would not read back");
@@ -485,9 +491,7 @@ EditResult Editor::remove(std::string_view path_text) {
   }
   if (edits.empty()) return not_found("no key " + quoted(path_text));
   std::string result = apply_edits(text_, std::move(edits));
-  const Document before = build_document(text_, EmptyEnv{});
-  const Document after = build_document(result, EmptyEnv{});
-  if (error_count(after) > error_count(before)) {
+  if (gained_errors(build_document(result, EmptyEnv{}), text_)) {
     return invalid("removing " + quoted(path_text) + " would break the document");
   }
   text_ = std::move(result);
