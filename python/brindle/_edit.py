@@ -52,9 +52,11 @@ def write_atomic(path: str, text: str) -> None:
 
     The text goes to a temporary file in the same directory first, which is
     then renamed over the original, so a reader sees the old or the new file,
-    never a half-written one.
+    never a half-written one. A symbolic link keeps pointing at the file.
     """
-    directory = os.path.dirname(os.path.abspath(path))
+    # Through a symbolic link the file it points to is replaced, not the link.
+    path = os.path.realpath(path)
+    directory = os.path.dirname(path)
     try:
         mode = stat.S_IMODE(os.stat(path).st_mode)
     except FileNotFoundError:
