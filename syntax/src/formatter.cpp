@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "annotation.h"
+#include "builder.h"
 #include "lexer.h"
 #include "syntax_tree.h"
 #include "text.h"
@@ -33,8 +34,9 @@ bool is_trivia(TokenKind k) {
   return k == TokenKind::Whitespace || k == TokenKind::Newline || k == TokenKind::Comment;
 }
 
-std::vector<PhysicalLine> physical_lines(const SyntaxTree& t, const Node& n) {
-  std::vector<PhysicalLine> lines;
+// Fills `lines` (cleared first) with the physical lines of a node.
+void physical_lines(const SyntaxTree& t, const Node& n, std::vector<PhysicalLine>& lines) {
+  lines.clear();
   PhysicalLine cur;
   cur.start = n.span.start;
   cur.first_token = n.first_token;
@@ -64,7 +66,6 @@ std::vector<PhysicalLine> physical_lines(const SyntaxTree& t, const Node& n) {
     }
   }
   if (open) lines.push_back(cur);
-  return lines;
 }
 
 enum class LineClass { Blank, Comment, Annotation, Header, Opener, Other };
@@ -76,6 +77,7 @@ class Formatter {
   std::string run() {
     for (size_t c = 1; c < t_.node(0).end; c = t_.node(c).end) top_node(c);
     while (!out_.empty() && out_.back().cls == LineClass::Blank) out_.pop_back();
+    keep_invalid_key_lines();
     std::string_view eol = "\n";
     for (size_t i = 0; i < t_.token_count(); ++i) {
       if (t_.token_kind(i) == TokenKind::Newline) {
@@ -98,6 +100,52 @@ class Formatter {
     std::string text;
     LineClass cls;
   };
+
+  // A key line whose layout changed: its span and where its lines went.
+  struct Changed {
+    size_t node;
+    Span span;
+    size_t first_out;
+    size_t count;
+  };
+
+  // Key lines whose value does not build are kept as written. Whether one
+  // builds is known only from a build of the whole document (a value may
+  // name any variable of the file), so that is done only when some key line
+  // changed, without an environment so the result does not depend on one.
+  void keep_invalid_key_lines() {
+    if (changed_.empty()) return;
+    const uint64_t base = t_.token_count() > 0 && t_.token_kind(0) == TokenKind::Bom
+                              ? t_.token_span(0).end
+                              : 0;
+    const Document doc = build_document(src_.substr(base), EmptyEnv{});
+    std::vector<uint64_t> starts;
+    for (const Diagnostic& d : doc.diagnostics) {
+      if (!d.is_warning) starts.push_back(base + d.span.start);
+    }
+    if (starts.empty()) return;
+    std::sort(starts.begin(), starts.end());
+    for (const Changed& c : changed_) {
+      const auto it = std::lower_bound(starts.begin(), starts.end(), c.span.start);
+      if (it == starts.end() || *it >= c.span.end) continue;
+      const std::vector<PhysicalLine>& lines = lines_of(t_.node(c.node));
+      for (size_t k = 0; k < c.count && k < lines.size(); ++k) {
+        out_[c.first_out + k].text.assign(kept_text(lines[k]));
+      }
+    }
+  }
+
+  std::string_view kept_text(const PhysicalLine& line) const {
+    std::string_view text = slice(line.start, line.end);
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    return text;
+  }
+
+  // The physical lines of a node, in a buffer reused from call to call.
+  const std::vector<PhysicalLine>& lines_of(const Node& n) {
+    physical_lines(t_, n, lines_);
+    return lines_;
+  }
 
   std::string_view slice(uint64_t a, uint64_t b) const { return src_.substr(a, b - a); }
 
@@ -122,11 +170,7 @@ class Formatter {
   // A line kept as written, its line end aside. A carriage return at its
   // end would join the line end written after it, so it goes.
   void verbatim(const Node& n, LineClass cls) {
-    for (const PhysicalLine& line : physical_lines(t_, n)) {
-      std::string_view text = slice(line.start, line.end);
-      while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-      push(std::string(text), cls);
-    }
+    for (const PhysicalLine& line : lines_of(n)) push(std::string(kept_text(line)), cls);
   }
 
   void top_node(size_t i) {
@@ -171,7 +215,7 @@ class Formatter {
 
   void header(const Node& n) {
     if (n.has(kNodeInvalid)) return verbatim(n, LineClass::Other);
-    const PhysicalLine line = physical_lines(t_, n).front();
+    const PhysicalLine line = lines_of(n).front();
     std::string text = "[";
     text.append(t_.token_text(t_.find_token(n, TokenKind::SectionName)));
     text += ']';
@@ -185,7 +229,7 @@ class Formatter {
       case NodeKind::BlankLine:
         return blank();
       case NodeKind::CommentLine: {
-        const PhysicalLine line = physical_lines(t_, n).front();
+        const PhysicalLine line = lines_of(n).front();
         std::string text(indent, ' ');
         text.append(line.comment);
         return push(std::move(text), LineClass::Comment);
@@ -197,7 +241,7 @@ class Formatter {
       case NodeKind::Block:
         return block(i, indent);
       case NodeKind::BlockCloseLine: {
-        const PhysicalLine line = physical_lines(t_, n).front();
+        const PhysicalLine line = lines_of(n).front();
         std::string text = "}#";
         with_comment(text, line.comment);
         return push(std::move(text), LineClass::Other);
@@ -227,7 +271,7 @@ class Formatter {
 
   void annotation(const Node& n, size_t indent) {
     if (n.has(kNodeInvalid)) return verbatim(n, LineClass::Other);
-    const PhysicalLine line = physical_lines(t_, n).front();
+    const PhysicalLine line = lines_of(n).front();
     const size_t tok = t_.find_token(n, TokenKind::Annotation);
     const Span at = t_.token_span(tok);
     const auto parsed = parse_annotation(t_.token_text(tok), at);
@@ -257,7 +301,7 @@ class Formatter {
   }
 
   void key_line(const Node& n, size_t indent) {
-    const std::vector<PhysicalLine> lines = physical_lines(t_, n);
+    const std::vector<PhysicalLine>& lines = lines_of(n);
     const size_t key = t_.find_token(n, TokenKind::Key);
     const size_t eq = t_.find_token(n, TokenKind::Equals);
     const PhysicalLine& first = lines.front();
@@ -269,6 +313,7 @@ class Formatter {
     if (v < n.end_token && t_.token_span(v).start < first.end) {
       piece = slice(t_.token_span(v).start, std::max(first.code_end, t_.token_span(v).start));
     }
+    const size_t first_out = out_.size();
     std::string text(indent, ' ');
     text.append(t_.token_text(key));
     text += " =";
@@ -297,11 +342,19 @@ class Formatter {
       push(std::move(out), LineClass::Other);
       depth += bracket_depth(code);
     }
+    for (size_t k = 0; k < lines.size(); ++k) {
+      if (out_[first_out + k].text != kept_text(lines[k])) {
+        changed_.push_back({static_cast<size_t>(&n - t_.nodes().data()), n.span, first_out, lines.size()});
+        break;
+      }
+    }
   }
 
   const SyntaxTree& t_;
   std::string_view src_;
   std::vector<Line> out_;
+  std::vector<Changed> changed_;
+  std::vector<PhysicalLine> lines_;
 };
 
 }  // namespace

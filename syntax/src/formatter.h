@@ -7,8 +7,8 @@
 // kept with it; at most one blank line anywhere else, none at the start or
 // the end; entries of blocks indented by four spaces, lines of a joined value
 // by four per open bracket; trailing blanks removed; a final line end.
-// Ignored lines and lines that do not parse (a bad header or annotation) are
-// kept exactly as written, but for a carriage return at their end, which
+// Ignored lines and lines that do not build (a bad header or annotation, a
+// key whose value fails without an environment) are kept exactly as written, but for a carriage return at their end, which
 // would merge with the line end. Line ends follow the file's first one (CRLF stays
 // CRLF); a byte-order mark stays. Value texts are never rewritten, so the
 // formatted text means the same as the input.

@@ -47,6 +47,8 @@ TEST(Formatter, LayoutRules) {
       {"\xEF\xBB\xBF" "a=1", "\xEF\xBB\xBF" "a = 1\n"},
       // Ignored and invalid lines stay exactly as written.
       {"  key: value  \n[a..b]  \n@ bad  \n}#\n", "  key: value  \n[a..b]  \n@ bad  \n}#\n"},
+      {"  k   =  $nope  # c\nj=1\nb = #{\n   x=\"open\n  y=[1,\n 2 ; ]\n}#\n",
+       "  k   =  $nope  # c\nj = 1\nb = #{\n   x=\"open\n  y=[1,\n 2 ; ]\n}#\n"},
       {"a = \"x\" }  # not a comment", "a = \"x\" }  # not a comment\n"},
       // A carriage return ending an ignored line would merge with the line end.
       {"]\r\r\n", "]\r\n"},
