@@ -104,6 +104,12 @@ class TreeBuilder {
       }
       uint64_t i = at;
       while (i < to && src_[i] != '\n' && !(src_[i] == '\r' && i + 1 < to && src_[i + 1] == '\n')) {
+        const auto b = static_cast<unsigned char>(src_[i]);
+        if (b < 0x80) {  // ASCII: blanks are space and tab to carriage return
+          if (b != ' ' && (b < '\t' || b > '\r')) break;
+          ++i;
+          continue;
+        }
         size_t next = i;
         if (!is_white_space(decode_utf8(src_, next))) break;
         i = std::min<uint64_t>(next, to);
@@ -398,6 +404,7 @@ SyntaxTree SyntaxTree::build(std::string_view source) {
   tree.source_.assign(source);
   tree.starts_.reserve(source.size() / 4 + 2);
   tree.kinds_.reserve(source.size() / 4 + 1);
+  tree.nodes_.reserve(source.size() / 16 + 1);
   TreeBuilder(tree).run();
   return tree;
 }
