@@ -14,9 +14,12 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-// Section names with an empty segment are rejected by the builder.
+// The builder rejects section names with an empty segment, and more
+// segments than values may nest.
 bool valid_section_name(std::string_view name) {
-  for (const std::string& segment : split_key_path(name)) {
+  const std::vector<std::string> segments = split_key_path(name);
+  if (segments.size() > static_cast<size_t>(kMaxValueDepth)) return false;
+  for (const std::string& segment : segments) {
     if (segment.empty()) return false;
   }
   return true;

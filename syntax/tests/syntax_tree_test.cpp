@@ -134,6 +134,13 @@ TEST(SyntaxTree, NodesAndTokensOfEachConstruct) {
   }
 }
 
+TEST(SyntaxTree, HeadersNestedDeeperThanValuesAreInvalid) {
+  std::string name = "a";
+  for (int i = 1; i < 128; ++i) name += ".a";
+  EXPECT_EQ(outline("[" + name + "]"), "Section(SectionHeader(HeaderOpen SectionName HeaderClose))");
+  EXPECT_EQ(outline("[" + name + ".a]"), "Section(SectionHeader!(HeaderOpen SectionName HeaderClose))");
+}
+
 TEST(SyntaxTree, TokenTextsOfAJoinedValue) {
   const std::string source = "k = [\"a b\", # first\r\n\t\"c\"]  \r\n";
   const SyntaxTree t = SyntaxTree::build(source);
