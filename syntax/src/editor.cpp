@@ -252,6 +252,27 @@ class Session {
     return out;
   }
 
+  // The comments of node `node` that start inside `range`, each as a line
+  // of its own with `indent`: what a replaced multi-line text held, kept
+  // above the line that replaces it.
+  std::string comment_lines(size_t node, Span range, const std::string& indent) const {
+    std::string out;
+    const Node& n = t_.node(node);
+    for (size_t i = n.first_token; i < n.end_token; ++i) {
+      if (t_.token_kind(i) != TokenKind::Comment) continue;
+      const Span at = t_.token_span(i);
+      if (at.start < range.start || at.start >= range.end) continue;
+      out.append(indent).append(trim_end(t_.token_text(i))).append(eol_);
+    }
+    return out;
+  }
+
+  // The key line holding node `node`.
+  size_t key_line_of(size_t node) const {
+    while (node != 0 && t_.node(node).kind != NodeKind::KeyLine) node = t_.node(node).parent;
+    return node;
+  }
+
   // Leading blanks of the line node `node`.
   std::string indent_of(size_t node) const {
     const Node& n = t_.node(node);
@@ -356,14 +377,20 @@ EditResult Editor::set(std::string_view path_text, std::string_view value_text, 
       line.append(value_text);
       Edit edit = s.insert_line(n.span.start, line);
       edit.end = n.span.end;
+      edit.text.insert(0, s.comment_lines(e.node, n.span, s.indent_of(opener)));
       edits.push_back(std::move(edit));
     } else {
       const Span code = code_range(t, t.node(child_of_kind(t, e.node, NodeKind::Value)));
       edits.push_back({code.start, code.end, std::string(value_text)});
+      const uint64_t line = n.span.start;
+      edits.push_back({line, line, s.comment_lines(e.node, code, s.indent_of(e.node))});
     }
   } else if (const auto [dict, entry] = s.inline_target(p); entry != kNone) {
     const Span code = code_range(t, t.node(child_of_kind(t, entry, NodeKind::Value)));
     edits.push_back({code.start, code.end, std::string(value_text)});
+    const size_t key_line = s.key_line_of(entry);
+    const uint64_t line = t.node(key_line).span.start;
+    edits.push_back({line, line, s.comment_lines(key_line, code, s.indent_of(key_line))});
   } else if (std::any_of(s.index().groups.begin(), s.index().groups.end(),
                          [&](const Index::Group& g) { return g.path == p; })) {
     return invalid(quoted(path_text) + " is a section; set its keys one by one");

@@ -67,7 +67,7 @@ TEST(Editor, EditsOnlyTheirOwnLines) {
        "cache = #{ size = 1, ttl = \"5m\" }#\n\n[vars]\nbase = 8000\n"},
       {kDoc, Op::SetText, "server.hosts", "[\"y\"]",
        "# top\nname = \"a\"  # trailing\n\n[server]\n@min: 1\nport = $base + 1   # why\n"
-       "hosts = [\"y\"]\nlimits = #{\n    @max: 9\n    rate = 5,\n}#\n"
+       "# first\nhosts = [\"y\"]\nlimits = #{\n    @max: 9\n    rate = 5,\n}#\n"
        "cache = #{ size = 1, ttl = \"5m\" }#\n\n[vars]\nbase = 8000\n"},
       {kDoc, Op::SetText, "server.limits.rate", "7",
        "# top\nname = \"a\"  # trailing\n\n[server]\n@min: 1\nport = $base + 1   # why\nhosts = [\n"
@@ -94,6 +94,9 @@ TEST(Editor, EditsOnlyTheirOwnLines) {
        "hosts = [\n    \"x\",  # first\n]\nlimits = #{\n    @max: 9\n    rate = 5,\n}#\n"
        "cache = #{ size = 1, ttl = \"5m\" }#\n\n[vars]\nbase = 8000\n"},
       {"b = #{\n  x = 1,\n  @min: 5\n}#\n", Op::SetText, "b.y", "2", "b = #{\n  x = 1,\n  y = 2\n  @min: 5\n}#\n"},
+      // Comments inside a replaced multi-line text move above its line.
+      {"  k = [1, # one\n    2] # end\n", Op::SetText, "k", "3", "  # one\n  k = 3 # end\n"},
+      {"b = #{ # open\n  x = 1,\n  # last\n}#\n", Op::SetText, "b", "1", "# open\n# last\nb = 1\n"},
       {"a = 1", Op::SetText, "db.\"my host\".port", "5", "a = 1\n\n[db.\"my host\"]\nport = 5\n"},
       {"b = #{\n  x = 1\n}#\nc = 2\n", Op::SetText, "b", "#{ y = 2 }#", "b = #{ y = 2 }#\nc = 2\n"},
       {"a = 1\r\n[s]\r\nk = 1\r\n", Op::SetText, "s.j", "2", "a = 1\r\n[s]\r\nk = 1\r\nj = 2\r\n"},
