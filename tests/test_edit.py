@@ -11,7 +11,7 @@ from hypothesis import strategies as st
 
 import brindle
 from brindle import dumps, parse
-from test_format import documents
+from test_format import comments, documents
 from test_properties import KEYS, VALUES, typed
 
 # Strings may hold double quotes here: some then cannot be written so that
@@ -68,7 +68,12 @@ def test_set_reads_back_and_touches_only_its_lines(case, value):
     for other in leaves(before.config):
         if other and not related(other, path):
             assert typed(after.resolve(other, MISSING)) == typed(before.resolve(other, MISSING)), other
-    assert changed_regions(text, str(editor)) <= 1
+    # Every comment stays. One run of lines changes, but for a block replaced
+    # by one line: its inner comments move above that line, and a line diff
+    # may match them where they were.
+    assert comments(str(editor)) == comments(text)
+    if not isinstance(before.resolve(path), dict):
+        assert changed_regions(text, str(editor)) <= 1
 
 
 @SETTINGS
