@@ -33,7 +33,7 @@ def leaves(value, prefix=""):
 
 def changed_regions(before, after):
     """Number of separate runs of lines that differ."""
-    matcher = difflib.SequenceMatcher(a=before.splitlines(), b=after.splitlines(), autojunk=False)
+    matcher = difflib.SequenceMatcher(a=before.split("\n"), b=after.split("\n"), autojunk=False)
     return sum(1 for tag, *_ in matcher.get_opcodes() if tag != "equal")
 
 
