@@ -1,12 +1,14 @@
 # brindle: build and test entry points.
 #   make setup  - install system packages, create .venv, install brindle, check the example
 #   make test   - core unit tests (CTest) and the Python test suite (pytest)
+#   make sanitize - both test suites under ASan+UBSan (sanitize-core: the core's only)
+#   make fuzz   - every fuzz target for FUZZ_SECONDS each (default 60)
 PYTHON ?= python3
 VENV ?= .venv
 BUILD ?= build
 JOBS ?= 2
 
-.PHONY: test core-test py-test install deps setup
+.PHONY: test core-test py-test install deps setup sanitize sanitize-core fuzz
 
 test: core-test py-test
 
@@ -43,3 +45,12 @@ $(STAMP): $(VENV)/bin/python $(PACKAGE_SOURCES)
 
 py-test: install
 	$(VENV)/bin/python -m pytest -q tests
+
+sanitize: install
+	bash scripts/sanitize.sh
+
+sanitize-core:
+	bash scripts/sanitize.sh core
+
+fuzz: install
+	bash scripts/fuzz.sh

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages brindle needs to build, only those missing.
 set -euo pipefail
-packages=(g++ make cmake pkg-config libre2-dev libutf8proc-dev libgtest-dev)
+# clang brings libFuzzer and its sanitizer runtimes, for `make fuzz`.
+packages=(g++ make cmake pkg-config libre2-dev libutf8proc-dev libgtest-dev clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

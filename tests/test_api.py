@@ -66,6 +66,11 @@ def test_text_signatures_and_second_initialisation():
     ("a = 1\r\nb = oops\r\n", ParseError, "cannot parse value: `oops`", 2, 5),
     # Variables are evaluated first, whatever comes earlier in the text.
     ("[a..b]\n[vars]\nv = $missing\n", VariableError, "undefined variable `$missing`", 3, 5),
+    # A block left open swallows the rest of the file: that comes first, on its key.
+    ("[vars]\nv = $missing\n[s]\n  pool = #{ # x\nk = 1\n[t]\nj = oops\n", ParseError,
+     "unclosed block: `pool = #{` has no closing `}#`", 4, 3),
+    ("k = 9223372036854775807 + 1\n", ParseError, "integer overflow in `+`", 1, 25),
+    ("k = [1, -4611686018427387904 * 2 * 2]\n", ParseError, "integer overflow in `*`", 1, 34),
 ])
 def test_first_error_with_position(source, cls, message, line, column):
     with pytest.raises(brindle.BrindleError) as info:
@@ -114,6 +119,10 @@ def test_argument_errors(call, error, match):
     ("@deprecated\n[s]\n@min: 1\nport = 0", ["[s.port] value 0 is below @min: 1"]),  # the warning is dropped
     ("@deprecated: use other\n@min: 1\nold = 1\n", []),
     ('@pattern: "(a"\nk = "a"\n', ["[k] invalid @pattern regex: found open group without closing ')'"]),
+    # Quoted names holding a point are reached as written.
+    ('[a]\n@min: 5\n"x.y" = 1\n@required\n[b."c.d"]\n',
+     ["[a.x.y] value 1 is below @min: 5", "[b.c.d] value is @required but is empty or null"]),
+    ("@deprecated\na = 0\n@min: 1\nb = 0\n@max: 0\nc = 1\n", ["[b] value 0 is below @min: 1", "[c] value 1 exceeds @max: 0"]),
 ])
 def test_validation_results(source, messages):
     doc, errors = parse(source), validate_all(doc=parse(source))
@@ -132,3 +141,18 @@ def test_validation_results(source, messages):
 def test_dumps(data, text):
     snapshot = repr(data)
     assert dumps(data=data) == text and repr(data) == snapshot and dumps(parse(text)) == text
+
+
+def test_pattern_compile_work_is_bounded():
+    costly = "|".join(f".{{{n}}}" for n in range(1000, 960, -1))  # about 300 000 instructions compiled
+    shared = "".join(f'@pattern: "{costly}"\nk{i} = "x"\n' for i in range(300))
+    assert len(validate_all(parse(shared))) == 300  # one compile serves every key
+    distinct = parse("".join(f'@pattern: "{costly}|y{{{i + 2}}}"\nk{i} = "y"\n' for i in range(8)))
+    errors = [e.args[0] for e in validate_all(distinct)]
+    checked = sum(m.startswith(f"[k{i}] value `y` does not match") for i, m in enumerate(errors))
+    assert 2 <= checked < 8 and len(errors) == 8
+    assert errors[checked:] == [f"[k{i}] @pattern not checked: the document's patterns exceed the compile limit"
+                                for i in range(checked, 8)]
+    with pytest.raises(ValidationError) as info:
+        validate(distinct)
+    assert info.value.args == (errors[0],)

@@ -23,7 +23,7 @@ FloatDict = type("FloatDict", (dict,), {"__float__": lambda self: 1.5})
 
 @pytest.mark.parametrize("value, text", [
     (2**63 - 1, "9223372036854775807"), (2**63, "9223372036854775808.0"),
-    (-(2**63), "-9223372036854775808"), (-(2**63) - 1, "-9223372036854775808.0"),
+    (-(2**63), "-9223372036854775807 - 1"), (-(2**63) - 1, "-9223372036854775808.0"),
     (type("MyInt", (int,), {})(3), "3"), (type("MyList", (list,), {})([1, 2]), "[1, 2]"),
     (FloatDict(a=1), "1.5"),  # below the root, the numeric tests come before the dict test
     (obj(__index__=lambda self: 7), "7"), (obj(__float__=lambda self: 2.5), "2.5"),
@@ -76,14 +76,31 @@ def nested(depth, wrap):
     return functools.reduce(lambda value, _: wrap(value), range(depth), 1)
 
 
-@pytest.mark.parametrize("wrap", [lambda v: [v], lambda v: {"d": v}])
-def test_nesting_bound_in_dumps(wrap):
-    assert isinstance(dumps({"k": nested(127, wrap)}), str)  # the root is the first of at most 128
+@pytest.mark.parametrize("wrap, deepest", [(lambda v: [v], 128), (lambda v: {"d": v}, 128 + 1 + 128)])
+def test_nesting_bound_in_dumps(wrap, deepest):
+    # As deep as a parsed config can be and no deeper: arrays 128 levels in one value; dicts
+    # 128 sections, a block, and 128 levels inside that.
+    assert parse(dumps({"k": nested(deepest, wrap)})).config == {"k": nested(deepest, wrap)}
     cyclic = {}
     cyclic["self"] = cyclic
-    for value in (nested(128, wrap), nested(100_000, wrap), cyclic):
-        with pytest.raises(RecursionError, match="128"):
+    for value in (nested(deepest + 1, wrap), nested(100_000, wrap), cyclic):
+        with pytest.raises(RecursionError, match="^data nested (too deeply for dumps: values nest at most 128 levels|more than 258)"):
             dumps({"k": value})
+
+
+DEEPEST = "[" + ".".join(["s"] * 128) + "]\n"
+
+
+@pytest.mark.parametrize("source", [
+    "[s0.s1.s2]\nk = " + "[" * 128 + "1" + "]" * 128 + "\n",
+    DEEPEST + "k = " + "[" * 128 + "1" + "]" * 128 + "\n",
+    DEEPEST + "b = #{\n  k = " + "#{ d = " * 128 + "1" + " }#" * 128 + "\n}#\n",
+    "[s]\n@min: 1\nb = #{\n  k = " + "[" * 128 + "1" + "]" * 128 + "\n}#\n[vars]\nv = " + "[" * 128 + "]" * 128 + "\n",
+])
+def test_documents_at_the_depth_limits_dump_and_read_back(source):
+    doc = parse(source)
+    assert parse(dumps(doc)).config == doc.config and parse(dumps(doc)).meta == doc.meta
+    assert parse(dumps(doc.config)).config == doc.config
 
 
 def test_parsed_values_convert():

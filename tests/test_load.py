@@ -70,3 +70,42 @@ def test_dump_writes_what_dumps_gives(tmp_path, target, data):
         brindle.dump(data, file)
     written = file.getvalue() if hasattr(file, "getvalue") else (tmp_path / "out.brindle").read_bytes()
     assert written in (brindle.dumps(data), brindle.dumps(data).encode()) and "café" in brindle.dumps(data)
+
+
+class Endless(io.RawIOBase):
+    """A binary stream that never ends, like /dev/zero."""
+
+    def readable(self):
+        return True
+
+    def readinto(self, buffer):
+        buffer[:] = b"\0" * len(buffer)
+        return len(buffer)
+
+
+@pytest.mark.parametrize("opener", OPENERS.keys())
+@pytest.mark.parametrize("max_size, fits", [(len(SOURCE.encode()), True), (len(SOURCE.encode()) - 1, False), (0, False)])
+def test_load_max_size_counts_bytes(tmp_path, opener, max_size, fits):
+    (path := tmp_path / "app.brindle").write_text(SOURCE, encoding="utf-8")  # é is two bytes
+    name = "<stream>" if opener.endswith("IO") else str(path)
+    with OPENERS[opener](path) as source:
+        if fits:
+            assert brindle.load(source, max_size=max_size).config == CONFIG
+            return
+        with pytest.raises(ValueError) as caught:
+            brindle.load(source, max_size=max_size)
+    error = caught.value
+    assert (str(error), error.filename, error.max_size) == (f"{name}: larger than {max_size} bytes", name, max_size)
+    copy = pickle.loads(pickle.dumps(error))
+    assert (type(copy), copy.args, copy.__dict__, str(copy)) == (type(error), error.args, error.__dict__, str(error))
+
+
+@pytest.mark.parametrize("source", [Endless(), io.BufferedReader(Endless()), io.TextIOWrapper(io.BufferedReader(Endless()))])
+def test_load_max_size_stops_reading_endless_input(source):
+    with pytest.raises(ValueError, match=r"^<stream>: larger than 4096 bytes$"):
+        brindle.load(source, max_size=4096)
+
+
+def test_load_max_size_rejects_a_negative_limit():
+    with pytest.raises(ValueError, match="max_size must be at least 0"):
+        brindle.load(io.BytesIO(b""), max_size=-1)

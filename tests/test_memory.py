@@ -3,6 +3,7 @@
 import functools
 import gc
 import os
+import subprocess
 import sys
 from pathlib import Path
 
@@ -60,3 +61,29 @@ def test_memory_stays_flat(function, rounds, limit):
     # A Python object lost per round shows in the block count; resident memory catches what the core allocates.
     assert sys.getallocatedblocks() - blocks < rounds // 4
     assert rss() - memory < limit, f"resident memory grew by {rss() - memory} bytes"
+
+
+# Small files that expand through variables: each stops at "value too large" before the parser holds much.
+EXPANDING = {
+    "doubling": "[vars]\nv0 = \"xxxxxxxxxxxxxxxx\"\n" + "".join(f"v{i} = $v{i - 1} + $v{i - 1}\n" for i in range(1, 41)),
+    "tenfold": "[vars]\nv0 = [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]\n"
+    + "".join(f"v{i} = [{', '.join([f'$v{i - 1}'] * 10)}]\n" for i in range(1, 41)),
+    "dicts": "[vars]\nv0 = #{ a = \"" + "y" * 64 + "\", b = 1 }#\n"
+    + "".join(f"v{i} = #{{ {', '.join(f'k{j} = $v{i - 1}' for j in range(8))} }}#\n" for i in range(1, 41)),
+}
+PEAK = """import resource, sys
+import brindle
+before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+try:
+    brindle.parse(sys.stdin.read())
+except brindle.ParseError as error:
+    assert str(error).startswith("value too large"), error
+print(resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before)
+"""
+
+
+@pytest.mark.parametrize("name", sorted(EXPANDING))
+def test_small_file_cannot_cost_much_memory(name):
+    assert len(EXPANDING[name]) < 4096
+    run = subprocess.run([sys.executable, "-c", PEAK], input=EXPANDING[name], capture_output=True, text=True, check=True)
+    assert int(run.stdout) * 1024 < 64 << 20, f"peak memory grew by {run.stdout} KiB"

@@ -1,11 +1,13 @@
 """Properties over generated input: parse never crashes, dumps reads back."""
 
+import math
 import string
 
+import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
-from brindle import BrindleDocument, BrindleError, dumps, parse
+from brindle import BrindleDocument, BrindleError, dumps, parse, validate_all
 
 SETTINGS = settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
@@ -36,11 +38,12 @@ def test_parse_returns_a_document_or_raises_a_brindle_error(source):
     assert dumps(doc).endswith("\n")
 
 
-# Values the text form carries exactly. Keys are bare keys (written
-# unquoted); strings avoid the double quote, which the expression splitter
-# does not take as escaped.
+# Values the text form carries exactly: every 64-bit integer and every float
+# (NaN and the infinities are written as divisions). Keys are bare keys
+# (written unquoted); strings avoid the double quote, which the expression
+# splitter does not take as escaped.
 KEYS = st.text(string.ascii_letters + string.digits + "_-", min_size=1, max_size=8).filter(lambda k: k != "vars")
-NUMBERS = st.integers(-(2**63) + 1, 2**63 - 1) | st.floats(allow_nan=False, allow_infinity=False)
+NUMBERS = st.integers(-(2**63), 2**63 - 1) | st.floats() | st.sampled_from([-(2**63), math.nan, math.inf, -math.inf])
 TEXTS = st.text(st.characters(blacklist_characters='"', blacklist_categories=("Cs",)), max_size=20)
 SCALARS = st.none() | st.booleans() | NUMBERS | TEXTS
 VALUES = st.recursive(SCALARS, lambda items: st.lists(items, max_size=4) | st.dictionaries(KEYS, items, max_size=4))
@@ -48,7 +51,7 @@ DOCUMENTS = st.dictionaries(KEYS, VALUES, max_size=6)
 
 
 def typed(value, sort=False):
-    """A form that tells bools, ints and floats apart, and -0.0 from 0.0; `sort` orders keys bytewise."""
+    """A form that tells bools, ints and floats apart, and -0.0 from 0.0, with every NaN alike; `sort` orders keys bytewise."""
     if isinstance(value, dict):
         return dict, [(key, typed(value[key], sort)) for key in (sorted(value, key=str.encode) if sort else value)]
     return (list, [typed(item, sort) for item in value]) if isinstance(value, list) else (type(value), repr(value))
@@ -60,3 +63,20 @@ def test_dumps_reads_back(data):
     doc = parse(text := dumps(data))
     assert typed(doc.config) == typed(data, sort=True) and dumps(doc) == text
     assert dumps(dict(reversed(list(data.items())))) == text  # insertion order is irrelevant
+
+
+# Annotation arguments that, written bare, would read back as something else
+# (a list, a comment, a number, trimmed text) or not at all.
+@pytest.mark.parametrize("annotation, value", [
+    ('@pattern: "[abc]"', '"b"'), ('@pattern: "^#[0-9a-f]{6}$"', '"#00ff00"'), ('@enum: ["a#b", c]', '"a#b"'),
+    ('@pattern: "# x"', '"# x"'), ('@enum: [" a", "5", "", "[x]"]', '" a"'), ('@deprecated: "  use y  "', "1"),
+    ('@deprecated: "5"', "1"), ('@deprecated: "\"q\" # not a comment"', "1"), ("@min: 5.0", "5"), ("@max: -inf", "1"),
+    ("@minlen: -9223372036854775808", '""'), ('@pattern: "^[a-z]+ #?$"', '"x #"'), ('@tag(a" #b)', "1"),
+])
+def test_annotation_arguments_survive_a_save(annotation, value):
+    source = f"[s]\n{annotation}\nk = {value}\n@pattern: \"^#\"\nbad = \"x\"\n"
+    doc = parse(source)
+    again = parse(dumps(doc))
+    assert again.meta == doc.meta and [a.arg for a in again.annotations("s.k")] == [a.arg for a in doc.annotations("s.k")]
+    # Keys are written in byte order, so the findings come in another order.
+    assert sorted(e.args for e in validate_all(again)) == sorted(e.args for e in validate_all(doc)) != []

@@ -63,12 +63,14 @@ def cmd_fmt(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
             continue
         formatted = format(text)
         if args.diff and formatted != text:
-            out.writelines(
-                difflib.unified_diff(
-                    text.splitlines(keepends=True),
-                    formatted.splitlines(keepends=True),
-                    fromfile=name,
-                    tofile=name,
+            out.write(
+                "".join(
+                    difflib.unified_diff(
+                        text.splitlines(keepends=True),
+                        formatted.splitlines(keepends=True),
+                        fromfile=name,
+                        tofile=name,
+                    )
                 )
             )
         if args.check or args.diff:

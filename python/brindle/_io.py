@@ -13,7 +13,7 @@ from typing import IO, Any, Union
 
 from ._native import BrindleDocument, dumps, parse
 
-__all__ = ["DecodeError", "dump", "load"]
+__all__ = ["DecodeError", "TooLargeError", "dump", "load"]
 
 # What `load` and `dump` accept as their file argument.
 PathArg = Union[str, "os.PathLike[str]"]
@@ -41,7 +41,9 @@ class DecodeError(UnicodeDecodeError):
 
     def __reduce__(self) -> tuple[Any, ...]:
         # Exceptions pickle through their args; ours has a different signature.
-        return (_rebuild_decode_error, (self.filename, self.object, self.start, self.end, self.reason))
+        # Every instance attribute comes along as the state.
+        args = (self.filename, self.object, self.start, self.end, self.reason)
+        return (_rebuild_decode_error, args, dict(self.__dict__))
 
     def __str__(self) -> str:
         bad = bytes(self.object)[self.start : self.end]
@@ -53,6 +55,55 @@ class DecodeError(UnicodeDecodeError):
 
 def _rebuild_decode_error(filename: str, data: bytes, start: int, end: int, reason: str) -> DecodeError:
     return DecodeError(filename, UnicodeDecodeError("utf-8", data, start, end, reason))
+
+
+class TooLargeError(ValueError):
+    """A file longer than the size limit it was read with.
+
+    `filename` names the file and `max_size` is the limit in bytes; the
+    message is "FILE: larger than N bytes".
+    """
+
+    def __init__(self, filename: str, max_size: int) -> None:
+        super().__init__(filename, max_size)
+        self.filename = filename
+        self.max_size = max_size
+
+    def __str__(self) -> str:
+        return f"{self.filename}: larger than {self.max_size} bytes"
+
+
+# Limited reads go in steps of this many bytes (or characters), so that
+# neither a huge limit nor an endless source allocates ahead of the data.
+_CHUNK = 1 << 20
+
+
+def read_limited(handle: Any, max_size: int, name: str) -> bytes | str:
+    """All of `handle` (binary or text), failing with TooLargeError as soon
+    as it holds more than `max_size` bytes (text counts as UTF-8)."""
+    if max_size < 0:
+        raise ValueError(f"max_size must be at least 0, not {max_size}")
+    try:
+        size = os.fstat(handle.fileno()).st_size
+    except (AttributeError, OSError, ValueError, io.UnsupportedOperation):
+        size = None
+    if size is not None and size > max_size:
+        raise TooLargeError(name, max_size)  # a regular file that says so up front
+    chunks: list[Any] = []
+    total = 0
+    while True:
+        chunk = handle.read(min(_CHUNK, max_size + 1 - total))
+        if not chunk:
+            break
+        if not isinstance(chunk, (bytes, bytearray, memoryview, str)):
+            raise TypeError(f"read() of {name} returned {type(chunk).__name__}, expected bytes or str")
+        chunks.append(chunk)
+        total += len(chunk.encode("utf-8", "surrogatepass")) if isinstance(chunk, str) else len(chunk)
+        if total > max_size:
+            raise TooLargeError(name, max_size)
+    if chunks and isinstance(chunks[0], str):
+        return "".join(chunks)
+    return b"".join(chunks)
 
 
 def decode_source(data: bytes, filename: str) -> str:
@@ -71,18 +122,20 @@ def _name_of(file: object) -> str:
     return "<stream>"
 
 
-def read_source(source: FileArg) -> tuple[str, str]:
+def read_source(source: FileArg, max_size: int | None = None) -> tuple[str, str]:
     """Read a brindle file: returns (text, name), name being for messages.
 
     A path is opened and read as bytes; a binary file object is read and
     decoded; a text file object is read as it is (its own encoding applies).
     A leading byte-order mark is removed in every case: the parser would
-    otherwise take it for part of the first key.
+    otherwise take it for part of the first key. With `max_size`, more than
+    that many bytes is a TooLargeError.
     """
     if isinstance(source, (str, os.PathLike)):
         name = os.fspath(source)
         with open(name, "rb") as handle:
-            return decode_source(handle.read(), name), name
+            data = handle.read() if max_size is None else read_limited(handle, max_size, name)
+            return decode_source(data, name), name  # type: ignore[arg-type]
     if isinstance(source, bytes):
         raise TypeError("load expects a path or a file object, not bytes; to parse bytes, use parse(data.decode())")
     read = getattr(source, "read", None)
@@ -90,7 +143,7 @@ def read_source(source: FileArg) -> tuple[str, str]:
         raise TypeError(f"load expects a path or a file object, not {type(source).__name__}")
     name = _name_of(source)
     try:
-        data = read()
+        data = read() if max_size is None else read_limited(source, max_size, name)
     except UnicodeDecodeError as error:
         # A text file opened as UTF-8 fails while reading; say which file.
         if not isinstance(error.object, (bytes, bytearray)):
@@ -103,7 +156,7 @@ def read_source(source: FileArg) -> tuple[str, str]:
     raise TypeError(f"read() of {name} returned {type(data).__name__}, expected bytes or str")
 
 
-def load(source: FileArg) -> BrindleDocument:
+def load(source: FileArg, *, max_size: int | None = None) -> BrindleDocument:
     """Parse a brindle file.
 
     `source` is a path (`str` or `os.PathLike`) or a file object opened in
@@ -111,8 +164,11 @@ def load(source: FileArg) -> BrindleDocument:
     is ignored. Raises `DecodeError` (a `UnicodeDecodeError`) naming the
     file and the byte offset when they are not UTF-8, `OSError` when the
     file cannot be read, and `ParseError` or `VariableError` like `parse`.
+    With `max_size`, a source of more than that many bytes (text counted as
+    UTF-8) is not read to its end but raises `TooLargeError` (a
+    `ValueError`), "FILE: larger than N bytes".
     """
-    text, _ = read_source(source)
+    text, _ = read_source(source, max_size)
     return parse(text)
 
 

@@ -8,22 +8,27 @@ value), 2 for usage errors and files that cannot be read.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import io
 import json
 import math
-import os
 import re
 import sys
 from typing import Any, Callable, Sequence, TextIO
 
 from . import _edit, _format, _native
-from ._io import DecodeError, decode_source
+from ._io import DecodeError, TooLargeError, decode_source, read_limited
+from ._streams import shown, standard_streams
 
 EXIT_OK = 0
 EXIT_PROBLEM = 1
 EXIT_USAGE = 2
 
 STDIN_NAME = "<stdin>"
+
+# Input beyond this many bytes is refused unread (--max-size changes it).
+DEFAULT_MAX_SIZE = 1 << 30
+_SIZE_UNITS = {"": 1, "k": 1 << 10, "m": 1 << 20, "g": 1 << 30}
 
 # Parse errors carry their position twice: as attributes and at the end of
 # the message. The suffix is dropped from what we print, and read back when
@@ -46,13 +51,15 @@ examples:
   brindle set app.brindle server.port 8080
   brindle unset app.brindle server.debug
 
-A FILE of - reads standard input.
+A FILE of - reads standard input. A file larger than --max-size
+(default 1G) is not read.
 
 exit status:
   0  all files are valid (warnings do not count)
   1  a file has a problem: a parse or validation error, text that is
-     not UTF-8, a value with no JSON form, or no value at the path (get)
-  2  usage error, or a file that cannot be read
+     not UTF-8, a value with no JSON form, or no value at the path (get);
+     or the output could not be written completely
+  2  usage error, or a file that cannot be read (or is too large)
 """
 
 
@@ -60,28 +67,35 @@ class _Unreadable(Exception):
     """A file that could not be read at all (missing, a directory, ...)."""
 
 
-def _read_text(path: str) -> tuple[str, str]:
-    """(text, name) of a file given on the command line; `-` is stdin."""
+def _read_text(path: str, max_size: int) -> tuple[str, str]:
+    """(text, name) of a file given on the command line; `-` is stdin.
+
+    The name is the path as shown in messages (see `shown`)."""
     if path == "-":
         if sys.stdin is None:
             raise _Unreadable(f"{STDIN_NAME}: no standard input")
         try:
-            data = sys.stdin.buffer.read()
+            data = read_limited(sys.stdin.buffer, max_size, STDIN_NAME)
+        except TooLargeError as error:
+            raise _Unreadable(str(error)) from None
         except OSError as error:
             raise _Unreadable(f"{STDIN_NAME}: {error.strerror or error}") from None
-        return decode_source(data, STDIN_NAME), STDIN_NAME
+        return decode_source(data, STDIN_NAME), STDIN_NAME  # type: ignore[arg-type]
+    name = shown(path)
     try:
         with open(path, "rb") as handle:
-            data = handle.read()
+            data = read_limited(handle, max_size, name)
+    except TooLargeError as error:
+        raise _Unreadable(str(error)) from None
     except FileNotFoundError:
-        raise _Unreadable(f"{path}: no such file") from None
+        raise _Unreadable(f"{name}: no such file") from None
     except IsADirectoryError:
-        raise _Unreadable(f"{path}: is a directory") from None
+        raise _Unreadable(f"{name}: is a directory") from None
     except PermissionError:
-        raise _Unreadable(f"{path}: permission denied") from None
+        raise _Unreadable(f"{name}: permission denied") from None
     except OSError as error:
-        raise _Unreadable(f"{path}: {error.strerror or error}") from None
-    return decode_source(data, path), path
+        raise _Unreadable(f"{name}: {error.strerror or error}") from None
+    return decode_source(data, name), name  # type: ignore[arg-type]
 
 
 def _position(error: BaseException) -> tuple[str, int | None, int | None]:
@@ -147,20 +161,22 @@ def _report_decode_error(stream: TextIO, error: DecodeError) -> None:
         print(row, file=stream)
 
 
-def _read_and_parse(path: str, report: TextIO, err: TextIO) -> tuple[_native.BrindleDocument | None, str, int]:
+def _read_and_parse(
+    path: str, max_size: int, report: TextIO, err: TextIO
+) -> tuple[_native.BrindleDocument | None, str, int]:
     """Read and parse one file: (document or None, name, exit status).
 
     A file that cannot be read is reported to `err` (EXIT_USAGE); text that
     is not UTF-8 or does not parse, to `report` (EXIT_PROBLEM).
     """
     try:
-        text, name = _read_text(path)
+        text, name = _read_text(path, max_size)
     except _Unreadable as error:
         print(f"brindle: error: {error}", file=err)
-        return None, path, EXIT_USAGE
+        return None, shown(path), EXIT_USAGE
     except DecodeError as error:
         _report_decode_error(report, error)
-        return None, path, EXIT_PROBLEM
+        return None, error.filename, EXIT_PROBLEM
     try:
         return _native.parse(text), name, EXIT_OK
     except (_native.ParseError, _native.VariableError) as error:
@@ -168,9 +184,9 @@ def _read_and_parse(path: str, report: TextIO, err: TextIO) -> tuple[_native.Bri
         return None, name, EXIT_PROBLEM
 
 
-def _load(path: str, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
+def _load(args: argparse.Namespace, err: TextIO) -> tuple[_native.BrindleDocument | None, int]:
     """Read and parse one file for json/get/dump, reporting problems to `err`."""
-    doc, _, status = _read_and_parse(path, err, err)
+    doc, _, status = _read_and_parse(args.file, args.max_size, err, err)
     return doc, status
 
 
@@ -181,7 +197,7 @@ def _plural(count: int, word: str) -> str:
 def _cmd_check(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     errors = warnings = unreadable = 0
     for path in args.files:
-        doc, name, status = _read_and_parse(path, out, err)
+        doc, name, status = _read_and_parse(path, args.max_size, out, err)
         if doc is None:
             if status == EXIT_USAGE:
                 unreadable += 1
@@ -247,7 +263,7 @@ def _write_json(value: Any, name: str, out: TextIO, err: TextIO, where: str = ""
 
 
 def _cmd_json(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    doc, status = _load(args.file, err)
+    doc, status = _load(args, err)
     if doc is None:
         return status
     value = doc.vars if args.vars else doc.config
@@ -255,21 +271,26 @@ def _cmd_json(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
 
 
 def _cmd_get(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    doc, status = _load(args.file, err)
+    doc, status = _load(args, err)
     if doc is None:
         return status
-    value = doc.resolve(args.key_path, _ABSENT)
+    try:
+        args.key_path.encode("utf-8")
+    except UnicodeEncodeError:  # bytes that are not UTF-8 name no key
+        value = _ABSENT
+    else:
+        value = doc.resolve(args.key_path, _ABSENT)
     if value is _ABSENT:
-        print(f"brindle: {_display_name(args.file)}: no value at `{args.key_path}`", file=err)
+        print(f"brindle: {_display_name(args.file)}: no value at `{shown(args.key_path)}`", file=err)
         return EXIT_PROBLEM
     if args.raw and isinstance(value, str):
         out.write(value + "\n")
         return EXIT_OK
-    return _write_json(value, _display_name(args.file), out, err, args.key_path)
+    return _write_json(value, _display_name(args.file), out, err, shown(args.key_path))
 
 
 def _cmd_dump(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
-    doc, status = _load(args.file, err)
+    doc, status = _load(args, err)
     if doc is None:
         return status
     out.write(_native.dumps(doc))
@@ -277,7 +298,22 @@ def _cmd_dump(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
 
 
 def _display_name(path: str) -> str:
-    return STDIN_NAME if path == "-" else path
+    return STDIN_NAME if path == "-" else shown(path)
+
+
+def _size(text: str) -> int:
+    """A --max-size value: bytes, or with a K, M or G suffix (binary)."""
+    match = re.fullmatch(r"(\d+)([kmg]?)i?b?", text.strip().lower())
+    if match is None:
+        raise argparse.ArgumentTypeError(f"not a size: {text!r} (bytes, or a number with K, M or G)")
+    return int(match.group(1)) * _SIZE_UNITS[match.group(2)]
+
+
+def _add_max_size(command: argparse.ArgumentParser) -> None:
+    command.add_argument(
+        "--max-size", type=_size, default=DEFAULT_MAX_SIZE, metavar="SIZE",
+        help="refuse a file larger than SIZE bytes (K, M, G suffixes; default 1G)",
+    )
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -301,6 +337,7 @@ def build_parser() -> argparse.ArgumentParser:
         ),
     )
     check.add_argument("files", nargs="+", metavar="FILE", help="file to check (- for standard input)")
+    _add_max_size(check)
     check.set_defaults(run=_cmd_check)
 
     to_json = _file_command(
@@ -355,6 +392,7 @@ def _file_command(
     """A sub-command that reads one FILE; `summary` is its line in the command list."""
     command = commands.add_parser(name, help=summary, description=description)
     command.add_argument("file", metavar="FILE", help="file to read (- for standard input)")
+    _add_max_size(command)
     command.set_defaults(run=run)
     return command
 
@@ -370,14 +408,26 @@ def _utf8_streams() -> None:
 
 def main(argv: Sequence[str] | None = None) -> int:
     _utf8_streams()
-    args = build_parser().parse_args(argv)
-    run: Callable[[argparse.Namespace, TextIO, TextIO], int] = args.run
+    out, err = standard_streams()
     try:
-        status = run(args, sys.stdout, sys.stderr)
-        sys.stdout.flush()
-    except BrokenPipeError:
-        # The reader went away (`brindle json big.brindle | head`): not our error.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        return EXIT_PROBLEM
-    return status
+        # argparse prints help and usage errors itself and ignores failed
+        # writes; through these wrappers they are noticed like any other.
+        with contextlib.redirect_stdout(out), contextlib.redirect_stderr(err):  # type: ignore[type-var]
+            args = build_parser().parse_args(argv)
+    except SystemExit as done:  # --help, --version and usage errors
+        status = EXIT_OK if done.code is None else done.code if isinstance(done.code, int) else EXIT_USAGE
+        raise SystemExit(_finish(status, out, err)) from None
+    run: Callable[[argparse.Namespace, TextIO, TextIO], int] = args.run
+    return _finish(run(args, out, err), out, err)  # type: ignore[arg-type]
+
+
+def _finish(status: int, out: Any, err: Any) -> int:
+    """The exit status once the output is flushed: output that did not all
+    get written is never a success. A reader that went away early
+    (`brindle dump big.brindle | head -c1`) is not told about it."""
+    out.flush()
+    if out.error is None:
+        return status
+    if not out.broken_pipe:
+        print(f"brindle: error: {out.error}", file=err)
+    return max(status, EXIT_PROBLEM)

@@ -6,15 +6,20 @@
 
 #include <string_view>
 
+#include "builder.h"
 #include "model.h"
+#include "value_parser.h"
 
 namespace brindle::py {
 
 // Python data handed to `dumps` may be nested at most this many containers
-// deep; deeper data raises RecursionError instead of exhausting the native
-// stack. Python can build such structures without recursion, the parser
-// cannot: its values stop at kMaxValueDepth.
-inline constexpr int kMaxPythonNesting = 128;
+// deep, the root included; deeper data raises RecursionError instead of
+// exhausting the native stack. It is as deep as a parsed config can be: the
+// root, the deepest section path, a block, and a value nested as deep as the
+// parser allows. (Whether the data fits the written layout is the
+// serializer's to say.)
+inline constexpr int kMaxPythonNesting =
+    1 + static_cast<int>(kMaxSectionDepth) + 1 + kMaxValueDepth;
 
 // Values of a parsed document are bounded by the parser, but section paths add
 // one Dict per segment; this bound only guards the native stack.

@@ -72,7 +72,8 @@ PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* doc = document_arg(args, kwargs, "O:validate");
   if (doc == nullptr) return nullptr;
   return with_document(doc, [](const Document& d) -> PyObject* {
-    for (const Diagnostic& diagnostic : validate_document(d)) {
+    // Only the first error is raised, so the walk ends there.
+    for (const Diagnostic& diagnostic : validate_document(d, ValidateOptions{true})) {
       if (diagnostic.is_warning) continue;
       raise(Exc::Validation, diagnostic.message);
       return nullptr;
@@ -110,7 +111,17 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     Document document;
     if (!py_dict_to_value(data, document.config)) return nullptr;
-    return to_str(serialize_document(document));
+    // Data nested deeper than any layout the parser reads back is refused
+    // rather than written as text that does not parse.
+    std::optional<std::string> text = serialize_within_limits(document);
+    if (!text) {
+      PyErr_Format(PyExc_RecursionError,
+                   "data nested too deeply for dumps: values nest at most %d levels, "
+                   "below at most %d sections and a block",
+                   kMaxValueDepth, static_cast<int>(kMaxSectionDepth));
+      return nullptr;
+    }
+    return to_str(*text);
   });
 }
 

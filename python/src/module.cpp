@@ -10,6 +10,7 @@
 #include "annotation.h"
 #include "document.h"
 #include "editor.h"
+#include "exception_pickle.h"
 #include "exceptions.h"
 #include "format.h"
 #include "functions.h"
@@ -81,6 +82,7 @@ bool initialise(PyObject* module) {
     Ref cls = Ref::borrowed(exception_class(id));
     if (!cls || !add_attribute(module, exception_short_name(id), cls.get())) return false;
   }
+  if (!add_exception_pickling(module)) return false;
 
   Ref version(PyUnicode_FromString("1.0.0"));
   if (!version || !add_attribute(module, "__version__", version.get())) return false;

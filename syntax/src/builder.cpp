@@ -13,10 +13,7 @@ namespace brindle {
 
 namespace {
 
-// A header may open at most this many nested sections. Every other consumer
-// of a document (destruction included) walks nested Dicts recursively, so the
-// section path is held to the same bound as the nesting inside one value.
-constexpr size_t kMaxSectionDepth = static_cast<size_t>(kMaxValueDepth);
+static_assert(kMaxSectionDepth == static_cast<size_t>(kMaxValueDepth));
 
 constexpr std::string_view kUndefinedVariable = "undefined variable";
 
@@ -66,17 +63,23 @@ void set_span(SpanMap& map, std::string path, Span span) {
 }
 
 // Stores `value` under `key` in `target` (the Dict of the entry's section)
-// and records its spans and annotations under `path`.
-void store_entry(Document& doc, Dict& target, std::string path, std::string_view key,
-                 Span key_span, Span value_span, Value value,
-                 std::vector<Annotation> annotations) {
+// and records its spans and annotations under `path`. The annotations keep
+// the path's segments (`parents` then `key`), so that they reach this entry
+// even when a name holds a point.
+void store_entry(Document& doc, Dict& target, std::string path,
+                 const std::vector<std::string>& parents, std::string_view key, Span key_span,
+                 Span value_span, Value value, std::vector<Annotation> annotations) {
   put(target, key, std::move(value));
   set_span(doc.key_spans, path, key_span);
   if (annotations.empty()) {
     set_span(doc.value_spans, std::move(path), value_span);
   } else {
     set_span(doc.value_spans, path, value_span);
-    doc.annotations.set(std::move(path), std::move(annotations));
+    std::vector<std::string> segments;
+    segments.reserve(parents.size() + 1);
+    segments.assign(parents.begin(), parents.end());
+    segments.emplace_back(key);
+    doc.annotations.set(std::move(path), std::move(annotations), std::move(segments));
   }
 }
 
@@ -94,6 +97,7 @@ class Builder {
     // first pass has nothing to do.
     if (source_.find("[vars]") != std::string_view::npos) variables_pass();
     structure_pass();
+    doc_.source_size = source_.size();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
     doc_.annotations.sort_by_source_position();
@@ -209,7 +213,15 @@ class Builder {
           break;
       }
     }
-    // End of input: an open block and any waiting annotations are dropped.
+    // End of input: waiting annotations are dropped. A block still open has
+    // swallowed every line after its opener, sections included, so the
+    // document is not what was written: that is the first thing to report.
+    if (mode_ == Mode::Block) {
+      doc_.diagnostics.insert(
+          doc_.diagnostics.begin(),
+          Diagnostic{"unclosed block: `" + block_opener_ + "` has no closing `}#`",
+                     block_key_span_, false, DiagnosticKind::Syntax});
+    }
   }
 
   void top_level(const LineRecord& rec) {
@@ -224,7 +236,7 @@ class Builder {
         annotation_line(rec, pending_);
         break;
       case LineKind::KeyValue:
-        key_value(rec, *section_dict_, section_prefix(), pending_, false);
+        key_value(rec, *section_dict_, section_prefix(), section_, pending_, false);
         break;
       case LineKind::BlockOpen:
         open_block(rec);
@@ -241,7 +253,7 @@ class Builder {
         annotation_line(rec, block_pending_);
         break;
       case LineKind::KeyValue:
-        key_value(rec, block_entries_, block_prefix_, block_pending_, true);
+        key_value(rec, block_entries_, block_prefix_, block_segments_, block_pending_, true);
         break;
       case LineKind::BlockClose:
         close_block();
@@ -268,7 +280,7 @@ class Builder {
     std::string path = join_segments(segments);
     section_dict_ = &walk_sections(doc_.config, segments);
     if (!pending_.empty()) {
-      doc_.annotations.set(path, std::move(pending_));
+      doc_.annotations.set(path, std::move(pending_), segments);
       pending_.clear();
     }
     prefix_ = path;
@@ -299,12 +311,13 @@ class Builder {
   // under `prefix` with the annotations waiting in `pending`, which are used
   // up either way.
   void key_value(const LineRecord& rec, Dict& target, std::string_view prefix,
-                 std::vector<Annotation>& pending, bool block_entry) {
+                 const std::vector<std::string>& parents, std::vector<Annotation>& pending,
+                 bool block_entry) {
     std::optional<Value> value = evaluate(rec, block_entry);
     std::optional<std::string> path;
     if (value) path = charged_path(prefix, rec.key, rec.key_span);
     if (path) {
-      store_entry(doc_, target, std::move(*path), rec.key, rec.key_span, rec.value_span,
+      store_entry(doc_, target, std::move(*path), parents, rec.key, rec.key_span, rec.value_span,
                   std::move(*value), std::move(pending));
     }
     pending.clear();
@@ -314,6 +327,7 @@ class Builder {
     mode_ = Mode::Block;
     block_key_ = std::string(rec.key);
     block_key_span_ = rec.key_span;
+    block_opener_ = std::string(trim(strip_comment(rec.raw)));
     block_entries_.clear();
     block_key_annotations_ = std::move(pending_);
     pending_.clear();
@@ -321,13 +335,15 @@ class Builder {
     block_prefix_ = section_prefix();
     block_prefix_ += block_key_;
     block_prefix_ += '.';
+    block_segments_ = section_;
+    block_segments_.push_back(block_key_);
   }
 
   void close_block() {
     if (auto path = charged_path(section_prefix(), block_key_, block_key_span_)) {
       Value entries = Value::dict({});
       entries.as_dict().swap(block_entries_);
-      store_entry(doc_, *section_dict_, std::move(*path), block_key_, block_key_span_,
+      store_entry(doc_, *section_dict_, std::move(*path), section_, block_key_, block_key_span_,
                   block_key_span_, std::move(entries), std::move(block_key_annotations_));
     }
     block_entries_.clear();
@@ -354,7 +370,9 @@ class Builder {
 
   std::string block_key_;
   Span block_key_span_;
+  std::string block_opener_;  // the opening line as written, for messages
   std::string block_prefix_;  // path of the block key and a point
+  std::vector<std::string> block_segments_;  // segments of the block key's path
   Dict block_entries_;
   std::vector<Annotation> block_key_annotations_;
   std::vector<Annotation> block_pending_;
@@ -373,7 +391,7 @@ void insert_entry(Document& doc, const std::vector<std::string>& section, const 
   if (!section.empty()) path += '.';
   path += key;
   Dict& target = walk_sections(doc.config, section);
-  store_entry(doc, target, std::move(path), key, key_span, value_span, std::move(value),
+  store_entry(doc, target, std::move(path), section, key, key_span, value_span, std::move(value),
               std::move(annotations));
 }
 

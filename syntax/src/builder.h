@@ -4,6 +4,7 @@
 // returned document, in the builder's order (variables first).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,11 @@
 #include "model.h"
 
 namespace brindle {
+
+// A header may open at most this many nested sections. Every other consumer
+// of a document (destruction included) walks nested Dicts recursively, so the
+// section path is held to the same bound as the nesting inside one value.
+inline constexpr size_t kMaxSectionDepth = 128;
 
 Document build_document(std::string_view source, const EnvLookup& env);
 

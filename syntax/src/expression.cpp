@@ -124,6 +124,12 @@ class Fold {
     return false;
   }
 
+  bool integer_overflow() {
+    failure_ = ParseFailure{std::string("integer overflow in `") + op_ + "`",
+                            Span{op_offset_, op_offset_ + 1}};
+    return false;
+  }
+
   bool too_large() {
     failure_ = ParseFailure{"value too large", whole_};
     return false;
@@ -161,17 +167,20 @@ class Fold {
       return true;
     }
     if (acc_.is(Tag::Integer) && rhs.is(Tag::Integer)) {
-      // Unsigned arithmetic wraps modulo 2^64; the conversion back is modular.
-      const auto l = static_cast<uint64_t>(acc_.as_integer());
-      const auto r = static_cast<uint64_t>(rhs.as_integer());
-      uint64_t result = 0;
+      // A result outside the 64-bit range is an error, never a wrapped
+      // number that silently stands for something else.
+      const int64_t l = acc_.as_integer();
+      const int64_t r = rhs.as_integer();
+      int64_t result = 0;
+      bool overflow = false;
       switch (op_) {
-        case '+': result = l + r; break;
-        case '-': result = l - r; break;
-        case '*': result = l * r; break;
+        case '+': overflow = __builtin_add_overflow(l, r, &result); break;
+        case '-': overflow = __builtin_sub_overflow(l, r, &result); break;
+        case '*': overflow = __builtin_mul_overflow(l, r, &result); break;
         default: return invalid_operands();
       }
-      acc_ = Value::integer(static_cast<int64_t>(result));
+      if (overflow) return integer_overflow();
+      acc_ = Value::integer(result);
       return true;
     }
     const double l = as_double(acc_);
@@ -270,7 +279,8 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
 }
 
 uint64_t value_budget_for(uint64_t source_size) {
-  constexpr uint64_t kFloor = uint64_t{512} << 20;
+  // A file of a few kilobytes may cost some tens of MiB, never more.
+  constexpr uint64_t kFloor = uint64_t{32} << 20;
   constexpr uint64_t kPerByte = 64;
   if (source_size > std::numeric_limits<uint64_t>::max() / kPerByte) {
     return std::numeric_limits<uint64_t>::max();

@@ -138,13 +138,23 @@ class EmptyEnv final : public EnvLookup {
 // Key path -> annotations, walked in a deterministic order: the order in
 // which each path first appears in the source (the builder arranges that), so
 // that the first finding of a walk is the first problem in the file.
+//
+// Each entry may also keep the segments of its path as they were parsed: a
+// quoted name may hold a point, so the joined path alone does not say which
+// entry the annotations belong to. Entries set without segments have none.
 class AnnotationTable {
  public:
   using Entry = std::pair<std::string, std::vector<Annotation>>;
+  using Segments = std::vector<std::string>;
 
   // Replaces the list of an existing path in place; appends a new path.
   void set(std::string path, std::vector<Annotation> list);
+  // The same, recording the path's segments (replacing earlier ones).
+  void set(std::string path, std::vector<Annotation> list, Segments segments);
   const std::vector<Annotation>* find(std::string_view path) const;
+  // The segments of the entry at `index` in walk order; empty when the entry
+  // was set without them.
+  const Segments& segments(size_t index) const { return segments_[index]; }
   bool empty() const { return entries_.empty(); }
   size_t size() const { return entries_.size(); }
   std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
@@ -159,6 +169,7 @@ class AnnotationTable {
     size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
   };
   std::vector<Entry> entries_;
+  std::vector<Segments> segments_;  // beside entries_, index for index
   std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;
 };
 
@@ -172,6 +183,7 @@ struct Document {
   SpanMap var_value_spans;
   Dict config;
   Dict vars;
+  uint64_t source_size = 0;  // bytes of the text it was built from
 };
 
 }  // namespace brindle

@@ -206,4 +206,6 @@ bool Pattern::full_match(std::string_view text) const {
   return RE2::FullMatch(re2::StringPiece(text.data(), text.size()), *re_);
 }
 
+int64_t Pattern::program_size() const { return re_ ? re_->ProgramSize() : 0; }
+
 }  // namespace brindle

@@ -55,6 +55,10 @@ class Pattern {
   // True when the whole text matches; false also when compilation failed.
   bool full_match(std::string_view text) const;
 
+  // Instructions of the compiled program, a measure of the work compiling
+  // took; 0 when compilation failed.
+  int64_t program_size() const;
+
  private:
   Pattern() = default;
   std::unique_ptr<re2::RE2> re_;

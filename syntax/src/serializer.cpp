@@ -1,14 +1,19 @@
 #include "serializer.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
+#include "builder.h"
 #include "display.h"
 #include "text.h"
+#include "value_parser.h"
 
 namespace brindle {
 namespace {
@@ -127,19 +132,33 @@ void append_string(std::string& out, std::string_view text) {
 }
 
 void append_float(std::string& out, double d) {
-  // Integral values keep one fractional digit so that they read back as
-  // floats, not integers.
-  if (std::isfinite(d) && d == std::trunc(d))
+  // No literal names the non-finite values, so they are written as the
+  // divisions that give them. Integral values keep one fractional digit so
+  // that they read back as floats, not integers.
+  if (std::isnan(d))
+    out += "0.0 / 0.0";
+  else if (std::isinf(d))
+    out += d > 0 ? "1.0 / 0.0" : "-1.0 / 0.0";
+  else if (d == std::trunc(d))
     out += one_decimal_form(d);
   else
     out += shortest_form(d);
+}
+
+// The smallest integer has no literal: its digits without the sign do not
+// fit. It is written as the subtraction that gives it.
+void append_integer(std::string& out, int64_t i) {
+  if (i == std::numeric_limits<int64_t>::min())
+    out += "-9223372036854775807 - 1";
+  else
+    out += decimal_form(i);
 }
 
 // Appends a scalar; returns false for an array or a dict.
 bool append_scalar(std::string& out, const Value& value) {
   switch (value.tag()) {
     case Tag::String: append_string(out, value.as_string()); return true;
-    case Tag::Integer: out += decimal_form(value.as_integer()); return true;
+    case Tag::Integer: append_integer(out, value.as_integer()); return true;
     case Tag::Float: append_float(out, value.as_float()); return true;
     case Tag::Bool: out += value.as_bool() ? "true" : "false"; return true;
     case Tag::Null: out += "null"; return true;
@@ -220,29 +239,6 @@ void append_value(std::string& out, const Value& root) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Document
-
-void annotations_of(std::string& out, const Document& doc, std::string_view path,
-                    std::string_view indent) {
-  if (const auto* list = doc.annotations.find(path)) write_annotations(out, *list, indent);
-}
-
-void append_entry_line(std::string& out, std::string_view indent, std::string_view key,
-                       const Value& value) {
-  out += indent;
-  append_key(out, key);
-  out += " = ";
-  append_value(out, value);
-  out += '\n';
-}
-
-void append_vars(std::string& out, const Document& doc) {
-  out += "[vars]\n";
-  for (const auto& [name, value] : doc.vars) append_entry_line(out, "", name, value);
-  out += '\n';
-}
-
 // Everything after `[vars]` up to the next section header reads back as a
 // variable, and annotation lines there are dropped. So the variables go
 // first only when the next thing written is a header that carries no
@@ -266,27 +262,150 @@ std::string join_path(std::string_view a, std::string_view b) {
   return p;
 }
 
-void append_section(std::string& out, const Document& doc, const std::string& name,
-                    const Dict& section) {
-  annotations_of(out, doc, name, "");
-  append_section_header(out, name);
-  for (const auto& [key, value] : section) {
-    const std::string path = join_path(name, key);
-    annotations_of(out, doc, path, "");
-    if (!value.is(Tag::Dict)) {
-      append_entry_line(out, "", key, value);
-      continue;
+// ---------------------------------------------------------------------------
+// Document
+//
+// Sections at the root, one level of blocks in each, values inline below
+// that. A dict that does not fit a block (an entry nested deeper than a value
+// may be) becomes a section of its own after its parent's entries, down to
+// the deepest header the reader takes. Every document the reader builds fits
+// that layout; what does not fit is written all the same and reported.
+
+// Levels of arrays and dicts in `root` (0 for a scalar), counted no further
+// than `cap` + 1; walked without recursion.
+int value_depth(const Value& root, int cap) {
+  int deepest = 0;
+  std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
+  while (!pending.empty() && deepest <= cap) {
+    const auto [v, level] = pending.back();
+    pending.pop_back();
+    if (v->is(Tag::Array)) {
+      deepest = std::max(deepest, level + 1);
+      for (const Value& e : v->as_array()) pending.emplace_back(&e, level + 1);
+    } else if (v->is(Tag::Dict)) {
+      deepest = std::max(deepest, level + 1);
+      for (const auto& [key, e] : v->as_dict()) pending.emplace_back(&e, level + 1);
     }
+  }
+  return deepest;
+}
+
+bool fits_a_line(const Value& value) { return value_depth(value, kMaxValueDepth) <= kMaxValueDepth; }
+
+bool fits_a_block(const Dict& dict) {
+  for (const auto& [key, value] : dict)
+    if (!fits_a_line(value)) return false;
+  return true;
+}
+
+struct Writer {
+  const Document& doc;
+  std::string& out;
+  bool fits = true;  // false once something was nested deeper than it reads back
+
+  void annotations_of(std::string_view path, std::string_view indent) {
+    if (const auto* list = doc.annotations.find(path)) write_annotations(out, *list, indent);
+  }
+
+  void entry_line(std::string_view indent, std::string_view key, const Value& value) {
+    if (!fits_a_line(value)) fits = false;
+    out += indent;
+    append_key(out, key);
+    out += " = ";
+    append_value(out, value);
+    out += '\n';
+  }
+
+  void vars() {
+    out += "[vars]\n";
+    for (const auto& [name, value] : doc.vars) entry_line("", name, value);
+    out += '\n';
+  }
+
+  void block(std::string_view path, std::string_view key, const Dict& dict) {
     append_key(out, key);
     out += " = #{\n";
-    for (const auto& [inner_key, inner_value] : value.as_dict()) {
-      annotations_of(out, doc, join_path(path, inner_key), "  ");
-      append_entry_line(out, "  ", inner_key, inner_value);
+    for (const auto& [inner_key, inner_value] : dict) {
+      annotations_of(join_path(path, inner_key), "  ");
+      entry_line("  ", inner_key, inner_value);
     }
     out += "}#\n";
   }
-  out += '\n';
-}
+
+  // A header of several segments, each quoted where it needs it.
+  void header(const std::vector<std::string_view>& segments) {
+    if (segments.size() == 1) {
+      append_section_header(out, segments.front());
+      return;
+    }
+    out += '[';
+    for (size_t i = 0; i < segments.size(); ++i) {
+      if (i > 0) out += '.';
+      if (header_needs_quotes(segments[i]) && header_reads_back(segments[i]))
+        append_escaped_name(out, segments[i]);
+      else
+        out += segments[i];
+    }
+    out += "]\n";
+  }
+
+  // `segments` name the section; `path` is their join. Recursion is bounded
+  // by the deepest header, kMaxSectionDepth.
+  void section(std::vector<std::string_view>& segments, const std::string& path,
+               const Dict& entries) {
+    annotations_of(path, "");
+    header(segments);
+    std::vector<const Dict::value_type*> deeper;
+    for (const auto& entry : entries) {
+      const auto& [key, value] = entry;
+      if (value.is(Tag::Dict) && !fits_a_block(value.as_dict()) &&
+          segments.size() < kMaxSectionDepth) {
+        deeper.push_back(&entry);
+        continue;
+      }
+      const std::string key_path = join_path(path, key);
+      annotations_of(key_path, "");
+      if (!value.is(Tag::Dict)) {
+        entry_line("", key, value);
+        continue;
+      }
+      if (!fits_a_block(value.as_dict())) fits = false;
+      block(key_path, key, value.as_dict());
+    }
+    out += '\n';
+    for (const auto* entry : deeper) {
+      segments.push_back(entry->first);
+      section(segments, join_path(path, entry->first), entry->second.as_dict());
+      segments.pop_back();
+    }
+  }
+
+  void document() {
+    const bool vars_first = !doc.vars.empty() && vars_go_first(doc);
+    if (vars_first) vars();
+
+    bool wrote_top_level = false;
+    for (const auto& [key, value] : doc.config) {
+      if (value.is(Tag::Dict)) continue;
+      annotations_of(key, "");
+      entry_line("", key, value);
+      wrote_top_level = true;
+    }
+    if (wrote_top_level) out += '\n';
+
+    std::vector<std::string_view> segments;
+    for (const auto& [name, value] : doc.config) {
+      if (!value.is(Tag::Dict)) continue;
+      segments.assign(1, name);
+      section(segments, name, value.as_dict());
+    }
+
+    if (!doc.vars.empty() && !vars_first) vars();
+
+    out.resize(trim_end(out).size());
+    out += '\n';
+  }
+};
 
 }  // namespace
 
@@ -303,66 +422,21 @@ std::string format_value(const Value& value) {
   return out;
 }
 
-void write_annotations(std::string& out, const std::vector<Annotation>& annotations,
-                       std::string_view indent) {
-  for (const Annotation& a : annotations) {
-    out += indent;
-    out += '@';
-    out += a.name;
-    switch (arg_kind(a.arg)) {
-      case ArgKind::None: break;
-      case ArgKind::Text:
-        out += ": ";
-        out += std::get<std::string>(a.arg);
-        break;
-      case ArgKind::Integer:
-        out += ": ";
-        out += decimal_form(std::get<int64_t>(a.arg));
-        break;
-      case ArgKind::Float:
-        out += ": ";
-        out += shortest_form(std::get<double>(a.arg));
-        break;
-      case ArgKind::List: {
-        out += ": [";
-        bool first = true;
-        for (const std::string& item : std::get<std::vector<std::string>>(a.arg)) {
-          if (!first) out += ", ";
-          first = false;
-          out += item;
-        }
-        out += ']';
-        break;
-      }
-    }
-    out += '\n';
-  }
-}
 
 std::string serialize_document(const Document& document) {
   std::string out;
   // A rough first guess; the buffer grows geometrically beyond it.
   out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
+  Writer{document, out}.document();
+  return out;
+}
 
-  const bool vars_first = !document.vars.empty() && vars_go_first(document);
-  if (vars_first) append_vars(out, document);
-
-  bool wrote_top_level = false;
-  for (const auto& [key, value] : document.config) {
-    if (value.is(Tag::Dict)) continue;
-    annotations_of(out, document, key, "");
-    append_entry_line(out, "", key, value);
-    wrote_top_level = true;
-  }
-  if (wrote_top_level) out += '\n';
-
-  for (const auto& [name, value] : document.config)
-    if (value.is(Tag::Dict)) append_section(out, document, name, value.as_dict());
-
-  if (!document.vars.empty() && !vars_first) append_vars(out, document);
-
-  out.resize(trim_end(out).size());
-  out += '\n';
+std::optional<std::string> serialize_within_limits(const Document& document) {
+  std::string out;
+  out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
+  Writer writer{document, out};
+  writer.document();
+  if (!writer.fits) return std::nullopt;
   return out;
 }
 

@@ -1,8 +1,10 @@
 // Writes a Document back out as text of the language: variables, top-level
-// keys, sections with their keys and one level of blocks, and the annotations
-// of every written path. Writing cannot fail.
+// keys, sections with their keys and one level of blocks (deeper sections
+// where a block cannot hold what is nested), and the annotations of every
+// written path. Writing cannot fail.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +14,12 @@
 namespace brindle {
 
 std::string serialize_document(const Document& document);
+
+// The same text, or nothing when some of it would not read back because it
+// is nested deeper than the reader takes (values past kMaxValueDepth, dicts
+// below the deepest section and a block). Every document the builder makes
+// is written.
+std::optional<std::string> serialize_within_limits(const Document& document);
 
 // Source text of one value.
 std::string format_value(const Value& value);

@@ -1,20 +1,22 @@
 #include "validator.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
 
 #include "display.h"
+#include "pattern_cache.h"
 #include "pattern_gate.h"
 #include "text.h"
 
 namespace brindle {
 namespace {
 
-// Follows the key path through config, one '.'-separated piece per level.
-// Empty pieces are ordinary keys; nothing is unquoted.
+// Follows a joined key path through config, one '.'-separated piece per
+// level. Empty pieces are ordinary keys; nothing is unquoted.
 const Value* resolve(const Dict& config, std::string_view path) {
   const Dict* table = &config;
   const Value* found = nullptr;
@@ -31,6 +33,20 @@ const Value* resolve(const Dict& config, std::string_view path) {
     table = found->is(Tag::Dict) ? &found->as_dict() : nullptr;
     start = dot + 1;
   }
+}
+
+// Follows the segments of a path as they were parsed, one per level.
+const Value* resolve(const Dict& config, const std::vector<std::string>& segments) {
+  const Dict* table = &config;
+  const Value* found = nullptr;
+  for (const std::string& segment : segments) {
+    if (table == nullptr) return nullptr;
+    auto it = table->find(segment);
+    if (it == table->end()) return nullptr;
+    found = &it->second;
+    table = found->is(Tag::Dict) ? &found->as_dict() : nullptr;
+  }
+  return found;
 }
 
 bool is_empty(const Value& v) {
@@ -185,11 +201,14 @@ bool excluded_for_dict(std::string_view name) {
   return false;
 }
 
+constexpr std::string_view kPatternLimitWords =
+    "@pattern not checked: the document's patterns exceed the compile limit";
+
 class PathCheck {
  public:
   PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
-            const Value& value, std::vector<Diagnostic>& out)
-      : path_(path), list_(list), value_(value), out_(out) {
+            const Value& value, PatternCache& patterns, std::vector<Diagnostic>& out)
+      : path_(path), list_(list), value_(value), patterns_(patterns), out_(out) {
     auto it = doc.key_spans.find(path);
     if (it != doc.key_spans.end()) key_span_ = it->second;
   }
@@ -259,14 +278,19 @@ class PathCheck {
   void pattern(const Annotation& a) {
     auto* source = std::get_if<std::string>(&a.arg);
     if (source == nullptr || !value_.is(Tag::String)) return;
-    Pattern compiled = Pattern::compile(*source);
-    if (!compiled.ok()) {
-      out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled.error(), a.span,
+    const Pattern* compiled = patterns_.get(*source);
+    if (compiled == nullptr) {
+      out_.push_back(Diagnostic{prefix() + std::string(kPatternLimitWords), a.span, false,
+                                DiagnosticKind::Annotation});
+      return;
+    }
+    if (!compiled->ok()) {
+      out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled->error(), a.span,
                                 false, DiagnosticKind::Annotation});
       return;
     }
     const std::string& text = value_.as_string();
-    if (!compiled.full_match(text)) {
+    if (!compiled->full_match(text)) {
       violation(prefix() + "value `" + text + "` does not match @pattern: `" + *source + "`");
     }
   }
@@ -309,6 +333,7 @@ class PathCheck {
   const std::string& path_;
   const std::vector<Annotation>& list_;
   const Value& value_;
+  PatternCache& patterns_;
   std::vector<Diagnostic>& out_;
   Span key_span_{0, 0};
 };
@@ -316,11 +341,30 @@ class PathCheck {
 }  // namespace
 
 std::vector<Diagnostic> validate_document(const Document& document) {
+  return validate_document(document, ValidateOptions{});
+}
+
+std::vector<Diagnostic> validate_document(const Document& document, const ValidateOptions& options) {
   std::vector<Diagnostic> out;
-  for (const auto& [path, list] : document.annotations) {
-    const Value* value = resolve(document.config, path);
+  PatternCache patterns(pattern_budget_for(document.source_size));
+  const AnnotationTable& table = document.annotations;
+  for (size_t i = 0; i < table.size(); ++i) {
+    const auto& [path, list] = *(table.begin() + static_cast<std::ptrdiff_t>(i));
+    // Entries that came with their segments are reached by them; a path set
+    // without them is cut at every point.
+    const auto& segments = table.segments(i);
+    const Value* value =
+        segments.empty() ? resolve(document.config, path) : resolve(document.config, segments);
     if (value == nullptr || list.empty()) continue;
-    PathCheck(document, path, list, *value, out).run();
+    const size_t before = out.size();
+    PathCheck(document, path, list, *value, patterns, out).run();
+    if (!options.stop_at_first_error) continue;
+    for (size_t k = before; k < out.size(); ++k) {
+      if (!out[k].is_warning) {
+        out.resize(k + 1);
+        return out;
+      }
+    }
   }
   return out;
 }

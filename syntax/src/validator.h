@@ -3,6 +3,12 @@
 // patterns, deprecation warnings) is a Diagnostic in the returned list. Key
 // paths are walked in the annotation table's order, so the first finding is
 // the first problem in the source.
+//
+// Each distinct `@pattern` text is compiled once per call, and the compile
+// work of one call is bounded by the document's size (see pattern_cache.h):
+// a pattern past that bound is not checked and is reported instead, as
+// "[path] @pattern not checked: the document's patterns exceed the compile
+// limit".
 #pragma once
 
 #include <vector>
@@ -11,6 +17,13 @@
 
 namespace brindle {
 
+struct ValidateOptions {
+  // Stop right after the first finding that is not a warning: the result is
+  // then the start of the full list, up to and including that finding.
+  bool stop_at_first_error = false;
+};
+
 std::vector<Diagnostic> validate_document(const Document& document);
+std::vector<Diagnostic> validate_document(const Document& document, const ValidateOptions& options);
 
 }  // namespace brindle

@@ -55,7 +55,9 @@ struct ValueBudget {
 };
 
 // Budget for a source of `source_size` bytes: generous for any honest
-// document (a floor of 512 MiB, or 64 bytes per source byte beyond it).
+// document (a floor of 32 MiB, or 64 bytes per source byte beyond it), and
+// small enough that a file of a few kilobytes cannot make the parser hold
+// much more than that.
 uint64_t value_budget_for(uint64_t source_size);
 
 // Approximate number of bytes a value occupies (node overhead plus text).

@@ -44,8 +44,12 @@ TEST(Builder, BuildsTheDocumentInOrder) {
       {"[s]\nb = 1\n[s.b]\nc = 2", R"({"s": {"b": {"c": 2}}})"}, {"[s.b]\nc = 2\n[s]\nb = 1", R"({"s": {"b": 1}})"},
       // a second opener inside a block is ignored; its closer ends the block
       {"b = #{\nc = #{\nx = 1\n}#\ny = 2\n}#\n", R"({"b": {"x": 1}, "y": 2})"},
-      // an unclosed block swallows the rest, section headers included
-      {"a = 0\nb = #{\nx = 1\n[t]\ny = 2\n", R"({"a": 0})"},
+      // an unclosed block swallows the rest, section headers included, and
+      // says so first, on its key, whatever else the file reports
+      {"a = 0\nb = #{\nx = 1\n[t]\ny = 2\n", R"({"a": 0} !0 unclosed block: `b = #{` has no closing `}#`[b])"},
+      {"x = bad\n[s]\n  \"p q\"   =   #{   # pool\nk = 1\n",
+       R"({"s": {}} !0 unclosed block: `"p q"   =   #{` has no closing `}#`["p q"] !0 cannot parse value: `bad`[bad])"},
+      {"[vars]\nb = #{\nx = 1\n[s]\nk = $x\n", R"({"s": {"k": 1}} vars {"x": 1} $x:0[$x])"},  // not swallowed there
       {"\n# c\n  # d\r\n}#\na = 1\n[]\nx.y = 2\nz =\n", R"({"a": 1})"},  // lines that fit no rule are ignored
       // variables: all of them first, usable everywhere, above too; a
       // redefinition applies to everything evaluated after it
@@ -86,7 +90,7 @@ TEST(Builder, BuildsTheDocumentInOrder) {
       // leftovers at the end of a block and of the input are discarded
       {"@a\nb = #{\nx = 1\n@e\n}#\nk = 1\n@z", R"({"b": {"x": 1}, "k": 1} @b:a)"},
       // an unclosed block keeps what its entries recorded; openers inside it are ignored
-      {"@a\nb = #{\n@e\nc = #{\nx = 1", R"({} @b.x:e)"},
+      {"@a\nb = #{\n@e\nc = #{\nx = 1", R"({} !0 unclosed block: `b = #{` has no closing `}#`[b] @b.x:e)"},
       // references of failing values are not kept
       {"k = $y ?? $ENV.HOME\nbad = $x + nope\ne = $ENV.FOO\n[vars]\nx = 1\ny = $x + $x\nz = $missing\n",
        R"({"e": "bar", "k": 2} vars {"x": 1, "y": 2} !1 undefined variable `$missing`[$missing] )"
@@ -129,7 +133,7 @@ TEST(Builder, ExpansionIsStoppedByTheBudget) {
     tenfold += def + "[" + repeat(ref + ", ", 10) + "]\n";
   }
   const std::tuple<std::string, int, int> cases[] = {  // source, range of the first variable to fail
-      {doubling + "[s]\nk = 1\n", 21, 26},  // 8 MiB by v20 must fit, v26 alone is the whole budget
+      {doubling + "[s]\nk = 1\n", 21, 22},  // 8 MiB by v20 must fit, v22 alone is the whole budget
       {tenfold + "[s]\nk = 1\n", 5, 7},     // 10^5 values fit, 10^8 exceed it
   };
   for (const auto& [source, first, last] : cases) {

@@ -20,7 +20,13 @@ namespace {
 TEST(Expression, FoldFallbacksReferencesAndErrors) {
   const std::pair<std::string, std::string> cases[] = {
       {"1 + 2 * 3", "9"}, {"6 / 3", "2.0"}, {"5 +", "5"},  // strictly left to right
-      {"9223372036854775807 + 1", "-9223372036854775808"}, {"3037000500 * 3037000500", "-9223372036709301616"},
+      // integer results stay in 64 bits or fail on their operator, never wrap
+      {"9223372036854775807 + 1", "integer overflow in `+` @20-21"}, {"3037000500 * 3037000500", "integer overflow in `*` @11-12"},
+      {"-9223372036854775807 - 2", "integer overflow in `-` @21-22"}, {"1 + 9223372036854775807", "integer overflow in `+` @2-3"},
+      {"-9223372036854775807 - 1", "-9223372036854775808"}, {"9223372036854775807 - 1 + 1", "9223372036854775807"},
+      {"-9223372036854775807 - 1 * -1", "integer overflow in `*` @25-26"}, {"3037000499 * 3037000499", "9223372030926249001"},
+      {"-9223372036854775807 - 1 / -1", "9.223372036854776e18"},  // `/` gives a float, which does not overflow
+      {"9223372036854775807 + 1.0", "9.223372036854776e18"}, {"1 + 9223372036854775807 + \"x\"", "integer overflow in `+` @2-3"},
       {"1--2", "3"}, {"2024-01-15", "2008"}, {R"(false + "a,b" + null + 2.0 + -0.0 + "+??")", R"("falsea,bnull2-0+??")"},
       {R"("x" + [1, "a"] + #{k = null}#)", R"x("xArray([Integer(1), String(\"a\")])Dict({\"k\": Null})")x"},
       {"1 / 0", "invalid operands for `/` @2-3"}, {"true + 1", "invalid operands for `+` @5-6"}, {"", "empty value @0-0"},
@@ -71,7 +77,7 @@ TEST(Builtins, FactsOfTheProcessAndHost) {
 }
 
 TEST(Limits, BudgetAndFootprint) {
-  constexpr uint64_t kFloor = uint64_t{512} << 20, kAll = std::numeric_limits<uint64_t>::max();
+  constexpr uint64_t kFloor = uint64_t{32} << 20, kAll = std::numeric_limits<uint64_t>::max();
   EXPECT_EQ(std::tuple(value_budget_for(0), value_budget_for(kFloor / 64 + 1), value_budget_for(kAll)),
             std::tuple(kFloor, kFloor + 64, kAll));
   Session s;

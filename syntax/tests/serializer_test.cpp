@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "builder.h"
+#include "display.h"
+#include "value_parser.h"
 
 namespace brindle {
 namespace {
@@ -25,9 +27,9 @@ TEST(FormatValue, WritesEachVariant) {
       {Value::string("q\"b\\t\tn\n\r."), "\"q\\\"b\\\\t\\tn\\n\\r.\""},
       {Value::string(std::string("\x01\x7f\v\0\xC3\xA9\xE2\x80\xA8", 9)),
        std::string("\"\x01\x7f\v\0\xC3\xA9\xE2\x80\xA8\"", 11)},
-      {I(std::numeric_limits<int64_t>::min()), "-9223372036854775808"},
+      {I(std::numeric_limits<int64_t>::min()), "-9223372036854775807 - 1"},  // no literal reads as it
       {A({F(1.0), F(-0.0), F(1e23), F(0.1), F(1e-7)}), "[1.0, -0.0, 99999999999999991611392.0, 0.1, 0.0000001]"},
-      {A({F(std::nan("")), F(HUGE_VAL), F(-HUGE_VAL)}), "[NaN, inf, -inf]"},
+      {A({F(std::nan("")), F(HUGE_VAL), F(-HUGE_VAL)}), "[0.0 / 0.0, 1.0 / 0.0, -1.0 / 0.0]"},
       {A({A({}), A({A({I(1)})}), Value::boolean(true), Value::boolean(false), Value::null()}), "[[], [[1]], true, false, null]"},
       {D({{"b", I(1)}, {"a", D({{"y", A({D({})})}})}}), "#{ a = #{ y = [#{  }#] }#, b = 1 }#"},
   };
@@ -106,6 +108,96 @@ TEST(SerializeDocument, WritesWhatItReads) {
   }
 }
 
+// Each annotation line as written after a parse (null: unchanged). An
+// argument is written bare only where it reads back bare as itself; text
+// that looks like a number, a list or quoted text, holds a `#` or has blanks
+// at its ends is quoted, and so is each such list item.
+TEST(SerializeDocument, AnnotationArgumentsReadBack) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"@pattern: \"[abc]\"", nullptr}, {"@pattern: \"^#[0-9a-f]{6}$\"", nullptr}, {"@pattern: \"# x\"", nullptr},
+      {"@enum: [\"a#b\", c]", nullptr}, {"@enum: [\" a\", \"5\", \"\", \"[x]\", \"\"q\"\", b c]", "@enum: [\" a\", 5, \"\", [x], \"\"q\"\", b c]"},
+      {"@x: \"5\"", nullptr}, {"@x: \"-1.5e3\"", nullptr}, {"@x: \"inf\"", nullptr}, {"@x: \" a \"", nullptr},
+      {"@x: \"\"q\"\"", nullptr}, {"@x: \"[a, b]\"", nullptr}, {"@x: plain text", nullptr}, {"@x: a\"b", nullptr},
+      {"@x: 3.0", nullptr}, {"@x: -0.0", nullptr}, {"@x: inf", nullptr}, {"@x: -9223372036854775808", nullptr},
+      {"@x: nan", "@x: NaN"}, {"@x: 1e3", "@x: 1000.0"}, {"@x(a, b)", "@x: a, b"}, {"@x(\"# y\")", "@x: \"# y\""},
+      {"@x(5)", "@x: \"5\""}, {"@x(a\" #b)", "@x: a\" #b"}, {"@x: \"\"a\"#b\"\"", nullptr},
+      {"@enum: [\" }#\", }}# \", # x]", nullptr},  // a quote in an item: the rest of the line reads as quoted
+  };
+  for (const auto& [line, written] : cases) {
+    const std::string source = std::string(line) + "\nk = 1\n";
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << line;
+    EXPECT_EQ(serialize_document(doc), (written ? std::string(written) + "\nk = 1\n" : source)) << line;
+  }
+}
+
+std::string nest(std::string_view open, std::string_view inner, std::string_view close, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out.append(open);
+  out.append(inner);
+  for (size_t i = 0; i < n; ++i) out.append(close);
+  return out;
+}
+
+// Documents at the nesting limits are written in a layout that reads back:
+// a dict whose entries nest too deeply for a block becomes a section.
+TEST(SerializeDocument, NestingLimitsReadBack) {
+  const size_t k = kMaxValueDepth;
+  std::string deepest = "[a";
+  for (size_t i = 1; i < kMaxSectionDepth; ++i) deepest += ".a";
+  deepest += "]\n";
+  const std::string array = nest("[", "1", "]", k), dicts = nest("#{ d = ", "1", " }#", k);
+  const std::pair<std::string, std::string> cases[] = {  // source, how it is written (empty: unchanged)
+      {"[s0.s1.s2]\nk = " + array + "\n", "[s0]\n\n[s0.s1]\ns2 = #{\n  k = " + array + "\n}#\n"},
+      {"[s0]\n@x\ns1 = #{\n  @y\n  k = " + dicts + "\n}#\n", ""},
+      {"[s0.s1.s2]\n@x\nk = " + dicts + "\n[s0.s1]\n@y\nj = 1\n", ""},
+      {deepest + "k = " + array + "\n", ""},
+      {deepest + "b = #{\n  k = " + array + "\n}#\n", ""},
+      {"[vars]\nv = " + array + "\n\n[s]\nk = " + dicts + "\n", ""},
+  };
+  for (const auto& [source, written] : cases) {
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << source.substr(0, 80);
+    const auto text = serialize_within_limits(doc);
+    ASSERT_TRUE(text.has_value()) << source.substr(0, 80);
+    const Document back = build_document(*text, EmptyEnv{});
+    EXPECT_TRUE(back.diagnostics.empty()) << *text;
+    EXPECT_EQ(debug_text(Value::dict(back.config)), debug_text(Value::dict(doc.config))) << *text;
+    if (written.empty() || source.find("[s0.s1.s2]\n@x") != std::string::npos) {
+      EXPECT_EQ(serialize_document(back), *text);
+    } else {
+      EXPECT_EQ(*text, written);
+    }
+    EXPECT_EQ(*text, serialize_document(doc));
+  }
+  // One level past what any layout carries.
+  auto chain = [](size_t n, Value inner) {
+    for (size_t i = 0; i < n; ++i) inner = D({{"d", std::move(inner)}});
+    return inner;
+  };
+  auto array_of = [](size_t n) {
+    Value v = I(1);
+    for (size_t i = 0; i < n; ++i) v = A({std::move(v)});
+    return v;
+  };
+  const std::pair<Value, bool> values[] = {  // the value of root key `k`, and whether it fits
+      {array_of(k), true}, {array_of(k + 1), false},
+      {chain(kMaxSectionDepth + 1 + k, I(1)), true}, {chain(kMaxSectionDepth + 2 + k, I(1)), false},
+      {chain(kMaxSectionDepth, array_of(k)), true}, {chain(kMaxSectionDepth, array_of(k + 1)), false},
+      {chain(kMaxSectionDepth - 1, D({{"b", array_of(k)}})), true},
+  };
+  for (const auto& [value, fits] : values) {
+    Document doc;
+    doc.config.emplace("k", value);
+    const auto text = serialize_within_limits(doc);
+    EXPECT_EQ(text.has_value(), fits);
+    if (!text) continue;
+    const Document back = build_document(*text, EmptyEnv{});
+    EXPECT_TRUE(back.diagnostics.empty()) << text->substr(0, 200);
+    EXPECT_TRUE(back.config == doc.config);
+  }
+}
+
 TEST(SerializeDocument, WhatNoSourceCarries) {
   EXPECT_EQ(serialize_document(Document{}), "\n");
   std::string text = "[vars]\nv = 1\n\n[s]\nb = #{\n  c = 1\n}#\n";
@@ -114,13 +206,14 @@ TEST(SerializeDocument, WhatNoSourceCarries) {
   const Annotation x = build_document("@x\nk = 1", EmptyEnv{}).annotations.find("k")->front();
   for (const char* path : {"v", "s.missing", "s.b.c.deeper"}) doc.annotations.set(path, {x});
   EXPECT_EQ(serialize_document(doc), text);
-  // Arguments are written as they read in the colon form, even where they
-  // then read back as another kind or not at all.
-  std::vector<Annotation> list(4, x);
-  const AnnotationArg args[] = {std::string("5"), std::string(), 3.0, std::vector<std::string>{"a", ""}};
-  for (size_t i = 0; i < 4; ++i) list[i].arg = args[i];
+  // Arguments no source carries are written in the form that reads back
+  // as they are, or quoted where none does.
+  std::vector<Annotation> list(6, x);
+  const AnnotationArg args[] = {std::string("5"), std::string(), 3.0, std::vector<std::string>{"a", ""},
+                                std::string("a\nb"), std::vector<std::string>{"a,b"}};
+  for (size_t i = 0; i < list.size(); ++i) list[i].arg = args[i];
   doc.annotations.set("s.b.c", list);
-  text.insert(text.find("  c = 1"), "  @x: 5\n  @x: \n  @x: 3\n  @x: [a, ]\n");
+  text.insert(text.find("  c = 1"), "  @x: \"5\"\n  @x: \"\"\n  @x: 3.0\n  @x: [a, \"\"]\n  @x: \"a\nb\"\n  @x: [\"a,b\"]\n");
   EXPECT_EQ(serialize_document(doc), text);
   // A first header that cannot be written sends the variables last.
   doc.config.emplace("[", D({}));

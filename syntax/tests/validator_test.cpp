@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "builder.h"
+#include "pattern_cache.h"
 
 namespace brindle {
 namespace {
@@ -143,6 +146,97 @@ TEST(Validator, KeyPathsResolveThroughConfig) {
   EXPECT_EQ(findings(doc), (Texts{"[server.net.port] value must be @nonzero", "`server.net.port` is deprecated",
                                   "[server.net.] value must be @nonzero", "`server.net.` is deprecated", "`server` is deprecated",
                                   "[top] value must be @nonzero", "`top` is deprecated"}));
+}
+
+// A parsed entry is reached by its segments as written, so a quoted name
+// holding a point is one key, never a walk one level deeper.
+TEST(Validator, QuotedNamesWithPointsAreReached) {
+  const std::pair<const char*, Texts> cases[] = {
+      {"[a]\n@min: 5\n\"x.y\" = 1", {"[a.x.y] value 1 is below @min: 5"}},
+      {"@required\n[b.\"c.d\"]\n", {"[b.c.d] value is @required but is empty or null"}},
+      {"@nonzero\n\"a.b\" = 0\n[a]\nb = 1", {"[a.b] value must be @nonzero"}},
+      {"[s]\n\"p.q\" = #{\n@max: 0\n\"r.t\" = 3\n}#", {"[s.p.q.r.t] value 3 exceeds @max: 0"}},
+      {"[\"s.t\"]\n@deprecated\n\"\" = 1", {"`s.t.` is deprecated"}},
+      // the same joined path, another entry: each is checked where it stands
+      {"[a]\n@min: 5\n\"x.y\" = 1\n[a.x]\ny = 9", {"[a.x.y] value 1 is below @min: 5"}},
+      {"[a]\n\"x.y\" = 1\n[a.x]\n@min: 5\ny = 9", {}},
+  };
+  for (const auto& [source, expected] : cases) EXPECT_EQ(findings(build(source)), expected) << source;
+}
+
+// Forty alternatives of `.{1000}` down to `.{961}`: some 300 000
+// instructions, a costly compile.
+std::string costly_pattern(const std::string& tail = "") {
+  std::string p;
+  for (int n = 1000; n > 960; --n) p.append(p.empty() ? "" : "|").append(".{" + std::to_string(n) + "}");
+  return p + tail;
+}
+
+TEST(PatternCache, CompilesEachTextOnceWithinItsBudget) {
+  const std::string a = ".{500}a", b = ".{500}b", c = ".{500}c", d = ".{500}d";
+  const uint64_t cost = static_cast<uint64_t>(Pattern::compile(a).program_size());
+  ASSERT_GT(cost, 1000u);
+  PatternCache cache(3 * cost - 1);
+  const Pattern* first = cache.get(a);
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(cache.get(a), first);  // compiled once, charged once
+  const Pattern* bad = cache.get("(");  // a failure is kept too, at the cost of its text
+  EXPECT_TRUE(first && first->ok() && bad && !bad->ok());
+  EXPECT_TRUE(cache.get(b) != nullptr && cache.get(c) != nullptr);  // c crosses the budget and is kept
+  EXPECT_EQ(cache.get(d), nullptr);
+  EXPECT_TRUE(cache.get(a) == first && cache.get(c) != nullptr && cache.get("(") == bad);
+  EXPECT_EQ(std::tuple(pattern_budget_for(0), pattern_budget_for(62500), pattern_budget_for(62501), pattern_budget_for(UINT64_MAX)),
+            std::tuple(uint64_t{1000000}, uint64_t{1000000}, uint64_t{1000016}, UINT64_MAX));
+}
+
+// 300 keys sharing one costly pattern are all checked (one compile); costly
+// patterns that differ are checked until their work passes the budget of a
+// small file, and each one after that is reported instead.
+TEST(Validator, PatternCompileWorkIsBounded) {
+  std::string shared;
+  for (int i = 0; i < 300; ++i) shared += "@pattern: \"" + costly_pattern() + "\"\nk" + std::to_string(i) + " = \"x\"\n";
+  const Texts all = findings(build(shared));
+  ASSERT_EQ(all.size(), 300u);
+  EXPECT_EQ(all[299], "[k299] value `x` does not match @pattern: `" + costly_pattern() + "`");
+
+  std::string distinct;
+  uint64_t spent = 0;
+  size_t checked = 0;
+  for (int i = 0; i < 8; ++i) {
+    const std::string p = costly_pattern("|y{" + std::to_string(i + 2) + "}");
+    distinct += "@pattern: \"" + p + "\"\nk" + std::to_string(i) + " = \"y\"\n";
+    if (spent < 1000000) ++checked, spent += static_cast<uint64_t>(Pattern::compile(p).program_size());
+  }
+  ASSERT_TRUE(checked >= 2 && checked < 8) << checked;
+  const std::vector<Diagnostic> got = validate_document(build(distinct));
+  ASSERT_EQ(got.size(), 8u);
+  for (size_t i = 0; i < 8; ++i) {
+    const std::string key = "[k" + std::to_string(i) + "] ";
+    EXPECT_EQ(got[i].message.substr(0, key.size() + 12), key + (i < checked ? "value `y` do" : "@pattern not"));
+    EXPECT_EQ(got[i].kind, i < checked ? DiagnosticKind::Validation : DiagnosticKind::Annotation);
+  }
+  EXPECT_EQ(got.back().message, "[k7] @pattern not checked: the document's patterns exceed the compile limit");
+  EXPECT_FALSE(got.back().is_warning);
+}
+
+// Stopping at the first error gives the full list up to and including it.
+TEST(Validator, StopsAtTheFirstError) {
+  const std::string sources[] = {
+      "@deprecated\na = 1\n@min: 5\nb = 1\n@max: 0\nc = 1\n",
+      "@deprecated\na = 1\n@deprecated\nb = 1\n",
+      "@pattern: (\nk = \"x\"\n@pattern: \"" + costly_pattern() + "\"\nj = \"x\"\n",
+      "@type: int\n@min: 9\nk = \"x\"\n@required\nj = null\n",
+      "",
+  };
+  for (const std::string& source : sources) {
+    const Document doc = build(source);
+    std::vector<Diagnostic> full = validate_document(doc);
+    const auto first = std::find_if(full.begin(), full.end(), [](const Diagnostic& d) { return !d.is_warning; });
+    if (first != full.end()) full.erase(first + 1, full.end());
+    Texts want, got;
+    for (const Diagnostic& d : full) want.push_back(d.message);
+    for (const Diagnostic& d : validate_document(doc, ValidateOptions{true})) got.push_back(d.message);
+    EXPECT_EQ(got, want) << source;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,72 @@
+// The value grammar on one value text: never a failure span or reference
+// outside the text, the nesting level restored, and a value written with
+// format_value reads back as the same value.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "pending.h"
+#include "text.h"
+#include "value_parser.h"
+
+using namespace brindle;
+
+namespace {
+
+constexpr uint64_t kBase = 1000;  // the text sits here, so spans are absolute
+
+Dict variables() {
+  Dict vars;
+  vars["s"] = Value::string("text");
+  vars["n"] = Value::integer(42);
+  vars["f"] = Value::floating(1.5);
+  vars["a"] = Value::array({Value::integer(1), Value::string("x")});
+  Dict inner;
+  inner["k"] = Value::boolean(true);
+  vars["d"] = Value::dict(std::move(inner));
+  return vars;
+}
+
+ValueResult parse(std::string_view input, const Dict& vars, const EnvLookup& env) {
+  std::vector<VariableRef> refs;
+  ValueBudget budget{value_budget_for(input.size())};
+  ValueContext ctx{refs, vars, env, Span{kBase, kBase + input.size()}, &budget, 0};
+  const std::string_view text = trim(input);
+  const uint64_t offset = kBase + static_cast<uint64_t>(text.data() - input.data());
+  ValueResult r = parse_value(ctx, text, offset);
+  if (ctx.depth != 0) fuzz::fail("nesting level not restored", input);
+  const uint64_t end = kBase + input.size();
+  if (const auto* f = std::get_if<ParseFailure>(&r); f && !fuzz::inside(f->span, kBase, end)) {
+    fuzz::fail("failure span outside the text", f->message);
+  }
+  for (const VariableRef& ref : refs) {
+    if (!fuzz::inside(ref.span, kBase, end)) fuzz::fail("reference span outside the text", ref.name);
+  }
+  return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const Dict vars = variables();
+  const fuzz::Env env;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const ValueResult r = parse(input, vars, env);
+  const Value* value = std::get_if<Value>(&r);
+  if (value == nullptr || !is_valid_utf8(input) || fuzz::pending_value(*value)) return 0;
+
+  const std::string written = format_value(*value);
+  const ValueResult back = parse(written, vars, env);
+  if (const auto* f = std::get_if<ParseFailure>(&back)) {
+    fuzz::fail("written value does not read back", f->message + "\n--- written:\n" + written);
+  }
+  if (debug_text(std::get<Value>(back)) != debug_text(*value)) {
+    fuzz::fail("written value reads back as another value",
+               written + "\n--- before: " + debug_text(*value) + "\n--- after: " + debug_text(std::get<Value>(back)));
+  }
+  return 0;
+}
