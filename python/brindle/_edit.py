@@ -18,6 +18,7 @@ from typing import Callable, TextIO
 
 from . import _native
 from ._io import DecodeError
+from ._streams import shown
 
 Editor = _native.Editor
 
@@ -84,33 +85,34 @@ def _split_bom(text: str) -> tuple[str, str]:
 
 def _edit_file(path: str, change: str, apply: Callable[[_native.Editor], object], err: TextIO) -> int:
     """Read `path`, apply one edit, and write the result when it still parses."""
+    name = shown(path)
     try:
         bom, text = _split_bom(read_file(path))
     except DecodeError as error:
         print(f"brindle: error: {error}", file=err)
         return EXIT_PROBLEM
     except OSError as error:
-        print(f"brindle: error: {path}: {error.strerror or error}", file=err)
+        print(f"brindle: error: {name}: {error.strerror or error}", file=err)
         return EXIT_USAGE
     editor = edit(text)
     try:
         apply(editor)
     except KeyError as error:
-        print(f"brindle: error: {path}: {error.args[0]}", file=err)
+        print(f"brindle: error: {name}: {error.args[0]}", file=err)
         return EXIT_PROBLEM
     except ValueError as error:
-        print(f"brindle: error: {path}: {error}", file=err)
+        print(f"brindle: error: {name}: {error}", file=err)
         return EXIT_PROBLEM
     result = str(editor)
     try:
         _native.parse(result)
     except _native.BrindleError as error:
-        print(f"brindle: error: {path}: not written, {change} would leave it unreadable: {error}", file=err)
+        print(f"brindle: error: {name}: not written, {change} would leave it unreadable: {error}", file=err)
         return EXIT_PROBLEM
     try:
         write_atomic(path, bom + result)
     except OSError as error:
-        print(f"brindle: error: {path}: {error.strerror or error}", file=err)
+        print(f"brindle: error: {name}: {error.strerror or error}", file=err)
         return EXIT_USAGE
     return EXIT_OK
 

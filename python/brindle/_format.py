@@ -16,6 +16,7 @@ from typing import Iterator, TextIO
 from . import _native
 from ._edit import EXIT_OK, EXIT_PROBLEM, EXIT_USAGE, read_file, write_atomic
 from ._io import DecodeError
+from ._streams import shown
 
 format = _native.format  # noqa: A001 - the public name is brindle.format
 
@@ -50,7 +51,7 @@ def cmd_fmt(args: argparse.Namespace, out: TextIO, err: TextIO) -> int:
     status = EXIT_OK
     changed = 0
     for path in _expand(args.files):
-        name = STDIN_NAME if path == "-" else path
+        name = STDIN_NAME if path == "-" else shown(path)
         try:
             text = _read(path)
         except DecodeError as error:
