@@ -28,6 +28,7 @@ $(VENV)/bin/python:
 setup: deps install
 	$(VENV)/bin/brindle check --strict examples/*.brindle
 	$(VENV)/bin/brindle json examples/deploy.brindle
+	$(VENV)/bin/brindle fmt --check examples/
 
 # Reinstalls only when a file that goes into the package changed, so that
 # `make setup` followed by `make test` builds the extension once.

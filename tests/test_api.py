@@ -15,6 +15,7 @@ EXPECTED_ALL += ["BrindleError", "ParseError", "ValidationError", "VariableError
 DOC = _native.BrindleDocument
 PACKAGE_ALL = ["load", "dump", "check", "Finding", "Related"]
 PACKAGE_ALL += ["loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]
+PACKAGE_ALL += ["format", "edit", "Editor"]
 
 
 def test_attributes_in_registration_order():

@@ -37,3 +37,7 @@ from brindle._types import Config, Value
 
 __all__ += ["load", "dump", "check", "Finding", "Related"]
 __all__ += ["loads", "json_schema", "ConversionError", "FieldError", "Value", "Config"]
+__all__ += ["format", "edit", "Editor"]
+
+from brindle._edit import Editor, edit
+from brindle._format import format  # noqa: A004 - shadows the builtin on purpose

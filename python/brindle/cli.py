@@ -17,7 +17,7 @@ import re
 import sys
 from typing import Any, Callable, Sequence, TextIO
 
-from . import _native, _report
+from . import _edit, _format, _native, _report
 from ._check import check, codes
 from ._envargs import EnvOptionError, env_options, environment
 from ._findings import Finding
@@ -56,6 +56,9 @@ examples:
   brindle check --no-env app.brindle
   brindle check --strict --format sarif app.brindle > brindle.sarif
   cat app.brindle | brindle check -
+  brindle fmt --check examples/
+  brindle set app.brindle server.port 8080
+  brindle unset app.brindle server.debug
 
 A FILE of - reads standard input. A file larger than --max-size
 (default 1G) is not read.
@@ -446,6 +449,8 @@ def build_parser() -> argparse.ArgumentParser:
         description="Run the brindle language server over stdio. Needs the lsp extra: pip install 'brindle[lsp]'.",
     )
     lsp.set_defaults(run=_cmd_lsp)
+    _format.add_command(commands)
+    _edit.add_commands(commands)
     return parser
 
 

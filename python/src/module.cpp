@@ -9,9 +9,11 @@
 
 #include "annotation.h"
 #include "document.h"
+#include "editor.h"
 #include "exception_pickle.h"
 #include "exceptions.h"
 #include "findings.h"
+#include "format.h"
 #include "functions.h"
 #include "guard.h"
 
@@ -36,11 +38,15 @@ PyMethodDef module_functions[] = {
      "validate_all(doc)\n--\n\n"},
     {"dumps", as_cfunction(module_dumps), METH_VARARGS | METH_KEYWORDS, "dumps(data)\n--\n\n"},
     {"_check", as_cfunction(module_check), METH_VARARGS | METH_KEYWORDS,
-     "_check(source, strict=False, environment=None, filename=None)\n--\n\n"},
+     "_check(source, strict=False, environment=None, filename=None, env=None)\n--\n\n"},
     {"_check_document", as_cfunction(module_check_document), METH_VARARGS | METH_KEYWORDS,
      "_check_document(doc, strict=False, filename=None)\n--\n\n"},
     {"_codes", as_cfunction(module_codes), METH_NOARGS, "_codes()\n--\n\n"},
 };
+
+// Layout and editing, outside __all__: the package exports them itself.
+PyMethodDef format_function = {"format", as_cfunction(module_format), METH_VARARGS | METH_KEYWORDS,
+                               "format(source)\n--\n\n"};
 
 // ---------------------------------------------------------------------------
 // Module
@@ -90,7 +96,12 @@ bool initialise(PyObject* module) {
   if (!add_exception_pickling(module)) return false;
 
   Ref version(PyUnicode_FromString("1.0.0"));
-  return version && add_attribute(module, "__version__", version.get());
+  if (!version || !add_attribute(module, "__version__", version.get())) return false;
+
+  Ref format(PyCFunction_NewEx(&format_function, module, module_name.get()));
+  if (!format || PyObject_SetAttrString(module, "format", format.get()) < 0) return false;
+  Ref editor(new_editor_type());
+  return editor && PyObject_SetAttrString(module, "Editor", editor.get()) == 0;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "builtins.h"
 #include "display.h"
+#include "expression_split.h"
 #include "text.h"
 #include "value_parser.h"
 
@@ -245,105 +246,9 @@ ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64
   }
 
   Fold fold(ctx, text, offset);
-  const size_t n = text.size();
-
-  // The operand being collected is always text[start, i): every byte that is
-  // not an operator belongs to it. Whether it is still blank is cached so a
-  // long run of blanks is examined once.
-  size_t start = 0;
-  size_t blank_until = 0;
-  bool has_content = false;
-  const auto buffer_blank = [&](size_t i) {
-    if (has_content) return false;
-    if (trim_start(text.substr(blank_until, i - blank_until)).empty()) {
-      blank_until = i;
-      return true;
-    }
-    has_content = true;
-    return false;
-  };
-  const auto flush = [&](size_t i) {
-    const std::string_view raw = text.substr(start, i - start);
-    const size_t lead = leading_blank(raw);
-    const std::string_view operand = trim_end(raw.substr(lead));
-    return operand.empty() || fold.feed(operand, offset + start + lead);
-  };
-
-  int64_t depth = 0;
-  bool in_quotes = false;
-  size_t quote_open = 0;
-  bool expect_operand = true;
-  size_t i = 0;
-  while (i < n) {
-    const char c = text[i];
-    if (in_quotes) {
-      // No escapes here: any double quote closes the quoted text.
-      if (c == '"') {
-        in_quotes = false;
-        if (i > quote_open + 1) expect_operand = false;
-      }
-      ++i;
-      continue;
-    }
-    const char next = i + 1 < n ? text[i + 1] : '\0';
-    bool is_operator = false;
-    switch (c) {
-      case '"':
-        in_quotes = true;
-        quote_open = i++;
-        continue;
-      case '#':
-        if (next == '{') {
-          ++depth;
-          i += 2;
-          continue;
-        }
-        break;
-      case '(': case '[': case '{':
-        ++depth;
-        ++i;
-        continue;
-      case ')': case ']':
-        --depth;
-        ++i;
-        continue;
-      case '}':
-        --depth;
-        i += next == '#' ? 2 : 1;
-        continue;
-      case '+': case '*':
-        is_operator = depth == 0;
-        break;
-      case '/':
-        // In `a//b` the first slash is text and the second one divides.
-        is_operator = depth == 0 && next != '/';
-        break;
-      case '-':
-        if (depth == 0) {
-          if (expect_operand || buffer_blank(i)) {
-            expect_operand = false;  // a sign, kept with its operand
-            ++i;
-            continue;
-          }
-          is_operator = true;
-        }
-        break;
-      default:
-        break;
-    }
-    if (is_operator) {
-      if (!flush(i) || !fold.feed(text.substr(i, 1), offset + i)) {
-        return std::move(fold).finish(offset);
-      }
-      start = blank_until = ++i;
-      has_content = false;
-      expect_operand = true;
-      continue;
-    }
-    expect_operand = false;
-    ++i;
-  }
-  flush(n);
+  split_expression(text, [&](std::string_view token, size_t at, bool) {
+    return fold.feed(token, offset + at);
+  });
   return std::move(fold).finish(offset);
 }
 
