@@ -10,6 +10,7 @@
 #include "annotation.h"
 #include "convert.h"
 #include "display.h"
+#include "finding.h"
 #include "heap_type.h"
 #include "key_iter.h"
 #include "module.h"
@@ -361,14 +362,14 @@ PyObject* document_locate(PyObject* self, PyObject* offsets) {
   if (!document_source(self, source)) return nullptr;
   Ref items(PySequence_List(offsets));
   if (!items) return nullptr;
-  const CharLocator at(source);
+  const SourceLocator at(source);
   const Py_ssize_t count = PyList_Size(items.get());
   Ref result(PyList_New(count));
   if (!result) return nullptr;
   for (Py_ssize_t i = 0; i < count; ++i) {
     const unsigned long long offset = PyLong_AsUnsignedLongLong(PyList_GetItem(items.get(), i));
     if (PyErr_Occurred()) return nullptr;
-    const LineColumn position = at.locate(offset);
+    const SourcePosition position = at.locate(offset);
     PyObject* pair = Py_BuildValue("(KK)", static_cast<unsigned long long>(position.line),
                                    static_cast<unsigned long long>(position.column));
     if (pair == nullptr) return nullptr;
