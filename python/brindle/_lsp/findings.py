@@ -78,10 +78,12 @@ def _at_entry(lines: LineMap, filename: Optional[str], entry: Optional[_index.En
     rule = _RULE.search(message)
     if rule is not None:
         for annotation in entry.annotations:
-            if annotation.annotation and _RULE.match(annotation.annotation).group(1) == rule.group(1):  # type: ignore
-                a_line, a_col = _line_col(lines, annotation.annotation_span[0])
-                e_line, e_col = _line_col(lines, annotation.annotation_span[1])
-                related.append(Related(f"required by {annotation.annotation} here", a_line, a_col, e_line, e_col, filename))
+            start, end = annotation.annotation_span
+            written = lines.text[start:end]
+            if annotation.names and annotation.names[0][0] == rule.group(1):
+                a_line, a_col = _line_col(lines, start)
+                e_line, e_col = _line_col(lines, end)
+                related.append(Related(f"required by {written} here", a_line, a_col, e_line, e_col, filename))
     return Finding(code, severity, message, start_line, start_col, end_line, end_col, filename, path,  # type: ignore[arg-type]
                    tuple(related))
 
