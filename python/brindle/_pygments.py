@@ -204,7 +204,8 @@ def _string(text: str, a: int, b: int) -> Tokens:
         yield match.start(), String.Escape, match.group()
         pos = match.end()
     if not closed:
-        yield pos, Error if pos == a else String.Double, text[pos:b]
+        if pos < b:
+            yield pos, Error if pos == a else String.Double, text[pos:b]
     elif pos < b:
         yield pos, Text, text[pos:b]
 
