@@ -101,7 +101,7 @@ def test_offsets_count_characters_and_ends_leave_out_terminators(source):
 PIECES = st.sampled_from([
     "[s]", "[vars]", '["a.b" . c]', "[a..b]", "k = ", "@min: 1", "@x(", "$v", "$ENV.HOME", "??", " + ", "1",
     '"s # $x"', '"é🎉"', "#{", "}#", "[", "]", ",", "# c", "\n", "\r\n", " ", "\t", "=", "x = #{", "\n}#\n", "\\",
-    "\u00a0", "\ufeff",
+    "\u00a0", "\ufeff", "\ud800",
 ])
 
 

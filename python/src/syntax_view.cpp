@@ -67,6 +67,11 @@ bool is_blank_token(TokenKind kind) {
 
 bool is_trivia(TokenKind kind) { return is_blank_token(kind) || kind == TokenKind::Comment; }
 
+// Names are whole characters of the text, lone surrogates included.
+PyObject* name_str(std::string_view text) {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass");
+}
+
 class ViewBuilder {
  public:
   ViewBuilder(const SyntaxTree& tree, bool ascii) : tree_(tree), chars_(tree.source(), ascii) {}
@@ -246,9 +251,9 @@ class ViewBuilder {
     } else if (is_builtin_name(name)) {
       kind = 1;
     }
-    Ref name_str(to_str(name));
-    if (!name_str) return false;
-    PyObject* items[] = {Py_NewRef(ref_kinds_[kind].get()), name_str.release(),
+    Ref name_str_ref(name_str(name));
+    if (!name_str_ref) return false;
+    PyObject* items[] = {Py_NewRef(ref_kinds_[kind].get()), name_str_ref.release(),
                          PyLong_FromUnsignedLongLong(chars_(at.start)),
                          PyLong_FromUnsignedLongLong(chars_(at.end))};
     Ref ref(tuple_of(items));
@@ -256,7 +261,7 @@ class ViewBuilder {
   }
 
   bool add_name(PyObject* names, std::string_view name, uint64_t start, uint64_t end) {
-    Ref text(to_str(name));
+    Ref text(name_str(name));
     if (!text) return false;
     Ref item(triple(text.get(), start, end));
     return item && PyList_Append(names, item.get()) == 0;
@@ -304,8 +309,20 @@ PyObject* module_syntax_view(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"source", nullptr};
   PyObject* source = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:_syntax_view", kwlist(names), &source)) return nullptr;
+  if (!require_str(source, "source")) return nullptr;
+  // Editors may hold lone surrogates; they are carried through as the three
+  // bytes each that "surrogatepass" writes, one character each like any other.
   std::string_view text;
-  if (!text_arg(source, "source", text)) return nullptr;
+  Ref encoded;
+  if (!utf8_view(source, text)) {
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return nullptr;
+    PyErr_Clear();
+    encoded.reset(PyUnicode_AsEncodedString(source, "utf-8", "surrogatepass"));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (!encoded || PyBytes_AsStringAndSize(encoded.get(), &data, &size) < 0) return nullptr;
+    text = std::string_view(data, static_cast<size_t>(size));
+  }
   const Py_ssize_t length = PyUnicode_GetLength(source);
   if (length < 0) return nullptr;
   const bool ascii = static_cast<size_t>(length) == text.size();

@@ -4,7 +4,8 @@
 // nothing can fail but memory: any text has a tree.
 //
 // Every offset is an index into the str (code points), not a byte offset, so
-// that callers can slice the text they passed. A line is
+// that callers can slice the text they passed (lone surrogates included). A
+// line is
 //
 //   (kind, valid, first, last, start, end, names, value, tokens, refs)
 //
