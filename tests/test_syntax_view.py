@@ -43,7 +43,7 @@ LINES = {
     "multi-line array": ("a = [\n  1, # one\n  2,\n]\n", [("key", True, ["a"], "[\n  1, # one\n  2,\n]",
                          ["Key", "Equals", "ArrayOpen", "Scalar", "Comma", "Comment", "Scalar", "Comma",
                           "ArrayClose"])]),
-    "inline dict": ('d = #{ "k" = $ENV.X ?? 1 }#\n', [("key", True, ["d"], '#{ "k" = $ENV.X ?? 1 }#',
+    "inline dict": ('d = #{ "k" = $ENV.X ?? 1 }#\n', [("key", True, ["d", '"k"'], '#{ "k" = $ENV.X ?? 1 }#',
                     ["Key", "Equals", "DictOpen", "DictKey", "Equals", "Variable", "Fallback", "Scalar",
                      "DictClose"])]),
     "comment, blank and ignored lines": ("# c\n\n  \nkey: value\n}#\n", [
@@ -67,6 +67,7 @@ def test_lines(source, expected):
     ('"a \\" b" = 1\n', ['a " b']),
     ('"a\\\\b" = 1\n', ["a\\b"]),
     ("@type: int\n", ["type"]),
+    ('d = [#{ "a.b" = 1, "c \\" d" = #{ e = 2 }# }#]\n', ["d", "a.b", 'c \\" d', "e"]),
     ("[vars]\n", ["vars"]),
 ])
 def test_names_are_unquoted_as_the_parser_reads_them(source, names):

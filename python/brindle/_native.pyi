@@ -122,8 +122,9 @@ def _codes() -> list[tuple[str, str, str, str, bytes]]: ...
 #         block opener whose block never closes
 #   first, last: physical lines from 0; start, end: the line without its
 #         terminator (a value with open brackets takes the lines that close them)
-#   names: (name, start, end): header segments (unquoted), the key of a key
-#         line or block opener (unquoted), an annotation's name (span from '@')
+#   names: (name, start, end): header segments (unquoted); the key of a key
+#         line or block opener (unquoted), then its value's inline dict keys
+#         as the parser reads them; an annotation's name (span from '@')
 #   value: (start, end) of a key line's value (no comment, no block comma)
 #         or of an annotation's argument, else None
 #   tokens: (kind, start, end) of the tree's tokens, blanks and line ends left

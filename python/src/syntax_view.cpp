@@ -15,6 +15,7 @@
 #include "syntax/src/annotation.h"
 #include "syntax_tree.h"
 #include "unlocked.h"
+#include "value_parser.h"
 
 namespace brindle::py {
 namespace {
@@ -204,6 +205,10 @@ class ViewBuilder {
       Ref token(triple(token_kinds_[static_cast<size_t>(k)].get(), at.start, at.end));
       if (!token || PyList_Append(tokens.get(), token.get()) < 0) return nullptr;
       if (k == TokenKind::Variable && !add_ref(refs.get(), tree_.token_text(t), at)) return nullptr;
+      if (k == TokenKind::DictKey &&
+          !add_name(names.get(), inline_dict_key(tree_.token_text(t)), at.start, at.end)) {
+        return nullptr;
+      }
     }
 
     Ref names_tuple(PyList_AsTuple(names.get()));

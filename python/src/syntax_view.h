@@ -19,9 +19,10 @@
 // start, end    from the start of its first physical line to the end of its
 //         last one, the line terminator excluded
 // names   ((name, start, end), ...): a header's segments as parsed
-//         (unquoted, spans as written), the key of a key line or block
-//         opener (unquoted), an annotation's name (without '@'; the span
-//         from '@'); empty otherwise
+//         (unquoted, spans as written); the key of a key line or block
+//         opener (unquoted), then the keys of the inline dict entries in its
+//         value, in order; an annotation's name (without '@'; the span from
+//         '@'); empty otherwise
 // value   (start, end) of a key line's value (comments and a block entry's
 //         trailing comma excluded) or of an annotation's argument; else None
 // tokens  ((kind, start, end), ...): the tree's tokens in order, blanks and

@@ -325,7 +325,7 @@ def _hover_text(state: _Document, offset: int) -> Optional[tuple]:
         return None
     doc = state.parse()
     if token.kind == "DictKey":
-        keys = _inline_keys(text, line, token)
+        keys = _inline_keys(line, token)
         if keys is not None:
             path = ".".join([entry.path, *keys])
             missing = object()
@@ -335,17 +335,15 @@ def _hover_text(state: _Document, offset: int) -> Optional[tuple]:
     return describe.describe_entry(ix, entry, doc, state.error), entry.name_span
 
 
-def _inline_keys(text: str, line: _index.Line, target: _index.Token) -> Optional[List[str]]:
+def _inline_keys(line: _index.Line, target: _index.Token) -> Optional[List[str]]:
     """Keys from the value's top down to the inline dict key `target`; None when an array lies between."""
     stack: List[Optional[str]] = []  # one per open bracket: the dict's current key, or None for an array
+    dict_keys = {start: name for name, start, _ in line.names[1:]}
     for kind, start, end in line.tokens:
         if start < line.value_span[0]:
             continue
         if kind == "DictKey":
-            key = text[start:end]
-            # Inline dict keys lose their quotes and nothing else, as the parser reads them.
-            if len(key) >= 2 and key[0] == key[-1] == '"':
-                key = key[1:-1]
+            key = dict_keys[start]
             if stack:
                 stack[-1] = key
             if start == target.start:
