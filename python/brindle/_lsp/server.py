@@ -127,7 +127,7 @@ class BrindleServer(LanguageServer):
     def diagnostics(self, uri: str) -> List[types.Diagnostic]:
         state = self.document(uri)
         path = to_fs_path(uri) if uri.startswith("file:") else uri
-        return [self._diagnostic(uri, state, f) for f in findings.findings(state.text, path, lambda: state.index)]
+        return [self._diagnostic(uri, state, f) for f in findings.findings(state.text, path)]
 
     def _diagnostic(self, uri: str, state: _Document, finding: Finding) -> types.Diagnostic:
         lines = state.lines
