@@ -118,9 +118,8 @@ class Formatter {
     const uint64_t base = t_.token_count() > 0 && t_.token_kind(0) == TokenKind::Bom
                               ? t_.token_span(0).end
                               : 0;
-    const Document doc = build_document(src_.substr(base), EmptyEnv{});
     std::vector<uint64_t> starts;
-    for (const Diagnostic& d : doc.diagnostics) {
+    for (const Diagnostic& d : build_diagnostics(src_.substr(base), EmptyEnv{})) {
       if (!d.is_warning) starts.push_back(base + d.span.start);
     }
     if (starts.empty()) return;
