@@ -388,6 +388,8 @@ class Formatter {
 }  // namespace
 
 std::string format_source(std::string_view source) {
+  // Such a text has no tree to format by: it stays as it is.
+  if (source.size() >= kMaxTreeSource) return std::string(source);
   const SyntaxTree tree = SyntaxTree::build(source);
   return Formatter(tree).run();
 }
