@@ -41,28 +41,30 @@ TEST(FormatValue, WritesEachVariant) {
 // points, trimmed, may start a comment at `#`, and opens the variables at a
 // bare `vars`; an inline-dict key is cut at commas and `=` and is taken
 // verbatim, so it cannot carry a double quote nor end in an odd run of
-// backslashes. Names that no form carries are written as stored.
+// backslashes. A root dict that no header names is a block among the
+// top-level keys. Names that no form carries are written as stored.
 TEST(Names, QuotedWhereABareNameWouldNotReadBack) {
   const std::tuple<std::string, std::string, std::string, std::string> cases[] = {  // name, key line, inline, header
       {"9a-b_C", "9a-b_C", "9a-b_C", "9a-b_C"},
       {"vars", "vars", "vars", "\"vars\""},
       {"a b", "\"a b\"", "a b", "a b"},
-      {"", "\"\"", "", ""},
+      {"", "\"\"", "", "\"\" = #{\n}#\n"},
       {" a", "\" a\"", "\" a\"", "\" a\""},
       {"x.y", "\"x.y\"", "x.y", "\"x.y\""},
       {"#{", "\"#{\"", "\"#{\"", "\"#{\""},
-      {"[x=y,z]", "\"[x=y,z]\"", "\"[x=y,z]\"", "[x=y,z]"},
+      {"[x=y,z]", "\"[x=y,z]\"", "\"[x=y,z]\"", "\"[x=y,z]\" = #{\n}#\n"},
       {"say \"hi\"", "\"say \\\"hi\\\"\"", "say \"hi\"", "\"say \\\"hi\\\"\""},
       {"a\\b\\\\", "\"a\\\\b\\\\\\\\\"", "\"a\\b\\\\\"", "a\\b\\\\"},
       {"odd\\", "\"odd\\\\\"", "odd\\", "odd\\"},
-      {"line\nfeed", "line\nfeed", "line\nfeed", "line\nfeed"},
+      {"line\nfeed", "line\nfeed", "line\nfeed", "line\nfeed = #{\n}#\n"},
   };
   for (const auto& [name, key_line, inline_key, header] : cases) {
     EXPECT_EQ(quote_name(name), key_line) << name;
     EXPECT_EQ(format_value(D({{name, I(1)}})), "#{ " + inline_key + " = 1 }#") << name;
     Document doc;
     doc.config.emplace(name, D({}));
-    EXPECT_EQ(serialize_document(doc), "[" + header + "]\n") << name;
+    const std::string written = header.ends_with("}#\n") ? header : "[" + header + "]\n";
+    EXPECT_EQ(serialize_document(doc), written) << name;
   }
 }
 
@@ -215,9 +217,10 @@ TEST(SerializeDocument, WhatNoSourceCarries) {
   doc.annotations.set("s.b.c", list);
   text.insert(text.find("  c = 1"), "  @x: \"5\"\n  @x: \"\"\n  @x: 3.0\n  @x: [a, \"\"]\n  @x: \"a\nb\"\n  @x: [\"a,b\"]\n");
   EXPECT_EQ(serialize_document(doc), text);
-  // A first header that cannot be written sends the variables last.
+  // A root dict that no header names is a top-level block, which sends
+  // the variables last.
   doc.config.emplace("[", D({}));
-  EXPECT_EQ(serialize_document(doc), "[[]\n\n" + text.substr(text.find("[s]")) + "\n[vars]\nv = 1\n");
+  EXPECT_EQ(serialize_document(doc), "\"[\" = #{\n}#\n\n" + text.substr(text.find("[s]")) + "\n[vars]\nv = 1\n");
 }
 
 }  // namespace
