@@ -348,7 +348,7 @@ struct Writer {
       std::optional<std::string> deeper_header;
       auto section_header = [&] {
         if (segments.size() < kMaxSectionDepth) {
-          segments.push_back(key);
+          segments.push_back(entry.first);
           deeper_header = header_line(segments);
           segments.pop_back();
         }
