@@ -55,14 +55,21 @@ def test_documents_read_back(source):
     assert dumps(back) == text
 
 
-def test_annotations_of_replaced_entries_stay_out_of_the_text():
-    # The builder keeps what the file wrote (the annotation of `a.x`
-    # stays in meta after `a` is replaced); nothing validates it and no
-    # text can attach it to an entry that is gone, so dumps leaves it out.
-    doc = parse("a = #{\n  @min: 10\n  x = 5\n}#\na = 2\n")
-    assert [x.arg for x in doc.meta["a.x"]] == [10] and validate_all(doc) == []
-    back = parse(dumps(doc))
-    assert back.config == {"a": 2} and "a.x" not in back.meta and validate_all(back) == []
+@pytest.mark.parametrize("source, stale", [
+    ("a = #{\n  @min: 10\n  x = 5\n}#\na = 2\n", "a.x"),
+    # the dict holding the replaced entry is still there: it stays a block
+    ("[s.t.u]\n@min: 10\nx = 5\n[s]\nt = 0\n[s.t.u]\n", "s.t.u.x"),
+])  # fmt: skip
+def test_annotations_of_replaced_entries_stay_out_of_the_text(source, stale):
+    # The builder keeps what the file wrote (the annotation stays in meta
+    # after its entry is replaced); nothing validates it and no text can
+    # attach it to an entry that is gone, so dumps leaves it out.
+    doc = parse(source)
+    assert [x.arg for x in doc.meta[stale]] == [10] and validate_all(doc) == []
+    back = parse(text := dumps(doc))
+    assert same(back.config, doc.config) and stale not in back.meta and validate_all(back) == []
+    assert {k: repr(v) for k, v in back.meta.items()} == {k: repr(v) for k, v in doc.meta.items() if k != stale}
+    assert dumps(back) == text and "[s.t]" not in text
 
 
 @pytest.mark.parametrize("data, words", [

@@ -145,10 +145,23 @@ std::string segments_key(const std::vector<std::string_view>& segments) {
   return key;
 }
 
+// True when `segments` lead to an entry of `config`, one per level.
+bool present(const Dict& config, const std::vector<std::string_view>& segments) {
+  const Dict* table = &config;
+  for (std::string_view segment : segments) {
+    if (table == nullptr) return false;
+    auto it = table->find(segment);
+    if (it == table->end()) return false;
+    table = it->second.is(Tag::Dict) ? &it->second.as_dict() : nullptr;
+  }
+  return true;
+}
+
 // Every proper prefix of an annotated path, by segments (as parsed where
 // the table kept them, else cut at points): a dict at such a prefix has
-// annotations inside it that an inline dict would lose.
-std::unordered_set<std::string> annotated_parents(const AnnotationTable& table) {
+// annotations inside it that an inline dict would lose. Annotations left by
+// a replaced entry are not written, so they do not count.
+std::unordered_set<std::string> annotated_parents(const AnnotationTable& table, const Dict& config) {
   std::unordered_set<std::string> parents;
   size_t index = 0;
   for (const auto& [path, list] : table) {
@@ -163,6 +176,7 @@ std::unordered_set<std::string> annotated_parents(const AnnotationTable& table) 
         start = point + 1;
       }
     }
+    if (!present(config, segments)) continue;
     std::string key;
     for (size_t i = 0; i + 1 < segments.size(); ++i) {
       append_segment_key(key, segments[i]);
@@ -239,7 +253,8 @@ struct Writer {
   std::string quote_var;        // a variable holding `"`, or empty
   bool defines_quote = false;   // quote_var is not one of the document's
   bool quote_used = false;
-  std::unordered_set<std::string> annotated = annotated_parents(doc.annotations);
+  // Made on first use: only a dict inside a block asks.
+  std::optional<std::unordered_set<std::string>> annotated;
   std::string out;
   Problem failure;  // the first problem met
 
@@ -311,9 +326,10 @@ struct Writer {
       const std::string inner_path = join_path(path, inner_key);
       Problem p = annotations_of(inner_path, "  ");
       Problem line = entry_line("  ", inner_key, inner_value, inner_path);
-      if (!line && inner_value.is(Tag::Dict) && !annotated.empty()) {
+      if (!line && inner_value.is(Tag::Dict) && !doc.annotations.empty()) {
+        if (!annotated) annotated = annotated_parents(doc.annotations, doc.config);
         segments.push_back(inner_key);
-        if (annotated.contains(segments_key(segments)))
+        if (annotated->contains(segments_key(segments)))
           line = problem(SerializeFailure::Kind::Unwritable,
                          "annotations inside `" + inner_path + "` cannot be written below a block");
         segments.pop_back();
