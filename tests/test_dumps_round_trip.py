@@ -22,7 +22,7 @@ def same(a, b):
     {"k": 'a"]+b', "l": ['a"]', "b+"]},
     # inline-dict keys holding a quote or a backslash, below a block
     {"s": {"t": {"u": {'k"': 1}}}}, {"s": {"t": {"u": {"k\\": 1, 'x"+': "y"}}}},
-    {"s": {"t": {"u": {"v": {'"': {}}}}}},
+    {"s": {"t": {"u": {"v": {'"': {}}}}}}, {"s": {"t": {"u": {'#"x.y"': 1, " ": {}}}}},
     # root dicts that no header names: written as top-level blocks
     {"": {"k": 1}}, {"a]": {"k": 1, "t": {"u": 2}}}, {"[x]": {}, "y": 1}, {"": {"a": {"b": [1]}}},
     # section names a header reads only in another form
@@ -74,7 +74,7 @@ def test_annotations_of_replaced_entries_stay_out_of_the_text(source, stale):
 
 @pytest.mark.parametrize("data, words", [
     ({"a\nb": 1}, "line feed"), ({"s": {"a\nb": 1}}, "line feed"), ({"s\n": {"k": 1}}, "line feed"),
-    ({"s": [{'a"b': 1}]}, "dict key"), ({"s": [{"k": 1, 'x"': {"y": 2}}]}, "dict key"),
+    ({"s": [{'a"b': 1}]}, "dict key"), ({"s": [{"k": 1, 'x"': {"y": 2}}]}, "dict key"), ({"k": [{'#"x': 1}]}, "dict key"),
 ])  # fmt: skip
 def test_what_no_text_carries_is_refused(data, words):
     with pytest.raises(ValueError, match=words):

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display.h"
+#include "lexer.h"
 #include "text.h"
 #include "value_parser.h"
 
@@ -228,12 +229,15 @@ bool needs_check(const Value& root) {
   return false;
 }
 
-// True when `text` reads back, as a key line's value, as `value`. Quotes
-// and escapes in it are the ones every scanner of the line agrees on (each
-// quote inside a string escaped), so the value reader alone decides. debug_text
-// keeps tags, the sign of zero and every digit.
+// True when `text` reads back, as a key line's value, as `value`: the line
+// keeps all of it (no `#` the comment scanner takes for a comment, no open
+// bracket that joins the next line), and the value reader gives `value`.
+// debug_text keeps tags, the sign of zero and every digit.
 bool reads_back(std::string_view text, const Value& value, const Dict& vars) {
   if (text.find('\n') != std::string_view::npos) return false;  // it must stay on its line
+  std::string line = "k = ";
+  line += text;
+  if (strip_comment(line).size() != line.size() || bracket_depth(text) > 0) return false;
   const EmptyEnv env;
   std::vector<VariableRef> refs;
   ValueContext ctx{refs, vars, env, Span{0, text.size()}};
