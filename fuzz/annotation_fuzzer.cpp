@@ -11,6 +11,7 @@
 
 #include "annotation.h"
 #include "fuzz_support.h"
+#include "lexer.h"
 #include "serializer.h"
 #include "text.h"
 
@@ -48,10 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string line;
   if (!write_annotations(line, {a}, "")) {
     // Refused: only a line break, or a comma inside a list item, has no
-    // form on one line.
+    // form on one line, unless the text itself is not one a line keeps
+    // (a `#` the comment scanner takes for a comment).
     auto breaks = [](const std::string& s) { return s.find_first_of("\n\r") != std::string::npos; };
-    bool explained = false;
-    if (const auto* t = std::get_if<std::string>(&a.arg)) explained = breaks(*t);
+    bool explained = strip_comment(text).size() != trim_end(text).size();
+    if (const auto* t = std::get_if<std::string>(&a.arg)) explained = explained || breaks(*t);
     if (const auto* list = std::get_if<std::vector<std::string>>(&a.arg)) {
       for (const std::string& item : *list) explained = explained || breaks(item) || item.find(',') != item.npos;
     }
