@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "lexer.h"
 #include "text.h"
 #include "value_parser.h"
 #include "value_writer.h"
@@ -60,9 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const ValueResult r = parse(input, vars, env);
   const Value* value = std::get_if<Value>(&r);
-  // A key line never holds a line feed (joined lines meet at a blank), so
-  // a value read from one has no key holding one.
+  // Only a text that a key line keeps whole is one a document can hold: no
+  // line feed (joined lines meet at a blank), no `#` the comment scanner
+  // cuts at, no bracket left open.
   if (value == nullptr || !is_valid_utf8(input) || input.find('\n') != input.npos) return 0;
+  const std::string line = "k = " + std::string(trim(input));
+  if (strip_comment(line).size() != line.size() || bracket_depth(input) > 0) return 0;
 
   std::string written;
   const LineValue how = append_line_value(written, *value, "q");
