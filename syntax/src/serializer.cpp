@@ -216,6 +216,7 @@ constexpr std::string_view kQuoteVariable = "quote";
 // Levels of arrays and dicts in `root` (0 for a scalar), counted no further
 // than `cap` + 1; walked without recursion.
 int value_depth(const Value& root, int cap) {
+  if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return 0;
   int deepest = 0;
   std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
   while (!pending.empty() && deepest <= cap) {

@@ -211,6 +211,9 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
 // an inline key holding a quote, a backslash or a line feed. Walked without
 // recursion.
 bool needs_check(const Value& root) {
+  // Scalars, the common case, without the walk's stack.
+  if (root.is(Tag::String)) return root.as_string().find('"') != std::string::npos;
+  if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return false;
   std::vector<const Value*> pending{&root};
   while (!pending.empty()) {
     const Value* v = pending.back();
