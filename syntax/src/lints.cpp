@@ -77,7 +77,9 @@ class LintWalk {
         break;
       case LineKind::BlockOpen:
         path_.assign(prefix()).append(rec.key);
-        lint_duplicate_key(doc_, path_, rec, out_);
+        key_segments(rec, false);
+        lint_duplicate_key(doc_, path_, segments_, rec, out_);
+        block_segments_ = segments_;
         annotations_.target(rec, path_, true);
         mode_ = Mode::Block;
         block_key_ = std::string(rec.key);
@@ -170,6 +172,7 @@ class LintWalk {
       if (i != 0) section_path_ += '.';
       section_path_ += segments[i];
     }
+    section_segments_ = std::move(segments);
     section_seen_ = true;
     annotations_.target(rec, section_path_, true);
   }
@@ -180,12 +183,25 @@ class LintWalk {
     return prefix_;
   }
 
+  // The segments of the key on `rec`, below the open block or section.
+  void key_segments(const LineRecord& rec, bool block_entry) {
+    if (block_entry) {
+      segments_ = block_segments_;
+    } else if (section_seen_) {
+      segments_ = section_segments_;
+    } else {
+      segments_.clear();
+    }
+    segments_.emplace_back(rec.key);
+  }
+
   void key_line(const LineRecord& rec, std::string_view prefix, bool block_entry) {
     path_.assign(prefix).append(rec.key);
     const bool parsed = !failed(rec);
     if (parsed) {
       lint_value(rec, block_entry, out_);
-      lint_duplicate_key(doc_, path_, rec, out_);
+      key_segments(rec, block_entry);
+      lint_duplicate_key(doc_, path_, segments_, rec, out_);
     }
     annotations_.target(rec, path_, parsed);
   }
@@ -223,6 +239,9 @@ class LintWalk {
   std::string section_path_;
   std::string prefix_;
   std::string path_;  // reused for every key
+  std::vector<std::string> section_segments_;
+  std::vector<std::string> block_segments_;
+  std::vector<std::string> segments_;  // of the current key, reused
 
   std::string block_key_;
   Span block_open_;

@@ -29,8 +29,10 @@ void run_lints(std::string_view source, const Document& doc, const EnvLookup& en
 // A record of kind Other with text on it: why it was ignored.
 void lint_ignored_line(const LineRecord& rec, std::vector<Finding>& out);
 
-// A key line at `path` whose entry a later line replaced.
-void lint_duplicate_key(const Document& doc, std::string_view path, const LineRecord& rec,
+// A key line at `path` whose entry a later line replaced; `segments` are the
+// path's names as parsed (a quoted one may hold a point).
+void lint_duplicate_key(const Document& doc, std::string_view path,
+                        const std::vector<std::string>& segments, const LineRecord& rec,
                         std::vector<Finding>& out);
 
 // The same for a variable; a later definition that uses the variable itself
