@@ -8,7 +8,11 @@ import threading
 
 import pytest
 
-from brindle import dumps, parse, validate_all
+from brindle import check, dumps, parse, validate_all
+
+
+def brief(findings):
+    return [(f.code, f.line, f.column, f.message) for f in findings]
 
 
 def document(n: int, width: int) -> dict:
@@ -37,18 +41,28 @@ def test_config_leaves_the_collector_as_it_was(enabled):
         gc.enable() if was else gc.disable()
 
 
-def test_threads_give_the_single_threaded_results():
-    sources = [dumps(document(40 + i, 30)) + f"\n[extra]\nenv = $ENV.BRINDLE_T{i} ?? \"none\"\n" for i in range(4)]
+# Small sources keep the lock, larger ones release it (for the build, the
+# checks, serializing and freeing the document): both give the same results.
+@pytest.mark.parametrize("sections", [2, 40])
+def test_threads_give_the_single_threaded_results(sections):
+    sources = [
+        dumps(document(sections + i, 30)) + f"\n[extra]\n@maxlen: 2\nenv = $ENV.BRINDLE_T{i} ?? \"none\"\n"
+        for i in range(4)
+    ]
     expected = [parse(s).config for s in sources]
+    expected_checks = [brief(check(s)) for s in sources]
+    assert all(expected_checks)
     results = [None] * len(sources)
+    checks = [None] * len(sources)
     errors = []
 
     def work(i):
         try:
             for _ in range(5):
                 results[i] = parse(sources[i]).config
-                validate_all(parse(sources[i]))
-                dumps(parse(sources[i]))
+                assert len(validate_all(parse(sources[i]))) == 1
+                assert parse(dumps(parse(sources[i]))).config == expected[i]
+                checks[i] = brief(check(sources[i]))
         except Exception as e:  # noqa: BLE001 - reported below
             errors.append(e)
 
@@ -59,6 +73,7 @@ def test_threads_give_the_single_threaded_results():
         t.join()
     assert errors == []
     assert results == expected
+    assert checks == expected_checks
 
 
 def test_environment_writers_while_parsing():

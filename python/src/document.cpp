@@ -16,12 +16,20 @@
 #include "module.h"
 #include "positions.h"
 #include "text.h"
+#include "unlocked.h"
 
 namespace brindle::py {
 namespace {
 
 void document_dealloc(PyObject* self) {
-  delete reinterpret_cast<DocumentObject*>(self)->doc;
+  Document* doc = reinterpret_cast<DocumentObject*>(self)->doc;
+  {
+    // Freeing a large document is core work like building it: other
+    // threads run meanwhile. Nothing else can reach it any more.
+    std::optional<Unlocked> unlocked;
+    unlock_for(unlocked, doc != nullptr ? doc->source_size : 0);
+    delete doc;
+  }
   Py_XDECREF(reinterpret_cast<DocumentObject*>(self)->source);
   free_instance(self);
 }
