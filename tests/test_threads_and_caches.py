@@ -30,6 +30,41 @@ def test_config_with_repeated_and_colliding_keys(keys):
     assert parse(dumps(data)).config == data
 
 
+def keyed(names, value):
+    return {name: value(i) for i, name in enumerate(names)}
+
+
+SIX = ["a", "b", "c", "d", "e", "f"]
+
+
+# Dicts with the same keys are built from a copy of the previous one: every
+# value must still be its own, whatever the shapes around it.
+@pytest.mark.parametrize("data", [
+    {f"s{i}": keyed(SIX, lambda j, i=i: i * 10 + j) for i in range(5)},  # one shape again and again
+    {f"s{i}": keyed(SIX, lambda j, i=i: keyed(SIX, lambda k: [i, j, k])) for i in range(3)},  # nested
+    {"s0": keyed(SIX, str), "s1": keyed(["a", "b", "x", "y", "e", "f"], str), "s2": keyed(SIX, float)},
+    {"s0": keyed(SIX, str), "s1": keyed(SIX[:5], str), "s2": keyed(SIX + ["g"], str), "s3": keyed(SIX, str)},
+    {f"s{i}": keyed([f"k{j}" for j in range(i % 7 + 6)], lambda j, i=i: i + j) for i in range(300)},
+    {"s": {"list": [keyed(SIX, lambda j, i=i: None if j % 2 else i) for i in range(4)]}},
+])
+def test_config_of_dicts_with_the_same_keys(data):
+    config = parse(dumps(data)).config
+    assert config == data
+    # Every dict is an object of its own, so changing one changes no other.
+    dicts = list(all_dicts(config))
+    assert len({id(d) for d in dicts}) == len(dicts) == len(list(all_dicts(data)))
+
+
+def all_dicts(value):
+    if isinstance(value, dict):
+        yield value
+        for item in value.values():
+            yield from all_dicts(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from all_dicts(item)
+
+
 @pytest.mark.parametrize("enabled", [True, False])
 def test_config_leaves_the_collector_as_it_was(enabled):
     was = gc.isenabled()
