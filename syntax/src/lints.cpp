@@ -80,7 +80,7 @@ class LintWalk {
         key_segments(rec, false);
         lint_duplicate_key(doc_, path_, segments_, rec, out_);
         block_segments_ = segments_;
-        annotations_.target(rec, path_, true);
+        annotations_.target(rec, path_, segments_, true);
         mode_ = Mode::Block;
         block_key_ = std::string(rec.key);
         block_open_ = rec.key_span;
@@ -174,7 +174,7 @@ class LintWalk {
     }
     section_segments_ = std::move(segments);
     section_seen_ = true;
-    annotations_.target(rec, section_path_, true);
+    annotations_.target(rec, section_path_, section_segments_, true);
   }
 
   std::string_view prefix() {
@@ -197,13 +197,13 @@ class LintWalk {
 
   void key_line(const LineRecord& rec, std::string_view prefix, bool block_entry) {
     path_.assign(prefix).append(rec.key);
+    key_segments(rec, block_entry);
     const bool parsed = !failed(rec);
     if (parsed) {
       lint_value(rec, block_entry, out_);
-      key_segments(rec, block_entry);
       lint_duplicate_key(doc_, path_, segments_, rec, out_);
     }
-    annotations_.target(rec, path_, parsed);
+    annotations_.target(rec, path_, segments_, parsed);
   }
 
   // Keys of a `[vars]` section that comes after another section, which no

@@ -55,8 +55,10 @@ class AnnotationLints {
   // A line between an annotation and its key: blank or ignored.
   void gap(const LineRecord& rec);
   // The annotations waiting apply to this key line, block key or header;
-  // `path` is its key path. `parsed` is false for a key whose value failed.
-  void target(const LineRecord& rec, std::string_view path, bool parsed);
+  // `path` is its key path and `segments` its names as parsed. `parsed` is
+  // false for a key whose value failed.
+  void target(const LineRecord& rec, std::string_view path,
+              const std::vector<std::string>& segments, bool parsed);
   // The annotations waiting are dropped: end of input, or of a block.
   void drop(std::string_view why);
 

@@ -88,7 +88,11 @@ TEST(Check, QuotedNamesHoldingPointsKeepTheirPositions) {
       {"[a.\"b.c\".d]\n@type: string\n\"e.f\" = 1", {"B203@3:9"}},
       {"[\"s.t\"]\n\"b.c\" = #{\n  @max: 1\n  \"p.q\" = 7,\n}#", {"B204@4:11"}},
       {"[a]\n@nonempty\n\"x.y\" = #{}#", {"B202@3:9"}},
-      {"[a]\n@minlen: 2\n\"x.y\" = #{\"u.v\" = 1}#", {}},
+      // Rules on values they do not check: the value looked at is the right one.
+      {"[a]\n@minlen: 2\n\"x.y\" = #{\"u.v\" = 1}#", {"B408@2:1"}},
+      {"[a]\n@min: 1\n\"x.y\" = \"s\"", {"B408@2:1"}},
+      {"[a]\n@min: 1\n\"x.y\" = 5\n[a.x]\ny = \"s\"", {}},
+      {"[a.\"b.c\"]\n@min: 1\n\"d.e\" = \"s\"", {"B408@2:1"}},
       // The nested spelling of the same dotted path comes later.
       {"[a]\n@min: 5\n\"x.y\" = 1\n[a.x]\ny = 9", {"B204@3:9"}},
       {"[a.x]\n@min: 5\ny = 1\n[a]\n\"x.y\" = 9", {"B204@3:5"}},
