@@ -82,6 +82,7 @@ bool strict_flag(PyObject* obj, bool& out) {
 
 PyObject* finding_objects(std::string_view source, const std::vector<Finding>& findings,
                           PyObject* filename) {
+  if (findings.empty()) return PyList_New(0);  // no classes to look up
   Ref module(PyImport_ImportModule("brindle._findings"));
   if (!module) return nullptr;
   Ref finding_cls(PyObject_GetAttrString(module.get(), "Finding"));
