@@ -42,9 +42,12 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
 }
 
 // The validation walk and the serializer read the document only; the
-// borrow held by the caller keeps it from changing meanwhile.
+// borrow held by the caller keeps it from changing meanwhile. Small
+// documents keep the lock (see kUnlockFrom); a document made from a dict
+// has no source size and releases it.
 SerializeResult serialize_unlocked(const Document& d, SerializeOptions options) {
-  Unlocked unlocked;
+  std::optional<Unlocked> unlocked;
+  unlock_for(unlocked, d.source_size == 0 ? kUnlockFrom : d.source_size);
   return serialize_checked(d, options);
 }
 
@@ -67,7 +70,8 @@ PyObject* dumps_result(SerializeResult result) {
 }
 
 std::vector<Finding> validation_findings_unlocked(std::string_view source, const Document& d) {
-  Unlocked unlocked;
+  std::optional<Unlocked> unlocked;
+  unlock_for(unlocked, d.source_size);
   return validation_findings(source, d);
 }
 
@@ -100,11 +104,6 @@ PyObject* validation_errors(PyObject* doc, bool share_findings) {
 
 }  // namespace
 
-const EnvLookup& process_environment() {
-  static const ProcessEnv env;
-  return env;
-}
-
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"source", "env", nullptr};
   PyObject* source = nullptr;
@@ -122,8 +121,8 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
     std::optional<Document> built;
     {
-      Unlocked unlocked;
-      const ProcessEnv process(&unlocked);
+      std::optional<Unlocked> unlocked;
+      const ProcessEnv process(unlock_for(unlocked, text.size()));
       const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
       built.emplace(build_document(text, env));
     }
