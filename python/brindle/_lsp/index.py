@@ -85,6 +85,7 @@ class Entry:
     value_span: Span = (0, 0)
     children: List["Entry"] = field(default_factory=list)
     line: Optional[Line] = None
+    keys: Tuple[str, ...] = ()  # the path's keys, unquoted (a key may hold points)
 
 
 @dataclass
@@ -225,7 +226,8 @@ class _Builder:
         names = [name for name, _, _ in line.names]
         path = ".".join(names)
         first, last = line.names[0][1], line.names[-1][2]
-        entry = Entry("section", path, path, (first, last), (line.start, line.end), line.first, line.last, line=line)
+        entry = Entry("section", path, path, (first, last), (line.start, line.end), line.first, line.last, line=line,
+                      keys=tuple(names))
         if self.pending:
             entry.annotations, self.pending = self.pending, []
         self.section = names
@@ -245,20 +247,17 @@ class _Builder:
             self.index.folds.append((entry.first_line, entry.last_line))
         self.section_entry = None
 
-    def _path(self, key: str) -> str:
-        return ".".join(self.section + [key]) if self.section else key
-
-    def _entry(self, kind: str, line: Line, path: str) -> Entry:
+    def _entry(self, kind: str, line: Line, keys: Tuple[str, ...]) -> Entry:
         assert line.key is not None
-        entry = Entry(kind, line.key, path, line.key_span, (line.start, line.end), line.first, line.last,
-                      value_span=line.value_span, line=line)
+        entry = Entry(kind, line.key, ".".join(keys), line.key_span, (line.start, line.end), line.first, line.last,
+                      value_span=line.value_span, line=line, keys=keys)
         self.index.by_line[line.first] = entry
         self._refs(line, entry)
         return entry
 
     def _key(self, line: Line, kind: str, annotations: List[Line]) -> Entry:
         assert line.key is not None
-        entry = self._entry(kind, line, self._path(line.key))
+        entry = self._entry(kind, line, (*self.section, line.key))
         self._annotate(entry, annotations)
         if self.section_entry is not None and self.section_entry.kind == "section":
             self.section_entry.children.append(entry)
@@ -278,7 +277,7 @@ class _Builder:
         if line.kind == ANNOTATION:
             self.block_pending.append(line)
         elif line.kind == KEY and line.key is not None:
-            entry = self._entry("key", line, f"{block.path}.{line.key}")
+            entry = self._entry("key", line, (*block.keys, line.key))
             self._annotate(entry, self.block_pending)
             self.block_pending = []
             block.children.append(entry)
@@ -290,7 +289,7 @@ class _Builder:
 
     def _variable(self, line: Line) -> None:
         assert line.key is not None
-        entry = self._entry("var", line, line.key)
+        entry = self._entry("var", line, (line.key,))
         self.index.variables.setdefault(line.key, []).append(entry)
         if self.section_entry is not None and self.section_entry.kind == "vars":
             self.section_entry.children.append(entry)
