@@ -42,43 +42,71 @@ enum class Tag : uint8_t {
   Dict = 6,
 };
 
+// A value is 16 bytes: its tag and either the scalar itself or a pointer to
+// an owned string, array or dict. Small values keep arrays and dict entries
+// compact; the accessors hand out references to the owned objects, so reading
+// and editing a value reads the same as with any owning type. Copies are deep;
+// a moved-from value is null.
 class Value {
  public:
-  using Storage = std::variant<std::string, int64_t, double, bool, Null, Array, Dict>;
-
-  Value() : v_(Null{}) {}
-  static Value string(std::string s) { return Value(std::in_place_index<0>, std::move(s)); }
-  static Value integer(int64_t i) { return Value(std::in_place_index<1>, i); }
-  static Value floating(double d) { return Value(std::in_place_index<2>, d); }
-  static Value boolean(bool b) { return Value(std::in_place_index<3>, b); }
+  Value() noexcept : tag_(Tag::Null), i_(0) {}
+  static Value string(std::string s);
+  static Value integer(int64_t i) { Value v; v.tag_ = Tag::Integer; v.i_ = i; return v; }
+  static Value floating(double d) { Value v; v.tag_ = Tag::Float; v.d_ = d; return v; }
+  static Value boolean(bool b) { Value v; v.tag_ = Tag::Bool; v.b_ = b; return v; }
   static Value null() { return Value(); }
-  static Value array(Array a) { return Value(std::in_place_index<5>, std::move(a)); }
-  static Value dict(Dict d) { return Value(std::in_place_index<6>, std::move(d)); }
+  static Value array(Array a);
+  static Value dict(Dict d);
 
-  Tag tag() const { return static_cast<Tag>(v_.index()); }
-  bool is(Tag t) const { return tag() == t; }
+  Value(const Value& other);
+  Value(Value&& other) noexcept : tag_(other.tag_), i_(other.i_) {
+    other.tag_ = Tag::Null;
+    other.i_ = 0;
+  }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept {
+    if (this != &other) {
+      release();
+      tag_ = other.tag_;
+      i_ = other.i_;
+      other.tag_ = Tag::Null;
+      other.i_ = 0;
+    }
+    return *this;
+  }
+  ~Value() {
+    if (static_cast<uint8_t>(tag_) >= static_cast<uint8_t>(Tag::Array) || tag_ == Tag::String) release();
+  }
 
-  const std::string& as_string() const { return std::get<0>(v_); }
-  std::string& as_string() { return std::get<0>(v_); }
-  int64_t as_integer() const { return std::get<1>(v_); }
-  double as_float() const { return std::get<2>(v_); }
-  bool as_bool() const { return std::get<3>(v_); }
-  const Array& as_array() const { return std::get<5>(v_); }
-  Array& as_array() { return std::get<5>(v_); }
-  const Dict& as_dict() const { return std::get<6>(v_); }
-  Dict& as_dict() { return std::get<6>(v_); }
+  Tag tag() const { return tag_; }
+  bool is(Tag t) const { return tag_ == t; }
 
-  const Storage& storage() const { return v_; }
+  // Each accessor requires the matching tag.
+  const std::string& as_string() const { return *s_; }
+  std::string& as_string() { return *s_; }
+  int64_t as_integer() const { return i_; }
+  double as_float() const { return d_; }
+  bool as_bool() const { return b_; }
+  const Array& as_array() const { return *a_; }
+  Array& as_array() { return *a_; }
+  const Dict& as_dict() const { return *m_; }
+  Dict& as_dict() { return *m_; }
 
   // Structural equality (floats by IEEE ==, so NaN != NaN).
-  friend bool operator==(const Value& a, const Value& b) { return a.v_ == b.v_; }
+  friend bool operator==(const Value& a, const Value& b);
 
  private:
-  // Builds the alternative in place: no temporary variant to move from.
-  template <size_t I, class... Args>
-  explicit Value(std::in_place_index_t<I> index, Args&&... args)
-      : v_(index, std::forward<Args>(args)...) {}
-  Storage v_;
+  void release() noexcept;
+
+  Tag tag_;
+  union {
+    int64_t i_;
+    double d_;
+    bool b_;
+    std::string* s_;
+    Array* a_;
+    Dict* m_;
+  };
 };
 
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
