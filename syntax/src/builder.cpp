@@ -81,8 +81,9 @@ class Builder {
     // Records are pulled from the lexer and dropped as each pass goes, so
     // memory follows what the document keeps, not the number of lines. A
     // variables header is the literal text "[vars]", so without it the
-    // first pass has nothing to do.
-    if (source_.find("[vars]") != std::string_view::npos) variables_pass();
+    // first pass has nothing to do, and it stops after the last one.
+    const size_t last_vars = source_.rfind("[vars]");
+    if (last_vars != std::string_view::npos) variables_pass(last_vars);
     doc_.vars.seal();
     structure_pass();
     // Key order is made once, when every entry is in; the positions below a
@@ -158,11 +159,15 @@ class Builder {
 
   // ---- first pass ------------------------------------------------------
 
-  void variables_pass() {
+  // `last_vars` is where the text "[vars]" last occurs. A header's record
+  // holds that text, so once a record outside a variables section ends past
+  // it, no later record can be a header and the pass is over.
+  void variables_pass(size_t last_vars) {
     bool in_vars = false;
     Lexer lexer(source_);
     LineRecord rec;
     while (lexer.next(rec)) {
+      if (!in_vars && rec.kind != LineKind::VarsHeader && rec.line_span.start > last_vars) break;
       switch (rec.kind) {
         case LineKind::Section:
           in_vars = false;
