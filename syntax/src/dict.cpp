@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 
@@ -229,36 +230,45 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix) {
   if (sorted_) return;  // sorted implies no repeated key
   // Sorting small handles and moving each entry once is far cheaper than
   // sorting the entries; the first eight bytes of each key, as a big-endian
-  // number, settle most comparisons without touching the key.
+  // number, settle most comparisons without touching the key. A handle is
+  // 16 bytes, so a large section's sort stays in cache as long as it can.
   struct Handle {
     uint64_t head;
-    std::string_view key;
     uint32_t index;
   };
-  std::vector<Handle> order;
-  order.reserve(entries_.size());
-  for (size_t i = 0; i < entries_.size(); ++i) {
+  const size_t n = entries_.size();
+  std::vector<Handle> order(n);
+  for (size_t i = 0; i < n; ++i) {
     const std::string& k = entries_[i].first;
     uint64_t head = 0;
-    for (size_t b = 0; b < 8; ++b) {
-      head = (head << 8) | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+    if (k.size() >= 8) {
+      std::memcpy(&head, k.data(), 8);
+      head = __builtin_bswap64(head);
+    } else {
+      for (size_t b = 0; b < 8; ++b) {
+        head = (head << 8) | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+      }
     }
-    order.push_back(Handle{head, k, static_cast<uint32_t>(i)});
+    order[i] = Handle{head, static_cast<uint32_t>(i)};
   }
-  std::sort(order.begin(), order.end(), [](const Handle& a, const Handle& b) {
+  const DictEntry* const data = entries_.data();
+  std::sort(order.begin(), order.end(), [data](const Handle& a, const Handle& b) {
     if (a.head != b.head) return a.head < b.head;
-    const int c = a.key.compare(b.key);
+    const int c = data[a.index].first.compare(data[b.index].first);
     return c != 0 ? c < 0 : a.index < b.index;
   });
+  auto same_key = [data](const Handle& a, const Handle& b) {
+    return a.head == b.head && data[a.index].first == data[b.index].first;
+  };
   bool repeated = false;
-  for (size_t i = 0; i + 1 < order.size() && !repeated; ++i) repeated = order[i + 1].key == order[i].key;
+  for (size_t i = 0; i + 1 < n && !repeated; ++i) repeated = same_key(order[i], order[i + 1]);
   if (!repeated) {
     // Follow the cycles of the permutation in place: no second array of
     // entries, which for a large dictionary would double its peak memory.
-    std::vector<uint32_t> from(order.size());
-    for (size_t i = 0; i < order.size(); ++i) from[i] = order[i].index;
+    std::vector<uint32_t> from(n);
+    for (size_t i = 0; i < n; ++i) from[i] = order[i].index;
     order = {};
-    for (size_t start = 0; start < from.size(); ++start) {
+    for (size_t start = 0; start < n; ++start) {
       if (from[start] == start) continue;
       DictEntry carried = std::move(entries_[start]);
       size_t at = start;
@@ -275,10 +285,10 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix) {
     return;
   }
   std::vector<DictEntry> sorted;
-  sorted.reserve(order.size());
-  for (size_t i = 0; i < order.size(); ++i) {
+  sorted.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
     // Of a run of equal keys the last one stored counts.
-    if (i + 1 < order.size() && order[i + 1].key == order[i].key) {
+    if (i + 1 < n && same_key(order[i], order[i + 1])) {
       if (dropped) dropped(prefix, entries_[order[i].index]);
       continue;
     }
