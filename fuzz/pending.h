@@ -27,7 +27,7 @@ namespace brindle::fuzz {
 // Sets `quote` when a string holds a double quote, `op` when a string or
 // name holds an operator byte or a number is negative.
 inline void scan_value(const Value& v, bool& quote, bool& op) {
-  auto text = [&](const std::string& s) {
+  auto text = [&](std::string_view s) {
     quote = quote || s.find('"') != s.npos;
     op = op || s.find_first_of("+-*/?") != s.npos;
   };

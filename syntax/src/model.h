@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <tuple>
 #include <unordered_map>
@@ -42,71 +43,84 @@ enum class Tag : uint8_t {
   Dict = 6,
 };
 
-// A value is 16 bytes: its tag and either the scalar itself or a pointer to
-// an owned string, array or dict. Small values keep arrays and dict entries
-// compact; the accessors hand out references to the owned objects, so reading
-// and editing a value reads the same as with any owning type. Copies are deep;
-// a moved-from value is null.
+// A value is 16 bytes: its tag and either the scalar itself, a string of up
+// to 14 bytes, or a pointer to an owned string, array or dict. Small values
+// keep arrays and dict entries compact, and most strings of a configuration
+// need no allocation. Copies are deep; a moved-from value is null.
 class Value {
  public:
-  Value() noexcept : tag_(Tag::Null), i_(0) {}
-  static Value string(std::string s);
-  static Value integer(int64_t i) { Value v; v.tag_ = Tag::Integer; v.i_ = i; return v; }
-  static Value floating(double d) { Value v; v.tag_ = Tag::Float; v.d_ = d; return v; }
-  static Value boolean(bool b) { Value v; v.tag_ = Tag::Bool; v.b_ = b; return v; }
+  Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }
+  static Value string(std::string_view s);
+  static Value integer(int64_t i) { return Value(Tag::Integer, i); }
+  static Value floating(double d) { return Value(Tag::Float, d); }
+  static Value boolean(bool b) { return Value(Tag::Bool, b); }
   static Value null() { return Value(); }
   static Value array(Array a);
   static Value dict(Dict d);
 
   Value(const Value& other);
-  Value(Value&& other) noexcept : tag_(other.tag_), i_(other.i_) {
-    other.tag_ = Tag::Null;
-    other.i_ = 0;
+  Value(Value&& other) noexcept {
+    std::memcpy(raw_, other.raw_, sizeof raw_);
+    other.raw_[0] = static_cast<unsigned char>(Tag::Null);
   }
   Value& operator=(const Value& other);
   Value& operator=(Value&& other) noexcept {
     if (this != &other) {
       release();
-      tag_ = other.tag_;
-      i_ = other.i_;
-      other.tag_ = Tag::Null;
-      other.i_ = 0;
+      std::memcpy(raw_, other.raw_, sizeof raw_);
+      other.raw_[0] = static_cast<unsigned char>(Tag::Null);
     }
     return *this;
   }
   ~Value() {
-    if (static_cast<uint8_t>(tag_) >= static_cast<uint8_t>(Tag::Array) || tag_ == Tag::String) release();
+    if (owns()) release();
   }
 
-  Tag tag() const { return tag_; }
-  bool is(Tag t) const { return tag_ == t; }
+  Tag tag() const { return static_cast<Tag>(raw_[0]); }
+  bool is(Tag t) const { return tag() == t; }
 
-  // Each accessor requires the matching tag.
-  const std::string& as_string() const { return *s_; }
-  std::string& as_string() { return *s_; }
-  int64_t as_integer() const { return i_; }
-  double as_float() const { return d_; }
-  bool as_bool() const { return b_; }
-  const Array& as_array() const { return *a_; }
-  Array& as_array() { return *a_; }
-  const Dict& as_dict() const { return *m_; }
-  Dict& as_dict() { return *m_; }
+  // Each accessor requires the matching tag. A string's view lasts as long
+  // as the value is neither changed nor destroyed.
+  std::string_view as_string() const;
+  int64_t as_integer() const { return load<int64_t>(); }
+  double as_float() const { return load<double>(); }
+  bool as_bool() const { return load<uint64_t>() != 0; }
+  const Array& as_array() const { return *load<Array*>(); }
+  Array& as_array() { return *load<Array*>(); }
+  const Dict& as_dict() const { return *load<Dict*>(); }
+  Dict& as_dict() { return *load<Dict*>(); }
 
   // Structural equality (floats by IEEE ==, so NaN != NaN).
   friend bool operator==(const Value& a, const Value& b);
 
  private:
+  // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
+  // byte 1 its length plus one when it sits in bytes 2-15, else 0 and a
+  // pointer to an allocation holding its length then its bytes.
+  static constexpr size_t kInline = 14;
+  template <class T>
+  Value(Tag t, T payload) {
+    raw_[0] = static_cast<unsigned char>(t);
+    store(payload);
+  }
+  template <class T>
+  T load() const {
+    T out;
+    std::memcpy(&out, raw_ + 8, sizeof out);
+    return out;
+  }
+  template <class T>
+  void store(T in) {
+    if constexpr (sizeof(T) < 8) std::memset(raw_ + 8, 0, 8);
+    std::memcpy(raw_ + 8, &in, sizeof in);
+  }
+  bool owns() const {
+    const Tag t = tag();
+    return t == Tag::Array || t == Tag::Dict || (t == Tag::String && raw_[1] == 0);
+  }
   void release() noexcept;
 
-  Tag tag_;
-  union {
-    int64_t i_;
-    double d_;
-    bool b_;
-    std::string* s_;
-    Array* a_;
-    Dict* m_;
-  };
+  alignas(8) unsigned char raw_[16] = {};
 };
 
 // One entry of a Dict. `first` and `second` read like a std::map entry (and

@@ -1,38 +1,62 @@
+#include <cstdlib>
+#include <new>
 #include <utility>
 
 #include "model.h"
 
 namespace brindle {
 
-Value Value::string(std::string s) {
+Value Value::string(std::string_view s) {
   Value v;
-  v.s_ = new std::string(std::move(s));
-  v.tag_ = Tag::String;
-  return v;
-}
-
-Value Value::array(Array a) {
-  Value v;
-  v.a_ = new Array(std::move(a));
-  v.tag_ = Tag::Array;
-  return v;
-}
-
-Value Value::dict(Dict d) {
-  Value v;
-  v.m_ = new Dict(std::move(d));
-  v.tag_ = Tag::Dict;
-  return v;
-}
-
-Value::Value(const Value& other) : tag_(Tag::Null), i_(0) {
-  switch (other.tag_) {
-    case Tag::String: s_ = new std::string(*other.s_); break;
-    case Tag::Array: a_ = new Array(*other.a_); break;
-    case Tag::Dict: m_ = new Dict(*other.m_); break;
-    default: i_ = other.i_; break;
+  v.raw_[0] = static_cast<unsigned char>(Tag::String);
+  if (s.size() <= kInline) {
+    v.raw_[1] = static_cast<unsigned char>(s.size() + 1);
+    if (!s.empty()) std::memcpy(v.raw_ + 2, s.data(), s.size());
+    return v;
   }
-  tag_ = other.tag_;
+  // One allocation: the length, then the bytes.
+  const size_t size = s.size();
+  auto* block = static_cast<unsigned char*>(::operator new(sizeof(size_t) + size));
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, s.data(), size);
+  v.raw_[1] = 0;
+  v.store(block);
+  return v;
+}
+
+std::string_view Value::as_string() const {
+  if (raw_[1] != 0) return {reinterpret_cast<const char*>(raw_ + 2), static_cast<size_t>(raw_[1] - 1)};
+  const auto* block = load<const unsigned char*>();
+  size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  return {reinterpret_cast<const char*>(block + sizeof size), size};
+}
+
+Value Value::array(Array a) { return Value(Tag::Array, new Array(std::move(a))); }
+
+Value Value::dict(Dict d) { return Value(Tag::Dict, new Dict(std::move(d))); }
+
+Value::Value(const Value& other) {
+  raw_[0] = static_cast<unsigned char>(Tag::Null);
+  switch (other.tag()) {
+    case Tag::String:
+      if (other.raw_[1] == 0) {
+        *this = Value::string(other.as_string());
+        return;
+      }
+      break;
+    case Tag::Array:
+      raw_[0] = static_cast<unsigned char>(Tag::Array);
+      store(new Array(other.as_array()));
+      return;
+    case Tag::Dict:
+      raw_[0] = static_cast<unsigned char>(Tag::Dict);
+      store(new Dict(other.as_dict()));
+      return;
+    default:
+      break;
+  }
+  std::memcpy(raw_, other.raw_, sizeof raw_);
 }
 
 Value& Value::operator=(const Value& other) {
@@ -46,26 +70,27 @@ Value& Value::operator=(const Value& other) {
 void Value::release() noexcept {
   // Arrays and dicts nest only as deep as the parser allows, which bounds
   // this recursion.
-  switch (tag_) {
-    case Tag::String: delete s_; break;
-    case Tag::Array: delete a_; break;
-    case Tag::Dict: delete m_; break;
+  switch (tag()) {
+    case Tag::String:
+      if (raw_[1] == 0) ::operator delete(load<unsigned char*>());
+      break;
+    case Tag::Array: delete load<Array*>(); break;
+    case Tag::Dict: delete load<Dict*>(); break;
     default: break;
   }
-  tag_ = Tag::Null;
-  i_ = 0;
+  raw_[0] = static_cast<unsigned char>(Tag::Null);
 }
 
 bool operator==(const Value& a, const Value& b) {
-  if (a.tag_ != b.tag_) return false;
-  switch (a.tag_) {
-    case Tag::String: return *a.s_ == *b.s_;
-    case Tag::Integer: return a.i_ == b.i_;
-    case Tag::Float: return a.d_ == b.d_;
-    case Tag::Bool: return a.b_ == b.b_;
+  if (a.tag() != b.tag()) return false;
+  switch (a.tag()) {
+    case Tag::String: return a.as_string() == b.as_string();
+    case Tag::Integer: return a.as_integer() == b.as_integer();
+    case Tag::Float: return a.as_float() == b.as_float();
+    case Tag::Bool: return a.as_bool() == b.as_bool();
     case Tag::Null: return true;
-    case Tag::Array: return *a.a_ == *b.a_;
-    case Tag::Dict: return *a.m_ == *b.m_;
+    case Tag::Array: return a.as_array() == b.as_array();
+    case Tag::Dict: return a.as_dict() == b.as_dict();
   }
   return false;
 }

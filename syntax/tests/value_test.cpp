@@ -33,7 +33,7 @@ Value sample(int which) {
 // storage with it would show the change.
 void mutate(Value& v) {
   switch (v.tag()) {
-    case Tag::String: v.as_string() += "!"; break;
+    case Tag::String: v = Value::string(std::string(v.as_string()) + "!"); break;
     case Tag::Array: v.as_array().push_back(Value::integer(9)); break;
     case Tag::Dict: v.as_dict()["new"] = Value::null(); break;
     default: v = Value::integer(123456); break;
