@@ -44,11 +44,20 @@ std::string join_segments(const std::vector<std::string>& segments) {
   return path;
 }
 
+// Whether a segment holds a point. Only then do the annotations of a path
+// keep its segments: otherwise cutting the path at every point gives them.
+bool holds_point(const std::vector<std::string>& segments) {
+  for (const std::string& s : segments) {
+    if (s.find('.') != std::string::npos) return true;
+  }
+  return false;
+}
+
 // Stores `value` under `key` in `target` (the Dict of the entry's section),
 // replacing an earlier value, with its spans beside it; annotations go to
-// the table under the entry's path, which is only built for them. They keep
-// the path's segments (`parents` then `key`), so that they reach this entry
-// even when a name holds a point.
+// the table under the entry's path, which is only built for them. When a
+// name holds a point they keep the path's segments (`parents` then `key`),
+// so that they reach this entry.
 void store_entry(Document& doc, Dict& target, std::string_view prefix,
                  const std::vector<std::string>& parents, std::string_view key, Span key_span,
                  Span value_span, Value value, std::vector<Annotation> annotations) {
@@ -63,9 +72,11 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
     path.reserve(prefix.size() + key.size());
     path.append(prefix).append(key);
     std::vector<std::string> segments;
-    segments.reserve(parents.size() + 1);
-    segments.assign(parents.begin(), parents.end());
-    segments.emplace_back(key);
+    if (holds_point(parents) || key.find('.') != std::string_view::npos) {
+      segments.reserve(parents.size() + 1);
+      segments.assign(parents.begin(), parents.end());
+      segments.emplace_back(key);
+    }
     doc.annotations.set(std::move(path), std::move(annotations), std::move(segments));
   }
 }
@@ -328,7 +339,8 @@ class Builder {
     prefix_ = path;
     prefix_ += '.';
     if (!pending_.empty()) {
-      doc_.annotations.set(std::move(path), std::move(pending_), segments);
+      doc_.annotations.set(std::move(path), std::move(pending_),
+                           holds_point(segments) ? segments : std::vector<std::string>{});
       pending_.clear();
     }
     section_ = std::move(segments);

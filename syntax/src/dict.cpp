@@ -227,7 +227,17 @@ DictEntry& Dict::append(std::string_view key) {
 void Dict::seal(const DropFn& dropped, std::string_view prefix) {
   filled_ = false;
   index_.reset();
-  if (sorted_) return;  // sorted implies no repeated key
+  if (!sorted_) sort_entries(dropped, prefix);
+  // A section's array grew by doubling; a small one gives its spare room
+  // back (a large one's spare room was never touched, so costs no memory).
+  constexpr size_t kTrimBelow = 64 * 1024;
+  if (entries_.capacity() > entries_.size() + entries_.size() / 4 &&
+      entries_.capacity() * sizeof(DictEntry) < kTrimBelow) {
+    entries_.shrink_to_fit();
+  }
+}
+
+void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
   // Sorting small handles and moving each entry once is far cheaper than
   // sorting the entries; the first eight bytes of each key, as a big-endian
   // number, settle most comparisons without touching the key. A handle is

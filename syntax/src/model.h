@@ -214,7 +214,9 @@ class EmptyEnv final : public EnvLookup {
 //
 // Each entry may also keep the segments of its path as they were parsed: a
 // quoted name may hold a point, so the joined path alone does not say which
-// entry the annotations belong to. Entries set without segments have none.
+// entry the annotations belong to. Entries set without segments have none;
+// the builder sets them only when a segment holds a point, as otherwise the
+// path cut at every point gives the same segments.
 class AnnotationTable {
  public:
   using Entry = std::pair<std::string, std::vector<Annotation>>;
