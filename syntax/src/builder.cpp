@@ -63,10 +63,8 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
                  Span value_span, Value value, std::vector<Annotation> annotations) {
   DictEntry& e = target.append(key);  // replaces an earlier one when sealed
   e.second = std::move(value);
-  e.key_span = key_span;
-  e.value_span = value_span;
-  e.has_key_span = true;
-  e.has_value_span = true;
+  e.set_key_span(key_span);
+  e.set_value_span(value_span);
   if (!annotations.empty()) {
     std::string path;
     path.reserve(prefix.size() + key.size());
@@ -201,10 +199,8 @@ class Builder {
     bool inserted = false;
     DictEntry& e = doc_.vars.upsert(rec.key, inserted);
     e.second = std::move(*value);
-    e.key_span = rec.key_span;
-    e.value_span = rec.value_span;
-    e.has_key_span = true;
-    e.has_value_span = true;
+    e.set_key_span(rec.key_span);
+    e.set_value_span(rec.value_span);
   }
 
   // ---- second pass -----------------------------------------------------
@@ -249,10 +245,12 @@ class Builder {
     for (const DictEntry& e : dict) {
       const size_t size = prefix.size();
       prefix += e.first;
-      if (e.has_key_span || e.has_value_span) {
+      const std::optional<Span> key_span = e.key_span();
+      const std::optional<Span> value_span = e.value_span();
+      if (key_span || value_span) {
         Document::ReplacedSpans& kept = doc_.replaced_spans[prefix];
-        if (e.has_key_span) kept.key_span = e.key_span, kept.has_key_span = true;
-        if (e.has_value_span) kept.value_span = e.value_span, kept.has_value_span = true;
+        if (key_span) kept.key_span = *key_span, kept.has_key_span = true;
+        if (value_span) kept.value_span = *value_span, kept.has_value_span = true;
       }
       if (e.second.is(Tag::Dict)) {
         prefix += '.';
@@ -272,9 +270,8 @@ class Builder {
       path += dropped.first;
       auto* e = const_cast<DictEntry*>(entry_at(doc_.config, path));
       if (e == nullptr) continue;
-      e->key_span = dropped.key_span;
-      e->value_span = dropped.value_span;
-      e->has_key_span = e->has_value_span = true;
+      e->set_key_span(*dropped.key_span());
+      e->set_value_span(*dropped.value_span());
     }
   }
 
@@ -333,8 +330,7 @@ class Builder {
     }
     std::string path = join_segments(segments);
     DictEntry& entry = walk_sections(doc_.config, segments);
-    entry.key_span = rec.name_span;
-    entry.has_key_span = true;
+    entry.set_key_span(rec.name_span);
     section_dict_ = &entry.second.as_dict();
     prefix_ = path;
     prefix_ += '.';

@@ -364,7 +364,7 @@ namespace {
 size_t count_key_spans(const Dict& d, int depth) {
   size_t n = 0;
   for (const DictEntry& e : d) {
-    n += e.has_key_span ? 1 : 0;
+    n += e.has_key_span() ? 1 : 0;
     // Only stored entries have positions below them; inline dict values do
     // not, and sections nest a bounded depth.
     if (e.second.is(Tag::Dict) && depth < 512) n += count_key_spans(e.second.as_dict(), depth + 1);
@@ -376,7 +376,7 @@ size_t count_key_spans(const Dict& d, int depth) {
 
 std::optional<Span> Document::key_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
-  if (e != nullptr && e->has_key_span) return e->key_span;
+  if (e != nullptr && e->has_key_span()) return e->key_span();
   auto it = replaced_spans.find(std::string(path));
   if (it == replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
   return it->second.key_span;
@@ -384,7 +384,7 @@ std::optional<Span> Document::key_span(std::string_view path) const {
 
 std::optional<Span> Document::value_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
-  if (e != nullptr && e->has_value_span) return e->value_span;
+  if (e != nullptr && e->has_value_span()) return e->value_span();
   auto it = replaced_spans.find(std::string(path));
   if (it == replaced_spans.end() || !it->second.has_value_span) return std::nullopt;
   return it->second.value_span;
@@ -392,14 +392,14 @@ std::optional<Span> Document::value_span(std::string_view path) const {
 
 std::optional<Span> Document::var_key_span(std::string_view name) const {
   auto it = vars.find(name);
-  if (it == vars.end() || !it->has_key_span) return std::nullopt;
-  return it->key_span;
+  if (it == vars.end()) return std::nullopt;
+  return it->key_span();
 }
 
 std::optional<Span> Document::var_value_span(std::string_view name) const {
   auto it = vars.find(name);
-  if (it == vars.end() || !it->has_value_span) return std::nullopt;
-  return it->value_span;
+  if (it == vars.end()) return std::nullopt;
+  return it->value_span();
 }
 
 size_t Document::key_span_count() const { return count_key_spans(config, 0); }

@@ -8,6 +8,7 @@
 // `AnnotationTable`).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -126,14 +127,41 @@ class Value {
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
 // structured bindings give those two); the spans are set when the builder
 // stored the entry from the source, and are the last ones stored for its key.
+// They are kept as four 48-bit offsets, which covers any source up to 256 TB.
 struct DictEntry {
   std::string first;
   Value second;
-  Span key_span;
-  Span value_span;
-  bool has_key_span = false;
-  bool has_value_span = false;
+
+  std::optional<Span> key_span() const { return span_at(0); }
+  std::optional<Span> value_span() const { return span_at(12); }
+  bool has_key_span() const { return offset_at(0) != kNone; }
+  bool has_value_span() const { return offset_at(12) != kNone; }
+  void set_key_span(Span s) { set_span_at(0, s); }
+  void set_value_span(Span s) { set_span_at(12, s); }
+
+ private:
+  static constexpr uint64_t kNone = (uint64_t{1} << 48) - 1;
+  uint64_t offset_at(size_t at) const {
+    uint64_t v = 0;
+    std::memcpy(&v, pos_ + at, 6);  // little-endian, as every target of the core
+    return v;
+  }
+  void set_offset_at(size_t at, uint64_t v) { std::memcpy(pos_ + at, &v, 6); }
+  std::optional<Span> span_at(size_t at) const {
+    const uint64_t start = offset_at(at);
+    if (start == kNone) return std::nullopt;
+    return Span{start, offset_at(at + 6)};
+  }
+  void set_span_at(size_t at, Span s) {
+    set_offset_at(at, s.start);
+    set_offset_at(at + 6, s.end);
+  }
+  // Key start, key end, value start, value end; a start of kNone: no span.
+  unsigned char pos_[24] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0,
+                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
 };
+static_assert(sizeof(DictEntry) == 72);
+static_assert(std::endian::native == std::endian::little);
 
 template <size_t I>
 decltype(auto) get(DictEntry& e) {

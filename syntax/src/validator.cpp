@@ -189,8 +189,8 @@ class PathCheck {
   PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
             const DictEntry& entry, PatternCache& patterns, std::vector<Diagnostic>& out)
       : path_(path), list_(list), value_(entry.second), patterns_(patterns), out_(out) {
-    if (entry.has_key_span) {
-      key_span_ = entry.key_span;
+    if (const std::optional<Span> span = entry.key_span()) {
+      key_span_ = *span;
     } else if (auto span = doc.key_span(path)) {
       key_span_ = *span;
     }

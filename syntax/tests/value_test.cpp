@@ -6,6 +6,8 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <optional>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -82,6 +84,34 @@ TEST(CompactValue, Equality) {
       {Value::array({Value::integer(1)}), Value::array({Value::integer(1), Value::integer(1)}), false},
   };
   for (const auto& [a, b, equal] : cases) EXPECT_EQ(a == b, equal) << brief(a) << " vs " << brief(b);
+}
+
+// Entry positions are packed: each offset round-trips up to the largest
+// one kept, a key span may come without a value span, and setting one
+// leaves the other alone.
+TEST(FlatDict, EntrySpansRoundTrip) {
+  const uint64_t top = (uint64_t{1} << 48) - 2;
+  const std::tuple<std::optional<Span>, std::optional<Span>> cases[] = {
+      {std::nullopt, std::nullopt},
+      {Span{0, 0}, std::nullopt},
+      {std::nullopt, Span{5, 9}},
+      {Span{1, 2}, Span{3, 0x123456789ABCull}},
+      {Span{top, top}, Span{top - 1, top}},
+      {Span{0xFF00FF00FF00ull, 0x00FF00FF00FFull}, Span{0, top}},
+  };
+  for (const auto& [key, value] : cases) {
+    DictEntry e;
+    if (key) e.set_key_span(*key);
+    if (value) e.set_value_span(*value);
+    EXPECT_EQ(e.key_span(), key);
+    EXPECT_EQ(e.value_span(), value);
+    EXPECT_EQ(e.has_key_span(), key.has_value());
+    EXPECT_EQ(e.has_value_span(), value.has_value());
+    DictEntry copy = e;
+    copy.set_key_span(Span{7, 8});
+    EXPECT_EQ(copy.value_span(), value);
+    EXPECT_EQ(e.key_span(), key);
+  }
 }
 
 // A section large enough for the hash index and a long sort, with keys that
