@@ -176,10 +176,11 @@ int main(int argc, char** argv) {
   if (argc > 2 && std::string(argv[1]) == "file") {
     std::string src;
     {
-      std::ifstream in(argv[2], std::ios::binary);
-      src.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
+      src.resize(static_cast<size_t>(in.tellg()));
+      in.seekg(0);
+      in.read(src.data(), static_cast<std::streamsize>(src.size()));
     }
-    src.shrink_to_fit();
     const brindle::EmptyEnv env;
     const double t0 = cpu_now();
     auto doc = std::make_unique<Document>(brindle::build_document(src, env));
