@@ -12,6 +12,9 @@ namespace {
 // Below this many entries an unsealed dictionary is searched linearly.
 constexpr size_t kIndexFrom = 16;
 
+// From this many entries sealing sorts by radix rather than by comparison.
+constexpr size_t kRadixFrom = 4096;
+
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
@@ -262,11 +265,36 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
     order[i] = Handle{head, static_cast<uint32_t>(i)};
   }
   const DictEntry* const data = entries_.data();
-  std::sort(order.begin(), order.end(), [data](const Handle& a, const Handle& b) {
+  auto by_key = [data](const Handle& a, const Handle& b) {
     if (a.head != b.head) return a.head < b.head;
     const int c = data[a.index].first.compare(data[b.index].first);
     return c != 0 ? c < 0 : a.index < b.index;
-  });
+  };
+  if (n < kRadixFrom) {
+    std::sort(order.begin(), order.end(), by_key);
+  } else {
+    // A large section: a stable radix sort on the heads (16 bits a pass,
+    // passes whose digit never varies skipped), then runs of equal heads
+    // put in full key order, which keeps the same order as `by_key`.
+    std::vector<Handle> spare(n);
+    std::vector<uint32_t> count(1u << 16);
+    for (int shift = 0; shift < 64; shift += 16) {
+      std::fill(count.begin(), count.end(), 0u);
+      for (const Handle& h : order) ++count[(h.head >> shift) & 0xFFFF];
+      if (count[(order[0].head >> shift) & 0xFFFF] == n) continue;
+      uint32_t sum = 0;
+      for (uint32_t& c : count) sum += std::exchange(c, sum);
+      for (const Handle& h : order) spare[count[(h.head >> shift) & 0xFFFF]++] = h;
+      order.swap(spare);
+    }
+    spare = {};
+    for (size_t i = 0; i < n;) {
+      size_t j = i + 1;
+      while (j < n && order[j].head == order[i].head) ++j;
+      if (j - i > 1) std::sort(order.begin() + i, order.begin() + j, by_key);
+      i = j;
+    }
+  }
   auto same_key = [data](const Handle& a, const Handle& b) {
     return a.head == b.head && data[a.index].first == data[b.index].first;
   };
