@@ -77,8 +77,10 @@ class LintWalk {
         break;
       case LineKind::BlockOpen:
         path_.assign(prefix()).append(rec.key);
-        lint_duplicate_key(doc_, path_, rec, out_);
-        annotations_.target(rec, path_, true);
+        key_segments(rec, false);
+        lint_duplicate_key(doc_, path_, segments_, rec, out_);
+        block_segments_ = segments_;
+        annotations_.target(rec, path_, segments_, true);
         mode_ = Mode::Block;
         block_key_ = std::string(rec.key);
         block_open_ = rec.key_span;
@@ -170,8 +172,9 @@ class LintWalk {
       if (i != 0) section_path_ += '.';
       section_path_ += segments[i];
     }
+    section_segments_ = std::move(segments);
     section_seen_ = true;
-    annotations_.target(rec, section_path_, true);
+    annotations_.target(rec, section_path_, section_segments_, true);
   }
 
   std::string_view prefix() {
@@ -180,14 +183,27 @@ class LintWalk {
     return prefix_;
   }
 
+  // The segments of the key on `rec`, below the open block or section.
+  void key_segments(const LineRecord& rec, bool block_entry) {
+    if (block_entry) {
+      segments_ = block_segments_;
+    } else if (section_seen_) {
+      segments_ = section_segments_;
+    } else {
+      segments_.clear();
+    }
+    segments_.emplace_back(rec.key);
+  }
+
   void key_line(const LineRecord& rec, std::string_view prefix, bool block_entry) {
     path_.assign(prefix).append(rec.key);
+    key_segments(rec, block_entry);
     const bool parsed = !failed(rec);
     if (parsed) {
       lint_value(rec, block_entry, out_);
-      lint_duplicate_key(doc_, path_, rec, out_);
+      lint_duplicate_key(doc_, path_, segments_, rec, out_);
     }
-    annotations_.target(rec, path_, parsed);
+    annotations_.target(rec, path_, segments_, parsed);
   }
 
   // Keys of a `[vars]` section that comes after another section, which no
@@ -223,6 +239,9 @@ class LintWalk {
   std::string section_path_;
   std::string prefix_;
   std::string path_;  // reused for every key
+  std::vector<std::string> section_segments_;
+  std::vector<std::string> block_segments_;
+  std::vector<std::string> segments_;  // of the current key, reused
 
   std::string block_key_;
   Span block_open_;

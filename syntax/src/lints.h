@@ -29,8 +29,10 @@ void run_lints(std::string_view source, const Document& doc, const EnvLookup& en
 // A record of kind Other with text on it: why it was ignored.
 void lint_ignored_line(const LineRecord& rec, std::vector<Finding>& out);
 
-// A key line at `path` whose entry a later line replaced.
-void lint_duplicate_key(const Document& doc, std::string_view path, const LineRecord& rec,
+// A key line at `path` whose entry a later line replaced; `segments` are the
+// path's names as parsed (a quoted one may hold a point).
+void lint_duplicate_key(const Document& doc, std::string_view path,
+                        const std::vector<std::string>& segments, const LineRecord& rec,
                         std::vector<Finding>& out);
 
 // The same for a variable; a later definition that uses the variable itself
@@ -53,8 +55,10 @@ class AnnotationLints {
   // A line between an annotation and its key: blank or ignored.
   void gap(const LineRecord& rec);
   // The annotations waiting apply to this key line, block key or header;
-  // `path` is its key path. `parsed` is false for a key whose value failed.
-  void target(const LineRecord& rec, std::string_view path, bool parsed);
+  // `path` is its key path and `segments` its names as parsed. `parsed` is
+  // false for a key whose value failed.
+  void target(const LineRecord& rec, std::string_view path,
+              const std::vector<std::string>& segments, bool parsed);
   // The annotations waiting are dropped: end of input, or of a block.
   void drop(std::string_view why);
 

@@ -87,20 +87,6 @@ std::string_view kind_name(const Value& v) {
   return "null";
 }
 
-// Follows a dotted key path through the configuration.
-const Value* lookup(const Dict& config, std::string_view path) {
-  const Dict* table = &config;
-  while (true) {
-    const size_t dot = path.find('.');
-    const auto it = table->find(path.substr(0, dot));
-    if (it == table->end()) return nullptr;
-    if (dot == std::string_view::npos) return &it->second;
-    if (!it->second.is(Tag::Dict)) return nullptr;
-    table = &it->second.as_dict();
-    path.remove_prefix(dot + 1);
-  }
-}
-
 // Whether the rule `name` can check a value of this kind.
 bool applies_to(std::string_view name, const Value& v) {
   if (v.is(Tag::Dict)) return !skips_dicts(name);
@@ -200,14 +186,17 @@ void AnnotationLints::gap(const LineRecord& rec) {
   if (!blank) last_ignored_ = gaps_.size();
 }
 
-void AnnotationLints::target(const LineRecord& rec, std::string_view path, bool parsed) {
+void AnnotationLints::target(const LineRecord& rec, std::string_view path,
+                             const std::vector<std::string>& segments, bool parsed) {
   if (waiting_.empty()) return;
   if (!parsed) {
     // The builder drops them with the key; the parse error says why.
     clear();
     return;
   }
-  const Value* value = lookup(doc_.config, path);
+  // By segments: a quoted name may hold a point.
+  const DictEntry* entry = entry_at(doc_.config, segments);
+  const Value* value = entry != nullptr ? &entry->second : nullptr;
   std::unordered_map<std::string_view, size_t> last;  // name -> index of its last one
   for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
   for (size_t i = 0; i < waiting_.size(); ++i) {

@@ -15,20 +15,6 @@
 namespace brindle {
 namespace {
 
-// Follows the segments of a path as they were parsed, one per level.
-const DictEntry* entry_by_segments(const Dict& config, const std::vector<std::string>& segments) {
-  const Dict* table = &config;
-  const DictEntry* found = nullptr;
-  for (const std::string& segment : segments) {
-    if (table == nullptr) return nullptr;
-    auto it = table->find(segment);
-    if (it == table->end()) return nullptr;
-    found = &*it;
-    table = found->second.is(Tag::Dict) ? &found->second.as_dict() : nullptr;
-  }
-  return found;
-}
-
 bool is_empty(const Value& v) {
   switch (v.tag()) {
     case Tag::Null: return true;
@@ -186,12 +172,13 @@ constexpr std::string_view kPatternLimitWords =
 
 class PathCheck {
  public:
-  PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
+  PathCheck(const Document& doc, const std::string& path,
+            const AnnotationTable::Segments& segments, const std::vector<Annotation>& list,
             const DictEntry& entry, PatternCache& patterns, std::vector<Diagnostic>& out)
       : path_(path), list_(list), value_(entry.second), patterns_(patterns), out_(out) {
     if (const std::optional<Span> span = entry.key_span()) {
       key_span_ = *span;
-    } else if (auto span = doc.key_span(path)) {
+    } else if (auto span = segments.empty() ? doc.key_span(path) : doc.key_span(segments)) {
       key_span_ = *span;
     }
   }
@@ -344,10 +331,10 @@ std::vector<Diagnostic> validate_document(const Document& document, const Valida
     // without them is cut at every point, nothing unquoted.
     const auto& segments = table.segments(i);
     const DictEntry* entry = segments.empty() ? entry_at(document.config, path)
-                                              : entry_by_segments(document.config, segments);
+                                              : entry_at(document.config, segments);
     if (entry == nullptr || list.empty()) continue;
     const size_t before = out.size();
-    PathCheck(document, path, list, *entry, patterns, out).run();
+    PathCheck(document, path, segments, list, *entry, patterns, out).run();
     if (!options.stop_at_first_error) continue;
     for (size_t k = before; k < out.size(); ++k) {
       if (!out[k].is_warning) {
