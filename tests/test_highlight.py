@@ -13,8 +13,7 @@ from pygments.lexers import get_lexer_by_name, get_lexer_for_filename  # noqa: E
 from pygments.token import Comment, Error, Keyword, Name, Number, Operator, Punctuation, String, Text  # noqa: E402
 from pygments.token import Whitespace  # noqa: E402
 
-from brindle import _scan  # noqa: E402
-from brindle._pygments import BrindleLexer  # noqa: E402
+from brindle._pygments import TOKEN_TYPES, BrindleLexer  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = sorted((ROOT / "examples").glob("*.brindle"))
@@ -115,12 +114,19 @@ LINE_PARTS = st.sampled_from(['k = ', '"s\\"', '#{', '}#', '[', ']', '@x: ', '$E
                               '[vars]', 'é', ',', '=', '(', '1.5', '\\', ' '])
 
 
+def test_rows_use_every_token_type_and_no_other():
+    emitted = set()
+    for source, _ in ROWS.values():
+        emitted |= {kind for _, kind, _ in BrindleLexer().get_tokens_unprocessed(source)}
+    assert emitted == TOKEN_TYPES
+
+
 @settings(max_examples=300, deadline=None)
 @given(st.lists(LINE_PARTS, max_size=30).map("".join))
 def test_tokens_cover_the_source(source):
-    # Every character belongs to exactly one token, in order.
+    # Every character belongs to exactly one token, in order, and each token has a known type.
     pos = 0
-    for token in _scan.tokens(source):
-        assert token.start == pos < token.end
-        pos = token.end
+    for start, kind, text in BrindleLexer().get_tokens_unprocessed(source):
+        assert start == pos and text and kind in TOKEN_TYPES
+        pos += len(text)
     assert pos == len(source)

@@ -6,7 +6,6 @@ from pathlib import Path
 import pytest
 
 import brindle
-from brindle import _scan
 from brindle._lsp import index
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -22,6 +21,14 @@ SOURCES = {
     "duplicate key keeps earlier annotations": "@min: 1\nk = 1\nk = 2\n",
     "ignored lines": "key: value\n[[t]]\nx.y = 1\n@max: 5\nz = 1\n",
     "crlf and unicode": '[sé]\r\nnäme = "日本" # c\r\n"ü" = 1\r\n',
+    "quoted keys with points": '"a.b" = 1\n[s]\n"x.y.z" = 2\n["p.q" . r]\n"\\"t.u\\"" = 3\n',
+    "hash inside strings": 'k = "a # b" # real\nh = "#{ not a dict }#"\n@pattern: "^#[0-9]+$"\np = "#1"\n',
+    "dollar inside strings": '[vars]\nv = 1\n[s]\nk = "$v is not a ref" + $v\nj = ["$v", $v, "$ENV.X"]\n',
+    "blocks with quoted keys": 'b = #{\n  "x.y" = 1, # c\n  @min: 0\n  "q \\" k" = #{ "i.j" = [1,\n 2] }#,\n}#\n',
+    "multi-line arrays and dicts": 'a = [\n  "x # y",\n  [1,\n   2], # two\n]\nb = #{ k = [1,\n  2], "q.k" = 3 }#\nc = 1\n',
+    "crlf blocks and arrays": '[s]\r\na = [\r\n 1,\r\n]\r\nb = #{\r\n  c = $v\r\n}#\r\n[vars]\r\nv = "é"\r\n',
+    "non-ascii names": '["ké.y" . ü]\n"日本.x" = "é 🎉"\nλ = 1\n"🎉" = $ENV.日本 ?? 2\n',
+    "invalid lines": 'k: v\n= 1\n"open = 1\n[ ]\n}#\nx = 1 # c\n[a] junk\ny =\n',
 }
 SOURCES.update({path.name: path.read_text(encoding="utf-8") for path in sorted((ROOT / "examples").glob("*.brindle"))})
 
@@ -36,8 +43,26 @@ def resolves(value, path):
                for key in value)
 
 
-def annotation_names(lines):
-    return [re.match(r"@(\w+)", line.annotation).group(1) for line in lines]
+def annotation_names(ix, lines):
+    return [re.match(r"@(\w+)", ix.annotation_text(line)).group(1) for line in lines]
+
+
+def byte_span(text, span):
+    return tuple(len(text[:offset].encode("utf-8")) for offset in span)
+
+
+def same_value(source, span, parsed):
+    """Whether the index's value span holds the value the parser's span holds. The parser's may run on
+    over a block entry's comma and a trailing comment; the index's stops at the value."""
+    data = source.encode("utf-8")
+    mine, theirs = source[span[0] : span[1]], data[parsed[0] : parsed[1]].decode("utf-8")
+    return byte_span(source, span)[0] == parsed[0] and theirs.startswith(mine) and \
+        re.fullmatch(r"\s*,?\s*(#.*)?", theirs[len(mine) :], re.S) is not None
+
+
+def written_key(name):
+    """The ways a key may be written: bare, or quoted with its quotes and backslashes escaped."""
+    return name, '"' + name.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
 @pytest.mark.parametrize("source", SOURCES.values(), ids=SOURCES.keys())
@@ -47,21 +72,36 @@ def test_index_agrees_with_the_parser(source):
     keys = {path: entry for path, entry in ix.by_path.items() if entry.kind in ("key", "block")}
     for path, entry in ix.by_path.items():
         assert resolves(doc.config, path), path
-        assert annotation_names(entry.annotations) == [a.name for a in doc.annotations(path)], path
-        assert source[entry.name_span[0] : entry.name_span[1]] in (entry.name, f'"{entry.name}"') or entry.kind == "section"
+        assert annotation_names(ix, entry.annotations) == [a.name for a in doc.annotations(path)], path
+        assert source[entry.name_span[0] : entry.name_span[1]] in written_key(entry.name) or entry.kind == "section"
     # Every annotated path the parser knows is in the index.
     assert set(doc.meta) <= set(ix.by_path)
     assert set(ix.variables) == set(doc.vars)
     for entry in keys.values():
         assert entry.line is not None and entry.line.first == entry.first_line
+    # Keys and values stand where the parser found them (looked up by keys: a key may hold points).
+    for path, entry in keys.items():
+        assert byte_span(source, entry.name_span) == doc._span(1, entry.keys), path
+        if entry.kind == "key":
+            assert same_value(source, entry.value_span, doc._span(0, entry.keys)), path
+    for name, definitions in ix.variables.items():
+        assert same_value(source, definitions[-1].value_span, doc._span(2, name)), name
+    # Every reference the parser followed is in the index, with its kind, name and place; without `??`
+    # (which may leave a side unread) there are no others.
+    kinds = {index.REF_VAR: 0, index.REF_BUILTIN: 1, index.REF_ENV: 2}
+    found = {(kinds[r.kind], r.name, *byte_span(source, r.span)) for r in ix.refs}
+    followed = set(doc._references())
+    assert followed <= found
+    if "??" not in source:
+        assert found == followed
 
 
 def test_refs_and_their_owners():
     source = '[vars]\na = 1\nb = $a\n[s]\nk = $b + $ENV.HOME ?? $NOW\n'
     ix = index.build(source)
     assert [(r.name, r.kind, r.owner.path) for r in ix.refs] == [
-        ("a", _scan.REF_VAR, "b"), ("b", _scan.REF_VAR, "s.k"), ("HOME", _scan.REF_ENV, "s.k"),
-        ("NOW", _scan.REF_BUILTIN, "s.k")]
+        ("a", index.REF_VAR, "b"), ("b", index.REF_VAR, "s.k"), ("HOME", index.REF_ENV, "s.k"),
+        ("NOW", index.REF_BUILTIN, "s.k")]
     assert ix.definition(ix.refs[1]).name_span == (source.index("b = "), source.index("b = ") + 1)
 
 

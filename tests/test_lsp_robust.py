@@ -25,7 +25,7 @@ def test_every_feature_answers_at_every_position(text, encoding):
     ix = state.index
     for entry in ix.top:
         _symbol(state, entry)
-    for finding in findings.findings(text, None, lambda: ix):
+    for finding in findings.findings(text, None):
         assert 1 <= finding.line and 1 <= finding.column
     for offset in range(len(text) + 1):
         _hover_text(state, offset)

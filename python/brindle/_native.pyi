@@ -114,6 +114,30 @@ def _check(
 def _check_document(doc: BrindleDocument, strict: bool = False, filename: str | None = None) -> list[Finding]: ...
 def _codes() -> list[tuple[str, str, str, str, bytes]]: ...
 
+# Private, for the editor support: the core's syntax tree of `source`, one
+# tuple per logical line in source order. Offsets index the str (code points).
+#   kind: "section" "vars" "key" "block-open" "block-close" "annotation"
+#         "comment" "blank" "ignored" (a header inside a block is ignored)
+#   valid: False for a header or annotation the parser rejects and for a
+#         block opener whose block never closes
+#   first, last: physical lines from 0; start, end: the line without its
+#         terminator (a value with open brackets takes the lines that close them)
+#   names: (name, start, end): header segments (unquoted); the key of a key
+#         line or block opener (unquoted), then its value's inline dict keys
+#         as the parser reads them; an annotation's name (span from '@')
+#   value: (start, end) of a key line's value (no comment, no block comma)
+#         or of an annotation's argument, else None
+#   tokens: (kind, start, end) of the tree's tokens, blanks and line ends left
+#         out; kind is the token kind's name ("Key", "String", "Variable", ...)
+#   refs: (kind, name, start, end) of the `$` operands: kind "var", "builtin"
+#         or "env" (name after "$ENV.")
+_SyntaxName: TypeAlias = tuple[str, int, int]
+_SyntaxLine: TypeAlias = tuple[
+    str, bool, int, int, int, int, tuple[_SyntaxName, ...], tuple[int, int] | None,
+    tuple[tuple[str, int, int], ...], tuple[tuple[str, str, int, int], ...],
+]
+def _syntax_view(source: str) -> tuple[_SyntaxLine, ...]: ...
+
 def format(source: str) -> str: ...
 
 @final

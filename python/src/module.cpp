@@ -16,6 +16,7 @@
 #include "format.h"
 #include "functions.h"
 #include "guard.h"
+#include "syntax_view.h"
 
 namespace brindle::py {
 
@@ -42,6 +43,8 @@ PyMethodDef module_functions[] = {
     {"_check_document", as_cfunction(module_check_document), METH_VARARGS | METH_KEYWORDS,
      "_check_document(doc, strict=False, filename=None)\n--\n\n"},
     {"_codes", as_cfunction(module_codes), METH_NOARGS, "_codes()\n--\n\n"},
+    {"_syntax_view", as_cfunction(module_syntax_view), METH_VARARGS | METH_KEYWORDS,
+     "_syntax_view(source)\n--\n\n"},
 };
 
 // Layout and editing, outside __all__: the package exports them itself.

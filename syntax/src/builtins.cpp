@@ -124,4 +124,12 @@ std::optional<Value> builtin_value(std::string_view name) {
   return std::nullopt;
 }
 
+bool is_builtin_name(std::string_view name) {
+  for (const std::string_view known :
+       {"NOW", "TODAY", "PID", "CWD", "PLATFORM", "HOSTNAME", "TRUE", "FALSE", "NULL"}) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
 }  // namespace brindle

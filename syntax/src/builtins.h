@@ -15,6 +15,9 @@ namespace brindle {
 // HOSTNAME, TRUE, FALSE, NULL), or nothing for any other name.
 std::optional<Value> builtin_value(std::string_view name);
 
+// Whether `name` is one of those, without reading its value.
+bool is_builtin_name(std::string_view name);
+
 // `seconds` since the Unix epoch plus `nanos` as UTC RFC 3339:
 // 2024-01-15T08:30:00.250+00:00. The fraction has 3, 6 or 9 digits, the
 // fewest that hold `nanos` exactly, and is left out when `nanos` is 0.

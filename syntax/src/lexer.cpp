@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "key_segments.h"
 #include "quoting.h"
 #include "text.h"
 
@@ -213,20 +214,9 @@ std::string unquote_key(std::string_view text) {
 }
 
 std::vector<std::string> split_key_path(std::string_view name) {
-  std::vector<std::string> segments;
-  bool in_quote = false;
-  size_t seg_start = 0;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    if (c == '"') {
-      if (i == 0 || name[i - 1] != '\\') in_quote = !in_quote;
-    } else if (c == '.' && !in_quote) {
-      segments.push_back(unquote_key(trim(name.substr(seg_start, i - seg_start))));
-      seg_start = i + 1;
-    }
-  }
-  segments.push_back(unquote_key(trim(name.substr(seg_start))));
-  return segments;
+  std::vector<std::string> names;
+  for (KeySegment& segment : split_key_segments(name)) names.push_back(std::move(segment.name));
+  return names;
 }
 
 uint64_t LineRecord::map_offset(uint64_t pos, bool is_end) const {

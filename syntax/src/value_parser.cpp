@@ -286,10 +286,7 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
                                  entry.size());
       return false;
     }
-    std::string_view key = trim(entry.substr(0, *eq));
-    if (key.size() >= 2 && key.front() == '"' && key.back() == '"') {
-      key = key.substr(1, key.size() - 2);
-    }
+    const std::string_view key = inline_dict_key(trim(entry.substr(0, *eq)));
     const std::string_view after = entry.substr(*eq + 1);
     const size_t value_lead = leading_blank(after);
     const std::string_view value_text = after.substr(value_lead);  // entry is trimmed already
@@ -389,6 +386,13 @@ bool for_each_piece(std::string_view text, uint64_t offset, GroupIndex* groups, 
 }
 
 }  // namespace
+
+std::string_view inline_dict_key(std::string_view written) {
+  if (written.size() >= 2 && written.front() == '"' && written.back() == '"') {
+    return written.substr(1, written.size() - 2);
+  }
+  return written;
+}
 
 ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset) {
   const std::string_view t = trim(text);

@@ -105,6 +105,10 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
 std::vector<Piece> split_top_level(std::string_view text, uint64_t offset,
                                    GroupIndex* groups = nullptr);
 
+// The key an inline dict entry's key text (trimmed) makes: one pair of
+// surrounding double quotes goes, nothing else changes.
+std::string_view inline_dict_key(std::string_view written);
+
 // Index of the first occurrence of `needle` outside quotes and brackets.
 std::optional<size_t> find_top_level(std::string_view text, std::string_view needle,
                                      GroupIndex* groups = nullptr);

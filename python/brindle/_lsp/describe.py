@@ -12,7 +12,6 @@ from typing import Any, Dict, List, Optional, Sequence
 
 import brindle
 
-from .. import _scan
 from . import index as _index
 
 # Annotation names with what they do, in the order completion offers them.
@@ -171,36 +170,40 @@ def builtin_value(name: str) -> Any:
 
 def vars_text(ix: _index.Index) -> str:
     """The [vars] sections of the document, for evaluating pieces of a value on their own."""
-    parts = [ix.text[line.start : line.end] for line in ix.lines if line.in_vars or line.kind == _scan.L_VARS]
+    parts = [ix.text[line.start : line.end] for line in ix.lines if line.in_vars]
     return "\n".join(parts)
 
 
-def fallback_sides(ix: _index.Index, line: _scan.Line) -> List[tuple]:
+_OPENERS = ("ArrayOpen", "DictOpen")
+_CLOSERS = ("ArrayClose", "DictClose")
+
+
+def fallback_sides(ix: _index.Index, line: _index.Line) -> List[tuple]:
     """The (start, end) of each side of the top-level `??` operators of a key line's value."""
     start, end = line.value_span
     sides = []
     depth = 0
     side_start = start
-    for token in line.tokens:
-        if token.start < start or token.end > end:
+    for kind, a, b in line.tokens:
+        if a < start or b > end:
             continue
-        if token.kind == _scan.DICT_OPEN or (token.kind == _scan.PUNCT and ix.text[token.start] in "[({"):
+        if kind in _OPENERS:
             depth += 1
-        elif token.kind == _scan.DICT_CLOSE or (token.kind == _scan.PUNCT and ix.text[token.start] in "])}"):
+        elif kind in _CLOSERS:
             depth -= 1
-        elif token.kind == _scan.FALLBACK and depth == 0:
-            sides.append((side_start, token.start))
-            side_start = token.end
+        elif kind == "Fallback" and depth == 0:
+            sides.append((side_start, a))
+            side_start = b
     sides.append((side_start, end))
     return sides
 
 
-def _side_text(ix: _index.Index, line: _scan.Line, side: tuple) -> str:
+def _side_text(ix: _index.Index, line: _index.Line, side: tuple) -> str:
     """The source of one side of a `??`, its comments and line breaks made blanks."""
     text = list(ix.text[side[0] : side[1]])
-    for token in line.tokens:
-        if token.kind == _scan.COMMENT and side[0] <= token.start < side[1]:
-            text[token.start - side[0] : token.end - side[0]] = " " * (min(token.end, side[1]) - token.start)
+    for kind, a, b in line.tokens:
+        if kind == "Comment" and side[0] <= a < side[1]:
+            text[a - side[0] : b - side[0]] = " " * (min(b, side[1]) - a)
     return "".join(text).replace("\r", " ").replace("\n", " ").strip()
 
 
@@ -233,13 +236,13 @@ def fallback_note(ix: _index.Index, ref: _index.Ref) -> Optional[str]:
 def describe_ref(ix: _index.Index, ref: _index.Ref, variables: Optional[Dict[str, Any]]) -> str:
     """What a `$` reference gives and where that comes from; `variables` are the document's, if known."""
     lines = []
-    if ref.kind == _scan.REF_ENV:
+    if ref.kind == _index.REF_ENV:
         value = os.environ.get(ref.name)
         if value is None:
             lines.append(f"`$ENV.{ref.name}`: environment variable `{ref.name}` is **not set**, so it gives `null`")
         else:
             lines.append(f"`$ENV.{ref.name}`: environment variable `{ref.name}` is set: `{render(value)}`")
-    elif ref.kind == _scan.REF_BUILTIN:
+    elif ref.kind == _index.REF_BUILTIN:
         lines.append(f"`${ref.name}`: built-in, {BUILTINS[ref.name]}: `{render(builtin_value(ref.name))}`")
     else:
         definition = ix.definition(ref)
@@ -255,7 +258,7 @@ def describe_ref(ix: _index.Index, ref: _index.Ref, variables: Optional[Dict[str
     return "\n\n".join(lines)
 
 
-def describe_entry(entry: _index.Entry, doc: Optional[Any], error: Optional[str]) -> str:
+def describe_entry(ix: _index.Index, entry: _index.Entry, doc: Optional[Any], error: Optional[str]) -> str:
     title = f"**[{entry.path}]**" if entry.kind == "section" else f"**{entry.path}**"
     if entry.kind == "var":
         title = f"**${entry.name}** (variable)"
@@ -273,7 +276,7 @@ def describe_entry(entry: _index.Entry, doc: Optional[Any], error: Optional[str]
     if doc is not None and entry.kind != "var":
         words = annotation_words(doc.annotations(entry.path))
     else:
-        words = " · ".join(a.annotation for a in entry.annotations if a.annotation)
+        words = " · ".join(ix.annotation_text(line) for line in entry.annotations)
     if words:
         lines.append(words)
     return "\n\n".join(lines)

@@ -1,22 +1,73 @@
 """Where the keys, sections, variables and `$` references of a document are.
 
 The Python API hands out values and annotations by key path but no source
-positions, so the editor features take them from this index. It is built
-from the scanner's lines (`brindle._scan`) and assigns key paths the way the
-parser does: sections and their segments, `[vars]` sections, `key = #{`
-blocks, annotations waiting for the next key. `build(text)` is the only
-entry; when the core's syntax tree becomes readable from Python, it can feed
-the same `Index` instead of the scanner.
+positions, so the editor features take them from this index. It reads the
+core's syntax tree through `brindle._native._syntax_view`: the logical lines
+as the parser classifies them, their tokens, keys and section segments
+unquoted by the parser's own code, and the `$` references of their values.
+On top of that it assigns key paths the way the parser does: sections and
+their segments, `[vars]` sections, `key = #{` blocks, annotations waiting for
+the next key. `build(text)` is the only entry. Offsets are indexes into the
+text (code points).
 """
 
 from __future__ import annotations
 
 from dataclasses import dataclass, field
-from typing import Dict, List, Optional, Tuple
+from typing import Dict, List, NamedTuple, Optional, Tuple
 
-from .. import _scan
+from .._native import _syntax_view
 
 Span = Tuple[int, int]
+
+# Line kinds.
+SECTION = "section"
+VARS = "vars"
+KEY = "key"
+BLOCK_OPEN = "block-open"
+BLOCK_CLOSE = "block-close"
+ANNOTATION = "annotation"
+
+# Reference kinds.
+REF_VAR = "var"
+REF_BUILTIN = "builtin"
+REF_ENV = "env"
+
+
+class Token(NamedTuple):
+    kind: str  # the tree's token kind: "Key", "Variable", "DictKey", "Comment", ...
+    start: int
+    end: int
+
+
+class Line:
+    """One logical line: a physical line, or a key line joined over open brackets."""
+
+    __slots__ = ("kind", "valid", "first", "last", "start", "end", "names", "value", "tokens", "refs", "in_vars")
+
+    def __init__(self, record: tuple, in_vars: bool) -> None:
+        (self.kind, self.valid, self.first, self.last, self.start, self.end, self.names, self.value,
+         self.tokens, self.refs) = record
+        self.in_vars = in_vars  # inside a [vars] section
+
+    @property
+    def key(self) -> Optional[str]:
+        """The unquoted key of a key line or block opener."""
+        return self.names[0][0] if self.kind in (KEY, BLOCK_OPEN) and self.names else None
+
+    @property
+    def key_span(self) -> Span:
+        return (self.names[0][1], self.names[0][2]) if self.names else (self.start, self.start)
+
+    @property
+    def value_span(self) -> Span:
+        """A key line's value, comments excluded; empty at the line's end for other lines."""
+        return self.value if self.kind == KEY and self.value is not None else (self.end, self.end)
+
+    @property
+    def annotation_span(self) -> Span:
+        """The annotation text, '@' to its end, of an annotation line."""
+        return next(((a, b) for kind, a, b in self.tokens if kind == "Annotation"), (self.start, self.start))
 
 
 @dataclass
@@ -30,10 +81,11 @@ class Entry:
     span: Span  # the whole thing, its value (or its section's keys) included
     first_line: int
     last_line: int
-    annotations: List[_scan.Line] = field(default_factory=list)
+    annotations: List[Line] = field(default_factory=list)
     value_span: Span = (0, 0)
     children: List["Entry"] = field(default_factory=list)
-    line: Optional[_scan.Line] = None
+    line: Optional[Line] = None
+    keys: Tuple[str, ...] = ()  # the path's keys, unquoted (a key may hold points)
 
 
 @dataclass
@@ -41,16 +93,16 @@ class Ref:
     """A `$` reference inside a value."""
 
     name: str  # after the $; for an environment reference, the variable's name
-    kind: str  # _scan.REF_VAR, REF_BUILTIN or REF_ENV
+    kind: str  # REF_VAR, REF_BUILTIN or REF_ENV
     span: Span
     owner: Optional[Entry]  # the key or variable whose value holds it
-    line: _scan.Line
+    line: Line
 
 
 @dataclass
 class Index:
     text: str
-    lines: List[_scan.Line]
+    lines: List[Line]
     top: List[Entry] = field(default_factory=list)  # sections, [vars] headers and keys before any section
     by_path: Dict[str, Entry] = field(default_factory=dict)
     variables: Dict[str, List[Entry]] = field(default_factory=dict)  # name -> definitions in source order
@@ -58,20 +110,24 @@ class Index:
     by_line: Dict[int, Entry] = field(default_factory=dict)  # first line -> entry defined there
     folds: List[Tuple[int, int]] = field(default_factory=list)  # (first line, last line), from 0
 
-    def token_at(self, offset: int) -> Tuple[Optional[_scan.Line], Optional[_scan.Token]]:
+    def annotation_text(self, line: Line) -> str:
+        a, b = line.annotation_span
+        return self.text[a:b]
+
+    def token_at(self, offset: int) -> Tuple[Optional[Line], Optional[Token]]:
         """The line and token that hold the character at `offset` (or end just before it)."""
         line = self.line_at(offset)
         if line is None:
             return None, None
         best = None
-        for token in line.tokens:
-            if token.start <= offset < token.end:
-                return line, token
-            if token.end == offset and token.kind != _scan.COMMENT:
-                best = token
+        for kind, start, end in line.tokens:
+            if start <= offset < end:
+                return line, Token(kind, start, end)
+            if end == offset and kind != "Comment":
+                best = Token(kind, start, end)
         return line, best
 
-    def line_at(self, offset: int) -> Optional[_scan.Line]:
+    def line_at(self, offset: int) -> Optional[Line]:
         lo, hi = 0, len(self.lines)
         while lo < hi:
             mid = (lo + hi) // 2
@@ -83,9 +139,12 @@ class Index:
             return self.lines[lo]
         return None
 
-    def entry_for_line(self, line: _scan.Line) -> Optional[Entry]:
+    def entry_for_line(self, line: Line) -> Optional[Entry]:
         """The section, key or variable that `line` defines, if any."""
         return self.by_line.get(line.first)
+
+    def ref_at(self, span: Span) -> Optional[Ref]:
+        return next((ref for ref in self.refs if ref.span == span), None)
 
     def definition(self, ref: Ref) -> Optional[Entry]:
         """The variable definition a reference reads: the last one above it inside [vars], else the last one."""
@@ -96,7 +155,16 @@ class Index:
 
 
 def build(text: str) -> Index:
-    index = Index(text, _scan.scan(text))
+    lines = []
+    in_vars = False
+    for record in _syntax_view(text):
+        kind = record[0]
+        if kind == VARS:
+            in_vars = True
+        elif kind == SECTION:
+            in_vars = False
+        lines.append(Line(record, in_vars))
+    index = Index(text, lines)
     _Builder(index).run()
     return index
 
@@ -106,34 +174,34 @@ class _Builder:
         self.index = index
         self.section: List[str] = []
         self.section_entry: Optional[Entry] = None
-        self.pending: List[_scan.Line] = []
+        self.pending: List[Line] = []
         self.block: Optional[Entry] = None
-        self.block_pending: List[_scan.Line] = []
+        self.block_pending: List[Line] = []
         self.in_vars = False
-        self.last_content: Optional[_scan.Line] = None
+        self.last_content: Optional[Line] = None
 
     def run(self) -> None:
         for line in self.index.lines:
             kind = line.kind
-            if kind == _scan.L_VARS:
+            if kind == VARS:
                 self._close_section()
                 self.in_vars = True
                 entry = Entry("vars", "vars", "", (line.start, line.end), (line.start, line.end), line.first, line.last)
                 self.index.top.append(entry)
                 self.section_entry = entry
-            elif kind == _scan.L_SECTION:
+            elif kind == SECTION:
                 self._section(line)
             elif self.in_vars:
-                if kind == _scan.L_KEY:
+                if kind == KEY:
                     self._variable(line)
             elif self.block is not None:
                 self._in_block(line)
-            elif kind == _scan.L_ANNOTATION:
+            elif kind == ANNOTATION:
                 self.pending.append(line)
-            elif kind == _scan.L_KEY:
+            elif kind == KEY:
                 self._key(line, "key", self.pending)
                 self.pending = []
-            elif kind == _scan.L_BLOCK_OPEN:
+            elif kind == BLOCK_OPEN:
                 self.block = self._key(line, "block", self.pending)
                 self.pending = []
                 self.block_pending = []
@@ -147,20 +215,19 @@ class _Builder:
                 self.index.folds.append((line.first, line.last))
         self.index.folds.sort()
 
-    def _section(self, line: _scan.Line) -> None:
+    def _section(self, line: Line) -> None:
         was_vars = self.in_vars
         self.in_vars = False
-        if self.block is not None:
-            return  # inside a block, headers are ignored
-        names = [name for name, _, _ in line.segments]
-        if any(not name for name in names):
+        if not line.valid:  # the parser rejects the header; its keys stay where they were
             if was_vars:
                 self._close_section()
             return
         self._close_section()
+        names = [name for name, _, _ in line.names]
         path = ".".join(names)
-        first, last = line.segments[0][1], line.segments[-1][2]
-        entry = Entry("section", path, path, (first, last), (line.start, line.end), line.first, line.last, line=line)
+        first, last = line.names[0][1], line.names[-1][2]
+        entry = Entry("section", path, path, (first, last), (line.start, line.end), line.first, line.last, line=line,
+                      keys=tuple(names))
         if self.pending:
             entry.annotations, self.pending = self.pending, []
         self.section = names
@@ -170,7 +237,7 @@ class _Builder:
         self.index.by_line[line.first] = entry
 
     def _close_section(self) -> None:
-        """Ends the current section's extent at the last non-blank line before `line`."""
+        """Ends the current section's extent at the last non-blank line seen."""
         entry = self.section_entry
         if entry is None:
             return
@@ -180,67 +247,58 @@ class _Builder:
             self.index.folds.append((entry.first_line, entry.last_line))
         self.section_entry = None
 
-    def _path(self, key: str) -> str:
-        return ".".join(self.section + [key]) if self.section else key
-
-    def _key(self, line: _scan.Line, kind: str, annotations: List[_scan.Line]) -> Entry:
+    def _entry(self, kind: str, line: Line, keys: Tuple[str, ...]) -> Entry:
         assert line.key is not None
-        path = self._path(line.key)
-        entry = Entry(kind, line.key, path, line.key_span, (line.start, line.end), line.first, line.last,
-                      value_span=line.value_span, line=line)
-        previous = self.index.by_path.get(path)
-        entry.annotations = annotations or (previous.annotations if previous else [])
-        self.index.by_path[path] = entry
+        entry = Entry(kind, line.key, ".".join(keys), line.key_span, (line.start, line.end), line.first, line.last,
+                      value_span=line.value_span, line=line, keys=keys)
         self.index.by_line[line.first] = entry
+        self._refs(line, entry)
+        return entry
+
+    def _key(self, line: Line, kind: str, annotations: List[Line]) -> Entry:
+        assert line.key is not None
+        entry = self._entry(kind, line, (*self.section, line.key))
+        self._annotate(entry, annotations)
         if self.section_entry is not None and self.section_entry.kind == "section":
             self.section_entry.children.append(entry)
         else:
             self.index.top.append(entry)
-        self._refs(line, entry)
         return entry
 
-    def _in_block(self, line: _scan.Line) -> None:
+    def _annotate(self, entry: Entry, annotations: List[Line]) -> None:
+        """Gives `entry` its annotations (a key set again keeps the earlier ones) and files it under its path."""
+        previous = self.index.by_path.get(entry.path)
+        entry.annotations = annotations or (previous.annotations if previous else [])
+        self.index.by_path[entry.path] = entry
+
+    def _in_block(self, line: Line) -> None:
         block = self.block
         assert block is not None
-        if line.kind == _scan.L_ANNOTATION:
+        if line.kind == ANNOTATION:
             self.block_pending.append(line)
-        elif line.kind == _scan.L_KEY and line.key is not None:
-            path = f"{block.path}.{line.key}"
-            entry = Entry("key", line.key, path, line.key_span, (line.start, line.end), line.first, line.last,
-                          value_span=line.value_span, line=line)
-            previous = self.index.by_path.get(path)
-            entry.annotations = self.block_pending or (previous.annotations if previous else [])
+        elif line.kind == KEY and line.key is not None:
+            entry = self._entry("key", line, (*block.keys, line.key))
+            self._annotate(entry, self.block_pending)
             self.block_pending = []
-            self.index.by_path[path] = entry
-            self.index.by_line[line.first] = entry
             block.children.append(entry)
-            self._refs(line, entry)
-        elif line.kind == _scan.L_BLOCK_CLOSE:
+        elif line.kind == BLOCK_CLOSE:
             self._grow(block, line)
             self.index.folds.append((block.first_line, block.last_line))
             self.block = None
             self.block_pending = []
 
-    def _variable(self, line: _scan.Line) -> None:
+    def _variable(self, line: Line) -> None:
         assert line.key is not None
-        entry = Entry("var", line.key, line.key, line.key_span, (line.start, line.end), line.first, line.last,
-                      value_span=line.value_span, line=line)
+        entry = self._entry("var", line, (line.key,))
         self.index.variables.setdefault(line.key, []).append(entry)
-        self.index.by_line[line.first] = entry
         if self.section_entry is not None and self.section_entry.kind == "vars":
             self.section_entry.children.append(entry)
-        self._refs(line, entry)
 
-    def _refs(self, line: _scan.Line, owner: Entry) -> None:
-        src = self.index.text
-        for token in line.tokens:
-            if token.kind in _scan.REF_KINDS:
-                name = src[token.start + 1 : token.end]
-                if token.kind == _scan.REF_ENV:
-                    name = name[4:]
-                self.index.refs.append(Ref(name, token.kind, (token.start, token.end), owner, line))
+    def _refs(self, line: Line, owner: Entry) -> None:
+        for kind, name, start, end in line.refs:
+            self.index.refs.append(Ref(name, kind, (start, end), owner, line))
 
     @staticmethod
-    def _grow(entry: Entry, line: _scan.Line) -> None:
+    def _grow(entry: Entry, line: Line) -> None:
         entry.span = (entry.span[0], max(entry.span[1], line.end))
         entry.last_line = max(entry.last_line, line.last)

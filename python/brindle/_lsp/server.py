@@ -24,7 +24,6 @@ from pygls.uris import to_fs_path
 import brindle
 from brindle._findings import Finding
 
-from .. import _scan
 from . import describe, findings
 from . import index as _index
 from .positions import UTF8, UTF16, LineMap
@@ -128,7 +127,7 @@ class BrindleServer(LanguageServer):
     def diagnostics(self, uri: str) -> List[types.Diagnostic]:
         state = self.document(uri)
         path = to_fs_path(uri) if uri.startswith("file:") else uri
-        return [self._diagnostic(uri, state, f) for f in findings.findings(state.text, path, lambda: state.index)]
+        return [self._diagnostic(uri, state, f) for f in findings.findings(state.text, path)]
 
     def _diagnostic(self, uri: str, state: _Document, finding: Finding) -> types.Diagnostic:
         lines = state.lines
@@ -229,13 +228,13 @@ def build_server() -> BrindleServer:
         line, token = state.index.token_at(offset)
         if token is None or line is None:
             return None
-        if token.kind == _scan.REF_VAR:
-            ref = _ref_at(state.index, token)
-            target = state.index.definition(ref) if ref else None
+        ref = _var_ref_at(state.index, token)
+        if ref is not None:
+            target = state.index.definition(ref)
             if target is None:
                 return None
             return [types.Location(uri, state.range(*target.name_span))]
-        if token.kind == _scan.VAR_KEY:
+        if _variable_key(state.index, line, token) is not None:
             return [types.Location(uri, state.range(token.start, token.end))]
         return None
 
@@ -245,16 +244,17 @@ def build_server() -> BrindleServer:
         state = ls.document(uri)
         offset = state.lines.offset(params.position.line, params.position.character)
         line, token = state.index.token_at(offset)
-        if line is None or token is None or token.kind not in (_scan.REF_VAR, _scan.VAR_KEY):
+        if line is None or token is None:
             return None
-        if token.kind == _scan.REF_VAR:
-            name = state.text[token.start + 1 : token.end]
-        else:
-            entry = state.index.entry_for_line(line)
-            if entry is None:
-                return None
+        ref = _var_ref_at(state.index, token)
+        entry = _variable_key(state.index, line, token)
+        if ref is not None:
+            name = ref.name
+        elif entry is not None:
             name = entry.name
-        spans = [ref.span for ref in state.index.refs if ref.kind == _scan.REF_VAR and ref.name == name]
+        else:
+            return None
+        spans = [ref.span for ref in state.index.refs if ref.kind == _index.REF_VAR and ref.name == name]
         if params.context.include_declaration:
             spans += [d.name_span for d in state.index.variables.get(name, [])]
         return [types.Location(uri, state.range(*span)) for span in sorted(spans)]
@@ -291,8 +291,16 @@ def _symbol(state: _Document, entry: _index.Entry) -> types.DocumentSymbol:
         children=[_symbol(state, child) for child in entry.children] or None)
 
 
-def _ref_at(ix: _index.Index, token: _scan.Token) -> Optional[_index.Ref]:
-    return next((ref for ref in ix.refs if ref.span == (token.start, token.end)), None)
+def _var_ref_at(ix: _index.Index, token: _index.Token) -> Optional[_index.Ref]:
+    """The document variable that `token` reads, if it is such a reference."""
+    ref = ix.ref_at((token.start, token.end)) if token.kind == "Variable" else None
+    return ref if ref is not None and ref.kind == _index.REF_VAR else None
+
+
+def _variable_key(ix: _index.Index, line: _index.Line, token: _index.Token) -> Optional[_index.Entry]:
+    """The variable that `token` defines, if it is the key of a [vars] line."""
+    entry = ix.entry_for_line(line) if token.kind == "Key" else None
+    return entry if entry is not None and entry.kind == "var" else None
 
 
 def _hover_text(state: _Document, offset: int) -> Optional[tuple]:
@@ -301,50 +309,51 @@ def _hover_text(state: _Document, offset: int) -> Optional[tuple]:
     if line is None or token is None:
         return None
     text = state.text
-    if token.kind in _scan.REF_KINDS:
-        ref = _ref_at(ix, token)
+    if token.kind == "Variable":
+        ref = ix.ref_at((token.start, token.end))
         if ref is not None:
             return describe.describe_ref(ix, ref, state.variables()), ref.span
-    if token.kind == _scan.ANN_NAME:
-        return describe.describe_annotation(text[token.start + 1 : token.end]), (token.start, token.end)
-    if token.kind == _scan.ANN_TYPE:
-        name = text[token.start : token.end]
-        return f"`{name}`: {describe.TYPES.get(name, 'not a type brindle checks')}", (token.start, token.end)
+    if token.kind == "Annotation" and line.names:
+        name, start, end = line.names[0]
+        if start <= offset <= end:
+            return describe.describe_annotation(name), (start, end)
+        if name == "type" and line.value is not None and line.value[0] <= offset <= line.value[1]:
+            written = text[line.value[0] : line.value[1]]
+            return f"`{written}`: {describe.TYPES.get(written, 'not a type brindle checks')}", line.value
     entry = ix.entry_for_line(line)
-    if entry is None or token.kind == _scan.COMMENT:
+    if entry is None or token.kind == "Comment":
         return None
     doc = state.parse()
-    if token.kind == _scan.DICT_KEY:
-        keys = _inline_keys(text, line, token)
+    if token.kind == "DictKey":
+        keys = _inline_keys(line, token)
         if keys is not None:
             path = ".".join([entry.path, *keys])
             missing = object()
             value = doc.resolve(path, missing) if doc is not None else missing
             shown = f" = `{describe.render(value)}`" if value is not missing else ""
             return f"**{path}**{shown}", (token.start, token.end)
-    return describe.describe_entry(entry, doc, state.error), entry.name_span
+    return describe.describe_entry(ix, entry, doc, state.error), entry.name_span
 
 
-def _inline_keys(text: str, line: _scan.Line, target: _scan.Token) -> Optional[List[str]]:
+def _inline_keys(line: _index.Line, target: _index.Token) -> Optional[List[str]]:
     """Keys from the value's top down to the inline dict key `target`; None when an array lies between."""
     stack: List[Optional[str]] = []  # one per open bracket: the dict's current key, or None for an array
-    for token in line.tokens:
-        if token.start < line.value_span[0]:
+    dict_keys = {start: name for name, start, _ in line.names[1:]}
+    for kind, start, end in line.tokens:
+        if start < line.value_span[0]:
             continue
-        if token.kind == _scan.DICT_KEY:
-            key = text[token.start : token.end]
-            if len(key) >= 2 and key[0] == key[-1] == '"':
-                key = key[1:-1]
+        if kind == "DictKey":
+            key = dict_keys[start]
             if stack:
                 stack[-1] = key
-            if token is target:
+            if start == target.start:
                 keys = [k for k in stack if k is not None]
                 return keys if stack and len(keys) == len(stack) else None
-        elif token.kind == _scan.DICT_OPEN:
+        elif kind == "DictOpen":
             stack.append("")
-        elif token.kind == _scan.PUNCT and text[token.start] in "[({":
+        elif kind == "ArrayOpen":
             stack.append(None)
-        elif (token.kind == _scan.DICT_CLOSE or (token.kind == _scan.PUNCT and text[token.start] in "])}")) and stack:
+        elif kind in ("DictClose", "ArrayClose") and stack:
             stack.pop()
     return None
 
