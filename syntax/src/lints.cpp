@@ -13,6 +13,59 @@ namespace {
 
 enum class Mode { TopLevel, Vars, Block };
 
+// Where key lines store their entries: the dict of the current section or
+// block in the built configuration, found once when the scope opens, so
+// that each key costs one lookup in that dict. The dict is reached by the
+// parsed segments, so a quoted name holding a point stays one level.
+class Scope {
+ public:
+  explicit Scope(const Dict* dict = nullptr) : dict_(dict) {}
+
+  // A section: its segments from the root. Returns the section's entry.
+  const DictEntry* enter(const Dict& root, const std::vector<std::string>& segments) {
+    dict_ = &root;
+    path_.clear();
+    dotted_ = false;
+    const DictEntry* entry = nullptr;
+    for (const std::string& segment : segments) {
+      entry = step(segment);
+      path_.append(segment).push_back('.');
+      dotted_ = dotted_ || segment.find('.') != std::string::npos;
+    }
+    return entry;
+  }
+
+  // A block: the entry `key` of `parent` (`entry`, already looked up).
+  void enter(const Scope& parent, std::string_view key, const DictEntry* entry) {
+    dict_ = entry != nullptr && entry->second.is(Tag::Dict) ? &entry->second.as_dict() : nullptr;
+    path_.assign(parent.path_).append(key).push_back('.');
+    dotted_ = parent.dotted_ || key.find('.') != std::string_view::npos;
+  }
+
+  // The entry `key` in this scope's dict; null when the dict or the key is gone.
+  const DictEntry* find(std::string_view key) const {
+    if (dict_ == nullptr) return nullptr;
+    const auto it = dict_->find(key);
+    return it == dict_->end() ? nullptr : &*it;
+  }
+
+  // The scope's key path with a point after it; empty at the root.
+  std::string_view path() const { return path_; }
+  // Some segment of the path holds a point of its own.
+  bool dotted() const { return dotted_; }
+
+ private:
+  const DictEntry* step(std::string_view segment) {
+    const DictEntry* entry = find(segment);
+    dict_ = entry != nullptr && entry->second.is(Tag::Dict) ? &entry->second.as_dict() : nullptr;
+    return entry;
+  }
+
+  const Dict* dict_;
+  std::string path_;
+  bool dotted_ = false;
+};
+
 // The walk. It follows the builder's structure pass record by record, so
 // that every lint sees a line in the scope the builder gave it.
 class LintWalk {
@@ -73,17 +126,20 @@ class LintWalk {
         annotations_.annotation(rec, false);
         break;
       case LineKind::KeyValue:
-        key_line(rec, prefix(), false);
+        key_line(rec, section_, false);
         break;
-      case LineKind::BlockOpen:
-        path_.assign(prefix()).append(rec.key);
-        lint_duplicate_key(doc_, path_, rec, out_);
-        annotations_.target(rec, path_, true);
+      case LineKind::BlockOpen: {
+        const DictEntry* entry = section_.find(rec.key);
+        duplicate_key(rec, section_, entry);
+        if (annotations_.waiting()) {
+          annotations_.target(rec, path_of(section_, rec.key), true, value_of(entry));
+        }
         mode_ = Mode::Block;
         block_key_ = std::string(rec.key);
         block_open_ = rec.key_span;
-        block_prefix_ = path_ + ".";
+        block_.enter(section_, rec.key, entry);
         break;
+      }
       case LineKind::BlockClose:
         out_.push_back(make_finding(codes::kStrayBlockClose,
                                     "`}#` with no block open is ignored", rec.line_span));
@@ -128,7 +184,7 @@ class LintWalk {
         annotations_.annotation(rec, false);
         break;
       case LineKind::KeyValue:
-        key_line(rec, block_prefix_, true);
+        key_line(rec, block_, true);
         break;
       case LineKind::BlockClose:
         annotations_.drop("the block closes right after it");
@@ -165,29 +221,59 @@ class LintWalk {
                                     [](const std::string& s) { return s.empty(); });
     // Reported by the builder, which keeps the current section.
     if (!valid || segments.size() > static_cast<size_t>(kMaxValueDepth)) return;
-    section_path_.clear();
-    for (size_t i = 0; i < segments.size(); ++i) {
-      if (i != 0) section_path_ += '.';
-      section_path_ += segments[i];
-    }
+    const DictEntry* entry = section_.enter(doc_.config, segments);
     section_seen_ = true;
-    annotations_.target(rec, section_path_, true);
+    if (annotations_.waiting()) {
+      const std::string_view path = section_.path();
+      annotations_.target(rec, path.substr(0, path.size() - 1), true, value_of(entry));
+    }
   }
 
-  std::string_view prefix() {
-    if (!section_seen_) return {};
-    prefix_.assign(section_path_).push_back('.');
-    return prefix_;
+  static const Value* value_of(const DictEntry* entry) {
+    return entry != nullptr ? &entry->second : nullptr;
   }
 
-  void key_line(const LineRecord& rec, std::string_view prefix, bool block_entry) {
-    path_.assign(prefix).append(rec.key);
+  // The dotted path of `key` in `scope`, for messages; built only when one
+  // is needed.
+  std::string_view path_of(const Scope& scope, std::string_view key) {
+    path_.assign(scope.path()).append(key);
+    return path_;
+  }
+
+  // Reports a key line whose entry a later line replaced: the entry its
+  // segments reach carries the later key's span.
+  void duplicate_key(const LineRecord& rec, const Scope& scope, const DictEntry* entry) {
+    std::optional<Span> later;
+    if (entry != nullptr && entry->has_key_span) {
+      later = entry->key_span;
+    } else {
+      // No entry by the segments (a dict replaced further up): the positions
+      // kept aside for the joined path, if any.
+      later = scope.dotted() || rec.key.find('.') != std::string_view::npos
+                  ? replaced_key_span(path_of(scope, rec.key))
+                  : doc_.key_span(path_of(scope, rec.key));
+    }
+    if (!later || later->start <= rec.key_span.start) return;
+    lint_duplicate_key(path_of(scope, rec.key), *later, rec, out_);
+  }
+
+  std::optional<Span> replaced_key_span(std::string_view path) const {
+    const auto it = doc_.replaced_spans.find(std::string(path));
+    if (it == doc_.replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
+    return it->second.key_span;
+  }
+
+  void key_line(const LineRecord& rec, const Scope& scope, bool block_entry) {
     const bool parsed = !failed(rec);
+    const DictEntry* entry = nullptr;
     if (parsed) {
       lint_value(rec, block_entry, out_);
-      lint_duplicate_key(doc_, path_, rec, out_);
+      entry = scope.find(rec.key);
+      duplicate_key(rec, scope, entry);
     }
-    annotations_.target(rec, path_, parsed);
+    if (annotations_.waiting()) {
+      annotations_.target(rec, path_of(scope, rec.key), parsed, value_of(entry));
+    }
   }
 
   // Keys of a `[vars]` section that comes after another section, which no
@@ -220,13 +306,12 @@ class LintWalk {
 
   Mode mode_ = Mode::TopLevel;
   bool section_seen_ = false;
-  std::string section_path_;
-  std::string prefix_;
-  std::string path_;  // reused for every key
+  Scope section_{&doc_.config};
+  std::string path_;  // reused for every message that names a key
 
   std::string block_key_;
   Span block_open_;
-  std::string block_prefix_;
+  Scope block_;
 
   bool vars_after_section_ = false;
   std::vector<Span> late_vars_;

@@ -87,20 +87,6 @@ std::string_view kind_name(const Value& v) {
   return "null";
 }
 
-// Follows a dotted key path through the configuration.
-const Value* lookup(const Dict& config, std::string_view path) {
-  const Dict* table = &config;
-  while (true) {
-    const size_t dot = path.find('.');
-    const auto it = table->find(path.substr(0, dot));
-    if (it == table->end()) return nullptr;
-    if (dot == std::string_view::npos) return &it->second;
-    if (!it->second.is(Tag::Dict)) return nullptr;
-    table = &it->second.as_dict();
-    path.remove_prefix(dot + 1);
-  }
-}
-
 // Whether the rule `name` can check a value of this kind.
 bool applies_to(std::string_view name, const Value& v) {
   if (v.is(Tag::Dict)) return !skips_dicts(name);
@@ -200,20 +186,33 @@ void AnnotationLints::gap(const LineRecord& rec) {
   if (!blank) last_ignored_ = gaps_.size();
 }
 
-void AnnotationLints::target(const LineRecord& rec, std::string_view path, bool parsed) {
+void AnnotationLints::target(const LineRecord& rec, std::string_view path, bool parsed,
+                             const Value* value) {
   if (waiting_.empty()) return;
   if (!parsed) {
     // The builder drops them with the key; the parse error says why.
     clear();
     return;
   }
-  const Value* value = lookup(doc_.config, path);
+  // A key usually has a few annotations: compare them pairwise then, and
+  // index them by name only when there are many.
+  constexpr size_t kFew = 16;
   std::unordered_map<std::string_view, size_t> last;  // name -> index of its last one
-  for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
+  if (waiting_.size() > kFew) {
+    for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
+  }
+  auto last_of = [&](size_t i) {
+    if (waiting_.size() > kFew) return last[waiting_[i].annotation.name];
+    size_t found = i;
+    for (size_t j = i + 1; j < waiting_.size(); ++j) {
+      if (waiting_[j].annotation.name == waiting_[i].annotation.name) found = j;
+    }
+    return found;
+  };
   for (size_t i = 0; i < waiting_.size(); ++i) {
     const Waiting& w = waiting_[i];
     const Annotation& a = w.annotation;
-    const size_t counts = last[a.name];
+    const size_t counts = last_of(i);
     if (a.name != "tag" && counts != i) {
       Finding f = make_finding(codes::kRepeatedAnnotation,
                                at_name(a.name) + " is written again below; only the last "

@@ -39,6 +39,12 @@ TEST(LineLints, DuplicateKeysPointAtTheLaterOne) {
       {"k = 1\nk = 'x'", {"B101@2:5"}},
       {"[vars]\nv = 1\n[s]\nk = $v\n[vars]\nv = 2", {"B310@6:1"}},
       {"[vars]\nv = 1\nv = $v + 1", {}},  // builds on the earlier value
+      // A quoted name holding a point is one key, not a path.
+      {"[a]\n\"x.y\" = 1\n\"x.y\" = 2", {"B310@3:1"}},
+      {"[\"a.b\"]\nk = 1\n[\"a.b\"]\nk = 2", {"B310@4:1"}},
+      {"a = #{\n\"x.y\" = 1,\n\"x.y\" = 2,\n}#", {"B310@3:1"}},
+      {"\"a.b\" = 1\n[a]\nb = 2", {}},
+      {"[a]\n\"x.y\" = 1\n[a.x]\ny = 2", {}},
   });
   const std::string source = "k = 1\nk = 2";
   const auto findings = check_source(source, EmptyEnv{}, {});
