@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "codes.h"
+#include "lint_scope.h"
 #include "text.h"
 #include "value_parser.h"
 
@@ -12,59 +13,6 @@ namespace brindle {
 namespace {
 
 enum class Mode { TopLevel, Vars, Block };
-
-// Where key lines store their entries: the dict of the current section or
-// block in the built configuration, found once when the scope opens, so
-// that each key costs one lookup in that dict. The dict is reached by the
-// parsed segments, so a quoted name holding a point stays one level.
-class Scope {
- public:
-  explicit Scope(const Dict* dict = nullptr) : dict_(dict) {}
-
-  // A section: its segments from the root. Returns the section's entry.
-  const DictEntry* enter(const Dict& root, const std::vector<std::string>& segments) {
-    dict_ = &root;
-    path_.clear();
-    dotted_ = false;
-    const DictEntry* entry = nullptr;
-    for (const std::string& segment : segments) {
-      entry = step(segment);
-      path_.append(segment).push_back('.');
-      dotted_ = dotted_ || segment.find('.') != std::string::npos;
-    }
-    return entry;
-  }
-
-  // A block: the entry `key` of `parent` (`entry`, already looked up).
-  void enter(const Scope& parent, std::string_view key, const DictEntry* entry) {
-    dict_ = entry != nullptr && entry->second.is(Tag::Dict) ? &entry->second.as_dict() : nullptr;
-    path_.assign(parent.path_).append(key).push_back('.');
-    dotted_ = parent.dotted_ || key.find('.') != std::string_view::npos;
-  }
-
-  // The entry `key` in this scope's dict; null when the dict or the key is gone.
-  const DictEntry* find(std::string_view key) const {
-    if (dict_ == nullptr) return nullptr;
-    const auto it = dict_->find(key);
-    return it == dict_->end() ? nullptr : &*it;
-  }
-
-  // The scope's key path with a point after it; empty at the root.
-  std::string_view path() const { return path_; }
-  // Some segment of the path holds a point of its own.
-  bool dotted() const { return dotted_; }
-
- private:
-  const DictEntry* step(std::string_view segment) {
-    const DictEntry* entry = find(segment);
-    dict_ = entry != nullptr && entry->second.is(Tag::Dict) ? &entry->second.as_dict() : nullptr;
-    return entry;
-  }
-
-  const Dict* dict_;
-  std::string path_;
-  bool dotted_ = false;
-};
 
 // The walk. It follows the builder's structure pass record by record, so
 // that every lint sees a line in the scope the builder gave it.
@@ -129,7 +77,7 @@ class LintWalk {
         key_line(rec, section_, false);
         break;
       case LineKind::BlockOpen: {
-        const DictEntry* entry = section_.find(rec.key);
+        const DictEntry* entry = section_.find_line(rec.key, rec.key_span.start);
         duplicate_key(rec, section_, entry);
         if (annotations_.waiting()) {
           annotations_.target(rec, path_of(section_, rec.key), true, value_of(entry));
@@ -235,14 +183,14 @@ class LintWalk {
 
   // The dotted path of `key` in `scope`, for messages; built only when one
   // is needed.
-  std::string_view path_of(const Scope& scope, std::string_view key) {
+  std::string_view path_of(const LintScope& scope, std::string_view key) {
     path_.assign(scope.path()).append(key);
     return path_;
   }
 
   // Reports a key line whose entry a later line replaced: the entry its
   // segments reach carries the later key's span.
-  void duplicate_key(const LineRecord& rec, const Scope& scope, const DictEntry* entry) {
+  void duplicate_key(const LineRecord& rec, const LintScope& scope, const DictEntry* entry) {
     std::optional<Span> later;
     if (entry != nullptr && entry->has_key_span) {
       later = entry->key_span;
@@ -263,12 +211,12 @@ class LintWalk {
     return it->second.key_span;
   }
 
-  void key_line(const LineRecord& rec, const Scope& scope, bool block_entry) {
+  void key_line(const LineRecord& rec, LintScope& scope, bool block_entry) {
     const bool parsed = !failed(rec);
     const DictEntry* entry = nullptr;
     if (parsed) {
       lint_value(rec, block_entry, out_);
-      entry = scope.find(rec.key);
+      entry = scope.find_line(rec.key, rec.key_span.start);
       duplicate_key(rec, scope, entry);
     }
     if (annotations_.waiting()) {
@@ -306,12 +254,12 @@ class LintWalk {
 
   Mode mode_ = Mode::TopLevel;
   bool section_seen_ = false;
-  Scope section_{&doc_.config};
+  LintScope section_{&doc_.config};
   std::string path_;  // reused for every message that names a key
 
   std::string block_key_;
   Span block_open_;
-  Scope block_;
+  LintScope block_;
 
   bool vars_after_section_ = false;
   std::vector<Span> late_vars_;

@@ -1,6 +1,7 @@
 // Values that parse but were probably meant differently: two strings that
 // the grammar reads as one, expressions cut short, empty items, bare dates,
 // Windows paths full of escapes, and misspelt environment names.
+#include <algorithm>
 #include <string>
 
 #include "codes.h"
@@ -198,7 +199,10 @@ void lint_value(const LineRecord& rec, bool block_entry, std::vector<Finding>& o
   const std::string_view t = trim_start(text);
   const uint64_t offset = rec.value_span.start + (text.size() - t.size());
   ValueLints lints(rec, out);
-  if (t.find('"') != std::string_view::npos) lints.strings(t, offset);
+  // Two strings read as one take four quotes; a drive path takes `:\`.
+  if (std::count(t.begin(), t.end(), '"') >= 4 || t.find(":\\") != std::string_view::npos) {
+    lints.strings(t, offset);
+  }
   lints.structure(t, offset, 0);
 }
 
