@@ -54,6 +54,37 @@ TEST(LineLints, DuplicateKeysPointAtTheLaterOne) {
   EXPECT_EQ(findings[0].path, "k");
 }
 
+// A key's entry is found by its line's position in a small scope and by its
+// key in a large one; both must tell the same duplicates, also when a scope
+// is entered again or replaced.
+TEST(LineLints, DuplicateKeysInEveryKindOfScope) {
+  for (const int keys : {3, 63, 64, 65, 200}) {
+    std::string section = "[s]\n";
+    for (int k = 0; k < keys; ++k) section += "k" + std::to_string(k) + " = " + std::to_string(k) + "\n";
+    const std::string line = std::to_string(keys + 2);
+    EXPECT_EQ(finding_codes(section + "k1 = 9\n"), (Codes{"B310@" + line + ":1"})) << keys;
+    EXPECT_EQ(finding_codes(section + "[t]\nk1 = 9\n[s]\nk2 = 9\n"),
+              (Codes{"B310@" + std::to_string(keys + 5) + ":1"}))
+        << keys;
+    EXPECT_EQ(finding_codes(section + "b = #{\nk1 = 1,\nk1 = 2,\n}#\n"),
+              (Codes{"B310@" + std::to_string(keys + 4) + ":1"}))
+        << keys;
+    EXPECT_EQ(finding_codes(section), Codes{}) << keys;
+  }
+  expect_rows({
+      // A block given twice: the first block and its entries are replaced.
+      {"a = #{\nx = 1,\n}#\na = #{\nx = 2,\n}#", {"B310@4:1", "B310@5:1"}},
+      {"[s]\nb = #{\nx = 1,\n}#\n[s]\nb = #{\ny = 2,\n}#", {"B310@6:1"}},
+      // A section replaced by a later value: its keys have no entry left.
+      {"[s]\nx = 1\n[t]\ny = 1\n[s.x]\nz = 1", {"B310@5:2"}},
+      {"[a.s]\nx = 1\nx = 2\n[a]\ns = 3", {"B310@3:1"}},
+      {"[s]\nx = 1\ny = 2\n[s]\ny = 3\nx = 4", {"B310@5:1", "B310@6:1"}},
+      // Rules read the value found for the line, in either kind of scope.
+      {"[s]\n@min: 1\nk = \"text\"", {"B408@2:1"}},
+      {"a = #{\n@pattern: \"x\"\nk = 1,\n}#", {"B408@2:1"}},
+  });
+}
+
 TEST(LineLints, Blocks) {
   expect_rows({
       {"a = #{\nb = #{\nc = 1\n}#\n}#", {"B311@2:1", "B313@5:1"}},
