@@ -16,6 +16,7 @@ void LintScope::reset(const Dict* dict) {
   dict_ = dict;
   by_position_.clear();
   cursor_ = 0;
+  lines_ = 0;
   indexed_ = false;
 }
 
@@ -62,6 +63,9 @@ const DictEntry* LintScope::find_line(std::string_view key, uint64_t at) {
   // The entry whose key span starts at this line's key was stored by this
   // line: reading positions in order is cheaper than a search by key, which
   // remains for the rest (a key given again later, a dict replaced).
+  // A scope entered for a key or two (a header repeated for each) is not
+  // worth the reading: its first line searches by key.
+  if (!indexed_ && lines_++ == 0) return find(key);
   if (!indexed_) index_positions();
   while (cursor_ < by_position_.size() && by_position_[cursor_].first < at) ++cursor_;
   if (cursor_ < by_position_.size() && by_position_[cursor_].first == at &&

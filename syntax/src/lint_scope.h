@@ -45,9 +45,10 @@ class LintScope {
   std::string path_;
   bool dotted_ = false;
   // The entries of a small dict by the start of their key span, built at the
-  // scope's first key line; cursor_ follows the key lines.
+  // scope's second key line; cursor_ follows the key lines.
   std::vector<std::pair<uint64_t, const DictEntry*>> by_position_;
   size_t cursor_ = 0;
+  size_t lines_ = 0;  // key lines met before the index was built
   bool indexed_ = false;
 };
 
