@@ -23,13 +23,11 @@ void LintScope::reset(const Dict* dict) {
 const DictEntry* LintScope::enter(const Dict& root, const std::vector<std::string>& segments) {
   reset(&root);
   path_.clear();
-  dotted_ = false;
   const DictEntry* entry = nullptr;
   for (const std::string& segment : segments) {
     entry = find(segment);
     dict_ = dict_of(entry);
     path_.append(segment).push_back('.');
-    dotted_ = dotted_ || segment.find('.') != std::string::npos;
   }
   return entry;
 }
@@ -37,7 +35,6 @@ const DictEntry* LintScope::enter(const Dict& root, const std::vector<std::strin
 void LintScope::enter(const LintScope& parent, std::string_view key, const DictEntry* entry) {
   reset(dict_of(entry));
   path_.assign(parent.path_).append(key).push_back('.');
-  dotted_ = parent.dotted_ || key.find('.') != std::string_view::npos;
 }
 
 const DictEntry* LintScope::find(std::string_view key) const {
@@ -60,13 +57,13 @@ void LintScope::index_positions() {
 }
 
 const DictEntry* LintScope::find_line(std::string_view key, uint64_t at) {
+  // A scope entered for one key (a header repeated for each) is not worth
+  // reading whole: its first line searches by key.
+  if (!indexed_ && lines_++ == 0) return find(key);
+  if (!indexed_) index_positions();
   // The entry whose key span starts at this line's key was stored by this
   // line: reading positions in order is cheaper than a search by key, which
   // remains for the rest (a key given again later, a dict replaced).
-  // A scope entered for a key or two (a header repeated for each) is not
-  // worth the reading: its first line searches by key.
-  if (!indexed_ && lines_++ == 0) return find(key);
-  if (!indexed_) index_positions();
   while (cursor_ < by_position_.size() && by_position_[cursor_].first < at) ++cursor_;
   if (cursor_ < by_position_.size() && by_position_[cursor_].first == at &&
       by_position_[cursor_].second->first == key) {

@@ -34,8 +34,6 @@ class LintScope {
 
   // The scope's key path with a point after it; empty at the root.
   std::string_view path() const { return path_; }
-  // Some segment of the path holds a point of its own.
-  bool dotted() const { return dotted_; }
 
  private:
   void reset(const Dict* dict);
@@ -43,7 +41,6 @@ class LintScope {
 
   const Dict* dict_;
   std::string path_;
-  bool dotted_ = false;
   // The entries of a small dict by the start of their key span, built at the
   // scope's second key line; cursor_ follows the key lines.
   std::vector<std::pair<uint64_t, const DictEntry*>> by_position_;

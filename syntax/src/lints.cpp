@@ -195,20 +195,13 @@ class LintWalk {
     if (entry != nullptr && entry->has_key_span) {
       later = entry->key_span;
     } else {
-      // No entry by the segments (a dict replaced further up): the positions
-      // kept aside for the joined path, if any.
-      later = scope.dotted() || rec.key.find('.') != std::string_view::npos
-                  ? replaced_key_span(path_of(scope, rec.key))
-                  : doc_.key_span(path_of(scope, rec.key));
+      // No entry, or none with a position (a dict replaced further up): the
+      // positions the builder kept aside for the path, if any.
+      const auto it = doc_.replaced_spans.find(std::string(path_of(scope, rec.key)));
+      if (it != doc_.replaced_spans.end() && it->second.has_key_span) later = it->second.key_span;
     }
     if (!later || later->start <= rec.key_span.start) return;
     lint_duplicate_key(path_of(scope, rec.key), *later, rec, out_);
-  }
-
-  std::optional<Span> replaced_key_span(std::string_view path) const {
-    const auto it = doc_.replaced_spans.find(std::string(path));
-    if (it == doc_.replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
-    return it->second.key_span;
   }
 
   void key_line(const LineRecord& rec, LintScope& scope, bool block_entry) {
