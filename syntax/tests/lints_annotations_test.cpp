@@ -52,6 +52,11 @@ TEST(AnnotationLints, RulesThatCannotApply) {
       {"@min: 1\n[s]\nk = 1", {"B408@1:1"}},
       {"@pattern: \"a\"\nb = #{\nk = \"a\"\n}#", {"B408@1:1"}},
       {"@minlen: 8\npassword = null", {}},
+      // The value is the one a quoted name holding a point names, not a
+      // walk one level deeper.
+      {"[a]\n@min: 1\n\"x.y\" = \"t\"", {"B408@2:1"}},
+      {"@min: 1\n[\"a.b\"]\nk = 1", {"B408@1:1"}},
+      {"[a.x]\ny = \"t\"\n[a]\n@min: 1\n\"x.y\" = 5", {}},
       {"@min: 1\n@min: 2\nk = 5", {"B409@1:1"}},
       {"@min: 1\n@min: 2\n@min: 3\nk = 5", {"B409@1:1", "B409@2:1"}},
       {"@tag: a=1\n@tag: b=2\nk = 1", {}},
