@@ -1,7 +1,7 @@
 // fmt against parse on the same ~10 MB document: the best of a few runs of
-// build_document, SyntaxTree::build and format_source, measured side by side
-// in one process, and the ratio of formatting to parsing (the goal is at
-// most 2). The document mixes sections, annotations, comments, variables,
+// build_document, SyntaxTree::build, build_diagnostics (what fmt runs to find
+// key lines that do not build) and format_source, measured side by side in
+// one process, and the ratio of formatting to parsing (the goal is at most 2). The document mixes sections, annotations, comments, variables,
 // blocks and joined arrays, written untidily so the formatter has work.
 // Usage: fmt_bench [runs]
 #include <algorithm>
@@ -71,10 +71,12 @@ int main(int argc, char** argv) {
   size_t sink = 0;
   const Timing parse = best_of(runs, [&] { sink += brindle::build_document(src, env).config.size(); });
   const Timing tree = best_of(runs, [&] { sink += brindle::SyntaxTree::build(src).token_count(); });
+  const Timing diag = best_of(runs, [&] { sink += brindle::build_diagnostics(src, env).size() + 1; });
   const Timing fmt = best_of(runs, [&] { sink += brindle::format_source(src).size(); });
   const double mb = static_cast<double>(src.size()) / 1e6;
   std::printf("document %.1f MB, best of %d runs (wall / processor time)\n", mb, runs);
-  for (const auto& [name, t] : {std::pair{"parse", parse}, std::pair{"tree", tree}, std::pair{"fmt", fmt}}) {
+  for (const auto& [name, t] : {std::pair{"parse", parse}, std::pair{"tree", tree},
+                                std::pair{"diag", diag}, std::pair{"fmt", fmt}}) {
     std::printf("%-6s %8.1f ms / %8.1f ms  %7.1f MB/s\n", name, t.wall * 1e3, t.cpu * 1e3, mb / t.cpu);
   }
   std::printf("fmt / parse = %.2f wall, %.2f processor (goal: at most 2)\n", fmt.wall / parse.wall,

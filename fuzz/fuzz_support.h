@@ -60,12 +60,31 @@ inline bool has_error(const std::vector<Diagnostic>& list) {
   return false;
 }
 
-// Config, vars and each annotation list as written plus the kind of each
-// argument: equal shapes mean equal documents (debug_text keeps tags, the
-// sign of zero and every digit).
+// True when the annotations at `index` of the table belong to an entry of
+// `config`, found by the segments the builder kept (else by points), as
+// validation finds them. An entry that a later line replaced leaves its
+// annotations behind; nothing reads them and no text can carry them.
+inline bool live(const Document& doc, size_t index, const std::string& path) {
+  const auto& segments = doc.annotations.segments(index);
+  if (segments.empty()) return entry_at(doc.config, path) != nullptr;
+  const Dict* table = &doc.config;
+  for (const std::string& segment : segments) {
+    if (table == nullptr) return false;
+    auto it = table->find(segment);
+    if (it == table->end()) return false;
+    table = it->second.is(Tag::Dict) ? &it->second.as_dict() : nullptr;
+  }
+  return true;
+}
+
+// Config, vars and each live annotation list as written plus the kind of
+// each argument: equal shapes mean equal documents (debug_text keeps tags,
+// the sign of zero and every digit).
 inline auto shape(const Document& doc) {
   std::map<std::string, std::string> annotations;
+  size_t index = 0;
   for (const auto& [path, list] : doc.annotations) {
+    if (!live(doc, index++, path) || list.empty()) continue;
     write_annotations(annotations[path], list, "");
     for (const Annotation& a : list) annotations[path] += std::to_string(a.arg.index());
   }

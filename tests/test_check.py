@@ -33,6 +33,23 @@ def test_positions(source, expected):
     assert brief(brindle.check(source)) == expected
 
 
+# A quoted name may hold a point, at any level: findings sit at the value of
+# their own entry, through `check`, `validate_all` and `check(doc)` alike.
+@pytest.mark.parametrize("source, expected", [
+    ('[a]\n@min: 10\n"x.y" = 5', ["B204@3:9-3:10"]),
+    ('["s.t"]\n@max: 1\n"p.q" = 7', ["B204@3:9-3:10"]),
+    ('[a."b.c".d]\n@type: string\n"e.f" = 1', ["B203@3:9-3:10"]),
+    ('["s.t"]\n"b.c" = #{\n  @max: 1\n  "p.q" = 7,\n}#', ["B204@4:11-4:13"]),
+    ('[a]\n@nonempty\n"x.y" = #{}#', ["B202@3:9-3:13"]),
+    ('[a]\n@min: 5\n"x.y" = 1\n[a.x]\ny = 9', ["B204@3:9-3:10"]),
+])
+def test_quoted_names_holding_points_keep_their_positions(source, expected):
+    assert brief(brindle.check(source)) == expected
+    doc = brindle.parse(source)
+    assert brief(brindle.check(doc)) == expected
+    assert [brief(error.findings) for error in brindle.validate_all(doc)] == [expected]
+
+
 def test_a_finding_carries_everything():
     source = "[server]\n@min: 1024\nport = 80\n"
     [finding] = brindle.check(source, filename="app.brindle")

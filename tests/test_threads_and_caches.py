@@ -8,7 +8,11 @@ import threading
 
 import pytest
 
-from brindle import dumps, parse, validate_all
+from brindle import check, dumps, parse, validate_all
+
+
+def brief(findings):
+    return [(f.code, f.line, f.column, f.message) for f in findings]
 
 
 def document(n: int, width: int) -> dict:
@@ -26,6 +30,41 @@ def test_config_with_repeated_and_colliding_keys(keys):
     assert parse(dumps(data)).config == data
 
 
+def keyed(names, value):
+    return {name: value(i) for i, name in enumerate(names)}
+
+
+SIX = ["a", "b", "c", "d", "e", "f"]
+
+
+# Dicts with the same keys are built from a copy of the previous one: every
+# value must still be its own, whatever the shapes around it.
+@pytest.mark.parametrize("data", [
+    {f"s{i}": keyed(SIX, lambda j, i=i: i * 10 + j) for i in range(5)},  # one shape again and again
+    {f"s{i}": keyed(SIX, lambda j, i=i: keyed(SIX, lambda k: [i, j, k])) for i in range(3)},  # nested
+    {"s0": keyed(SIX, str), "s1": keyed(["a", "b", "x", "y", "e", "f"], str), "s2": keyed(SIX, float)},
+    {"s0": keyed(SIX, str), "s1": keyed(SIX[:5], str), "s2": keyed(SIX + ["g"], str), "s3": keyed(SIX, str)},
+    {f"s{i}": keyed([f"k{j}" for j in range(i % 7 + 6)], lambda j, i=i: i + j) for i in range(300)},
+    {"s": {"list": [keyed(SIX, lambda j, i=i: None if j % 2 else i) for i in range(4)]}},
+])
+def test_config_of_dicts_with_the_same_keys(data):
+    config = parse(dumps(data)).config
+    assert config == data
+    # Every dict is an object of its own, so changing one changes no other.
+    dicts = list(all_dicts(config))
+    assert len({id(d) for d in dicts}) == len(dicts) == len(list(all_dicts(data)))
+
+
+def all_dicts(value):
+    if isinstance(value, dict):
+        yield value
+        for item in value.values():
+            yield from all_dicts(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from all_dicts(item)
+
+
 @pytest.mark.parametrize("enabled", [True, False])
 def test_config_leaves_the_collector_as_it_was(enabled):
     was = gc.isenabled()
@@ -37,18 +76,28 @@ def test_config_leaves_the_collector_as_it_was(enabled):
         gc.enable() if was else gc.disable()
 
 
-def test_threads_give_the_single_threaded_results():
-    sources = [dumps(document(40 + i, 30)) + f"\n[extra]\nenv = $ENV.BRINDLE_T{i} ?? \"none\"\n" for i in range(4)]
+# Small sources keep the lock, larger ones release it (for the build, the
+# checks, serializing and freeing the document): both give the same results.
+@pytest.mark.parametrize("sections", [2, 40])
+def test_threads_give_the_single_threaded_results(sections):
+    sources = [
+        dumps(document(sections + i, 30)) + f"\n[extra]\n@maxlen: 2\nenv = $ENV.BRINDLE_T{i} ?? \"none\"\n"
+        for i in range(4)
+    ]
     expected = [parse(s).config for s in sources]
+    expected_checks = [brief(check(s)) for s in sources]
+    assert all(expected_checks)
     results = [None] * len(sources)
+    checks = [None] * len(sources)
     errors = []
 
     def work(i):
         try:
             for _ in range(5):
                 results[i] = parse(sources[i]).config
-                validate_all(parse(sources[i]))
-                dumps(parse(sources[i]))
+                assert len(validate_all(parse(sources[i]))) == 1
+                assert parse(dumps(parse(sources[i]))).config == expected[i]
+                checks[i] = brief(check(sources[i]))
         except Exception as e:  # noqa: BLE001 - reported below
             errors.append(e)
 
@@ -59,6 +108,7 @@ def test_threads_give_the_single_threaded_results():
         t.join()
     assert errors == []
     assert results == expected
+    assert checks == expected_checks
 
 
 def test_environment_writers_while_parsing():

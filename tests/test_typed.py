@@ -184,6 +184,26 @@ def test_errors_inside_containers_name_their_item(tp, text, path, message):
     ]
 
 
+def nested_ints(levels):
+    return int if levels == 0 else dict[str, nested_ints(levels - 1)]
+
+
+# Quoted names holding points, in sections, blocks and inline dicts: each
+# error points at its own value, or at the nearest enclosing one that has a
+# place (inline dict entries have none of their own).
+@pytest.mark.parametrize(("text", "levels", "expected"), [
+    ('[a]\n"x.y" = "no"\n', 2, ("a.x.y", 2, 9)),
+    ('[a."x.y"]\n"u.v" = "no"\n', 3, ("a.x.y.u.v", 2, 9)),
+    ('["s.t"]\n"b.c" = #{\n  "p.q" = #{ "w" = "z" }#,\n}#\n', 4, ("s.t.b.c.p.q.w", 3, 11)),
+    ('["s.t".k]\n"m.n" = #{ "u.v" = #{ "w.z" = "no" }# }#\n', 5, ("s.t.k.m.n.u.v.w.z", 2, 9)),
+    ('["s.t"."k.l"]\n"m.n" = #{ "u.v" = "no" }#\n', 4, ("s.t.k.l.m.n.u.v", 2, 9)),
+])
+def test_quoted_names_holding_points_keep_their_positions(text, levels, expected):
+    with pytest.raises(ConversionError) as caught:
+        brindle.loads(text, into=nested_ints(levels), env={})
+    assert [(e.path, e.line, e.column) for e in caught.value.errors] == [expected]
+
+
 @dataclasses.dataclass
 class Database:
     host: str

@@ -83,15 +83,16 @@ class Origins:
         return [ref for ref in self._refs[first:last] if ref[3] <= span[1]]
 
     def _nearest(self, table: int, path: Sequence[Segment]) -> Optional[tuple[int, int]]:
-        # Key paths of the document join names with points; list items and
-        # the entries of inline dicts have no place of their own.
+        # Looked up by names, not a dotted string, as a quoted name may hold a
+        # point; list items and the entries of inline dicts have no place of
+        # their own.
         names: list[str] = []
         for segment in path:
             if isinstance(segment, int):
                 break
             names.append(segment)
         while names:
-            found = self._doc._span(table, ".".join(names))
+            found = self._doc._span(table, tuple(names))
             if found is not None:
                 return found
             names.pop()

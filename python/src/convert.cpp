@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +22,10 @@ bool too_deep_for_python(int depth) {
 
 // The str objects of the keys met in one conversion, so that a key repeated
 // over many dicts (the common case in configuration) is decoded once and
-// its hash computed once. Direct-mapped and of fixed size: a collision just
-// replaces the slot. Keys are views into the document, which outlives the
-// conversion.
+// its hash computed once. Direct-mapped: a collision just replaces the
+// slot. It starts small, as most conversions are of a few keys, and grows
+// once to its full size when many keys come by. Keys are views into the
+// document, which outlives the conversion.
 class KeyCache {
  public:
   KeyCache() = default;
@@ -36,25 +38,117 @@ class KeyCache {
   // A new reference to the str of `key`, or null with an error set.
   PyObject* get(std::string_view key) {
     if (key.size() > kMaxKey) return to_str(key);
-    if (slots_.empty()) slots_.resize(kSlots);
-    Slot& s = slots_[std::hash<std::string_view>{}(key) & (kSlots - 1)];
-    if (s.str != nullptr && s.key == key) return Py_NewRef(s.str);
+    if (slots_.empty()) slots_.resize(kFirstSlots);
+    const size_t hash = std::hash<std::string_view>{}(key);
+    Slot* s = &slots_[hash & (slots_.size() - 1)];
+    if (s->str != nullptr && s->key == key) return Py_NewRef(s->str);
     PyObject* str = to_str(key);
     if (str == nullptr) return nullptr;
-    Py_XDECREF(s.str);
-    s.key = key;
-    s.str = Py_NewRef(str);
+    if (++made_ > slots_.size() && slots_.size() < kSlots) {
+      grow();
+      s = &slots_[hash & (kSlots - 1)];
+    }
+    Py_XDECREF(s->str);
+    s->key = key;
+    s->str = Py_NewRef(str);
     return str;
   }
 
  private:
+  static constexpr size_t kFirstSlots = 64;
   static constexpr size_t kSlots = 1024;
   static constexpr size_t kMaxKey = 64;
   struct Slot {
     std::string_view key;
     PyObject* str = nullptr;
   };
+
+  void grow() {
+    std::vector<Slot> old(kSlots);
+    old.swap(slots_);
+    for (Slot& s : old) {
+      if (s.str == nullptr) continue;
+      Slot& to = slots_[std::hash<std::string_view>{}(s.key) & (kSlots - 1)];
+      Py_XDECREF(to.str);  // two old keys may meet in one new slot
+      to = s;
+    }
+  }
+
   std::vector<Slot> slots_;  // made on first use
+  size_t made_ = 0;          // str objects made so far
+};
+
+// Dicts with the same keys are common (sections of one kind, the records of
+// a table). The second and later ones start as a copy of the last one
+// converted with those keys: the copy has the key str objects and a table
+// of the final size, so each entry only replaces a value, with no key cache
+// lookup and no growing. Direct-mapped by size, first and last key; the
+// names are compared in full before a copy is used.
+class ShapeCache {
+ public:
+  ShapeCache() = default;
+  ShapeCache(const ShapeCache&) = delete;
+  ShapeCache& operator=(const ShapeCache&) = delete;
+  ~ShapeCache() {
+    for (Slot& s : slots_) Py_XDECREF(s.dict);
+  }
+
+  // Dicts smaller than this fit Python's first table; a copy gains little.
+  static constexpr size_t kMinSize = 6;
+
+  // Size, first and last key: what makes dicts look alike (non-empty dicts).
+  static uint64_t look_of(const Dict& dict) {
+    const std::hash<std::string_view> hash;
+    return (hash(dict.begin()->first) * 31 + hash((dict.end() - 1)->first)) * 31 + dict.size();
+  }
+
+  // A new reference to a copy of the dict last converted with exactly the
+  // keys of `dict` (values to be replaced), null with no error when there is
+  // none, null with an error set when copying fails.
+  PyObject* copy_for(const Dict& dict, uint64_t look) {
+    if (slots_.empty()) return nullptr;
+    const Slot& s = slots_[look & (kSlots - 1)];
+    if (s.dict == nullptr || s.look != look || s.names.size() != dict.size()) return nullptr;
+    size_t i = 0;
+    for (const auto& [key, item] : dict) {
+      if (s.names[i++] != key) return nullptr;
+    }
+    return PyDict_Copy(s.dict);
+  }
+
+  // Records `converted`, the finished conversion of `dict`, as the dict to
+  // copy for the next one with the same keys. Only from the second dict
+  // that looks alike on, so that a conversion of dicts that all differ
+  // records none.
+  void remember(const Dict& dict, uint64_t look, PyObject* converted) {
+    const size_t at = look & (kSlots - 1);
+    if (std::exchange(looks_[at], look) != look) return;
+    if (slots_.empty()) slots_.resize(kSlots);
+    Slot& s = slots_[at];
+    PyObject* old = s.dict;
+    s.dict = Py_NewRef(converted);
+    Py_XDECREF(old);
+    s.look = look;
+    s.names.clear();
+    s.names.reserve(dict.size());
+    for (const auto& [key, item] : dict) s.names.emplace_back(key);
+  }
+
+ private:
+  static constexpr size_t kSlots = 64;
+  struct Slot {
+    PyObject* dict = nullptr;
+    uint64_t look = 0;
+    std::vector<std::string_view> names;  // views into the document
+  };
+  std::array<uint64_t, kSlots> looks_{};  // the last look seen in each slot
+  std::vector<Slot> slots_;               // made on first use
+};
+
+// The caches of one conversion.
+struct Caches {
+  KeyCache keys;
+  ShapeCache shapes;
 };
 
 // Conversion runs no Python code and makes no reference cycles, so the
@@ -73,26 +167,50 @@ class CollectorPause {
   int was_enabled_;
 };
 
-PyObject* to_py(const Value& value, int depth, KeyCache& keys);
+PyObject* to_py(const Value& value, int depth, Caches& caches);
 
-PyObject* dict_to_py_at(const Dict& dict, int depth, KeyCache& keys) {
+PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
     return nullptr;
   }
+  const bool shaped = dict.size() >= ShapeCache::kMinSize;
+  const uint64_t look = shaped ? ShapeCache::look_of(dict) : 0;
+  if (shaped) {
+    Ref copy(caches.shapes.copy_for(dict, look));
+    if (!copy && PyErr_Occurred()) return nullptr;
+    if (copy) {
+      // The copy keeps the order of its keys, which is the order of `dict`;
+      // replacing a value during the walk leaves the walk intact.
+      Py_ssize_t pos = 0;
+      PyObject* key = nullptr;
+      PyObject* old = nullptr;
+      for (const auto& [name, item] : dict) {
+        if (!PyDict_Next(copy.get(), &pos, &key, &old)) {
+          PyErr_SetString(PyExc_SystemError, "dict copy lost a key");
+          return nullptr;
+        }
+        Ref k = Ref::borrowed(key);  // the value set below may have held it last
+        Ref v(to_py(item, depth + 1, caches));
+        if (!v || PyDict_SetItem(copy.get(), k.get(), v.get()) < 0) return nullptr;
+      }
+      return copy.release();  // the dict it copies stays the one to copy
+    }
+  }
   Ref out(PyDict_New());
   if (!out) return nullptr;
   for (const auto& [key, item] : dict) {
-    Ref k(keys.get(key));
+    Ref k(caches.keys.get(key));
     if (!k) return nullptr;
-    Ref v(to_py(item, depth + 1, keys));
+    Ref v(to_py(item, depth + 1, caches));
     if (!v) return nullptr;
     if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return nullptr;
   }
+  if (shaped) caches.shapes.remember(dict, look, out.get());
   return out.release();
 }
 
-PyObject* array_to_py(const Array& array, int depth, KeyCache& keys) {
+PyObject* array_to_py(const Array& array, int depth, Caches& caches) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
     return nullptr;
@@ -102,14 +220,14 @@ PyObject* array_to_py(const Array& array, int depth, KeyCache& keys) {
   if (!out) return nullptr;
   Py_ssize_t i = 0;
   for (const Value& item : array) {
-    PyObject* v = to_py(item, depth + 1, keys);
+    PyObject* v = to_py(item, depth + 1, caches);
     if (v == nullptr) return nullptr;
     PyList_SetItem(out.get(), i++, v);  // steals v; cannot fail in range
   }
   return out.release();
 }
 
-PyObject* to_py(const Value& value, int depth, KeyCache& keys) {
+PyObject* to_py(const Value& value, int depth, Caches& caches) {
   switch (value.tag()) {
     case Tag::String:
       return to_str(value.as_string());
@@ -123,9 +241,9 @@ PyObject* to_py(const Value& value, int depth, KeyCache& keys) {
       Py_INCREF(Py_None);
       return Py_None;
     case Tag::Array:
-      return array_to_py(value.as_array(), depth, keys);
+      return array_to_py(value.as_array(), depth, caches);
     case Tag::Dict:
-      return dict_to_py_at(value.as_dict(), depth, keys);
+      return dict_to_py_at(value.as_dict(), depth, caches);
   }
   PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
   return nullptr;
@@ -318,16 +436,16 @@ bool from_py(PyObject* obj, Value& out, int depth) {
 }  // namespace
 
 PyObject* value_to_py(const Value& value) {
-  KeyCache keys;
-  if (!value.is(Tag::Array) && !value.is(Tag::Dict)) return to_py(value, 0, keys);
+  Caches caches;
+  if (!value.is(Tag::Array) && !value.is(Tag::Dict)) return to_py(value, 0, caches);
   CollectorPause pause;
-  return to_py(value, 0, keys);
+  return to_py(value, 0, caches);
 }
 
 PyObject* dict_to_py(const Dict& dict) {
-  KeyCache keys;
+  Caches caches;
   CollectorPause pause;
-  return dict_to_py_at(dict, 0, keys);
+  return dict_to_py_at(dict, 0, caches);
 }
 
 bool py_to_value(PyObject* obj, Value& out) { return from_py(obj, out, 0); }

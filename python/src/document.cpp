@@ -16,12 +16,20 @@
 #include "module.h"
 #include "positions.h"
 #include "text.h"
+#include "unlocked.h"
 
 namespace brindle::py {
 namespace {
 
 void document_dealloc(PyObject* self) {
-  delete reinterpret_cast<DocumentObject*>(self)->doc;
+  Document* doc = reinterpret_cast<DocumentObject*>(self)->doc;
+  {
+    // Freeing a large document is core work like building it: other
+    // threads run meanwhile. Nothing else can reach it any more.
+    std::optional<Unlocked> unlocked;
+    unlock_for(unlocked, doc != nullptr ? doc->source_size : 0);
+    delete doc;
+  }
   Py_XDECREF(reinterpret_cast<DocumentObject*>(self)->source);
   free_instance(self);
 }
@@ -332,19 +340,33 @@ PyObject* document_repr(PyObject* self) {
 // Positions for typed loading, in byte offsets until they are shown.
 //
 // _span(table, path): (start, end) recorded for a key path (table 0: its
-// value, 1: its key) or a variable's value (2), or None.
+// value, 1: its key) or a variable's value (2), or None. The path is a
+// dotted str, cut at every point, or a tuple of names, one per level.
 PyObject* document_span(PyObject* self, PyObject* args) {
   int table = 0;
   PyObject* path_arg = nullptr;
-  if (!PyArg_ParseTuple(args, "iU:_span", &table, &path_arg)) return nullptr;
+  if (!PyArg_ParseTuple(args, "iO:_span", &table, &path_arg)) return nullptr;
   if (table < 0 || table > 2) {
     PyErr_SetString(PyExc_ValueError, "no such position table");
     return nullptr;
   }
-  std::string_view path;
-  if (!utf8_view(path_arg, path)) return nullptr;
   return with_document(self, [&](const Document& d) -> PyObject* {
-    const std::optional<Span> span = find_span(d, static_cast<SpanTable>(table), path);
+    const auto which = static_cast<SpanTable>(table);
+    std::optional<Span> span;
+    if (PyTuple_Check(path_arg)) {
+      std::vector<std::string> segments;
+      segments.reserve(static_cast<size_t>(PyTuple_Size(path_arg)));
+      for (Py_ssize_t i = 0; i < PyTuple_Size(path_arg); ++i) {
+        std::string_view name;
+        if (!text_arg(PyTuple_GetItem(path_arg, i), "path", name)) return nullptr;
+        segments.emplace_back(name);
+      }
+      span = find_span(d, which, segments);
+    } else {
+      std::string_view path;
+      if (!text_arg(path_arg, "path", path)) return nullptr;
+      span = find_span(d, which, path);
+    }
     if (!span) Py_RETURN_NONE;
     return Py_BuildValue("(KK)", static_cast<unsigned long long>(span->start),
                          static_cast<unsigned long long>(span->end));

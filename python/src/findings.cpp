@@ -1,5 +1,6 @@
 #include "findings.h"
 
+#include <optional>
 #include <string>
 
 #include "check.h"
@@ -9,6 +10,7 @@
 #include "env_lookup.h"
 #include "functions.h"
 #include "guard.h"
+#include "unlocked.h"
 
 namespace brindle::py {
 namespace {
@@ -80,6 +82,7 @@ bool strict_flag(PyObject* obj, bool& out) {
 
 PyObject* finding_objects(std::string_view source, const std::vector<Finding>& findings,
                           PyObject* filename) {
+  if (findings.empty()) return PyList_New(0);  // no classes to look up
   Ref module(PyImport_ImportModule("brindle._findings"));
   if (!module) return nullptr;
   Ref finding_cls(PyObject_GetAttrString(module.get(), "Finding"));
@@ -126,8 +129,14 @@ PyObject* module_check(PyObject*, PyObject* args, PyObject* kwargs) {
     // A mapping given as `env` replaces the process environment, as in parse.
     SnapshotEnv snapshot;
     if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
-    const EnvLookup& env = env_arg == Py_None ? process_environment() : snapshot;
-    const std::vector<Finding> findings = check_source(text, env, options);
+    std::vector<Finding> findings;
+    {
+      // Core work only, as in parse: other threads run meanwhile.
+      std::optional<Unlocked> unlocked;
+      const ProcessEnv process(unlock_for(unlocked, text.size()));
+      const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
+      findings = check_source(text, env, options);
+    }
     return finding_objects(text, findings, filename);
   });
 }
@@ -151,7 +160,12 @@ PyObject* module_check_document(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* source = reinterpret_cast<DocumentObject*>(doc)->source;
   if (source != nullptr && !text_arg(source, "source", text)) return nullptr;
   return with_document(doc, [&](const Document& d) -> PyObject* {
-    std::vector<Finding> findings = validation_findings(text, d);
+    std::vector<Finding> findings;
+    {
+      std::optional<Unlocked> unlocked;
+      unlock_for(unlocked, d.source_size);
+      findings = validation_findings(text, d);
+    }
     finish_findings(findings, is_strict);
     return finding_objects(text, findings, filename);
   });

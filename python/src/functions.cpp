@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "builder.h"
@@ -41,19 +42,36 @@ PyObject* document_arg(PyObject* args, PyObject* kwargs, const char* format) {
 }
 
 // The validation walk and the serializer read the document only; the
-// borrow held by the caller keeps it from changing meanwhile.
-std::string serialize_unlocked(const Document& d) {
-  Unlocked unlocked;
-  return serialize_document(d);
+// borrow held by the caller keeps it from changing meanwhile. Small
+// documents keep the lock (see kUnlockFrom); a document made from a dict
+// has no source size and releases it.
+SerializeResult serialize_unlocked(const Document& d, SerializeOptions options) {
+  std::optional<Unlocked> unlocked;
+  unlock_for(unlocked, d.source_size == 0 ? kUnlockFrom : d.source_size);
+  return serialize_checked(d, options);
 }
 
-std::optional<std::string> serialize_within_limits_unlocked(const Document& d) {
-  Unlocked unlocked;
-  return serialize_within_limits(d);
+// The text as a str; text that would not read back as what was given is
+// refused: too deep as RecursionError (as before), anything else as
+// ValueError naming what cannot be written.
+PyObject* dumps_result(SerializeResult result) {
+  if (auto* text = std::get_if<std::string>(&result)) return to_str(*text);
+  const SerializeFailure& failure = std::get<SerializeFailure>(result);
+  if (failure.kind == SerializeFailure::Kind::TooDeep) {
+    PyErr_Format(PyExc_RecursionError,
+                 "data nested too deeply for dumps: values nest at most %d levels, "
+                 "below at most %d sections and a block",
+                 kMaxValueDepth, static_cast<int>(kMaxSectionDepth));
+    return nullptr;
+  }
+  Ref message(message_str("dumps cannot write this so that it reads back: " + failure.message));
+  if (message) PyErr_SetObject(PyExc_ValueError, message.get());
+  return nullptr;
 }
 
 std::vector<Finding> validation_findings_unlocked(std::string_view source, const Document& d) {
-  Unlocked unlocked;
+  std::optional<Unlocked> unlocked;
+  unlock_for(unlocked, d.source_size);
   return validation_findings(source, d);
 }
 
@@ -86,11 +104,6 @@ PyObject* validation_errors(PyObject* doc, bool share_findings) {
 
 }  // namespace
 
-const EnvLookup& process_environment() {
-  static const ProcessEnv env;
-  return env;
-}
-
 PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
   static const char* const names[] = {"source", "env", nullptr};
   PyObject* source = nullptr;
@@ -108,8 +121,8 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
     std::optional<Document> built;
     {
-      Unlocked unlocked;
-      const ProcessEnv process(&unlocked);
+      std::optional<Unlocked> unlocked;
+      const ProcessEnv process(unlock_for(unlocked, text.size()));
       const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
       built.emplace(build_document(text, env));
     }
@@ -150,7 +163,7 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* data = nullptr;
   if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:dumps", kwlist(names), &data)) return nullptr;
   if (is_document(data)) {
-    return with_document(data, [](const Document& d) { return to_str(serialize_unlocked(d)); });
+    return with_document(data, [](const Document& d) { return dumps_result(serialize_unlocked(d, {})); });
   }
   if (!PyDict_Check(data)) {
     PyErr_SetString(PyExc_TypeError, "dumps expects a BrindleDocument or a dict");
@@ -159,17 +172,8 @@ PyObject* module_dumps(PyObject*, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     Document document;
     if (!py_dict_to_value(data, document.config)) return nullptr;
-    // Data nested deeper than any layout the parser reads back is refused
-    // rather than written as text that does not parse.
-    std::optional<std::string> text = serialize_within_limits_unlocked(document);
-    if (!text) {
-      PyErr_Format(PyExc_RecursionError,
-                   "data nested too deeply for dumps: values nest at most %d levels, "
-                   "below at most %d sections and a block",
-                   kMaxValueDepth, static_cast<int>(kMaxSectionDepth));
-      return nullptr;
-    }
-    return to_str(*text);
+    // A dict brings no variables, so it may have the quote variable defined.
+    return dumps_result(serialize_unlocked(document, {.may_define_quote = true}));
   });
 }
 

@@ -11,9 +11,6 @@
 
 namespace brindle::py {
 
-// `$ENV.` lookups in the process environment, read afresh on every lookup.
-const EnvLookup& process_environment();
-
 // parse(source, *, env=None): a BrindleDocument; ParseError or VariableError
 // on the first error of the source.
 PyObject* module_parse(PyObject* module, PyObject* args, PyObject* kwargs);

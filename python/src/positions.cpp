@@ -13,6 +13,18 @@ std::optional<Span> find_span(const Document& doc, SpanTable table, std::string_
   return std::nullopt;
 }
 
+std::optional<Span> find_span(const Document& doc, SpanTable table,
+                              const std::vector<std::string>& segments) {
+  switch (table) {
+    case SpanTable::Value: return doc.value_span(segments);
+    case SpanTable::Key: return doc.key_span(segments);
+    case SpanTable::VariableValue:
+      if (segments.size() != 1) return std::nullopt;
+      return doc.var_value_span(segments.front());
+  }
+  return std::nullopt;
+}
+
 PyObject* reference_list(const Document& doc) {
   Ref refs(PyList_New(0));
   if (!refs) return nullptr;

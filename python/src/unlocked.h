@@ -8,7 +8,14 @@
 
 #include "py_ref.h"
 
+#include <cstddef>
+#include <optional>
+
 namespace brindle::py {
+
+// Below this many bytes of source the core work takes microseconds: less
+// than handing the lock over and waiting to get it back from a busy thread.
+inline constexpr size_t kUnlockFrom = 16 * 1024;
 
 class Unlocked {
  public:
@@ -28,5 +35,12 @@ class Unlocked {
  private:
   PyThreadState* state_;
 };
+
+// Releases the lock in `scope` only for work on at least kUnlockFrom bytes;
+// the pointer is null when the lock stays held.
+inline Unlocked* unlock_for(std::optional<Unlocked>& scope, size_t bytes) {
+  if (bytes < kUnlockFrom) return nullptr;
+  return &scope.emplace();
+}
 
 }  // namespace brindle::py

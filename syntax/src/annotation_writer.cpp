@@ -4,7 +4,7 @@
 // hold a `#` that starts a comment, or lose blanks at its ends. Rather than
 // list those cases, each candidate line is read back with the real readers.
 // An argument that no form carries (a line feed, a comma inside a list item)
-// is written in its quoted form.
+// is written in its quoted form and reported.
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -110,7 +110,7 @@ std::vector<std::string> argument_forms(const Annotation& a) {
   return {""};
 }
 
-void append_annotation(std::string& out, const Annotation& a) {
+bool append_annotation(std::string& out, const Annotation& a) {
   const std::vector<std::string> forms = argument_forms(a);
   const std::string head = "@" + a.name;
   const std::string* chosen = nullptr;
@@ -121,20 +121,24 @@ void append_annotation(std::string& out, const Annotation& a) {
     }
   }
   // Nothing reads back: the quoted form says the most about what was meant.
-  if (chosen == nullptr) chosen = &forms[forms.size() > 1 ? 1 : 0];
+  const bool found = chosen != nullptr;
+  if (!found) chosen = &forms[forms.size() > 1 ? 1 : 0];
   out += head;
   out += *chosen;
+  return found;
 }
 
 }  // namespace
 
-void write_annotations(std::string& out, const std::vector<Annotation>& annotations,
+bool write_annotations(std::string& out, const std::vector<Annotation>& annotations,
                        std::string_view indent) {
+  bool all = true;
   for (const Annotation& a : annotations) {
     out += indent;
-    append_annotation(out, a);
+    all = append_annotation(out, a) && all;
     out += '\n';
   }
+  return all;
 }
 
 }  // namespace brindle

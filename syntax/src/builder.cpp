@@ -74,8 +74,11 @@ enum class Mode { TopLevel, VarsSection, Block };
 
 class Builder {
  public:
-  Builder(std::string_view source, const EnvLookup& env)
-      : source_(source), env_(env), budget_{value_budget_for(source.size())} {}
+  // With `errors_only`, values are evaluated (and charged) as in a build but
+  // nothing is stored: only the variables and the diagnostics are made.
+  Builder(std::string_view source, const EnvLookup& env, bool errors_only = false)
+      : source_(source), env_(env), budget_{value_budget_for(source.size())},
+        errors_only_(errors_only) {}
 
   Document run() {
     // Records are pulled from the lexer and dropped as each pass goes, so
@@ -85,6 +88,7 @@ class Builder {
     if (source_.find("[vars]") != std::string_view::npos) variables_pass();
     doc_.vars.seal();
     structure_pass();
+    if (errors_only_) return std::move(doc_);
     // Key order is made once, when every entry is in; the positions below a
     // dict replaced by a later entry of the same key are kept aside.
     doc_.config.seal_tree([this](std::string_view prefix, const DictEntry& dropped) {
@@ -137,6 +141,7 @@ class Builder {
       return std::nullopt;
     }
     for (VariableRef& ref : refs) {
+      if (errors_only_) break;
       ref.span = rec.map_span(ref.span);
       doc_.variable_refs.push_back(std::move(ref));
     }
@@ -218,7 +223,7 @@ class Builder {
     // document is not what was written: that is the first thing to report.
     // Its entries are dropped too, but not the positions they recorded.
     if (mode_ == Mode::Block) {
-      keep_positions_of_dropped_block();
+      if (!errors_only_) keep_positions_of_dropped_block();
       doc_.diagnostics.insert(
           doc_.diagnostics.begin(),
           Diagnostic{"unclosed block: `" + block_opener_ + "` has no closing `}#`",
@@ -316,16 +321,18 @@ class Builder {
       return;
     }
     std::string path = join_segments(segments);
-    DictEntry& entry = walk_sections(doc_.config, segments);
-    entry.key_span = rec.name_span;
-    entry.has_key_span = true;
-    section_dict_ = &entry.second.as_dict();
+    if (!errors_only_) {
+      DictEntry& entry = walk_sections(doc_.config, segments);
+      entry.key_span = rec.name_span;
+      entry.has_key_span = true;
+      section_dict_ = &entry.second.as_dict();
+    }
     prefix_ = path;
     prefix_ += '.';
-    if (!pending_.empty()) {
+    if (!pending_.empty() && !errors_only_) {
       doc_.annotations.set(std::move(path), std::move(pending_), segments);
-      pending_.clear();
     }
+    pending_.clear();
     section_ = std::move(segments);
     in_section_ = true;
   }
@@ -355,7 +362,7 @@ class Builder {
                  const std::vector<std::string>& parents, std::vector<Annotation>& pending,
                  bool block_entry) {
     std::optional<Value> value = evaluate(rec, block_entry);
-    if (value && charge_path(prefix, rec.key, rec.key_span)) {
+    if (value && charge_path(prefix, rec.key, rec.key_span) && !errors_only_) {
       store_entry(doc_, target, prefix, parents, rec.key, rec.key_span, rec.value_span,
                   std::move(*value), std::move(pending));
     }
@@ -379,7 +386,7 @@ class Builder {
   }
 
   void close_block() {
-    if (charge_path(section_prefix(), block_key_, block_key_span_)) {
+    if (charge_path(section_prefix(), block_key_, block_key_span_) && !errors_only_) {
       block_entries_.seal();
       store_entry(doc_, *section_dict_, section_prefix(), section_, block_key_, block_key_span_,
                   block_key_span_, Value::dict(std::move(block_entries_)),
@@ -394,6 +401,7 @@ class Builder {
   std::string_view source_;
   const EnvLookup& env_;
   ValueBudget budget_;
+  bool errors_only_ = false;
   Document doc_;
 
   // Second-pass state.
@@ -422,6 +430,10 @@ class Builder {
 
 Document build_document(std::string_view source, const EnvLookup& env) {
   return Builder(source, env).run();
+}
+
+std::vector<Diagnostic> build_diagnostics(std::string_view source, const EnvLookup& env) {
+  return Builder(source, env, true).run().diagnostics;
 }
 
 void insert_entry(Document& doc, const std::vector<std::string>& section, const std::string& key,

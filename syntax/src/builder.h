@@ -20,6 +20,11 @@ inline constexpr size_t kMaxSectionDepth = 128;
 
 Document build_document(std::string_view source, const EnvLookup& env);
 
+// The diagnostics build_document reports for the same input, in the same
+// order, found without building the configuration: every value is still
+// evaluated and charged to the same budget, but nothing is kept.
+std::vector<Diagnostic> build_diagnostics(std::string_view source, const EnvLookup& env);
+
 // Stores one value under `section` + `key`, creating (or replacing with)
 // empty Dicts along the section path, and records its spans and annotations.
 void insert_entry(Document& doc, const std::vector<std::string>& section, const std::string& key,

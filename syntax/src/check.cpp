@@ -122,7 +122,11 @@ std::vector<Finding> validation_findings(std::string_view source, const Document
     } else if (d.kind == DiagnosticKind::Annotation) {
       f = make_finding(codes::kBadPattern, d.message, rule);
     } else {
-      const Span at = doc.value_span(d.path).value_or(d.span);
+      // The table keeps the segments the path was parsed from, which tell a
+      // quoted name holding a point from a nested one.
+      const auto* segments = doc.annotations.find_segments(d.path);
+      const Span at =
+          (segments ? doc.value_span(*segments) : doc.value_span(d.path)).value_or(d.span);
       f = make_finding(rule_code(rule_name(source, rule)), d.message, at);
       f.related.push_back({"required by " + std::string(written) + " here", rule});
     }

@@ -339,7 +339,29 @@ const DictEntry* entry_at(const Dict& root, std::string_view path) {
   }
 }
 
+const DictEntry* entry_at(const Dict& root, const std::vector<std::string>& segments) {
+  const Dict* table = &root;
+  const DictEntry* found = nullptr;
+  for (const std::string& segment : segments) {
+    if (table == nullptr) return nullptr;
+    auto it = table->find(segment);
+    if (it == table->end()) return nullptr;
+    found = &*it;
+    table = found->second.is(Tag::Dict) ? &found->second.as_dict() : nullptr;
+  }
+  return found;
+}
+
 namespace {
+
+std::string joined(const std::vector<std::string>& segments) {
+  std::string path;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    if (i != 0) path += '.';
+    path += segments[i];
+  }
+  return path;
+}
 
 size_t count_key_spans(const Dict& d, int depth) {
   size_t n = 0;
@@ -366,6 +388,26 @@ std::optional<Span> Document::value_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
   if (e != nullptr && e->has_value_span) return e->value_span;
   auto it = replaced_spans.find(std::string(path));
+  if (it == replaced_spans.end() || !it->second.has_value_span) return std::nullopt;
+  return it->second.value_span;
+}
+
+// Replaced positions are kept by dotted path; only a path whose entry has
+// none of its own gets there, so the join happens off the common path.
+std::optional<Span> Document::key_span(const std::vector<std::string>& segments) const {
+  const DictEntry* e = entry_at(config, segments);
+  if (e != nullptr && e->has_key_span) return e->key_span;
+  if (replaced_spans.empty() || segments.empty()) return std::nullopt;
+  auto it = replaced_spans.find(joined(segments));
+  if (it == replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
+  return it->second.key_span;
+}
+
+std::optional<Span> Document::value_span(const std::vector<std::string>& segments) const {
+  const DictEntry* e = entry_at(config, segments);
+  if (e != nullptr && e->has_value_span) return e->value_span;
+  if (replaced_spans.empty() || segments.empty()) return std::nullopt;
+  auto it = replaced_spans.find(joined(segments));
   if (it == replaced_spans.end() || !it->second.has_value_span) return std::nullopt;
   return it->second.value_span;
 }

@@ -72,7 +72,9 @@ enum class LineClass { Blank, Comment, Annotation, Header, Opener, Other };
 
 class Formatter {
  public:
-  explicit Formatter(const SyntaxTree& t) : t_(t), src_(t.source()) {}
+  explicit Formatter(const SyntaxTree& t) : t_(t), src_(t.source()) {
+    buf_.reserve(src_.size() + src_.size() / 8 + 16);
+  }
 
   std::string run() {
     for (size_t c = 1; c < t_.node(0).end; c = t_.node(c).end) top_node(c);
@@ -85,19 +87,24 @@ class Formatter {
         break;
       }
     }
+    size_t size = 0;
+    for (const Line& line : out_) size += line.end - line.begin + eol.size();
     std::string result;
-    result.reserve(src_.size() + src_.size() / 16 + 8);
+    result.reserve(size + 3);
     if (t_.token_count() > 0 && t_.token_kind(0) == TokenKind::Bom) result.append(t_.token_text(0));
     for (const Line& line : out_) {
-      result.append(line.text);
+      result.append(text_of(line));
       result.append(eol);
     }
     return result;
   }
 
  private:
+  // An output line: its text in buf_ and its class. Lines are written into
+  // one buffer rather than one string each, and moved around as positions.
   struct Line {
-    std::string text;
+    size_t begin;
+    size_t end;
     LineClass cls;
   };
 
@@ -118,9 +125,8 @@ class Formatter {
     const uint64_t base = t_.token_count() > 0 && t_.token_kind(0) == TokenKind::Bom
                               ? t_.token_span(0).end
                               : 0;
-    const Document doc = build_document(src_.substr(base), EmptyEnv{});
     std::vector<uint64_t> starts;
-    for (const Diagnostic& d : doc.diagnostics) {
+    for (const Diagnostic& d : build_diagnostics(src_.substr(base), EmptyEnv{})) {
       if (!d.is_warning) starts.push_back(base + d.span.start);
     }
     if (starts.empty()) return;
@@ -130,7 +136,10 @@ class Formatter {
       if (it == starts.end() || *it >= c.span.end) continue;
       const std::vector<PhysicalLine>& lines = lines_of(t_.node(c.node));
       for (size_t k = 0; k < c.count && k < lines.size(); ++k) {
-        out_[c.first_out + k].text.assign(kept_text(lines[k]));
+        Line& out = out_[c.first_out + k];
+        out.begin = buf_.size();
+        buf_.append(kept_text(lines[k]));
+        out.end = buf_.size();
       }
     }
   }
@@ -149,7 +158,28 @@ class Formatter {
 
   std::string_view slice(uint64_t a, uint64_t b) const { return src_.substr(a, b - a); }
 
-  void push(std::string text, LineClass cls) { out_.push_back(Line{std::move(text), cls}); }
+  std::string_view text_of(const Line& line) const {
+    return std::string_view(buf_).substr(line.begin, line.end - line.begin);
+  }
+
+  // A line is written at the end of buf_, from start() to finish().
+  void start(size_t indent = 0) {
+    open_ = buf_.size();
+    buf_.append(indent, ' ');
+  }
+  void finish(LineClass cls) { out_.push_back(Line{open_, buf_.size(), cls}); }
+  void push(std::string_view text, LineClass cls) {
+    start();
+    buf_.append(text);
+    finish(cls);
+  }
+
+  // One space before a comment that follows code on the line being written.
+  void with_comment(std::string_view comment) {
+    if (comment.empty()) return;
+    if (!trim(std::string_view(buf_).substr(open_)).empty()) buf_ += ' ';
+    buf_.append(comment);
+  }
 
   void blank() {
     if (out_.empty()) return;
@@ -158,19 +188,13 @@ class Formatter {
         last == LineClass::Opener) {
       return;
     }
-    push(std::string(), LineClass::Blank);
-  }
-
-  static void with_comment(std::string& text, std::string_view comment) {
-    if (comment.empty()) return;
-    if (!trim(text).empty()) text += ' ';
-    text.append(comment);
+    push(std::string_view(), LineClass::Blank);
   }
 
   // A line kept as written, its line end aside. A carriage return at its
   // end would join the line end written after it, so it goes.
   void verbatim(const Node& n, LineClass cls) {
-    for (const PhysicalLine& line : lines_of(n)) push(std::string(kept_text(line)), cls);
+    for (const PhysicalLine& line : lines_of(n)) push(kept_text(line), cls);
   }
 
   void top_node(size_t i) {
@@ -200,7 +224,7 @@ class Formatter {
                                std::make_move_iterator(out_.end()));
     out_.resize(run);
     while (!out_.empty() && out_.back().cls == LineClass::Blank) out_.pop_back();
-    if (!out_.empty()) push(std::string(), LineClass::Blank);
+    if (!out_.empty()) push(std::string_view(), LineClass::Blank);
     for (Line& line : attached) out_.push_back(std::move(line));
 
     for (size_t c = SyntaxTree::first_child(i); c < sec.end; c = t_.node(c).end) {
@@ -216,11 +240,12 @@ class Formatter {
   void header(const Node& n) {
     if (n.has(kNodeInvalid)) return verbatim(n, LineClass::Other);
     const PhysicalLine line = lines_of(n).front();
-    std::string text = "[";
-    text.append(t_.token_text(t_.find_token(n, TokenKind::SectionName)));
-    text += ']';
-    with_comment(text, line.comment);
-    push(std::move(text), LineClass::Header);
+    start();
+    buf_ += '[';
+    buf_.append(t_.token_text(t_.find_token(n, TokenKind::SectionName)));
+    buf_ += ']';
+    with_comment(line.comment);
+    finish(LineClass::Header);
   }
 
   void line_node(size_t i, size_t indent) {
@@ -230,9 +255,9 @@ class Formatter {
         return blank();
       case NodeKind::CommentLine: {
         const PhysicalLine line = lines_of(n).front();
-        std::string text(indent, ' ');
-        text.append(line.comment);
-        return push(std::move(text), LineClass::Comment);
+        start(indent);
+        buf_.append(line.comment);
+        return finish(LineClass::Comment);
       }
       case NodeKind::AnnotationLine:
         return annotation(n, indent);
@@ -242,9 +267,10 @@ class Formatter {
         return block(i, indent);
       case NodeKind::BlockCloseLine: {
         const PhysicalLine line = lines_of(n).front();
-        std::string text = "}#";
-        with_comment(text, line.comment);
-        return push(std::move(text), LineClass::Other);
+        start();
+        buf_ += "}#";
+        with_comment(line.comment);
+        return finish(LineClass::Other);
       }
       case NodeKind::SectionHeader:
         return header(n);
@@ -276,28 +302,28 @@ class Formatter {
     const Span at = t_.token_span(tok);
     const auto parsed = parse_annotation(t_.token_text(tok), at);
     const Annotation& a = std::get<Annotation>(parsed);
-    std::string text(indent, ' ');
-    text.append(slice(a.name_span.start, a.name_span.end));
+    start(indent);
+    buf_.append(slice(a.name_span.start, a.name_span.end));
     if (a.arg_span) {
       const std::string_view rest = trim_start(slice(a.name_span.end, at.end));
       if (rest.front() == '(') {
-        text += '(';
-        text.append(slice(a.arg_span->start, a.arg_span->end));
-        text += ')';
+        buf_ += '(';
+        buf_.append(slice(a.arg_span->start, a.arg_span->end));
+        buf_ += ')';
       } else if (a.arg.index() == static_cast<size_t>(ArgKind::List)) {
-        text += ": [";
+        buf_ += ": [";
         for (size_t k = 0; k < a.item_spans.size(); ++k) {
-          if (k != 0) text += ", ";
-          text.append(slice(a.item_spans[k].start, a.item_spans[k].end));
+          if (k != 0) buf_ += ", ";
+          buf_.append(slice(a.item_spans[k].start, a.item_spans[k].end));
         }
-        text += ']';
+        buf_ += ']';
       } else {
-        text += ": ";
-        text.append(slice(a.arg_span->start, a.arg_span->end));
+        buf_ += ": ";
+        buf_.append(slice(a.arg_span->start, a.arg_span->end));
       }
     }
-    with_comment(text, line.comment);
-    push(std::move(text), LineClass::Annotation);
+    with_comment(line.comment);
+    finish(LineClass::Annotation);
   }
 
   void key_line(const Node& n, size_t indent) {
@@ -314,12 +340,12 @@ class Formatter {
       piece = slice(t_.token_span(v).start, std::max(first.code_end, t_.token_span(v).start));
     }
     const size_t first_out = out_.size();
-    std::string text(indent, ' ');
-    text.append(t_.token_text(key));
-    text += " =";
-    if (!piece.empty()) text.append(" ").append(piece);
-    with_comment(text, first.comment);
-    push(std::move(text), LineClass::Other);
+    start(indent);
+    buf_.append(t_.token_text(key));
+    buf_ += " =";
+    if (!piece.empty()) buf_.append(" ").append(piece);
+    with_comment(first.comment);
+    finish(LineClass::Other);
 
     // Continuation lines: indented by the brackets open before them, one
     // level less when they start by closing one.
@@ -333,17 +359,17 @@ class Formatter {
         --level;
       }
       level = std::clamp<int64_t>(level, 0, kMaxIndentLevels);
-      std::string out;
+      start();
       if (!code.empty() || !line.comment.empty()) {
-        out.assign(indent + kIndent * static_cast<size_t>(level), ' ');
-        out.append(code);
-        with_comment(out, line.comment);
+        buf_.append(indent + kIndent * static_cast<size_t>(level), ' ');
+        buf_.append(code);
+        with_comment(line.comment);
       }
-      push(std::move(out), LineClass::Other);
+      finish(LineClass::Other);
       depth += bracket_depth(code);
     }
     for (size_t k = 0; k < lines.size(); ++k) {
-      if (out_[first_out + k].text != kept_text(lines[k])) {
+      if (text_of(out_[first_out + k]) != kept_text(lines[k])) {
         changed_.push_back({static_cast<size_t>(&n - t_.nodes().data()), n.span, first_out, lines.size()});
         break;
       }
@@ -352,6 +378,8 @@ class Formatter {
 
   const SyntaxTree& t_;
   std::string_view src_;
+  std::string buf_;
+  size_t open_ = 0;  // where the line being written starts in buf_
   std::vector<Line> out_;
   std::vector<Changed> changed_;
   std::vector<PhysicalLine> lines_;
@@ -360,6 +388,8 @@ class Formatter {
 }  // namespace
 
 std::string format_source(std::string_view source) {
+  // Such a text has no tree to format by: it stays as it is.
+  if (source.size() >= kMaxTreeSource) return std::string(source);
   const SyntaxTree tree = SyntaxTree::build(source);
   return Formatter(tree).run();
 }

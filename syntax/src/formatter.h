@@ -14,7 +14,8 @@
 // formatted text means the same as the input.
 //
 // Formatting never fails and is idempotent: format_source(format_source(x))
-// equals format_source(x).
+// equals format_source(x). A text of kMaxTreeSource bytes or more has no
+// full syntax tree and is returned as it is.
 #pragma once
 
 #include <string>

@@ -68,6 +68,12 @@ const std::vector<Annotation>* AnnotationTable::find(std::string_view path) cons
   return found == entries_.size() ? nullptr : &entries_[found].second;
 }
 
+const AnnotationTable::Segments* AnnotationTable::find_segments(std::string_view path) const {
+  const size_t found = find_index(path);
+  if (found == entries_.size() || segments_[found].empty()) return nullptr;
+  return &segments_[found];
+}
+
 void AnnotationTable::sort_by_source_position() {
   auto first = [](const Entry& e) {
     return e.second.empty() ? std::numeric_limits<uint64_t>::max() : e.second.front().span.start;

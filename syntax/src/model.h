@@ -183,6 +183,9 @@ class AnnotationTable {
   // The same, recording the path's segments (replacing earlier ones).
   void set(std::string path, std::vector<Annotation> list, Segments segments);
   const std::vector<Annotation>* find(std::string_view path) const;
+  // The segments recorded for `path`; null when the path has no entry or
+  // was set without them.
+  const Segments* find_segments(std::string_view path) const;
   // The segments of the entry at `index` in walk order; empty when the entry
   // was set without them.
   const Segments& segments(size_t index) const { return segments_[index]; }
@@ -210,6 +213,9 @@ class AnnotationTable {
 // paths: one '.'-separated piece per level, nothing unquoted. Null when
 // absent.
 const DictEntry* entry_at(const Dict& root, std::string_view path);
+// The entry reached by following `segments` as they were parsed, one per
+// level, so that a name holding a point stays one name. Null when absent.
+const DictEntry* entry_at(const Dict& root, const std::vector<std::string>& segments);
 
 struct Document {
   std::vector<VariableRef> variable_refs;
@@ -237,6 +243,10 @@ struct Document {
   // its name as the key span.
   std::optional<Span> key_span(std::string_view path) const;
   std::optional<Span> value_span(std::string_view path) const;
+  // The same by the segments of the path, for callers that have them: a
+  // quoted name may hold a point, which the dotted form cannot tell apart.
+  std::optional<Span> key_span(const std::vector<std::string>& segments) const;
+  std::optional<Span> value_span(const std::vector<std::string>& segments) const;
   std::optional<Span> var_key_span(std::string_view name) const;
   std::optional<Span> var_value_span(std::string_view name) const;
   // Number of configuration paths that have a key span.

@@ -8,12 +8,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "builder.h"
-#include "display.h"
+#include "builtins.h"
+#include "lexer.h"
 #include "text.h"
 #include "value_parser.h"
+#include "value_writer.h"
 
 namespace brindle {
 namespace {
@@ -71,186 +76,50 @@ bool header_needs_quotes(std::string_view name) {
          name.find_first_of(".\"#") != std::string_view::npos;
 }
 
-// The whole stored name goes into one quoted segment when it needs quotes,
-// so that a point in it does not open a deeper section. Names no header
-// carries are written as stored.
-void append_section_header(std::string& out, std::string_view name) {
-  out += '[';
-  if (header_needs_quotes(name) && header_reads_back(name))
-    append_escaped_name(out, name);
-  else
-    out += name;
+enum class SegmentStyle { Usual, Quoted, Bare };
+
+// The header line of a section. Usual: each segment quoted only when it
+// needs it (the one form written for most names). Quoted segments cannot
+// end in a backslash (the closing quote would look escaped to the path
+// splitter) and bare ones cannot hold a point, so the other two forms are
+// tried when the usual one does not read back.
+std::string header_text(const std::vector<std::string_view>& segments, SegmentStyle style) {
+  std::string out = "[";
+  for (size_t i = 0; i < segments.size(); ++i) {
+    if (i > 0) out += '.';
+    const std::string_view s = segments[i];
+    const bool quoted = style == SegmentStyle::Quoted ||
+                        (style == SegmentStyle::Usual && header_needs_quotes(s) && header_reads_back(s));
+    if (quoted) append_escaped_name(out, s);
+    else out += s;
+  }
   out += "]\n";
+  return out;
 }
 
-// Keys inside `#{ ... }#`: an entry is cut at top-level commas and its key at
-// the first top-level `=`, then trimmed; quotes, brackets and backslashes
-// change what those scanners see, and `#` may start a comment. Any other
-// key, the empty one included, reads back bare.
-bool inline_needs_quotes(std::string_view key) {
-  return trim(key).size() != key.size() ||
-         key.find_first_of(",=\"#\\()[]{}") != std::string_view::npos;
+bool header_line_reads_back(const std::string& line, const std::vector<std::string_view>& segments) {
+  Lexer lexer(line);
+  LineRecord rec;
+  if (!lexer.next(rec) || rec.kind != LineKind::Section) return false;
+  const std::vector<std::string> back = split_key_path(rec.section_name);
+  return std::equal(back.begin(), back.end(), segments.begin(), segments.end());
 }
 
-// A quoted key there is taken verbatim, without escapes, so it cannot hold a
-// double quote, and a trailing odd run of backslashes would escape the
-// closing quote for the comma and `=` scanners. Such keys, and keys with a
-// line feed, are written as stored.
-bool inline_quotable(std::string_view key) {
-  if (key.find_first_of("\"\n") != std::string_view::npos) return false;
-  size_t backslashes = 0;
-  for (size_t i = key.size(); i > 0 && key[i - 1] == '\\'; --i) ++backslashes;
-  return backslashes % 2 == 0;
-}
-
-void append_inline_key(std::string& out, std::string_view key) {
-  if (inline_needs_quotes(key) && inline_quotable(key)) {
-    out += '"';
-    out += key;
-    out += '"';
-  } else {
-    out += key;
+// The header line for `segments` in the first form the lexer reads back as
+// those segments, or nothing when no header carries them (an empty name, a
+// bracket, a line feed).
+std::optional<std::string> header_line(const std::vector<std::string_view>& segments) {
+  bool plain = true;
+  for (std::string_view s : segments) {
+    if (!header_reads_back(s)) return std::nullopt;
+    plain = plain && is_bare_name(s) && s != "vars";
   }
-}
-
-// ---------------------------------------------------------------------------
-// Values
-
-void append_string(std::string& out, std::string_view text) {
-  out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
-    }
+  if (plain) return header_text(segments, SegmentStyle::Usual);
+  for (SegmentStyle style : {SegmentStyle::Usual, SegmentStyle::Quoted, SegmentStyle::Bare}) {
+    std::string line = header_text(segments, style);
+    if (header_line_reads_back(line, segments)) return line;
   }
-  out += '"';
-}
-
-void append_float(std::string& out, double d) {
-  // No literal names the non-finite values, so they are written as the
-  // divisions that give them. Integral values keep one fractional digit so
-  // that they read back as floats, not integers.
-  if (std::isnan(d))
-    out += "0.0 / 0.0";
-  else if (std::isinf(d))
-    out += d > 0 ? "1.0 / 0.0" : "-1.0 / 0.0";
-  else if (d == std::trunc(d))
-    out += one_decimal_form(d);
-  else
-    out += shortest_form(d);
-}
-
-// The smallest integer has no literal: its digits without the sign do not
-// fit. It is written as the subtraction that gives it.
-void append_integer(std::string& out, int64_t i) {
-  if (i == std::numeric_limits<int64_t>::min())
-    out += "-9223372036854775807 - 1";
-  else
-    out += decimal_form(i);
-}
-
-// Appends a scalar; returns false for an array or a dict.
-bool append_scalar(std::string& out, const Value& value) {
-  switch (value.tag()) {
-    case Tag::String: append_string(out, value.as_string()); return true;
-    case Tag::Integer: append_integer(out, value.as_integer()); return true;
-    case Tag::Float: append_float(out, value.as_float()); return true;
-    case Tag::Bool: out += value.as_bool() ? "true" : "false"; return true;
-    case Tag::Null: out += "null"; return true;
-    case Tag::Array:
-    case Tag::Dict: return false;
-  }
-  return true;
-}
-
-// Values may nest deeper than any stack we want to commit to (dicts handed
-// in from outside the parser), so nesting is walked with an explicit stack
-// of open containers instead of recursion.
-struct OpenContainer {
-  const Value* container;
-  size_t index;               // next element of an array
-  Dict::const_iterator next;  // next entry of a dict
-};
-
-void append_value(std::string& out, const Value& root) {
-  std::vector<OpenContainer> open;
-  const Value* pending = &root;  // value to write next, or null to close/advance
-  for (;;) {
-    if (pending != nullptr) {
-      const Value& v = *pending;
-      pending = nullptr;
-      if (!append_scalar(out, v)) {
-        if (v.is(Tag::Array)) {
-          const Array& a = v.as_array();
-          if (a.empty()) {
-            out += "[]";
-          } else {
-            out += '[';
-            open.push_back({&v, 1, {}});
-            pending = &a.front();
-            continue;
-          }
-        } else {
-          const Dict& d = v.as_dict();
-          if (d.empty()) {
-            out += "#{  }#";
-          } else {
-            out += "#{ ";
-            auto first = d.begin();
-            append_inline_key(out, first->first);
-            out += " = ";
-            open.push_back({&v, 0, std::next(first)});
-            pending = &first->second;
-            continue;
-          }
-        }
-      }
-    }
-    // The value just written is complete: move on in the innermost container.
-    if (open.empty()) return;
-    OpenContainer& top = open.back();
-    if (top.container->is(Tag::Array)) {
-      const Array& a = top.container->as_array();
-      if (top.index < a.size()) {
-        out += ", ";
-        pending = &a[top.index++];
-      } else {
-        out += ']';
-        open.pop_back();
-      }
-    } else {
-      const Dict& d = top.container->as_dict();
-      if (top.next != d.end()) {
-        out += ", ";
-        append_inline_key(out, top.next->first);
-        out += " = ";
-        pending = &top.next->second;
-        ++top.next;
-      } else {
-        out += " }#";
-        open.pop_back();
-      }
-    }
-  }
-}
-
-// Everything after `[vars]` up to the next section header reads back as a
-// variable, and annotation lines there are dropped. So the variables go
-// first only when the next thing written is a header that carries no
-// annotations; otherwise they go after every section.
-bool vars_go_first(const Document& doc) {
-  for (const auto& [key, value] : doc.config)
-    if (!value.is(Tag::Dict)) return false;
-  if (doc.config.empty()) return true;
-  // Every root value is a dict here, so the first entry is the first section.
-  const std::string& first = doc.config.begin()->first;
-  const auto* list = doc.annotations.find(first);
-  return (list == nullptr || list->empty()) && header_reads_back(first);
+  return std::nullopt;
 }
 
 std::string join_path(std::string_view a, std::string_view b) {
@@ -262,18 +131,92 @@ std::string join_path(std::string_view a, std::string_view b) {
   return p;
 }
 
+// A path's segments as one set key: each segment after its length, so that
+// no name can run into the next.
+void append_segment_key(std::string& key, std::string_view segment) {
+  key += std::to_string(segment.size());
+  key += ':';
+  key += segment;
+}
+
+std::string segments_key(const std::vector<std::string_view>& segments) {
+  std::string key;
+  for (std::string_view s : segments) append_segment_key(key, s);
+  return key;
+}
+
+// True when `segments` lead to an entry of `config`, one per level.
+bool present(const Dict& config, const std::vector<std::string_view>& segments) {
+  const Dict* table = &config;
+  for (std::string_view segment : segments) {
+    if (table == nullptr) return false;
+    auto it = table->find(segment);
+    if (it == table->end()) return false;
+    table = it->second.is(Tag::Dict) ? &it->second.as_dict() : nullptr;
+  }
+  return true;
+}
+
+// Every proper prefix of an annotated path, by segments (as parsed where
+// the table kept them, else cut at points): a dict at such a prefix has
+// annotations inside it that an inline dict would lose. Annotations left by
+// a replaced entry are not written, so they do not count.
+std::unordered_set<std::string> annotated_parents(const AnnotationTable& table, const Dict& config) {
+  std::unordered_set<std::string> parents;
+  size_t index = 0;
+  for (const auto& [path, list] : table) {
+    const auto& kept = table.segments(index++);
+    if (list.empty()) continue;
+    std::vector<std::string_view> segments(kept.begin(), kept.end());
+    if (kept.empty()) {
+      for (size_t start = 0;;) {
+        const size_t point = path.find('.', start);
+        segments.push_back(std::string_view(path).substr(start, point - start));
+        if (point == std::string::npos) break;
+        start = point + 1;
+      }
+    }
+    if (!present(config, segments)) continue;
+    std::string key;
+    for (size_t i = 0; i + 1 < segments.size(); ++i) {
+      append_segment_key(key, segments[i]);
+      parents.insert(key);
+    }
+  }
+  return parents;
+}
+
+// A variable of the document that holds exactly `"` and that a `$` operand
+// reaches by its bare name (a built-in of the same name would win).
+std::string quote_variable_of(const Dict& vars) {
+  for (const auto& [name, value] : vars) {
+    if (value.is(Tag::String) && value.as_string() == "\"" && is_bare_name(name) &&
+        !builtin_value(name).has_value())
+      return name;
+  }
+  return {};
+}
+
+// The name of the variable dumps defines for strings holding a quote when
+// the data brings no variables of its own.
+constexpr std::string_view kQuoteVariable = "quote";
+
 // ---------------------------------------------------------------------------
 // Document
 //
 // Sections at the root, one level of blocks in each, values inline below
 // that. A dict that does not fit a block (an entry nested deeper than a value
-// may be) becomes a section of its own after its parent's entries, down to
-// the deepest header the reader takes. Every document the reader builds fits
-// that layout; what does not fit is written all the same and reported.
+// may be, a key no inline dict carries, annotations inside an entry) becomes
+// a section of its own after its parent's entries, down to the deepest
+// header the reader takes; a root dict that no header names is a block
+// among the top-level keys. Every document the reader builds fits that
+// layout except strings holding a quote, which need a variable holding `"`;
+// what does not fit is written all the same and reported.
 
 // Levels of arrays and dicts in `root` (0 for a scalar), counted no further
 // than `cap` + 1; walked without recursion.
 int value_depth(const Value& root, int cap) {
+  if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return 0;
   int deepest = 0;
   std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
   while (!pending.empty() && deepest <= cap) {
@@ -298,114 +241,257 @@ bool fits_a_block(const Dict& dict) {
   return true;
 }
 
-struct Writer {
-  const Document& doc;
-  std::string& out;
-  bool fits = true;  // false once something was nested deeper than it reads back
+using Problem = std::optional<SerializeFailure>;
 
-  void annotations_of(std::string_view path, std::string_view indent) {
-    if (const auto* list = doc.annotations.find(path)) write_annotations(out, *list, indent);
+Problem problem(SerializeFailure::Kind kind, std::string message) {
+  return SerializeFailure{kind, std::move(message)};
+}
+
+struct Writer {
+  explicit Writer(const Document& d) : doc(d) {}
+
+  const Document& doc;
+  std::string quote_var;        // a variable holding `"`, or empty
+  bool defines_quote = false;   // quote_var is not one of the document's
+  bool quote_used = false;
+  // Made on first use: only a dict inside a block asks.
+  std::optional<std::unordered_set<std::string>> annotated;
+  std::string out;
+  Problem failure;  // the first problem met
+
+  void record(Problem p) {
+    if (p && !failure) failure = std::move(p);
   }
 
-  void entry_line(std::string_view indent, std::string_view key, const Value& value) {
-    if (!fits_a_line(value)) fits = false;
+  Problem annotations_of(std::string_view path, std::string_view indent) {
+    const auto* list = doc.annotations.find(path);
+    if (list == nullptr || write_annotations(out, *list, indent)) return std::nullopt;
+    return problem(SerializeFailure::Kind::Unwritable,
+                   "an annotation of `" + std::string(path) +
+                       "` cannot be written on one line (a line feed, or a comma in a list item)");
+  }
+
+  Problem entry_line(std::string_view indent, std::string_view key, const Value& value,
+                     std::string_view path) {
+    Problem p;
     out += indent;
     append_key(out, key);
+    if (key.find('\n') != std::string_view::npos)
+      p = problem(SerializeFailure::Kind::Unwritable,
+                  "the name `" + std::string(path) + "` holds a line feed, which no name can carry");
     out += " = ";
-    append_value(out, value);
+    if (!fits_a_line(value)) {
+      append_value(out, value);
+      if (!p) p = problem(SerializeFailure::Kind::TooDeep, "`" + std::string(path) + "` is nested too deeply");
+    } else {
+      switch (append_line_value(out, value, quote_var)) {
+        case LineValue::Written: break;
+        case LineValue::WrittenWithQuote: quote_used = true; break;
+        case LineValue::NeedsQuoteVariable:
+          append_value(out, value);
+          if (!p)
+            p = problem(SerializeFailure::Kind::NeedsQuoteVariable,
+                        "the value of `" + std::string(path) +
+                            "` holds a text with a double quote that reads back only when joined with a "
+                            "variable holding `\"`, and the document defines none");
+          break;
+        case LineValue::Unwritable:
+          append_value(out, value);
+          if (!p)
+            p = problem(SerializeFailure::Kind::Unwritable,
+                        "the value of `" + std::string(path) +
+                            "` holds a dict key that no inline dict carries (a double quote, a "
+                            "backslash or a line feed)");
+          break;
+      }
+    }
     out += '\n';
+    return p;
   }
 
-  void vars() {
-    out += "[vars]\n";
-    for (const auto& [name, value] : doc.vars) entry_line("", name, value);
-    out += '\n';
-  }
-
-  void block(std::string_view path, std::string_view key, const Dict& dict) {
+  // A block at `path` (whose segments are `segments`); the first problem of
+  // its lines, annotations inside its dict entries included. `inline_dicts`
+  // is set when a dict entry is what does not read back (a section would
+  // hold it).
+  Problem block(std::vector<std::string_view>& segments, const std::string& path, std::string_view key,
+                const Dict& dict, bool* inline_dicts = nullptr) {
+    Problem first;
+    if (!fits_a_block(dict))
+      first = problem(SerializeFailure::Kind::TooDeep, "`" + path + "` is nested too deeply");
+    if (key.find('\n') != std::string_view::npos)
+      first = problem(SerializeFailure::Kind::Unwritable,
+                      "the name `" + path + "` holds a line feed, which no name can carry");
     append_key(out, key);
     out += " = #{\n";
     for (const auto& [inner_key, inner_value] : dict) {
-      annotations_of(join_path(path, inner_key), "  ");
-      entry_line("  ", inner_key, inner_value);
+      const std::string inner_path = join_path(path, inner_key);
+      Problem p = annotations_of(inner_path, "  ");
+      Problem line = entry_line("  ", inner_key, inner_value, inner_path);
+      if (!line && inner_value.is(Tag::Dict) && !doc.annotations.empty()) {
+        if (!annotated) annotated = annotated_parents(doc.annotations, doc.config);
+        segments.push_back(inner_key);
+        if (annotated->contains(segments_key(segments)))
+          line = problem(SerializeFailure::Kind::Unwritable,
+                         "annotations inside `" + inner_path + "` cannot be written below a block");
+        segments.pop_back();
+      }
+      if (line && inner_value.is(Tag::Dict) && line->kind == SerializeFailure::Kind::Unwritable &&
+          inner_key.find('\n') == std::string::npos && inline_dicts != nullptr)
+        *inline_dicts = true;
+      if (!p) p = std::move(line);
+      if (!first) first = std::move(p);
     }
     out += "}#\n";
-  }
-
-  // A header of several segments, each quoted where it needs it.
-  void header(const std::vector<std::string_view>& segments) {
-    if (segments.size() == 1) {
-      append_section_header(out, segments.front());
-      return;
-    }
-    out += '[';
-    for (size_t i = 0; i < segments.size(); ++i) {
-      if (i > 0) out += '.';
-      if (header_needs_quotes(segments[i]) && header_reads_back(segments[i]))
-        append_escaped_name(out, segments[i]);
-      else
-        out += segments[i];
-    }
-    out += "]\n";
+    return first;
   }
 
   // `segments` name the section; `path` is their join. Recursion is bounded
   // by the deepest header, kMaxSectionDepth.
-  void section(std::vector<std::string_view>& segments, const std::string& path,
-               const Dict& entries) {
-    annotations_of(path, "");
-    header(segments);
-    std::vector<const Dict::value_type*> deeper;
+  void section(std::vector<std::string_view>& segments, const std::string& path, const Dict& entries,
+               const std::string& header) {
+    record(annotations_of(path, ""));
+    out += header;
+    std::vector<std::pair<const DictEntry*, std::string>> deeper;
     for (const auto& entry : entries) {
       const auto& [key, value] = entry;
-      if (value.is(Tag::Dict) && !fits_a_block(value.as_dict()) &&
-          segments.size() < kMaxSectionDepth) {
-        deeper.push_back(&entry);
-        continue;
-      }
       const std::string key_path = join_path(path, key);
-      annotations_of(key_path, "");
       if (!value.is(Tag::Dict)) {
-        entry_line("", key, value);
+        record(annotations_of(key_path, ""));
+        record(entry_line("", key, value, key_path));
         continue;
       }
-      if (!fits_a_block(value.as_dict())) fits = false;
-      block(key_path, key, value.as_dict());
+      // A block where one reads back, else a deeper section where a header
+      // names it, else the block as it is (and its problem).
+      std::optional<std::string> deeper_header;
+      auto section_header = [&] {
+        if (segments.size() < kMaxSectionDepth) {
+          segments.push_back(entry.first);
+          deeper_header = header_line(segments);
+          segments.pop_back();
+        }
+        return deeper_header.has_value();
+      };
+      if (!fits_a_block(value.as_dict()) && section_header()) {
+        deeper.emplace_back(&entry, std::move(*deeper_header));
+        continue;
+      }
+      const size_t mark = out.size();
+      Problem p = annotations_of(key_path, "");
+      bool inline_dicts = false;
+      segments.push_back(key);
+      if (Problem q = block(segments, key_path, key, value.as_dict(), &inline_dicts); !p) p = std::move(q);
+      segments.pop_back();
+      if (inline_dicts && section_header()) {
+        out.resize(mark);
+        deeper.emplace_back(&entry, std::move(*deeper_header));
+        continue;
+      }
+      record(std::move(p));
     }
     out += '\n';
-    for (const auto* entry : deeper) {
+    for (auto& [entry, line] : deeper) {
       segments.push_back(entry->first);
-      section(segments, join_path(path, entry->first), entry->second.as_dict());
+      section(segments, join_path(path, entry->first), entry->second.as_dict(), line);
       segments.pop_back();
     }
   }
 
+  // The variables section; a variable that other variables join with comes
+  // first, as a variable is only seen by the lines below it.
+  std::string variables() {
+    std::string text = "[vars]\n";
+    std::swap(out, text);
+    const bool before = quote_used;
+    quote_used = false;
+    Problem first;
+    auto write_all = [&](const std::string* skip) {
+      for (const auto& [name, value] : doc.vars) {
+        if (skip != nullptr && name == *skip) continue;
+        Problem p = entry_line("", name, value, name);
+        if (!first) first = std::move(p);
+      }
+    };
+    write_all(nullptr);
+    if (quote_used) {
+      out.resize(7);  // "[vars]\n"
+      first.reset();
+      out += quote_var;
+      out += " = \"\\\"\"\n";
+      write_all(defines_quote ? nullptr : &quote_var);
+    } else if (before && defines_quote) {
+      out.insert(7, quote_var + " = \"\\\"\"\n");
+    }
+    quote_used = quote_used || before;
+    record(std::move(first));
+    out += '\n';
+    std::swap(out, text);
+    return text;
+  }
+
   void document() {
-    const bool vars_first = !doc.vars.empty() && vars_go_first(doc);
-    if (vars_first) vars();
+    // Root dicts that no header names are blocks among the top-level keys.
+    std::vector<std::optional<std::string>> headers;
+    bool top_level = false;
+    for (const auto& [name, value] : doc.config) {
+      if (value.is(Tag::Dict)) headers.push_back(header_line({name}));
+      top_level = top_level || !value.is(Tag::Dict) || !headers.back();
+    }
 
     bool wrote_top_level = false;
+    std::vector<std::string_view> segments;
+    size_t index = 0;
     for (const auto& [key, value] : doc.config) {
-      if (value.is(Tag::Dict)) continue;
-      annotations_of(key, "");
-      entry_line("", key, value);
+      const bool dict = value.is(Tag::Dict);
+      if (dict && headers[index++]) continue;
+      record(annotations_of(key, ""));
+      if (dict) {
+        segments.assign(1, key);
+        record(block(segments, key, key, value.as_dict()));
+      } else {
+        record(entry_line("", key, value, key));
+      }
       wrote_top_level = true;
     }
     if (wrote_top_level) out += '\n';
 
-    std::vector<std::string_view> segments;
+    index = 0;
     for (const auto& [name, value] : doc.config) {
-      if (!value.is(Tag::Dict)) continue;
+      if (!value.is(Tag::Dict) || !headers[index++]) continue;
       segments.assign(1, name);
-      section(segments, name, value.as_dict());
+      section(segments, name, value.as_dict(), *headers[index - 1]);
     }
 
-    if (!doc.vars.empty() && !vars_first) vars();
+    // Everything after `[vars]` up to the next section header reads back as
+    // a variable, and annotation lines there are dropped. So the variables
+    // go first only when the next thing written is a header that carries no
+    // annotations; otherwise they go after every section.
+    const std::string vars = doc.vars.empty() && !(defines_quote && quote_used) ? std::string() : variables();
+    if (!vars.empty()) {
+      bool first = !top_level;
+      if (first && !doc.config.empty()) {
+        const auto* list = doc.annotations.find(doc.config.begin()->first);
+        first = list == nullptr || list->empty();
+      }
+      if (first) out.insert(0, vars);
+      else out += vars;
+    }
 
     out.resize(trim_end(out).size());
     out += '\n';
   }
 };
+
+Writer make_writer(const Document& document, bool may_define_quote) {
+  Writer w(document);
+  w.quote_var = quote_variable_of(document.vars);
+  if (w.quote_var.empty() && may_define_quote && document.vars.empty()) {
+    w.quote_var = kQuoteVariable;
+    w.defines_quote = true;
+  }
+  w.out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
+  w.document();
+  return w;
+}
 
 }  // namespace
 
@@ -422,22 +508,18 @@ std::string format_value(const Value& value) {
   return out;
 }
 
+std::string serialize_document(const Document& document) { return make_writer(document, false).out; }
 
-std::string serialize_document(const Document& document) {
-  std::string out;
-  // A rough first guess; the buffer grows geometrically beyond it.
-  out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
-  Writer{document, out}.document();
-  return out;
+SerializeResult serialize_checked(const Document& document, SerializeOptions options) {
+  Writer w = make_writer(document, options.may_define_quote);
+  if (w.failure) return std::move(*w.failure);
+  return std::move(w.out);
 }
 
 std::optional<std::string> serialize_within_limits(const Document& document) {
-  std::string out;
-  out.reserve(256 + 48 * (document.vars.size() + document.config.size()));
-  Writer writer{document, out};
-  writer.document();
-  if (!writer.fits) return std::nullopt;
-  return out;
+  Writer w = make_writer(document, false);
+  if (w.failure && w.failure->kind == SerializeFailure::Kind::TooDeep) return std::nullopt;
+  return std::move(w.out);
 }
 
 }  // namespace brindle

@@ -62,8 +62,8 @@ class TreeBuilder {
     Node n;
     n.kind = kind;
     n.flags = flags;
-    n.parent = open_.empty() ? 0 : open_.back();
-    n.first_token = t_.kinds_.size();
+    n.parent = open_.empty() ? 0 : static_cast<uint32_t>(open_.back());
+    n.first_token = static_cast<uint32_t>(t_.kinds_.size());
     n.span = {cursor_, cursor_};
     t_.nodes_.push_back(n);
     open_.push_back(t_.nodes_.size() - 1);
@@ -72,8 +72,8 @@ class TreeBuilder {
 
   void close() {
     Node& n = t_.nodes_[open_.back()];
-    n.end = t_.nodes_.size();
-    n.end_token = t_.kinds_.size();
+    n.end = static_cast<uint32_t>(t_.nodes_.size());
+    n.end_token = static_cast<uint32_t>(t_.kinds_.size());
     n.span.end = cursor_;
     open_.pop_back();
   }
@@ -405,9 +405,21 @@ bool TreeBuilder::valid_annotation(std::string_view text, uint64_t at) {
 SyntaxTree SyntaxTree::build(std::string_view source) {
   SyntaxTree tree;
   tree.source_.assign(source);
-  tree.starts_.reserve(source.size() / 4 + 2);
-  tree.kinds_.reserve(source.size() / 4 + 1);
-  tree.nodes_.reserve(source.size() / 16 + 1);
+  if (source.size() >= kMaxTreeSource) {
+    // Too large for 32-bit indices: one ignored line of one token.
+    const Span all{0, source.size()};
+    tree.starts_ = {0, source.size()};
+    tree.kinds_ = {TokenKind::Text};
+    tree.nodes_ = {Node{NodeKind::Document, 0, 0, 2, 0, 1, all},
+                   Node{NodeKind::IgnoredLine, 0, 0, 2, 0, 1, all}};
+    return tree;
+  }
+  // Typical documents have about one token per two or three bytes and one
+  // node per seven; growing these arrays instead means copying them and
+  // touching fresh pages again.
+  tree.starts_.reserve(source.size() / 2 + 2);
+  tree.kinds_.reserve(source.size() / 2 + 1);
+  tree.nodes_.reserve(source.size() / 6 + 1);
   TreeBuilder(tree).run();
   return tree;
 }

@@ -14,7 +14,9 @@
 // Layout: the tree owns a copy of the source, its tokens (start offsets and
 // kinds in two arrays; a token ends where the next begins) and its nodes in
 // pre-order, each with its parent, the index past its last descendant, its
-// token range and its span. Nodes refer to each other by index.
+// token range and its span. Nodes refer to each other by 32-bit index, which
+// keeps them small: a source of kMaxTreeSource bytes or more is not taken
+// apart, its tree is one ignored line holding one Text token.
 #pragma once
 
 #include <cstddef>
@@ -79,13 +81,17 @@ inline constexpr uint8_t kNodeJoined = 2;   // key line spanning several physica
 inline constexpr uint8_t kNodeOpener = 4;   // key line opening a block
 inline constexpr uint8_t kNodeUnclosed = 8; // block without its closing line
 
+// Sources below this size get a full tree; every count of tokens and nodes
+// then fits a Node's 32-bit indices.
+inline constexpr uint64_t kMaxTreeSource = uint64_t{1} << 30;
+
 struct Node {
   NodeKind kind = NodeKind::Document;
   uint8_t flags = 0;
-  size_t parent = 0;       // the Document is its own parent
-  size_t end = 0;          // one past the last descendant
-  size_t first_token = 0;
-  size_t end_token = 0;    // one past the last token
+  uint32_t parent = 0;       // the Document is its own parent
+  uint32_t end = 0;          // one past the last descendant
+  uint32_t first_token = 0;
+  uint32_t end_token = 0;    // one past the last token
   Span span;
 
   bool has(uint8_t flag) const { return (flags & flag) != 0; }

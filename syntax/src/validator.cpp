@@ -213,12 +213,13 @@ constexpr std::string_view kPatternLimitWords =
 
 class PathCheck {
  public:
-  PathCheck(const Document& doc, const std::string& path, const std::vector<Annotation>& list,
+  PathCheck(const Document& doc, const std::string& path,
+            const AnnotationTable::Segments& segments, const std::vector<Annotation>& list,
             const DictEntry& entry, PatternCache& patterns, std::vector<Diagnostic>& out)
       : path_(path), list_(list), value_(entry.second), patterns_(patterns), out_(out) {
     if (entry.has_key_span) {
       key_span_ = entry.key_span;
-    } else if (auto span = doc.key_span(path)) {
+    } else if (auto span = segments.empty() ? doc.key_span(path) : doc.key_span(segments)) {
       key_span_ = *span;
     }
   }
@@ -375,7 +376,7 @@ std::vector<Diagnostic> validate_document(const Document& document, const Valida
                                               : walk.entry(segments);
     if (entry == nullptr || list.empty()) continue;
     const size_t before = out.size();
-    PathCheck(document, path, list, *entry, patterns, out).run();
+    PathCheck(document, path, segments, list, *entry, patterns, out).run();
     if (!options.stop_at_first_error) continue;
     for (size_t k = before; k < out.size(); ++k) {
       if (!out[k].is_warning) {

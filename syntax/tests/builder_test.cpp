@@ -122,6 +122,40 @@ TEST(Builder, RecordsSpansAndAnnotationPositions) {
   }
 }
 
+// Positions by segments: a quoted name holding a point is one level, told
+// apart from the nested path that joins to the same dotted text.
+TEST(Builder, RecordsSpansBySegments) {
+  using Path = std::vector<std::string>;
+  const std::tuple<std::string, Path, std::string> cases[] = {  // source, segments, spans
+      {"[a]\n\"x.y\" = 5\n", {"a", "x.y"}, "key[\"x.y\"] value[5] "},
+      {"[a]\n\"x.y\" = 5\n", {"a", "x", "y"}, ""},
+      {"\"x.y\" = 1\n", {"x.y"}, "key[\"x.y\"] value[1] "},
+      {"[a.\"b.c\".d]\n\"e.f\" = 2\n", {"a", "b.c", "d", "e.f"}, "key[\"e.f\"] value[2] "},
+      {"[a.\"b.c\".d]\n\"e.f\" = 2\n", {"a", "b.c", "d"}, "key[a.\"b.c\".d] "},
+      {"[\"s.t\"]\n\"b.c\" = #{\n  \"p.q\" = 7,\n}#\n", {"s.t", "b.c", "p.q"},
+       "key[\"p.q\"] value[7,] "},
+      {"[\"s.t\"]\n\"b.c\" = #{\n  \"p.q\" = 7,\n}#\n", {"s.t", "b.c"},
+       "key[\"b.c\"] value[\"b.c\"] "},
+      // Inline dict entries have no positions of their own.
+      {"k = #{\"u.v\" = 1}#\n", {"k", "u.v"}, ""},
+      {"k = #{\"u.v\" = 1}#\n", {"k"}, "key[k] value[#{\"u.v\" = 1}#] "},
+      // Both spellings present: each reaches its own entry.
+      {"[a]\n\"x.y\" = 1\n[a.x]\ny = 2\n", {"a", "x.y"}, "key[\"x.y\"] value[1] "},
+      {"[a]\n\"x.y\" = 1\n[a.x]\ny = 2\n", {"a", "x", "y"}, "key[y]#1 value[2] "},
+      // A section replaced by a key keeps its old positions aside.
+      {"[a.\"b.c\"]\nk = 1\n[a]\n\"b.c\" = 2\n\"b.c\" = 3\n", {"a", "b.c", "k"},
+       "key[k] value[1] "},
+      {"", {}, ""},
+  };
+  for (const auto& [source, segments, want] : cases) {
+    const Document doc = build_document(source, kEnv);
+    std::string got;
+    if (const auto span = doc.key_span(segments)) got.append("key" + at(source, *span) + " ");
+    if (const auto span = doc.value_span(segments)) got.append("value" + at(source, *span) + " ");
+    EXPECT_EQ(got, want) << source;
+  }
+}
+
 // A string doubled through 40 variables, and ten values multiplied by ten
 // through 40 more; an honest key follows.
 TEST(Builder, ExpansionIsStoppedByTheBudget) {

@@ -77,6 +77,32 @@ TEST(Check, ValidationFindingsSitAtTheValueWithANoteAtTheRule) {
   EXPECT_EQ(findings[1].related[0].label, "marked here: @deprecated: use port");
 }
 
+// A quoted name may hold a point at any level; findings still sit at the
+// value of the entry they are about, not at an entry whose dotted path reads
+// the same, and a repeated quoted key is still a duplicate.
+TEST(Check, QuotedNamesHoldingPointsKeepTheirPositions) {
+  expect_rows({
+      {"[a]\n@min: 10\n\"x.y\" = 5", {"B204@3:9"}},
+      {"@min: 3\n\"x.y\" = 1", {"B204@2:9"}},
+      {"[\"s.t\"]\n@max: 1\n\"p.q\" = 7", {"B204@3:9"}},
+      {"[a.\"b.c\".d]\n@type: string\n\"e.f\" = 1", {"B203@3:9"}},
+      {"[\"s.t\"]\n\"b.c\" = #{\n  @max: 1\n  \"p.q\" = 7,\n}#", {"B204@4:11"}},
+      {"[a]\n@nonempty\n\"x.y\" = #{}#", {"B202@3:9"}},
+      // Rules on values they do not check: the value looked at is the right one.
+      {"[a]\n@minlen: 2\n\"x.y\" = #{\"u.v\" = 1}#", {"B408@2:1"}},
+      {"[a]\n@min: 1\n\"x.y\" = \"s\"", {"B408@2:1"}},
+      {"[a]\n@min: 1\n\"x.y\" = 5\n[a.x]\ny = \"s\"", {}},
+      {"[a.\"b.c\"]\n@min: 1\n\"d.e\" = \"s\"", {"B408@2:1"}},
+      // The nested spelling of the same dotted path comes later.
+      {"[a]\n@min: 5\n\"x.y\" = 1\n[a.x]\ny = 9", {"B204@3:9"}},
+      {"[a.x]\n@min: 5\ny = 1\n[a]\n\"x.y\" = 9", {"B204@3:5"}},
+      // Duplicates, at the later key.
+      {"[a]\n\"x.y\" = 1\n\"x.y\" = 2", {"B310@3:1"}},
+      {"[\"s.t\"]\nb = #{\n\"p.q\" = 1\n\"p.q\" = 2\n}#", {"B310@4:1"}},
+      {"\"x.y\" = 1\n\"x.y\" = #{\n}#", {"B310@2:1"}},
+  });
+}
+
 TEST(Check, EachRuleHasItsCode) {
   expect_rows({
       {"@required\nk = null", {"B201@2:5"}},

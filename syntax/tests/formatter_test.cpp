@@ -60,6 +60,17 @@ TEST(Formatter, LayoutRules) {
   }
 }
 
+// Whether a key line builds depends on the whole document: once variables
+// have spent the value budget, even `k=1` fails, and is kept as written.
+TEST(Formatter, KeepsKeyLinesThatFailOnlyForTheBudget) {
+  std::string vars = "[vars]\nv0 = \"" + std::string(64, 'x') + "\"\n";
+  for (int i = 1; i <= 22; ++i) {
+    vars += "v" + std::to_string(i) + " = $v" + std::to_string(i - 1) + " + $v" + std::to_string(i - 1) + "\n";
+  }
+  EXPECT_EQ(format_source(vars + "[s]\n  k=1\nj=2\n"), vars + "\n[s]\n  k=1\nj=2\n");
+  EXPECT_EQ(format_source("[s]\n  k=1\nj=2\n"), "[s]\nk = 1\nj = 2\n");
+}
+
 std::string render_arg(const AnnotationArg& arg) {
   switch (static_cast<ArgKind>(arg.index())) {
     case ArgKind::None: return "-";

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "builder.h"
@@ -17,6 +19,7 @@
 namespace brindle {
 namespace {
 
+Value S(std::string s) { return Value::string(std::move(s)); }
 Value I(int64_t i) { return Value::integer(i); }
 Value F(double d) { return Value::floating(d); }
 Value A(Array a) { return Value::array(std::move(a)); }
@@ -41,28 +44,30 @@ TEST(FormatValue, WritesEachVariant) {
 // points, trimmed, may start a comment at `#`, and opens the variables at a
 // bare `vars`; an inline-dict key is cut at commas and `=` and is taken
 // verbatim, so it cannot carry a double quote nor end in an odd run of
-// backslashes. Names that no form carries are written as stored.
+// backslashes. A root dict that no header names is a block among the
+// top-level keys. Names that no form carries are written as stored.
 TEST(Names, QuotedWhereABareNameWouldNotReadBack) {
   const std::tuple<std::string, std::string, std::string, std::string> cases[] = {  // name, key line, inline, header
       {"9a-b_C", "9a-b_C", "9a-b_C", "9a-b_C"},
       {"vars", "vars", "vars", "\"vars\""},
       {"a b", "\"a b\"", "a b", "a b"},
-      {"", "\"\"", "", ""},
+      {"", "\"\"", "", "\"\" = #{\n}#\n"},
       {" a", "\" a\"", "\" a\"", "\" a\""},
       {"x.y", "\"x.y\"", "x.y", "\"x.y\""},
       {"#{", "\"#{\"", "\"#{\"", "\"#{\""},
-      {"[x=y,z]", "\"[x=y,z]\"", "\"[x=y,z]\"", "[x=y,z]"},
+      {"[x=y,z]", "\"[x=y,z]\"", "\"[x=y,z]\"", "\"[x=y,z]\" = #{\n}#\n"},
       {"say \"hi\"", "\"say \\\"hi\\\"\"", "say \"hi\"", "\"say \\\"hi\\\"\""},
       {"a\\b\\\\", "\"a\\\\b\\\\\\\\\"", "\"a\\b\\\\\"", "a\\b\\\\"},
       {"odd\\", "\"odd\\\\\"", "odd\\", "odd\\"},
-      {"line\nfeed", "line\nfeed", "line\nfeed", "line\nfeed"},
+      {"line\nfeed", "line\nfeed", "line\nfeed", "line\nfeed = #{\n}#\n"},
   };
   for (const auto& [name, key_line, inline_key, header] : cases) {
     EXPECT_EQ(quote_name(name), key_line) << name;
     EXPECT_EQ(format_value(D({{name, I(1)}})), "#{ " + inline_key + " = 1 }#") << name;
     Document doc;
     doc.config.emplace(name, D({}));
-    EXPECT_EQ(serialize_document(doc), "[" + header + "]\n") << name;
+    const std::string written = header.ends_with("}#\n") ? header : "[" + header + "]\n";
+    EXPECT_EQ(serialize_document(doc), written) << name;
   }
 }
 
@@ -215,9 +220,71 @@ TEST(SerializeDocument, WhatNoSourceCarries) {
   doc.annotations.set("s.b.c", list);
   text.insert(text.find("  c = 1"), "  @x: \"5\"\n  @x: \"\"\n  @x: 3.0\n  @x: [a, \"\"]\n  @x: \"a\nb\"\n  @x: [\"a,b\"]\n");
   EXPECT_EQ(serialize_document(doc), text);
-  // A first header that cannot be written sends the variables last.
+  // A root dict that no header names is a top-level block, which sends
+  // the variables last.
   doc.config.emplace("[", D({}));
-  EXPECT_EQ(serialize_document(doc), "[[]\n\n" + text.substr(text.find("[s]")) + "\n[vars]\nv = 1\n");
+  EXPECT_EQ(serialize_document(doc), "\"[\" = #{\n}#\n\n" + text.substr(text.find("[s]")) + "\n[vars]\nv = 1\n");
+}
+
+// What each case of a checked write gives: the text reads back as the
+// document (with the quote variable defined when the data has no
+// variables), or the refusal names the reason.
+TEST(SerializeChecked, ReadsBackOrSaysWhy) {
+  using Kind = SerializeFailure::Kind;
+  const Annotation x = build_document("@x\nk = 1", EmptyEnv{}).annotations.find("k")->front();
+  auto annotated = [&](AnnotationArg arg) {
+    Document doc = build_document("[s]\nk = 1\n", EmptyEnv{});
+    Annotation a = x;
+    a.arg = std::move(arg);
+    doc.annotations.set("s.k", {a}, {"s", "k"});
+    return doc;
+  };
+  auto nested = [](size_t n) {
+    Value v = I(1);
+    for (size_t i = 0; i < n; ++i) v = A({std::move(v)});
+    return v;
+  };
+  auto data = [](Value v) {
+    Document doc;
+    doc.config = std::move(v.as_dict());
+    return doc;
+  };
+  const std::tuple<std::string, Document, bool, std::optional<Kind>> cases[] = {
+      {"quote and operator, data", data(D({{"k", S("a\"+b")}})), true, {}},
+      {"quote and operator, no variable", data(D({{"k", S("a\"+b")}})), false, Kind::NeedsQuoteVariable},
+      {"quote and operator, lent", build_document("[vars]\nq = \"\\\"\"\nk = \"a\" + $q + \"+\"\n", EmptyEnv{}), false, {}},
+      {"quote alone", data(D({{"k", S("a\"b")}})), false, {}},
+      {"inline key with a quote", data(D({{"s", D({{"t", D({{"u", D({{"k\"", I(1)}})}})}})}})), false, {}},
+      {"inline key in an array", data(D({{"k", A({D({{"k\"", I(1)}})})}})), true, Kind::Unwritable},
+      {"annotation four levels down", build_document("[a.b.c]\n@min: 1\nd = 5\n", EmptyEnv{}), false, {}},
+      {"empty section name", data(D({{"", D({{"k", I(1)}})}})), false, {}},
+      {"bracket in a section name", data(D({{"a]", D({{"b", D({})}})}})), false, {}},
+      {"line feed in a name", data(D({{"a\nb", I(1)}})), true, Kind::Unwritable},
+      {"line feed in a section name", data(D({{"s", D({{"a\nb", D({})}})}})), true, Kind::Unwritable},
+      {"line feed in an argument", annotated(std::string("a\nb")), false, Kind::Unwritable},
+      {"comma in a list item", annotated(std::vector<std::string>{"a,b"}), false, Kind::Unwritable},
+      {"too deep", data(D({{"k", nested(kMaxValueDepth + 1)}})), false, Kind::TooDeep},
+  };
+  for (const auto& [name, doc, define, refused] : cases) {
+    const SerializeResult result = serialize_checked(doc, {.may_define_quote = define});
+    if (refused) {
+      const auto* failure = std::get_if<SerializeFailure>(&result);
+      ASSERT_NE(failure, nullptr) << name;
+      EXPECT_EQ(failure->kind, *refused) << name << ": " << failure->message;
+      continue;
+    }
+    ASSERT_TRUE(std::holds_alternative<std::string>(result)) << name << ": " << std::get<SerializeFailure>(result).message;
+    const std::string& text = std::get<std::string>(result);
+    const Document back = build_document(text, EmptyEnv{});
+    ASSERT_TRUE(back.diagnostics.empty()) << name << "\n" << text;
+    EXPECT_TRUE(back.config == doc.config) << name << "\n" << text;
+    for (const auto& [path, list] : doc.annotations) {
+      const auto* again = back.annotations.find(path);
+      ASSERT_NE(again, nullptr) << name << ": " << path;
+      EXPECT_EQ(again->size(), list.size()) << name << ": " << path;
+    }
+    EXPECT_EQ(serialize_document(back), text) << name;
+  }
 }
 
 }  // namespace
