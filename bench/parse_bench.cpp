@@ -12,6 +12,7 @@
 // Usage: parse_bench [runs] [megabytes] [example-path]
 //        parse_bench peak sections|wide|deep|ints [megabytes]
 //        parse_bench only sections|wide|deep|ints [megabytes]
+//        parse_bench file PATH   (one build of a file, for /usr/bin/time -v)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -170,6 +171,27 @@ int main(int argc, char** argv) {
     const auto bytes = static_cast<size_t>((argc > 3 ? std::atof(argv[3]) : 10.0) * 1e6);
     const std::string shape = argv[2];
     measure(shape.c_str(), shape_document(shape, bytes), 3);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[1]) == "file") {
+    std::string src;
+    {
+      std::ifstream in(argv[2], std::ios::binary | std::ios::ate);
+      src.resize(static_cast<size_t>(in.tellg()));
+      in.seekg(0);
+      in.read(src.data(), static_cast<std::streamsize>(src.size()));
+    }
+    const brindle::EmptyEnv env;
+    const double t0 = cpu_now();
+    auto doc = std::make_unique<Document>(brindle::build_document(src, env));
+    const double t1 = cpu_now();
+    const size_t top = doc->config.size();
+    const size_t problems = doc->diagnostics.size();
+    doc.reset();
+    const double t2 = cpu_now();
+    const double mb = static_cast<double>(src.size()) / 1e6;
+    std::printf("%s %.1f MB %zu top keys %zu diagnostics  build %.2f s  free %.2f s  => %.1f MB/s\n",
+                argv[2], mb, top, problems, t1 - t0, t2 - t1, mb / (t2 - t0));
     return 0;
   }
   if (argc > 2 && std::string(argv[1]) == "peak") {

@@ -44,28 +44,37 @@ std::string join_segments(const std::vector<std::string>& segments) {
   return path;
 }
 
+// Whether a segment holds a point. Only then do the annotations of a path
+// keep its segments: otherwise cutting the path at every point gives them.
+bool holds_point(const std::vector<std::string>& segments) {
+  for (const std::string& s : segments) {
+    if (s.find('.') != std::string::npos) return true;
+  }
+  return false;
+}
+
 // Stores `value` under `key` in `target` (the Dict of the entry's section),
 // replacing an earlier value, with its spans beside it; annotations go to
-// the table under the entry's path, which is only built for them. They keep
-// the path's segments (`parents` then `key`), so that they reach this entry
-// even when a name holds a point.
+// the table under the entry's path, which is only built for them. When a
+// name holds a point they keep the path's segments (`parents` then `key`),
+// so that they reach this entry.
 void store_entry(Document& doc, Dict& target, std::string_view prefix,
                  const std::vector<std::string>& parents, std::string_view key, Span key_span,
                  Span value_span, Value value, std::vector<Annotation> annotations) {
   DictEntry& e = target.append(key);  // replaces an earlier one when sealed
   e.second = std::move(value);
-  e.key_span = key_span;
-  e.value_span = value_span;
-  e.has_key_span = true;
-  e.has_value_span = true;
+  e.set_key_span(key_span);
+  e.set_value_span(value_span);
   if (!annotations.empty()) {
     std::string path;
     path.reserve(prefix.size() + key.size());
     path.append(prefix).append(key);
     std::vector<std::string> segments;
-    segments.reserve(parents.size() + 1);
-    segments.assign(parents.begin(), parents.end());
-    segments.emplace_back(key);
+    if (holds_point(parents) || key.find('.') != std::string_view::npos) {
+      segments.reserve(parents.size() + 1);
+      segments.assign(parents.begin(), parents.end());
+      segments.emplace_back(key);
+    }
     doc.annotations.set(std::move(path), std::move(annotations), std::move(segments));
   }
 }
@@ -84,8 +93,9 @@ class Builder {
     // Records are pulled from the lexer and dropped as each pass goes, so
     // memory follows what the document keeps, not the number of lines. A
     // variables header is the literal text "[vars]", so without it the
-    // first pass has nothing to do.
-    if (source_.find("[vars]") != std::string_view::npos) variables_pass();
+    // first pass has nothing to do, and it stops after the last one.
+    const size_t last_vars = source_.rfind("[vars]");
+    if (last_vars != std::string_view::npos) variables_pass(last_vars);
     doc_.vars.seal();
     structure_pass();
     if (errors_only_) return std::move(doc_);
@@ -163,11 +173,15 @@ class Builder {
 
   // ---- first pass ------------------------------------------------------
 
-  void variables_pass() {
+  // `last_vars` is where the text "[vars]" last occurs. A header's record
+  // holds that text, so once a record outside a variables section ends past
+  // it, no later record can be a header and the pass is over.
+  void variables_pass(size_t last_vars) {
     bool in_vars = false;
     Lexer lexer(source_);
     LineRecord rec;
     while (lexer.next(rec)) {
+      if (!in_vars && rec.kind != LineKind::VarsHeader && rec.line_span.start > last_vars) break;
       switch (rec.kind) {
         case LineKind::Section:
           in_vars = false;
@@ -190,10 +204,8 @@ class Builder {
     bool inserted = false;
     DictEntry& e = doc_.vars.upsert(rec.key, inserted);
     e.second = std::move(*value);
-    e.key_span = rec.key_span;
-    e.value_span = rec.value_span;
-    e.has_key_span = true;
-    e.has_value_span = true;
+    e.set_key_span(rec.key_span);
+    e.set_value_span(rec.value_span);
   }
 
   // ---- second pass -----------------------------------------------------
@@ -238,10 +250,12 @@ class Builder {
     for (const DictEntry& e : dict) {
       const size_t size = prefix.size();
       prefix += e.first;
-      if (e.has_key_span || e.has_value_span) {
+      const std::optional<Span> key_span = e.key_span();
+      const std::optional<Span> value_span = e.value_span();
+      if (key_span || value_span) {
         Document::ReplacedSpans& kept = doc_.replaced_spans[prefix];
-        if (e.has_key_span) kept.key_span = e.key_span, kept.has_key_span = true;
-        if (e.has_value_span) kept.value_span = e.value_span, kept.has_value_span = true;
+        if (key_span) kept.key_span = *key_span, kept.has_key_span = true;
+        if (value_span) kept.value_span = *value_span, kept.has_value_span = true;
       }
       if (e.second.is(Tag::Dict)) {
         prefix += '.';
@@ -261,9 +275,8 @@ class Builder {
       path += dropped.first;
       auto* e = const_cast<DictEntry*>(entry_at(doc_.config, path));
       if (e == nullptr) continue;
-      e->key_span = dropped.key_span;
-      e->value_span = dropped.value_span;
-      e->has_key_span = e->has_value_span = true;
+      e->set_key_span(*dropped.key_span());
+      e->set_value_span(*dropped.value_span());
     }
   }
 
@@ -323,14 +336,14 @@ class Builder {
     std::string path = join_segments(segments);
     if (!errors_only_) {
       DictEntry& entry = walk_sections(doc_.config, segments);
-      entry.key_span = rec.name_span;
-      entry.has_key_span = true;
+      entry.set_key_span(rec.name_span);
       section_dict_ = &entry.second.as_dict();
     }
     prefix_ = path;
     prefix_ += '.';
     if (!pending_.empty() && !errors_only_) {
-      doc_.annotations.set(std::move(path), std::move(pending_), segments);
+      doc_.annotations.set(std::move(path), std::move(pending_),
+                           holds_point(segments) ? segments : std::vector<std::string>{});
     }
     pending_.clear();
     section_ = std::move(segments);

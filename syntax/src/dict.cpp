@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 
@@ -10,6 +11,9 @@ namespace {
 
 // Below this many entries an unsealed dictionary is searched linearly.
 constexpr size_t kIndexFrom = 16;
+
+// From this many entries sealing sorts by radix rather than by comparison.
+constexpr size_t kRadixFrom = 4096;
 
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
@@ -226,39 +230,83 @@ DictEntry& Dict::append(std::string_view key) {
 void Dict::seal(const DropFn& dropped, std::string_view prefix) {
   filled_ = false;
   index_.reset();
-  if (sorted_) return;  // sorted implies no repeated key
+  if (!sorted_) sort_entries(dropped, prefix);
+  // A section's array grew by doubling; a small one gives its spare room
+  // back (a large one's spare room was never touched, so costs no memory).
+  constexpr size_t kTrimBelow = 64 * 1024;
+  if (entries_.capacity() > entries_.size() + entries_.size() / 4 &&
+      entries_.capacity() * sizeof(DictEntry) < kTrimBelow) {
+    entries_.shrink_to_fit();
+  }
+}
+
+void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
   // Sorting small handles and moving each entry once is far cheaper than
   // sorting the entries; the first eight bytes of each key, as a big-endian
-  // number, settle most comparisons without touching the key.
+  // number, settle most comparisons without touching the key. A handle is
+  // 16 bytes, so a large section's sort stays in cache as long as it can.
   struct Handle {
     uint64_t head;
-    std::string_view key;
     uint32_t index;
   };
-  std::vector<Handle> order;
-  order.reserve(entries_.size());
-  for (size_t i = 0; i < entries_.size(); ++i) {
+  const size_t n = entries_.size();
+  std::vector<Handle> order(n);
+  for (size_t i = 0; i < n; ++i) {
     const std::string& k = entries_[i].first;
     uint64_t head = 0;
-    for (size_t b = 0; b < 8; ++b) {
-      head = (head << 8) | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+    if (k.size() >= 8) {
+      std::memcpy(&head, k.data(), 8);
+      head = __builtin_bswap64(head);
+    } else {
+      for (size_t b = 0; b < 8; ++b) {
+        head = (head << 8) | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
+      }
     }
-    order.push_back(Handle{head, k, static_cast<uint32_t>(i)});
+    order[i] = Handle{head, static_cast<uint32_t>(i)};
   }
-  std::sort(order.begin(), order.end(), [](const Handle& a, const Handle& b) {
+  const DictEntry* const data = entries_.data();
+  auto by_key = [data](const Handle& a, const Handle& b) {
     if (a.head != b.head) return a.head < b.head;
-    const int c = a.key.compare(b.key);
+    const int c = data[a.index].first.compare(data[b.index].first);
     return c != 0 ? c < 0 : a.index < b.index;
-  });
+  };
+  if (n < kRadixFrom) {
+    std::sort(order.begin(), order.end(), by_key);
+  } else {
+    // A large section: a stable radix sort on the heads (16 bits a pass,
+    // passes whose digit never varies skipped), then runs of equal heads
+    // put in full key order, which keeps the same order as `by_key`.
+    std::vector<Handle> spare(n);
+    std::vector<uint32_t> count(1u << 16);
+    for (int shift = 0; shift < 64; shift += 16) {
+      std::fill(count.begin(), count.end(), 0u);
+      for (const Handle& h : order) ++count[(h.head >> shift) & 0xFFFF];
+      if (count[(order[0].head >> shift) & 0xFFFF] == n) continue;
+      uint32_t sum = 0;
+      for (uint32_t& c : count) sum += std::exchange(c, sum);
+      for (const Handle& h : order) spare[count[(h.head >> shift) & 0xFFFF]++] = h;
+      order.swap(spare);
+    }
+    spare = {};
+    for (size_t i = 0; i < n;) {
+      size_t j = i + 1;
+      while (j < n && order[j].head == order[i].head) ++j;
+      if (j - i > 1) std::sort(order.begin() + i, order.begin() + j, by_key);
+      i = j;
+    }
+  }
+  auto same_key = [data](const Handle& a, const Handle& b) {
+    return a.head == b.head && data[a.index].first == data[b.index].first;
+  };
   bool repeated = false;
-  for (size_t i = 0; i + 1 < order.size() && !repeated; ++i) repeated = order[i + 1].key == order[i].key;
+  for (size_t i = 0; i + 1 < n && !repeated; ++i) repeated = same_key(order[i], order[i + 1]);
   if (!repeated) {
     // Follow the cycles of the permutation in place: no second array of
     // entries, which for a large dictionary would double its peak memory.
-    std::vector<uint32_t> from(order.size());
-    for (size_t i = 0; i < order.size(); ++i) from[i] = order[i].index;
+    std::vector<uint32_t> from(n);
+    for (size_t i = 0; i < n; ++i) from[i] = order[i].index;
     order = {};
-    for (size_t start = 0; start < from.size(); ++start) {
+    for (size_t start = 0; start < n; ++start) {
       if (from[start] == start) continue;
       DictEntry carried = std::move(entries_[start]);
       size_t at = start;
@@ -275,10 +323,10 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix) {
     return;
   }
   std::vector<DictEntry> sorted;
-  sorted.reserve(order.size());
-  for (size_t i = 0; i < order.size(); ++i) {
+  sorted.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
     // Of a run of equal keys the last one stored counts.
-    if (i + 1 < order.size() && order[i + 1].key == order[i].key) {
+    if (i + 1 < n && same_key(order[i], order[i + 1])) {
       if (dropped) dropped(prefix, entries_[order[i].index]);
       continue;
     }
@@ -366,7 +414,7 @@ std::string joined(const std::vector<std::string>& segments) {
 size_t count_key_spans(const Dict& d, int depth) {
   size_t n = 0;
   for (const DictEntry& e : d) {
-    n += e.has_key_span ? 1 : 0;
+    n += e.has_key_span() ? 1 : 0;
     // Only stored entries have positions below them; inline dict values do
     // not, and sections nest a bounded depth.
     if (e.second.is(Tag::Dict) && depth < 512) n += count_key_spans(e.second.as_dict(), depth + 1);
@@ -378,7 +426,7 @@ size_t count_key_spans(const Dict& d, int depth) {
 
 std::optional<Span> Document::key_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
-  if (e != nullptr && e->has_key_span) return e->key_span;
+  if (e != nullptr && e->has_key_span()) return e->key_span();
   auto it = replaced_spans.find(std::string(path));
   if (it == replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
   return it->second.key_span;
@@ -386,7 +434,7 @@ std::optional<Span> Document::key_span(std::string_view path) const {
 
 std::optional<Span> Document::value_span(std::string_view path) const {
   const DictEntry* e = entry_at(config, path);
-  if (e != nullptr && e->has_value_span) return e->value_span;
+  if (e != nullptr && e->has_value_span()) return e->value_span();
   auto it = replaced_spans.find(std::string(path));
   if (it == replaced_spans.end() || !it->second.has_value_span) return std::nullopt;
   return it->second.value_span;
@@ -396,7 +444,7 @@ std::optional<Span> Document::value_span(std::string_view path) const {
 // none of its own gets there, so the join happens off the common path.
 std::optional<Span> Document::key_span(const std::vector<std::string>& segments) const {
   const DictEntry* e = entry_at(config, segments);
-  if (e != nullptr && e->has_key_span) return e->key_span;
+  if (e != nullptr && e->has_key_span()) return e->key_span();
   if (replaced_spans.empty() || segments.empty()) return std::nullopt;
   auto it = replaced_spans.find(joined(segments));
   if (it == replaced_spans.end() || !it->second.has_key_span) return std::nullopt;
@@ -405,7 +453,7 @@ std::optional<Span> Document::key_span(const std::vector<std::string>& segments)
 
 std::optional<Span> Document::value_span(const std::vector<std::string>& segments) const {
   const DictEntry* e = entry_at(config, segments);
-  if (e != nullptr && e->has_value_span) return e->value_span;
+  if (e != nullptr && e->has_value_span()) return e->value_span();
   if (replaced_spans.empty() || segments.empty()) return std::nullopt;
   auto it = replaced_spans.find(joined(segments));
   if (it == replaced_spans.end() || !it->second.has_value_span) return std::nullopt;
@@ -414,14 +462,14 @@ std::optional<Span> Document::value_span(const std::vector<std::string>& segment
 
 std::optional<Span> Document::var_key_span(std::string_view name) const {
   auto it = vars.find(name);
-  if (it == vars.end() || !it->has_key_span) return std::nullopt;
-  return it->key_span;
+  if (it == vars.end()) return std::nullopt;
+  return it->key_span();
 }
 
 std::optional<Span> Document::var_value_span(std::string_view name) const {
   auto it = vars.find(name);
-  if (it == vars.end() || !it->has_value_span) return std::nullopt;
-  return it->value_span;
+  if (it == vars.end()) return std::nullopt;
+  return it->value_span();
 }
 
 size_t Document::key_span_count() const { return count_key_spans(config, 0); }

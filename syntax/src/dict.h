@@ -97,6 +97,7 @@ class Dict {
   void index_entry(size_t i);
   DictEntry& append_entry(std::string_view key);
   void rebuild_index();
+  void sort_entries(const DropFn& dropped, std::string_view prefix);
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
   void seal_tree_at(const DropFn& dropped, std::string& prefix);
 

@@ -66,7 +66,7 @@ bool charge(ValueContext& ctx, uint64_t bytes) {
 // Text of a value as string concatenation sees it.
 std::string concat_text(const Value& v) {
   switch (v.tag()) {
-    case Tag::String: return v.as_string();
+    case Tag::String: return std::string(v.as_string());
     case Tag::Integer: return decimal_form(v.as_integer());
     case Tag::Float: return shortest_form(v.as_float());
     case Tag::Bool: return v.as_bool() ? "true" : "false";
@@ -114,6 +114,7 @@ class Fold {
   ValueResult finish(uint64_t offset) && {
     if (failure_) return std::move(*failure_);
     if (count_ == 0) return ParseFailure{"empty value", Span{offset, offset}};
+    settle();
     return std::move(acc_);
   }
 
@@ -135,31 +136,43 @@ class Fold {
     return false;
   }
 
+  // A concatenation grows `text_` in place, so that a long chain of `+`
+  // stays linear; the string value is made once, when something else needs
+  // the accumulated value.
   bool concatenate(Value rhs) {
-    if (acc_.is(Tag::String)) {
-      // Appended in place, so a long chain of `+` stays linear.
-      std::string& out = acc_.as_string();
-      if (rhs.is(Tag::String)) {
-        if (!charge(ctx_, rhs.as_string().size())) return too_large();
-        out.append(rhs.as_string());
-      } else {
-        const std::string tail = concat_text(rhs);
-        if (!charge(ctx_, tail.size())) return too_large();
-        out.append(tail);
-      }
+    if (!text_pending_ && !acc_.is(Tag::String)) {  // then the right side is a string
+      text_ = concat_text(acc_);
+      if (!charge(ctx_, text_.size() + rhs.as_string().size())) return too_large();
+      text_.append(rhs.as_string());
+      text_pending_ = true;
       return true;
     }
-    std::string out = concat_text(acc_);
-    if (!charge(ctx_, out.size() + rhs.as_string().size())) return too_large();
-    out.append(rhs.as_string());
-    acc_ = Value::string(std::move(out));
+    if (!text_pending_) {
+      text_.assign(acc_.as_string());
+      text_pending_ = true;
+    }
+    if (rhs.is(Tag::String)) {
+      if (!charge(ctx_, rhs.as_string().size())) return too_large();
+      text_.append(rhs.as_string());
+    } else {
+      const std::string tail = concat_text(rhs);
+      if (!charge(ctx_, tail.size())) return too_large();
+      text_.append(tail);
+    }
     return true;
   }
 
+  void settle() {
+    if (!text_pending_) return;
+    acc_ = Value::string(text_);
+    text_pending_ = false;
+  }
+
   bool combine(Value rhs) {
-    if (op_ == '+' && (acc_.is(Tag::String) || rhs.is(Tag::String))) {
+    if (op_ == '+' && (text_pending_ || acc_.is(Tag::String) || rhs.is(Tag::String))) {
       return concatenate(std::move(rhs));
     }
+    settle();
     if (!is_number(acc_) || !is_number(rhs)) return invalid_operands();
     if (op_ == '/') {
       if (rhs.is(Tag::Integer) && rhs.as_integer() == 0) return invalid_operands();
@@ -198,6 +211,8 @@ class Fold {
   Span whole_;
   size_t count_ = 0;
   Value acc_;
+  std::string text_;  // the accumulated string while text_pending_
+  bool text_pending_ = false;
   char op_ = 0;
   uint64_t op_offset_ = 0;
   std::optional<ParseFailure> failure_;

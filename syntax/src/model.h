@@ -8,7 +8,9 @@
 // `AnnotationTable`).
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <tuple>
 #include <unordered_map>
@@ -42,56 +44,124 @@ enum class Tag : uint8_t {
   Dict = 6,
 };
 
+// A value is 16 bytes: its tag and either the scalar itself, a string of up
+// to 14 bytes, or a pointer to an owned string, array or dict. Small values
+// keep arrays and dict entries compact, and most strings of a configuration
+// need no allocation. Copies are deep; a moved-from value is null.
 class Value {
  public:
-  using Storage = std::variant<std::string, int64_t, double, bool, Null, Array, Dict>;
-
-  Value() : v_(Null{}) {}
-  static Value string(std::string s) { return Value(std::in_place_index<0>, std::move(s)); }
-  static Value integer(int64_t i) { return Value(std::in_place_index<1>, i); }
-  static Value floating(double d) { return Value(std::in_place_index<2>, d); }
-  static Value boolean(bool b) { return Value(std::in_place_index<3>, b); }
+  Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }
+  static Value string(std::string_view s);
+  static Value integer(int64_t i) { return Value(Tag::Integer, i); }
+  static Value floating(double d) { return Value(Tag::Float, d); }
+  static Value boolean(bool b) { return Value(Tag::Bool, b); }
   static Value null() { return Value(); }
-  static Value array(Array a) { return Value(std::in_place_index<5>, std::move(a)); }
-  static Value dict(Dict d) { return Value(std::in_place_index<6>, std::move(d)); }
+  static Value array(Array a);
+  static Value dict(Dict d);
 
-  Tag tag() const { return static_cast<Tag>(v_.index()); }
+  Value(const Value& other);
+  Value(Value&& other) noexcept {
+    std::memcpy(raw_, other.raw_, sizeof raw_);
+    other.raw_[0] = static_cast<unsigned char>(Tag::Null);
+  }
+  Value& operator=(const Value& other);
+  Value& operator=(Value&& other) noexcept {
+    if (this != &other) {
+      release();
+      std::memcpy(raw_, other.raw_, sizeof raw_);
+      other.raw_[0] = static_cast<unsigned char>(Tag::Null);
+    }
+    return *this;
+  }
+  ~Value() {
+    if (owns()) release();
+  }
+
+  Tag tag() const { return static_cast<Tag>(raw_[0]); }
   bool is(Tag t) const { return tag() == t; }
 
-  const std::string& as_string() const { return std::get<0>(v_); }
-  std::string& as_string() { return std::get<0>(v_); }
-  int64_t as_integer() const { return std::get<1>(v_); }
-  double as_float() const { return std::get<2>(v_); }
-  bool as_bool() const { return std::get<3>(v_); }
-  const Array& as_array() const { return std::get<5>(v_); }
-  Array& as_array() { return std::get<5>(v_); }
-  const Dict& as_dict() const { return std::get<6>(v_); }
-  Dict& as_dict() { return std::get<6>(v_); }
-
-  const Storage& storage() const { return v_; }
+  // Each accessor requires the matching tag. A string's view lasts as long
+  // as the value is neither changed nor destroyed.
+  std::string_view as_string() const;
+  int64_t as_integer() const { return load<int64_t>(); }
+  double as_float() const { return load<double>(); }
+  bool as_bool() const { return load<uint64_t>() != 0; }
+  const Array& as_array() const { return *load<Array*>(); }
+  Array& as_array() { return *load<Array*>(); }
+  const Dict& as_dict() const { return *load<Dict*>(); }
+  Dict& as_dict() { return *load<Dict*>(); }
 
   // Structural equality (floats by IEEE ==, so NaN != NaN).
-  friend bool operator==(const Value& a, const Value& b) { return a.v_ == b.v_; }
+  friend bool operator==(const Value& a, const Value& b);
 
  private:
-  // Builds the alternative in place: no temporary variant to move from.
-  template <size_t I, class... Args>
-  explicit Value(std::in_place_index_t<I> index, Args&&... args)
-      : v_(index, std::forward<Args>(args)...) {}
-  Storage v_;
+  // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
+  // byte 1 its length plus one when it sits in bytes 2-15, else 0 and a
+  // pointer to an allocation holding its length then its bytes.
+  static constexpr size_t kInline = 14;
+  template <class T>
+  Value(Tag t, T payload) {
+    raw_[0] = static_cast<unsigned char>(t);
+    store(payload);
+  }
+  template <class T>
+  T load() const {
+    T out;
+    std::memcpy(&out, raw_ + 8, sizeof out);
+    return out;
+  }
+  template <class T>
+  void store(T in) {
+    if constexpr (sizeof(T) < 8) std::memset(raw_ + 8, 0, 8);
+    std::memcpy(raw_ + 8, &in, sizeof in);
+  }
+  bool owns() const {
+    const Tag t = tag();
+    return t == Tag::Array || t == Tag::Dict || (t == Tag::String && raw_[1] == 0);
+  }
+  void release() noexcept;
+
+  alignas(8) unsigned char raw_[16] = {};
 };
 
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
 // structured bindings give those two); the spans are set when the builder
 // stored the entry from the source, and are the last ones stored for its key.
+// They are kept as four 48-bit offsets, which covers any source up to 256 TB.
 struct DictEntry {
   std::string first;
   Value second;
-  Span key_span;
-  Span value_span;
-  bool has_key_span = false;
-  bool has_value_span = false;
+
+  std::optional<Span> key_span() const { return span_at(0); }
+  std::optional<Span> value_span() const { return span_at(12); }
+  bool has_key_span() const { return offset_at(0) != kNone; }
+  bool has_value_span() const { return offset_at(12) != kNone; }
+  void set_key_span(Span s) { set_span_at(0, s); }
+  void set_value_span(Span s) { set_span_at(12, s); }
+
+ private:
+  static constexpr uint64_t kNone = (uint64_t{1} << 48) - 1;
+  uint64_t offset_at(size_t at) const {
+    uint64_t v = 0;
+    std::memcpy(&v, pos_ + at, 6);  // little-endian, as every target of the core
+    return v;
+  }
+  void set_offset_at(size_t at, uint64_t v) { std::memcpy(pos_ + at, &v, 6); }
+  std::optional<Span> span_at(size_t at) const {
+    const uint64_t start = offset_at(at);
+    if (start == kNone) return std::nullopt;
+    return Span{start, offset_at(at + 6)};
+  }
+  void set_span_at(size_t at, Span s) {
+    set_offset_at(at, s.start);
+    set_offset_at(at + 6, s.end);
+  }
+  // Key start, key end, value start, value end; a start of kNone: no span.
+  unsigned char pos_[24] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0,
+                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
 };
+static_assert(sizeof(DictEntry) == 72);
+static_assert(std::endian::native == std::endian::little);
 
 template <size_t I>
 decltype(auto) get(DictEntry& e) {
@@ -172,7 +242,9 @@ class EmptyEnv final : public EnvLookup {
 //
 // Each entry may also keep the segments of its path as they were parsed: a
 // quoted name may hold a point, so the joined path alone does not say which
-// entry the annotations belong to. Entries set without segments have none.
+// entry the annotations belong to. Entries set without segments have none;
+// the builder sets them only when a segment holds a point, as otherwise the
+// path cut at every point gives the same segments.
 class AnnotationTable {
  public:
   using Entry = std::pair<std::string, std::vector<Annotation>>;

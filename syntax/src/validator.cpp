@@ -217,8 +217,8 @@ class PathCheck {
             const AnnotationTable::Segments& segments, const std::vector<Annotation>& list,
             const DictEntry& entry, PatternCache& patterns, std::vector<Diagnostic>& out)
       : path_(path), list_(list), value_(entry.second), patterns_(patterns), out_(out) {
-    if (entry.has_key_span) {
-      key_span_ = entry.key_span;
+    if (const std::optional<Span> span = entry.key_span()) {
+      key_span_ = *span;
     } else if (auto span = segments.empty() ? doc.key_span(path) : doc.key_span(segments)) {
       key_span_ = *span;
     }
@@ -306,16 +306,16 @@ class PathCheck {
                                 false, DiagnosticKind::Annotation, path_, a.span});
       return;
     }
-    const std::string& text = value_.as_string();
+    const std::string_view text = value_.as_string();
     if (!compiled->full_match(text)) {
-      violation(prefix() + "value `" + text + "` does not match @pattern: `" + *source + "`", a);
+      violation(prefix() + "value `" + std::string(text) + "` does not match @pattern: `" + *source + "`", a);
     }
   }
 
   void enumeration(const Annotation& a) {
     auto* items = std::get_if<std::vector<std::string>>(&a.arg);
     if (items == nullptr || !value_.is(Tag::String)) return;
-    const std::string& text = value_.as_string();
+    const std::string_view text = value_.as_string();
     for (const auto& item : *items) {
       if (item == text) return;
     }
@@ -324,7 +324,7 @@ class PathCheck {
       if (i > 0) joined += ", ";
       joined += (*items)[i];
     }
-    violation(prefix() + "value `" + text + "` not in @enum: [" + joined + "]", a);
+    violation(prefix() + "value `" + std::string(text) + "` not in @enum: [" + joined + "]", a);
   }
 
   void positive(const Annotation& a) {

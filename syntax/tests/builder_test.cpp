@@ -55,6 +55,12 @@ TEST(Builder, BuildsTheDocumentInOrder) {
       // redefinition applies to everything evaluated after it
       {"k = $x\n[vars]\nx = 1\n[s]\nj = $x + 1", R"({"k": 1, "s": {"j": 2}} vars {"x": 1} $x:0[$x] $x:0[$x]#1)"},
       {"[vars]\nx = 1\ny = $x\nx = 5\n[s]\nz = $x", R"({"s": {"z": 5}} vars {"x": 5, "y": 1} $x:0[$x] $x:0[$x]#1)"},
+      // the variables pass ends after the last header's text, wherever that
+      // text is: in a value, a comment, or a last section at the very end
+      {"[vars]\nx = 1\n[s]\nk = \"[vars]\"\nj = $x\n", R"({"s": {"j": 1, "k": "[vars]"}} vars {"x": 1} $x:0[$x])"},
+      {"[vars]\nx = 1\n[s]\nk = [1, # [vars]\n 2]\n[vars]\ny = 2\n[t]\nz = $y\n",
+       R"({"s": {"k": [1, 2]}, "t": {"z": 2}} vars {"x": 1, "y": 2} $y:0[$y])"},
+      {"k = $x\n[s]\nj = 1\n[vars]\nx = 3", R"({"k": 3, "s": {"j": 1}} vars {"x": 3} $x:0[$x])"},
       // the entries of a block inside [vars] are plain variables (no comma removal)
       {"[vars]\nb = #{\nx = 1\ny = 2,\n}#\n", R"({} vars {"x": 1} !0 cannot parse value: `2,`[2,])"},
       {"@a\n[vars]\nx = 1\n[a..b]\nk = $x",  // ended by an invalid header, which an annotation waits past

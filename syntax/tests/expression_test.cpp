@@ -27,6 +27,9 @@ TEST(Expression, FoldFallbacksReferencesAndErrors) {
       {"-9223372036854775807 - 1 * -1", "integer overflow in `*` @25-26"}, {"3037000499 * 3037000499", "9223372030926249001"},
       {"-9223372036854775807 - 1 / -1", "9.223372036854776e18"},  // `/` gives a float, which does not overflow
       {"9223372036854775807 + 1.0", "9.223372036854776e18"}, {"1 + 9223372036854775807 + \"x\"", "integer overflow in `+` @2-3"},
+      // a concatenation is one string, however it grows, before any other operator
+      {R"(1 + 2 + "x" + 3 + "a string past fourteen bytes")", R"("3x3a string past fourteen bytes")"},
+      {R"("abcdefghij" + "klmnopqrstu" * 2)", "invalid operands for `*` @29-30"},
       {"1--2", "3"}, {"2024-01-15", "2008"}, {R"(false + "a,b" + null + 2.0 + -0.0 + "+??")", R"("falsea,bnull2-0+??")"},
       {R"("x" + [1, "a"] + #{k = null}#)", R"x("xArray([Integer(1), String(\"a\")])Dict({\"k\": Null})")x"},
       {"1 / 0", "invalid operands for `/` @2-3"}, {"true + 1", "invalid operands for `+` @5-6"}, {"", "empty value @0-0"},

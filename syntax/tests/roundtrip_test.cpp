@@ -104,7 +104,7 @@ struct Generator {
   // kept. Dicts inside arrays and variables have no other form than inline.
   Value value(int depth, bool dict_allowed, bool only_inline) {
     const int64_t i = chance(10) ? std::array{INT64_MAX, INT64_MIN}[below(2)] : static_cast<int64_t>(rng() >> (1 + below(63)));
-    Value made[] = {Value::string(pieces(7)), Value::integer(chance(50) ? i : -i), Value::floating(number()),
+    Value made[] = {Value::string(pieces(7)), Value::integer(chance(50) || i == INT64_MIN ? i : -i), Value::floating(number()),
                     Value::boolean(chance(50)), Value::null(), Value::array({}), Value::dict({})};
     const size_t kept = below(depth == 3 ? 5 : dict_allowed ? 7 : 6);
     for (size_t n = kept < 5 ? 0 : below(4); n > 0; --n) {

@@ -1,0 +1,98 @@
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#include "model.h"
+
+namespace brindle {
+
+Value Value::string(std::string_view s) {
+  Value v;
+  v.raw_[0] = static_cast<unsigned char>(Tag::String);
+  if (s.size() <= kInline) {
+    v.raw_[1] = static_cast<unsigned char>(s.size() + 1);
+    if (!s.empty()) std::memcpy(v.raw_ + 2, s.data(), s.size());
+    return v;
+  }
+  // One allocation: the length, then the bytes.
+  const size_t size = s.size();
+  auto* block = static_cast<unsigned char*>(::operator new(sizeof(size_t) + size));
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, s.data(), size);
+  v.raw_[1] = 0;
+  v.store(block);
+  return v;
+}
+
+std::string_view Value::as_string() const {
+  if (raw_[1] != 0) return {reinterpret_cast<const char*>(raw_ + 2), static_cast<size_t>(raw_[1] - 1)};
+  const auto* block = load<const unsigned char*>();
+  size_t size = 0;
+  std::memcpy(&size, block, sizeof size);
+  return {reinterpret_cast<const char*>(block + sizeof size), size};
+}
+
+Value Value::array(Array a) { return Value(Tag::Array, new Array(std::move(a))); }
+
+Value Value::dict(Dict d) { return Value(Tag::Dict, new Dict(std::move(d))); }
+
+Value::Value(const Value& other) {
+  raw_[0] = static_cast<unsigned char>(Tag::Null);
+  switch (other.tag()) {
+    case Tag::String:
+      if (other.raw_[1] == 0) {
+        *this = Value::string(other.as_string());
+        return;
+      }
+      break;
+    case Tag::Array:
+      raw_[0] = static_cast<unsigned char>(Tag::Array);
+      store(new Array(other.as_array()));
+      return;
+    case Tag::Dict:
+      raw_[0] = static_cast<unsigned char>(Tag::Dict);
+      store(new Dict(other.as_dict()));
+      return;
+    default:
+      break;
+  }
+  std::memcpy(raw_, other.raw_, sizeof raw_);
+}
+
+Value& Value::operator=(const Value& other) {
+  if (this != &other) {
+    Value copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+void Value::release() noexcept {
+  // Arrays and dicts nest only as deep as the parser allows, which bounds
+  // this recursion.
+  switch (tag()) {
+    case Tag::String:
+      if (raw_[1] == 0) ::operator delete(load<unsigned char*>());
+      break;
+    case Tag::Array: delete load<Array*>(); break;
+    case Tag::Dict: delete load<Dict*>(); break;
+    default: break;
+  }
+  raw_[0] = static_cast<unsigned char>(Tag::Null);
+}
+
+bool operator==(const Value& a, const Value& b) {
+  if (a.tag() != b.tag()) return false;
+  switch (a.tag()) {
+    case Tag::String: return a.as_string() == b.as_string();
+    case Tag::Integer: return a.as_integer() == b.as_integer();
+    case Tag::Float: return a.as_float() == b.as_float();
+    case Tag::Bool: return a.as_bool() == b.as_bool();
+    case Tag::Null: return true;
+    case Tag::Array: return a.as_array() == b.as_array();
+    case Tag::Dict: return a.as_dict() == b.as_dict();
+  }
+  return false;
+}
+
+}  // namespace brindle
