@@ -50,7 +50,7 @@ void LintScope::index_positions() {
   constexpr size_t kSmall = 64;
   if (dict_ == nullptr || dict_->size() > kSmall) return;
   for (const DictEntry& e : *dict_) {
-    if (e.has_key_span) by_position_.emplace_back(e.key_span.start, &e);
+    if (const auto span = e.key_span()) by_position_.emplace_back(span->start, &e);
   }
   std::sort(by_position_.begin(), by_position_.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });

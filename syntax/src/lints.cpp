@@ -191,10 +191,8 @@ class LintWalk {
   // Reports a key line whose entry a later line replaced: the entry its
   // segments reach carries the later key's span.
   void duplicate_key(const LineRecord& rec, const LintScope& scope, const DictEntry* entry) {
-    std::optional<Span> later;
-    if (entry != nullptr && entry->has_key_span) {
-      later = entry->key_span;
-    } else {
+    std::optional<Span> later = entry != nullptr ? entry->key_span() : std::nullopt;
+    if (!later) {
       // No entry, or none with a position (a dict replaced further up): the
       // positions the builder kept aside for the path, if any.
       const auto it = doc_.replaced_spans.find(std::string(path_of(scope, rec.key)));
