@@ -4,6 +4,7 @@
 #include <unordered_set>
 
 #include "codes.h"
+#include "lint_scope.h"
 #include "text.h"
 #include "value_parser.h"
 
@@ -73,19 +74,20 @@ class LintWalk {
         annotations_.annotation(rec, false);
         break;
       case LineKind::KeyValue:
-        key_line(rec, prefix(), false);
+        key_line(rec, section_, false);
         break;
-      case LineKind::BlockOpen:
-        path_.assign(prefix()).append(rec.key);
-        key_segments(rec, false);
-        lint_duplicate_key(doc_, path_, segments_, rec, out_);
-        block_segments_ = segments_;
-        annotations_.target(rec, path_, segments_, true);
+      case LineKind::BlockOpen: {
+        const DictEntry* entry = section_.find_line(rec.key, rec.key_span.start);
+        duplicate_key(rec, section_, entry);
+        if (annotations_.waiting()) {
+          annotations_.target(rec, path_of(section_, rec.key), true, value_of(entry));
+        }
         mode_ = Mode::Block;
         block_key_ = std::string(rec.key);
         block_open_ = rec.key_span;
-        block_prefix_ = path_ + ".";
+        block_.enter(section_, rec.key, entry);
         break;
+      }
       case LineKind::BlockClose:
         out_.push_back(make_finding(codes::kStrayBlockClose,
                                     "`}#` with no block open is ignored", rec.line_span));
@@ -130,7 +132,7 @@ class LintWalk {
         annotations_.annotation(rec, false);
         break;
       case LineKind::KeyValue:
-        key_line(rec, block_prefix_, true);
+        key_line(rec, block_, true);
         break;
       case LineKind::BlockClose:
         annotations_.drop("the block closes right after it");
@@ -167,43 +169,50 @@ class LintWalk {
                                     [](const std::string& s) { return s.empty(); });
     // Reported by the builder, which keeps the current section.
     if (!valid || segments.size() > static_cast<size_t>(kMaxValueDepth)) return;
-    section_path_.clear();
-    for (size_t i = 0; i < segments.size(); ++i) {
-      if (i != 0) section_path_ += '.';
-      section_path_ += segments[i];
-    }
-    section_segments_ = std::move(segments);
+    const DictEntry* entry = section_.enter(doc_.config, segments);
     section_seen_ = true;
-    annotations_.target(rec, section_path_, section_segments_, true);
-  }
-
-  std::string_view prefix() {
-    if (!section_seen_) return {};
-    prefix_.assign(section_path_).push_back('.');
-    return prefix_;
-  }
-
-  // The segments of the key on `rec`, below the open block or section.
-  void key_segments(const LineRecord& rec, bool block_entry) {
-    if (block_entry) {
-      segments_ = block_segments_;
-    } else if (section_seen_) {
-      segments_ = section_segments_;
-    } else {
-      segments_.clear();
+    if (annotations_.waiting()) {
+      const std::string_view path = section_.path();
+      annotations_.target(rec, path.substr(0, path.size() - 1), true, value_of(entry));
     }
-    segments_.emplace_back(rec.key);
   }
 
-  void key_line(const LineRecord& rec, std::string_view prefix, bool block_entry) {
-    path_.assign(prefix).append(rec.key);
-    key_segments(rec, block_entry);
+  static const Value* value_of(const DictEntry* entry) {
+    return entry != nullptr ? &entry->second : nullptr;
+  }
+
+  // The dotted path of `key` in `scope`, for messages; built only when one
+  // is needed.
+  std::string_view path_of(const LintScope& scope, std::string_view key) {
+    path_.assign(scope.path()).append(key);
+    return path_;
+  }
+
+  // Reports a key line whose entry a later line replaced: the entry its
+  // segments reach carries the later key's span.
+  void duplicate_key(const LineRecord& rec, const LintScope& scope, const DictEntry* entry) {
+    std::optional<Span> later = entry != nullptr ? entry->key_span() : std::nullopt;
+    if (!later) {
+      // No entry, or none with a position (a dict replaced further up): the
+      // positions the builder kept aside for the path, if any.
+      const auto it = doc_.replaced_spans.find(std::string(path_of(scope, rec.key)));
+      if (it != doc_.replaced_spans.end() && it->second.has_key_span) later = it->second.key_span;
+    }
+    if (!later || later->start <= rec.key_span.start) return;
+    lint_duplicate_key(path_of(scope, rec.key), *later, rec, out_);
+  }
+
+  void key_line(const LineRecord& rec, LintScope& scope, bool block_entry) {
     const bool parsed = !failed(rec);
+    const DictEntry* entry = nullptr;
     if (parsed) {
       lint_value(rec, block_entry, out_);
-      lint_duplicate_key(doc_, path_, segments_, rec, out_);
+      entry = scope.find_line(rec.key, rec.key_span.start);
+      duplicate_key(rec, scope, entry);
     }
-    annotations_.target(rec, path_, segments_, parsed);
+    if (annotations_.waiting()) {
+      annotations_.target(rec, path_of(scope, rec.key), parsed, value_of(entry));
+    }
   }
 
   // Keys of a `[vars]` section that comes after another section, which no
@@ -236,16 +245,12 @@ class LintWalk {
 
   Mode mode_ = Mode::TopLevel;
   bool section_seen_ = false;
-  std::string section_path_;
-  std::string prefix_;
-  std::string path_;  // reused for every key
-  std::vector<std::string> section_segments_;
-  std::vector<std::string> block_segments_;
-  std::vector<std::string> segments_;  // of the current key, reused
+  LintScope section_{&doc_.config};
+  std::string path_;  // reused for every message that names a key
 
   std::string block_key_;
   Span block_open_;
-  std::string block_prefix_;
+  LintScope block_;
 
   bool vars_after_section_ = false;
   std::vector<Span> late_vars_;

@@ -29,10 +29,9 @@ void run_lints(std::string_view source, const Document& doc, const EnvLookup& en
 // A record of kind Other with text on it: why it was ignored.
 void lint_ignored_line(const LineRecord& rec, std::vector<Finding>& out);
 
-// A key line at `path` whose entry a later line replaced; `segments` are the
-// path's names as parsed (a quoted one may hold a point).
-void lint_duplicate_key(const Document& doc, std::string_view path,
-                        const std::vector<std::string>& segments, const LineRecord& rec,
+// A key line at `path` whose entry a later line replaced; `later` is the
+// key span of the entry that counts.
+void lint_duplicate_key(std::string_view path, Span later, const LineRecord& rec,
                         std::vector<Finding>& out);
 
 // The same for a variable; a later definition that uses the variable itself
@@ -54,11 +53,12 @@ class AnnotationLints {
   void annotation(const LineRecord& rec, bool in_vars);
   // A line between an annotation and its key: blank or ignored.
   void gap(const LineRecord& rec);
+  // Whether any annotation waits for a target.
+  bool waiting() const { return !waiting_.empty(); }
   // The annotations waiting apply to this key line, block key or header;
-  // `path` is its key path and `segments` its names as parsed. `parsed` is
-  // false for a key whose value failed.
-  void target(const LineRecord& rec, std::string_view path,
-              const std::vector<std::string>& segments, bool parsed);
+  // `path` is its key path and `value` what the configuration holds there
+  // (null when nothing). `parsed` is false for a key whose value failed.
+  void target(const LineRecord& rec, std::string_view path, bool parsed, const Value* value);
   // The annotations waiting are dropped: end of input, or of a block.
   void drop(std::string_view why);
 

@@ -186,23 +186,33 @@ void AnnotationLints::gap(const LineRecord& rec) {
   if (!blank) last_ignored_ = gaps_.size();
 }
 
-void AnnotationLints::target(const LineRecord& rec, std::string_view path,
-                             const std::vector<std::string>& segments, bool parsed) {
+void AnnotationLints::target(const LineRecord& rec, std::string_view path, bool parsed,
+                             const Value* value) {
   if (waiting_.empty()) return;
   if (!parsed) {
     // The builder drops them with the key; the parse error says why.
     clear();
     return;
   }
-  // By segments: a quoted name may hold a point.
-  const DictEntry* entry = entry_at(doc_.config, segments);
-  const Value* value = entry != nullptr ? &entry->second : nullptr;
+  // A key usually has a few annotations: compare them pairwise then, and
+  // index them by name only when there are many.
+  constexpr size_t kFew = 16;
   std::unordered_map<std::string_view, size_t> last;  // name -> index of its last one
-  for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
+  if (waiting_.size() > kFew) {
+    for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
+  }
+  auto last_of = [&](size_t i) {
+    if (waiting_.size() > kFew) return last[waiting_[i].annotation.name];
+    size_t found = i;
+    for (size_t j = i + 1; j < waiting_.size(); ++j) {
+      if (waiting_[j].annotation.name == waiting_[i].annotation.name) found = j;
+    }
+    return found;
+  };
   for (size_t i = 0; i < waiting_.size(); ++i) {
     const Waiting& w = waiting_[i];
     const Annotation& a = w.annotation;
-    const size_t counts = last[a.name];
+    const size_t counts = last_of(i);
     if (a.name != "tag" && counts != i) {
       Finding f = make_finding(codes::kRepeatedAnnotation,
                                at_name(a.name) + " is written again below; only the last "

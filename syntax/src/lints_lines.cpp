@@ -122,14 +122,11 @@ void lint_ignored_line(const LineRecord& rec, std::vector<Finding>& out) {
           (blank ? std::string(" or join the words with `_`") : std::string()));
 }
 
-void lint_duplicate_key(const Document& doc, std::string_view path,
-                        const std::vector<std::string>& segments, const LineRecord& rec,
+void lint_duplicate_key(std::string_view path, Span later, const LineRecord& rec,
                         std::vector<Finding>& out) {
-  const std::optional<Span> later = doc.key_span(segments);
-  if (!later || later->start <= rec.key_span.start) return;
   Finding f = make_finding(codes::kDuplicateKey,
                            quoted(path) + " is given again; the earlier value is replaced",
-                           *later);
+                           later);
   f.related.push_back({"first given here", rec.key_span});
   f.path = std::string(path);
   out.push_back(std::move(f));

@@ -1,6 +1,7 @@
 // Values that parse but were probably meant differently: two strings that
 // the grammar reads as one, expressions cut short, empty items, bare dates,
 // Windows paths full of escapes, and misspelt environment names.
+#include <algorithm>
 #include <string>
 
 #include "codes.h"
@@ -21,6 +22,31 @@ bool is_bare_date(std::string_view t) {
   if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
   for (const size_t i : {0, 1, 2, 3, 5, 6, 8, 9}) {
     if (!is_digit(t[i])) return false;
+  }
+  return true;
+}
+
+// Items with nothing to report, told without splitting them: no item is
+// empty and no byte could start a nested array or dict, an operator, a `??`
+// or a date. Strings are not skipped, so a byte inside one only sends the
+// items down the full path; so does any byte outside ASCII, which might be
+// a blank.
+bool plain_items(std::string_view inner) {
+  bool item_started = false;
+  for (const char c : inner) {
+    switch (c) {
+      case '[': case '#': case '?': case '+': case '-': case '*': case '/':
+        return false;
+      case ',':
+        if (!item_started) return false;
+        item_started = false;
+        break;
+      case ' ': case '\t': case '\n': case '\r': case '\v': case '\f':
+        break;
+      default:
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+        item_started = true;
+    }
   }
   return true;
 }
@@ -67,6 +93,8 @@ class ValueLints {
   void structure(std::string_view t, uint64_t offset, int depth) {
     if (depth > kMaxValueDepth) return;
     while (true) {
+      // A `??` at the top level is one in the text: most values have none.
+      if (t.find("??") == std::string_view::npos) break;
       const auto split = find_top_level(t, "??");
       if (!split) break;
       const std::string_view right = t.substr(*split + 2);
@@ -116,6 +144,7 @@ class ValueLints {
   }
 
   void items(std::string_view inner, uint64_t offset, int depth, bool dict) {
+    if (plain_items(inner)) return;
     const std::vector<Piece> pieces = split_top_level(inner, offset);
     for (const Piece& piece : pieces) {
       const std::string_view item = trim(piece.text);
@@ -170,7 +199,10 @@ void lint_value(const LineRecord& rec, bool block_entry, std::vector<Finding>& o
   const std::string_view t = trim_start(text);
   const uint64_t offset = rec.value_span.start + (text.size() - t.size());
   ValueLints lints(rec, out);
-  if (t.find('"') != std::string_view::npos) lints.strings(t, offset);
+  // Two strings read as one take four quotes; a drive path takes `:\`.
+  if (std::count(t.begin(), t.end(), '"') >= 4 || t.find(":\\") != std::string_view::npos) {
+    lints.strings(t, offset);
+  }
   lints.structure(t, offset, 0);
 }
 

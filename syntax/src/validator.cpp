@@ -15,6 +15,47 @@
 namespace brindle {
 namespace {
 
+// Follows the segments of a path as they were parsed, one per level.
+// Annotated keys come in source order, mostly several under one section:
+// the dict reached by the last path's parents is kept for the next one.
+class SegmentWalk {
+ public:
+  explicit SegmentWalk(const Dict& config) : config_(config) {}
+
+  const DictEntry* entry(const std::vector<std::string>& segments) {
+    if (segments.empty()) return nullptr;
+    const size_t parents = segments.size() - 1;
+    if (!same_parents(segments)) {
+      parents_.assign(segments.begin(), segments.begin() + static_cast<std::ptrdiff_t>(parents));
+      parent_dict_ = &config_;
+      cached_ = true;
+      for (size_t i = 0; i < parents && parent_dict_ != nullptr; ++i) {
+        const DictEntry* e = find(parent_dict_, segments[i]);
+        parent_dict_ = e != nullptr && e->second.is(Tag::Dict) ? &e->second.as_dict() : nullptr;
+      }
+    }
+    return parent_dict_ == nullptr ? nullptr : find(parent_dict_, segments.back());
+  }
+
+ private:
+  static const DictEntry* find(const Dict* table, std::string_view key) {
+    auto it = table->find(key);
+    return it == table->end() ? nullptr : &*it;
+  }
+  bool same_parents(const std::vector<std::string>& segments) const {
+    if (!cached_ || parents_.size() + 1 != segments.size()) return false;
+    for (size_t i = 0; i < parents_.size(); ++i) {
+      if (parents_[i] != segments[i]) return false;
+    }
+    return true;
+  }
+
+  const Dict& config_;
+  std::vector<std::string> parents_;
+  const Dict* parent_dict_ = nullptr;
+  bool cached_ = false;  // parents_ and parent_dict_ describe a walk
+};
+
 bool is_empty(const Value& v) {
   switch (v.tag()) {
     case Tag::Null: return true;
@@ -325,13 +366,14 @@ std::vector<Diagnostic> validate_document(const Document& document, const Valida
   std::vector<Diagnostic> out;
   PatternCache patterns(pattern_budget_for(document.source_size));
   const AnnotationTable& table = document.annotations;
+  SegmentWalk walk(document.config);
   for (size_t i = 0; i < table.size(); ++i) {
     const auto& [path, list] = *(table.begin() + static_cast<std::ptrdiff_t>(i));
     // Entries that came with their segments are reached by them; a path set
     // without them is cut at every point, nothing unquoted.
     const auto& segments = table.segments(i);
     const DictEntry* entry = segments.empty() ? entry_at(document.config, path)
-                                              : entry_at(document.config, segments);
+                                              : walk.entry(segments);
     if (entry == nullptr || list.empty()) continue;
     const size_t before = out.size();
     PathCheck(document, path, segments, list, *entry, patterns, out).run();

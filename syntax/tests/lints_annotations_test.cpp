@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "check_support.h"
 
 namespace brindle {
@@ -50,6 +52,11 @@ TEST(AnnotationLints, RulesThatCannotApply) {
       {"@min: 1\n[s]\nk = 1", {"B408@1:1"}},
       {"@pattern: \"a\"\nb = #{\nk = \"a\"\n}#", {"B408@1:1"}},
       {"@minlen: 8\npassword = null", {}},
+      // The value is the one a quoted name holding a point names, not a
+      // walk one level deeper.
+      {"[a]\n@min: 1\n\"x.y\" = \"t\"", {"B408@2:1"}},
+      {"@min: 1\n[\"a.b\"]\nk = 1", {"B408@1:1"}},
+      {"[a.x]\ny = \"t\"\n[a]\n@min: 1\n\"x.y\" = 5", {}},
       {"@min: 1\n@min: 2\nk = 5", {"B409@1:1"}},
       {"@min: 1\n@min: 2\n@min: 3\nk = 5", {"B409@1:1", "B409@2:1"}},
       {"@tag: a=1\n@tag: b=2\nk = 1", {}},
@@ -76,6 +83,39 @@ TEST(AnnotationLints, ManyWaitingAnnotations) {
   }
   EXPECT_EQ(detached, size_t{kCount});
   EXPECT_EQ(repeated, size_t{kCount - 1});
+}
+
+// Repeats are matched by name whether a key has few annotations or many:
+// each repeat points at the last one of its own name, `@tag` never repeats.
+TEST(AnnotationLints, RepeatsPointAtTheLastOfTheirName) {
+  for (const int count : {2, 3, 15, 16, 17, 40}) {
+    std::string source;
+    std::vector<uint64_t> starts;
+    const char* names[] = {"@min: 1\n", "@max: 9\n", "@tag: x\n"};
+    for (int i = 0; i < count; ++i) {
+      starts.push_back(source.size());
+      source += names[i % 3];
+    }
+    source += "k = 5\n";
+    const auto last_of = [&](int name) {
+      int last = name;
+      while (last + 3 < count) last += 3;
+      return last;
+    };
+    size_t repeated = 0;
+    for (const Finding& f : check_source(source, EmptyEnv{}, {})) {
+      if (f.code != "B409") continue;
+      ++repeated;
+      const int at = static_cast<int>(
+          std::find(starts.begin(), starts.end(), f.span.start) - starts.begin());
+      ASSERT_LT(at, count) << count;
+      EXPECT_NE(at % 3, 2) << count;
+      ASSERT_EQ(f.related.size(), 1u);
+      EXPECT_EQ(f.related[0].span.start, starts[last_of(at % 3)]) << count << " " << at;
+    }
+    const auto of_name = [&](int name) { return count > name ? (count - name + 2) / 3 : 0; };
+    EXPECT_EQ(repeated, size_t(std::max(of_name(0) - 1, 0) + std::max(of_name(1) - 1, 0))) << count;
+  }
 }
 
 }  // namespace

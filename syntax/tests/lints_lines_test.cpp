@@ -39,6 +39,12 @@ TEST(LineLints, DuplicateKeysPointAtTheLaterOne) {
       {"k = 1\nk = 'x'", {"B101@2:5"}},
       {"[vars]\nv = 1\n[s]\nk = $v\n[vars]\nv = 2", {"B310@6:1"}},
       {"[vars]\nv = 1\nv = $v + 1", {}},  // builds on the earlier value
+      // A quoted name holding a point is one key, not a path.
+      {"[a]\n\"x.y\" = 1\n\"x.y\" = 2", {"B310@3:1"}},
+      {"[\"a.b\"]\nk = 1\n[\"a.b\"]\nk = 2", {"B310@4:1"}},
+      {"a = #{\n\"x.y\" = 1,\n\"x.y\" = 2,\n}#", {"B310@3:1"}},
+      {"\"a.b\" = 1\n[a]\nb = 2", {}},
+      {"[a]\n\"x.y\" = 1\n[a.x]\ny = 2", {}},
   });
   const std::string source = "k = 1\nk = 2";
   const auto findings = check_source(source, EmptyEnv{}, {});
@@ -46,6 +52,41 @@ TEST(LineLints, DuplicateKeysPointAtTheLaterOne) {
   ASSERT_EQ(findings[0].related.size(), 1u);
   EXPECT_EQ(findings[0].related[0].span, (Span{0, 1}));
   EXPECT_EQ(findings[0].path, "k");
+}
+
+// A key's entry is found by its line's position in a small scope and by its
+// key in a large one; both must tell the same duplicates, also when a scope
+// is entered again or replaced.
+TEST(LineLints, DuplicateKeysInEveryKindOfScope) {
+  // Appended, not concatenated: `"..." + std::string` trips a false
+  // -Wrestrict in GCC 12.
+  const auto duplicate_at = [](int line) {
+    return Codes{std::string("B310@").append(std::to_string(line)).append(":1")};
+  };
+  for (const int keys : {3, 63, 64, 65, 200}) {
+    std::string section = "[s]\n";
+    for (int k = 0; k < keys; ++k) {
+      section.append("k").append(std::to_string(k)).append(" = 0\n");
+    }
+    EXPECT_EQ(finding_codes(section + "k1 = 9\n"), duplicate_at(keys + 2)) << keys;
+    EXPECT_EQ(finding_codes(section + "[t]\nk1 = 9\n[s]\nk2 = 9\n"), duplicate_at(keys + 5))
+        << keys;
+    EXPECT_EQ(finding_codes(section + "b = #{\nk1 = 1,\nk1 = 2,\n}#\n"), duplicate_at(keys + 4))
+        << keys;
+    EXPECT_EQ(finding_codes(section), Codes{}) << keys;
+  }
+  expect_rows({
+      // A block given twice: the first block and its entries are replaced.
+      {"a = #{\nx = 1,\n}#\na = #{\nx = 2,\n}#", {"B310@4:1", "B310@5:1"}},
+      {"[s]\nb = #{\nx = 1,\n}#\n[s]\nb = #{\ny = 2,\n}#", {"B310@6:1"}},
+      // A section replaced by a later value: its keys have no entry left.
+      {"[s]\nx = 1\n[t]\ny = 1\n[s.x]\nz = 1", {"B310@5:2"}},
+      {"[a.s]\nx = 1\nx = 2\n[a]\ns = 3", {"B310@3:1"}},
+      {"[s]\nx = 1\ny = 2\n[s]\ny = 3\nx = 4", {"B310@5:1", "B310@6:1"}},
+      // Rules read the value found for the line, in either kind of scope.
+      {"[s]\n@min: 1\nk = \"text\"", {"B408@2:1"}},
+      {"a = #{\n@pattern: \"x\"\nk = 1,\n}#", {"B408@2:1"}},
+  });
 }
 
 TEST(LineLints, Blocks) {

@@ -23,6 +23,19 @@ TEST(ValueLints, StringsExpressionsAndItems) {
       {"k = \"C:\\new\\tools\"", {"B506@1:5"}},
       {"k = \"C:\\\\new\"\nj = \"C:/new\"", {}},
       {"k = \"\xc3\xa9\" +", {"B502@1:9"}},  // columns count characters
+      // Items are split only when a byte could lead to a finding; these do.
+      {"k = [1,\xc2\xa0, 2]", {"B503@1:7"}},  // a blank outside ASCII
+      {"k = [, 1]", {"B503@1:5"}},
+      {"k = [\"a,b\", , \"c\"]", {"B503@1:11"}},
+      {"k = [1, 2024-01-15]", {"B504@1:9"}},
+      {"k = [\"a\", 1 *]", {"B502@1:13"}},
+      {"k = [\"a\", 1 ??]", {"B502@1:13"}},
+      {"k = #{ a = 1 / }#", {"B502@1:14"}},
+      {"k = [1, \"2\", null, 4.5, true]\nj = #{ a = 1, b = \"x\" }#", {}},
+      // Strings are walked only when four quotes or a drive path are there.
+      {"k = \"a\" \"b\"", {"B501@1:5"}},
+      {"k = [\"D:\\data\"]", {"B506@1:6"}},
+      {"k = \"a\\\"b\"", {}},
   });
 }
 

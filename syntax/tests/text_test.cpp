@@ -50,5 +50,22 @@ TEST(Text, DecodesEachSequenceLengthAndRejectsMalformedBytes) {
   }
 }
 
+// ASCII is skipped in runs: a malformed byte is found wherever a run of
+// ASCII ends, and a sequence cut by the end of the text is malformed.
+TEST(Text, ValidityDoesNotDependOnTheAsciiAroundIt) {
+  const std::pair<std::string, bool> cases[] = {
+      {"", true}, {"\xC3\xA9", true}, {"\xF0\x90\x80\x80", true}, {"\x7F", true},
+      {"\xFF", false}, {"\x80", false}, {"\xC3", false}, {"\xE2\x82", false}, {"\xED\xA0\x80", false},
+  };
+  for (const auto& [bytes, ok] : cases) {
+    for (size_t before = 0; before <= 17; ++before) {
+      for (const size_t after : {0, 1, 7, 8, 9}) {
+        const std::string text = std::string(before, 'a') + bytes + std::string(after, 'b');
+        EXPECT_EQ(is_valid_utf8(text), ok) << before << " + " << bytes << " + " << after;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brindle

@@ -164,6 +164,29 @@ TEST(Validator, QuotedNamesWithPointsAreReached) {
   for (const auto& [source, expected] : cases) EXPECT_EQ(findings(build(source)), expected) << source;
 }
 
+// Annotated keys are reached from the dict of the previous one's parents
+// when those are the same; every move between sections and depths must
+// still land on the right entry, or on none.
+TEST(Validator, AnnotatedKeysAcrossSectionsAndDepths) {
+  const std::pair<const char*, Texts> cases[] = {
+      {"@min: 5\ntop = 1\n[a]\n@min: 5\nx = 1\n[a.b]\n@min: 5\ny = 1\n[c]\n@min: 5\nx = 2\n"
+       "[a]\n@max: 0\nz = 3\n[a.b]\n@max: 0\nw = 4\n@max: 0\nv = 5",
+       {"[top] value 1 is below @min: 5", "[a.x] value 1 is below @min: 5",
+        "[a.b.y] value 1 is below @min: 5", "[c.x] value 2 is below @min: 5",
+        "[a.z] value 3 exceeds @max: 0", "[a.b.w] value 4 exceeds @max: 0",
+        "[a.b.v] value 5 exceeds @max: 0"}},
+      // Same depth, another parent; then a parent that is not a dict.
+      {"[a.b]\n@max: 0\nk = 1\n[a.c]\n@max: 0\nk = 2\n[a]\n@max: 0\nd = 3\n",
+       {"[a.b.k] value 1 exceeds @max: 0", "[a.c.k] value 2 exceeds @max: 0",
+        "[a.d] value 3 exceeds @max: 0"}},
+      {"[a.s]\n@max: 0\nk = 1\n@max: 0\nj = 2\n[a]\ns = 1\n[u]\n@max: 0\nk = 3",
+       {"[u.k] value 3 exceeds @max: 0"}},
+      {"[a.s]\n@max: 0\nk = 1\n[a.s2]\nx = 1\n[a.s]\n@max: 0\nj = 2\n[a]\ns = 0", {}},
+      {"[p.q]\n@max: 0\nk = 1\n[p]\n@max: 0\nq = 9\n", {"[p.q] value 9 exceeds @max: 0"}},
+  };
+  for (const auto& [source, expected] : cases) EXPECT_EQ(findings(build(source)), expected) << source;
+}
+
 // Forty alternatives of `.{1000}` down to `.{961}`: some 300 000
 // instructions, a costly compile.
 std::string costly_pattern(const std::string& tail = "") {
