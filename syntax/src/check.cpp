@@ -8,6 +8,7 @@
 
 #include "builder.h"
 #include "codes.h"
+#include "lexer.h"
 #include "lints.h"
 #include "suggest.h"
 #include "text.h"
@@ -88,6 +89,17 @@ std::string_view slice(std::string_view source, Span span) {
   return source.substr(span.start, span.end - span.start);
 }
 
+// A key line's value span runs to the end of its last line, over a
+// trailing comment and blanks; a finding underlines the value alone. Only
+// the last physical line can carry what follows the value.
+Span value_only(std::string_view source, Span span) {
+  const std::string_view text = slice(source, span);
+  const size_t last_line = text.rfind('\n') + 1;  // 0 when there is none
+  const std::string_view kept = strip_comment(text.substr(last_line));
+  if (kept.empty()) return span;  // nothing but a comment: keep what we have
+  return Span{span.start, span.start + last_line + kept.size()};
+}
+
 // Offset of the first byte that does not start well-formed UTF-8, if any.
 std::optional<uint64_t> first_invalid_byte(std::string_view source) {
   if (is_valid_utf8(source)) return std::nullopt;
@@ -125,8 +137,9 @@ std::vector<Finding> validation_findings(std::string_view source, const Document
       // The table keeps the segments the path was parsed from, which tell a
       // quoted name holding a point from a nested one.
       const auto* segments = doc.annotations.find_segments(d.path);
-      const Span at =
-          (segments ? doc.value_span(*segments) : doc.value_span(d.path)).value_or(d.span);
+      const std::optional<Span> value =
+          segments ? doc.value_span(*segments) : doc.value_span(d.path);
+      const Span at = value ? value_only(source, *value) : d.span;
       f = make_finding(rule_code(rule_name(source, rule)), d.message, at);
       f.related.push_back({"required by " + std::string(written) + " here", rule});
     }

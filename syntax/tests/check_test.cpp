@@ -103,6 +103,31 @@ TEST(Check, QuotedNamesHoldingPointsKeepTheirPositions) {
   });
 }
 
+// A finding underlines the value as written: not a trailing comment or the
+// blanks before it, and all lines of a value that spans several.
+TEST(Check, ValidationFindingsUnderlineTheValueAlone) {
+  struct Row {
+    std::string source;
+    std::string underlined;
+  };
+  const std::vector<Row> rows = {
+      {"@min: 5\nk = 1", "1"},
+      {"@min: 5\nk = 1  # too low", "1"},
+      {"@min: 5\nk = 1\t\r\n", "1"},
+      {"@min: 5\nk = 1 + 2 # sum", "1 + 2"},
+      {"@maxlen: 1\nk = \"a # b\" # c", "\"a # b\""},
+      {"@maxlen: 1\nk = [1,\n  2] # two", "[1,\n  2]"},
+      {"@maxlen: 1\nk = [1, # one\n  2]", "[1, # one\n  2]"},
+      {"@nonempty\nk = #{\n}#", "k"},
+  };
+  for (const Row& row : rows) {
+    const auto findings = check(row.source);
+    ASSERT_EQ(findings.size(), 1u) << row.source;
+    const Span s = findings[0].span;
+    EXPECT_EQ(row.source.substr(s.start, s.end - s.start), row.underlined) << row.source;
+  }
+}
+
 TEST(Check, EachRuleHasItsCode) {
   expect_rows({
       {"@required\nk = null", {"B201@2:5"}},
