@@ -396,6 +396,22 @@ def test_formatting():
     run(scenario)
 
 
+def test_a_buffer_holding_a_lone_surrogate_is_reported_not_failed():
+    # An editor's buffer can hold what no file can; every feature still answers.
+    text = '[server]\nname = "a\ud800b"\nport = $nope\n'
+
+    async def scenario(s):
+        s.open(text)
+        items = await s.pull()
+        assert [(d.code, d.range.start.line) for d in items] == [("B100", 1), ("B102", 2)]
+        assert "**server.name**" in await s.hover(t.Position(1, 1))
+        edits = await s.client.text_document_formatting_async(
+            t.DocumentFormattingParams(s.doc(), t.FormattingOptions(tab_size=4, insert_spaces=True)))
+        assert not edits
+
+    run(scenario, pull=True)
+
+
 def test_lsp_without_pygls_explains_how_to_install():
     code = "import sys; sys.modules['pygls'] = None; from brindle.cli import main; sys.exit(main(['lsp']))"
     result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)

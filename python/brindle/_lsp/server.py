@@ -81,7 +81,7 @@ class _Document:
             self._parsed = True
             try:
                 self.doc = brindle.parse(self.text)
-            except brindle.BrindleError as error:
+            except (brindle.BrindleError, UnicodeError) as error:  # a buffer may hold a lone surrogate
                 self.error = str(error)
         return self.doc
 
@@ -93,7 +93,7 @@ class _Document:
         if "vars" not in self.extra:
             try:
                 self.extra["vars"] = brindle.parse(describe.vars_text(self.index)).vars
-            except brindle.BrindleError:
+            except (brindle.BrindleError, UnicodeError):
                 self.extra["vars"] = None
         return self.extra["vars"]
 
@@ -270,7 +270,10 @@ def build_server() -> BrindleServer:
         @server.feature(types.TEXT_DOCUMENT_FORMATTING)
         def formatting(ls: BrindleServer, params: types.DocumentFormattingParams) -> Optional[List[types.TextEdit]]:
             state = ls.document(params.text_document.uri)
-            formatted = brindle.format(state.text)  # type: ignore[attr-defined]
+            try:
+                formatted = brindle.format(state.text)  # type: ignore[attr-defined]
+            except UnicodeError:  # a lone surrogate: no file holds it, so nothing to format
+                return None
             if formatted == state.text:
                 return []
             return [types.TextEdit(state.range(0, len(state.text)), formatted)]
