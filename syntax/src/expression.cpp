@@ -19,6 +19,12 @@ namespace {
 
 size_t leading_blank(std::string_view s) { return s.size() - trim_start(s).size(); }
 
+// The value's group index for a text inside a bracketed level and long
+// enough to be worth it; see kIndexWorthBytes.
+GroupIndex* index_for(const ValueContext& ctx, std::string_view text) {
+  return ctx.depth >= 1 && text.size() >= kIndexWorthBytes ? ctx.groups : nullptr;
+}
+
 // Size and nesting of a value, walked without recursion so that any stored
 // value can be measured.
 struct Measure {
@@ -227,7 +233,7 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
   uint64_t at = offset;
   if (!ctx.may_have_fallbacks) return evaluate_expression(ctx, rest, at);
   for (;;) {
-    const auto split = find_top_level(rest, "??");
+    const auto split = find_top_level(rest, "??", index_for(ctx, rest));
     if (!split) return evaluate_expression(ctx, rest, at);
     const std::string_view left_raw = rest.substr(0, *split);
     const size_t left_lead = leading_blank(left_raw);
@@ -246,7 +252,12 @@ ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64
   // it is when its one operator byte is a '-' opening it, which the walk
   // below would keep with the operand as its sign.
   bool may_have_operator = false;
-  if (ctx.may_have_operators) {
+  // A level that is one bracketed group under the splitter's quote rule has
+  // no operator outside it; the index answers that without reading the
+  // level's bytes again.
+  GroupIndex* groups = index_for(ctx, text);
+  if (ctx.may_have_operators &&
+      (groups == nullptr || !groups->is_one_group(trim(text), QuoteRule::Plain))) {
     const size_t lead = leading_blank(text);
     for (size_t i = 0; i < text.size() && !may_have_operator; ++i) {
       const char c = text[i];

@@ -1,6 +1,6 @@
 // The expression splitter: cuts one expression (no `??`) into operand and
 // operator tokens. The evaluator folds what it yields; the syntax tree
-// records it. Quoted text protects operators without escape handling (any
+// records it. Quoted text protects operators under the Plain quote rule (any
 // double quote closes), brackets and `#{ }#` protect them by depth, and a
 // `-` where an operand is expected is a sign kept with its operand.
 #pragma once
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "quote_rules.h"
 #include "text.h"
 
 namespace brindle {
@@ -45,17 +46,20 @@ void split_expression(std::string_view text, Visit&& visit) {
   };
 
   int64_t depth = 0;
-  bool in_quotes = false;
+  QuoteState<QuoteRule::Plain> quotes;  // no escapes: any double quote closes
   size_t quote_open = 0;
   bool expect_operand = true;
   size_t i = 0;
   while (i < n) {
     const char c = text[i];
-    if (in_quotes) {
-      // No escapes here: any double quote closes the quoted text.
+    const bool was_quoted = quotes.in_quotes;
+    if (!quotes.structural(c)) {
       if (c == '"') {
-        in_quotes = false;
-        if (i > quote_open + 1) expect_operand = false;
+        if (!was_quoted) {
+          quote_open = i;
+        } else if (i > quote_open + 1) {
+          expect_operand = false;
+        }
       }
       ++i;
       continue;
@@ -63,10 +67,6 @@ void split_expression(std::string_view text, Visit&& visit) {
     const char next = i + 1 < n ? text[i + 1] : '\0';
     bool is_operator = false;
     switch (c) {
-      case '"':
-        in_quotes = true;
-        quote_open = i++;
-        continue;
       case '#':
         if (next == '{') {
           ++depth;

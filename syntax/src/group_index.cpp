@@ -11,60 +11,77 @@ constexpr uint32_t kOpen = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
 
-// The same walk as the value grammar's scan_top_level: a backslash escapes
-// the next byte inside and outside quotes, `#{` and `}#` are two-byte
-// brackets, the other brackets count alike.
-void GroupIndex::build() {
-  built_ = true;
+// The bracket walk of the value grammar's scanners: `#{` and `}#` are
+// two-byte brackets, the other brackets count alike, and any closer ends
+// the innermost open group whatever its kind.
+template <QuoteRule Rule>
+void GroupIndex::build(Table& table) const {
+  table.built = true;
   const size_t n = text_.size();
   if (n >= kOpen) return;  // left empty: covers() is false
-  clean_.assign((n + 64) / 64, 0);
-  std::vector<size_t> stack;  // indices into openers_
-  bool in_quotes = false;
-  bool escaped = false;
+  table.clean.assign((n + 64) / 64, 0);
+  // Opening bytes bound the number of groups, so the tables grow once.
+  size_t opening_bytes = 0;
+  for (const char c : text_) opening_bytes += c == '(' || c == '[' || c == '{';
+  table.openers.reserve(opening_bytes);
+  table.resumes.reserve(opening_bytes);
+  std::vector<size_t> stack;  // indices into openers
+  stack.reserve(opening_bytes);
+  QuoteState<Rule> quotes;
   for (size_t i = 0; i < n; ++i) {
-    if (!in_quotes && !escaped) clean_[i / 64] |= uint64_t{1} << (i % 64);
+    if (quotes.clean()) table.clean[i / 64] |= uint64_t{1} << (i % 64);
     const char c = text_[i];
-    if (escaped) {
-      escaped = false;
-    } else if (c == '\\') {
-      escaped = true;
-    } else if (c == '"') {
-      in_quotes = !in_quotes;
-    } else if (!in_quotes) {
-      const char next = i + 1 < n ? text_[i + 1] : '\0';
-      const bool pair_open = c == '#' && next == '{';
-      const bool pair_close = c == '}' && next == '#';
-      if (pair_open || c == '(' || c == '[' || (c == '{')) {
-        stack.push_back(openers_.size());
-        openers_.push_back(static_cast<uint32_t>(i));
-        resumes_.push_back(kOpen);
-      } else if (pair_close || c == ')' || c == ']' || c == '}') {
-        if (!stack.empty()) {
-          resumes_[stack.back()] = static_cast<uint32_t>(i + (pair_close ? 2 : 1));
-          stack.pop_back();
-        }
+    if (!quotes.structural(c)) continue;
+    const char next = i + 1 < n ? text_[i + 1] : '\0';
+    const bool pair_open = c == '#' && next == '{';
+    const bool pair_close = c == '}' && next == '#';
+    if (pair_open || c == '(' || c == '[' || c == '{') {
+      stack.push_back(table.openers.size());
+      table.openers.push_back(static_cast<uint32_t>(i));
+      table.resumes.push_back(kOpen);
+    } else if (pair_close || c == ')' || c == ']' || c == '}') {
+      if (!stack.empty()) {
+        table.resumes[stack.back()] = static_cast<uint32_t>(i + (pair_close ? 2 : 1));
+        stack.pop_back();
       }
-      if (pair_open || pair_close) ++i;
     }
+    if (pair_open || pair_close) ++i;
   }
 }
 
-bool GroupIndex::covers(std::string_view sub) {
+bool GroupIndex::covers(std::string_view sub, QuoteRule rule) {
   if (sub.data() < text_.data() || sub.data() + sub.size() > text_.data() + text_.size()) return false;
-  if (!built_) build();
+  Table& t = table(rule);
+  if (!t.built) {
+    if (rule == QuoteRule::Escapes) {
+      build<QuoteRule::Escapes>(t);
+    } else {
+      build<QuoteRule::Plain>(t);
+    }
+  }
   const auto start = static_cast<size_t>(sub.data() - text_.data());
-  if (clean_.empty() || start >= text_.size()) return false;
-  return (clean_[start / 64] >> (start % 64)) & 1;
+  if (t.clean.empty() || start >= text_.size()) return false;
+  return (t.clean[start / 64] >> (start % 64)) & 1;
 }
 
-size_t GroupIndex::resume(std::string_view sub, size_t i) const {
+size_t GroupIndex::resume(std::string_view sub, size_t i, QuoteRule rule) const {
+  const Table& t = table(rule);
   const auto start = static_cast<size_t>(sub.data() - text_.data());
   const auto at = static_cast<uint32_t>(start + i);
-  auto it = std::lower_bound(openers_.begin(), openers_.end(), at);
-  if (it == openers_.end() || *it != at) return kNone;
-  const uint32_t r = resumes_[static_cast<size_t>(it - openers_.begin())];
+  auto it = std::lower_bound(t.openers.begin(), t.openers.end(), at);
+  if (it == t.openers.end() || *it != at) return kNone;
+  const uint32_t r = t.resumes[static_cast<size_t>(it - t.openers.begin())];
   return r == kOpen ? text_.size() - start : r - start;  // never closes: past every byte
+}
+
+bool GroupIndex::is_one_group(std::string_view sub, QuoteRule rule) {
+  if (sub.empty() || !covers(sub, rule)) return false;
+  const Table& t = table(rule);
+  const auto at = static_cast<uint32_t>(sub.data() - text_.data());
+  auto it = std::lower_bound(t.openers.begin(), t.openers.end(), at);
+  if (it == t.openers.end() || *it != at) return false;
+  const uint32_t r = t.resumes[static_cast<size_t>(it - t.openers.begin())];
+  return r != kOpen && r == at + sub.size();
 }
 
 }  // namespace brindle
