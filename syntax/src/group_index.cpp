@@ -15,18 +15,13 @@ constexpr uint32_t kOpen = std::numeric_limits<uint32_t>::max();
 // two-byte brackets, the other brackets count alike, and any closer ends
 // the innermost open group whatever its kind.
 template <QuoteRule Rule>
-void GroupIndex::build(Table& table) const {
+void GroupIndex::build(Table& table) {
   table.built = true;
   const size_t n = text_.size();
   if (n >= kOpen) return;  // left empty: covers() is false
   table.clean.assign((n + 64) / 64, 0);
-  // Opening bytes bound the number of groups, so the tables grow once.
-  size_t opening_bytes = 0;
-  for (const char c : text_) opening_bytes += c == '(' || c == '[' || c == '{';
-  table.openers.reserve(opening_bytes);
-  table.resumes.reserve(opening_bytes);
-  std::vector<size_t> stack;  // indices into openers
-  stack.reserve(opening_bytes);
+  std::vector<uint32_t>& stack = stack_;  // indices into openers
+  stack.clear();
   QuoteState<Rule> quotes;
   for (size_t i = 0; i < n; ++i) {
     if (quotes.clean()) table.clean[i / 64] |= uint64_t{1} << (i % 64);
@@ -36,7 +31,7 @@ void GroupIndex::build(Table& table) const {
     const bool pair_open = c == '#' && next == '{';
     const bool pair_close = c == '}' && next == '#';
     if (pair_open || c == '(' || c == '[' || c == '{') {
-      stack.push_back(table.openers.size());
+      stack.push_back(static_cast<uint32_t>(table.openers.size()));
       table.openers.push_back(static_cast<uint32_t>(i));
       table.resumes.push_back(kOpen);
     } else if (pair_close || c == ')' || c == ']' || c == '}') {
@@ -46,6 +41,17 @@ void GroupIndex::build(Table& table) const {
       }
     }
     if (pair_open || pair_close) ++i;
+  }
+}
+
+void GroupIndex::reset(std::string_view text) {
+  text_ = text;
+  for (Table* t : {&escapes_, &plain_}) {
+    t->built = false;
+    t->openers.clear();
+    t->resumes.clear();
+    t->clean.clear();
+    t->hint = static_cast<size_t>(-1);
   }
 }
 
@@ -64,24 +70,34 @@ bool GroupIndex::covers(std::string_view sub, QuoteRule rule) {
   return (t.clean[start / 64] >> (start % 64)) & 1;
 }
 
-size_t GroupIndex::resume(std::string_view sub, size_t i, QuoteRule rule) const {
-  const Table& t = table(rule);
+// Levels are parsed outside in, so the next opener asked about is most
+// often the one after the last; the search runs only when it is not.
+size_t GroupIndex::find_opener(Table& t, uint32_t at) {
+  size_t k = t.hint + 1;
+  if (k >= t.openers.size() || t.openers[k] != at) {
+    const auto it = std::lower_bound(t.openers.begin(), t.openers.end(), at);
+    if (it == t.openers.end() || *it != at) return kNone;
+    k = static_cast<size_t>(it - t.openers.begin());
+  }
+  t.hint = k;
+  return k;
+}
+
+size_t GroupIndex::resume(std::string_view sub, size_t i, QuoteRule rule) {
+  Table& t = table(rule);
   const auto start = static_cast<size_t>(sub.data() - text_.data());
-  const auto at = static_cast<uint32_t>(start + i);
-  auto it = std::lower_bound(t.openers.begin(), t.openers.end(), at);
-  if (it == t.openers.end() || *it != at) return kNone;
-  const uint32_t r = t.resumes[static_cast<size_t>(it - t.openers.begin())];
+  const size_t k = find_opener(t, static_cast<uint32_t>(start + i));
+  if (k == kNone) return kNone;
+  const uint32_t r = t.resumes[k];
   return r == kOpen ? text_.size() - start : r - start;  // never closes: past every byte
 }
 
 bool GroupIndex::is_one_group(std::string_view sub, QuoteRule rule) {
   if (sub.empty() || !covers(sub, rule)) return false;
-  const Table& t = table(rule);
+  Table& t = table(rule);
   const auto at = static_cast<uint32_t>(sub.data() - text_.data());
-  auto it = std::lower_bound(t.openers.begin(), t.openers.end(), at);
-  if (it == t.openers.end() || *it != at) return false;
-  const uint32_t r = t.resumes[static_cast<size_t>(it - t.openers.begin())];
-  return r != kOpen && r == at + sub.size();
+  const size_t k = find_opener(t, at);
+  return k != kNone && t.resumes[k] != kOpen && t.resumes[k] == at + sub.size();
 }
 
 }  // namespace brindle

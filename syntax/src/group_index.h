@@ -27,6 +27,9 @@ class GroupIndex {
 
   explicit GroupIndex(std::string_view text) : text_(text) {}
 
+  // Starts over for another value text, keeping the tables' storage.
+  void reset(std::string_view text);
+
   // True when a scan of `sub` under `rule` may use resume(); builds that
   // rule's table if needed.
   bool covers(std::string_view sub, QuoteRule rule = QuoteRule::Escapes);
@@ -34,7 +37,7 @@ class GroupIndex {
   // `sub` right after the closer that ends its group (at or past sub's end
   // when it does not close within it), or kNone when the table has no
   // opener there. Requires covers(sub, rule).
-  size_t resume(std::string_view sub, size_t i, QuoteRule rule = QuoteRule::Escapes) const;
+  size_t resume(std::string_view sub, size_t i, QuoteRule rule = QuoteRule::Escapes);
   // True when `sub` is a single group under `rule`: it opens at its first
   // byte and that group's closer is its last byte (or pair of bytes).
   bool is_one_group(std::string_view sub, QuoteRule rule);
@@ -45,15 +48,18 @@ class GroupIndex {
     std::vector<uint32_t> openers;  // positions, ascending
     std::vector<uint32_t> resumes;  // beside each opener; UINT32_MAX: never closes
     std::vector<uint64_t> clean;    // bit per byte: the scan enters it outside quotes and escapes
+    size_t hint = static_cast<size_t>(-1);  // the opener found last
   };
   template <QuoteRule Rule>
-  void build(Table& table) const;
+  void build(Table& table);
+  static size_t find_opener(Table& table, uint32_t at);
   Table& table(QuoteRule rule) { return rule == QuoteRule::Escapes ? escapes_ : plain_; }
   const Table& table(QuoteRule rule) const { return rule == QuoteRule::Escapes ? escapes_ : plain_; }
 
   std::string_view text_;
   Table escapes_;
   Table plain_;
+  std::vector<uint32_t> stack_;  // scratch of build()
 };
 
 }  // namespace brindle

@@ -254,13 +254,14 @@ ValueResult parse_number(std::string_view t, uint64_t offset) {
 template <class Fn>
 bool for_each_piece(std::string_view text, uint64_t offset, GroupIndex* groups, Fn fn);
 
-// The group index, once a level is nested inside another and long enough
-// that scanning its text again would cost more than indexing the value once.
-// The outermost level uses it too when it holds nested arrays or dicts: the
-// index is then needed anyway, and it saves that level's own walk.
+// The group index, for every level nested inside another (the index is
+// built once per value and its storage reused, so even short levels gain).
+// The outermost level uses it too when it is long and holds nested arrays
+// or dicts: the index is then needed anyway, and it saves that level's own
+// walk.
 GroupIndex* nested_groups(const ValueContext& ctx, std::string_view t) {
-  if (t.size() < kIndexWorthBytes) return nullptr;
   if (ctx.depth >= 2) return ctx.groups;
+  if (t.size() < kIndexWorthBytes) return nullptr;
   const std::string_view inner = t.substr(1);
   const bool nests = inner.find('[') != std::string_view::npos ||
                      inner.find("#{") != std::string_view::npos;
@@ -291,22 +292,32 @@ class Items {
   // Item k with its trailing blanks gone, at the offset of its raw piece
   // (leading blanks kept); by value, as parsing an item pushes the pieces
   // of its own levels.
-  Piece operator[](size_t k) const { return count_ <= kKept ? kept_[k] : spill_[first_ + k]; }
+  Piece operator[](size_t k) const {
+    if (count_ > kKept) return spill_[first_ + k];
+    return Piece{std::string_view(kept_data_[k], kept_size_[k]), kept_offset_[k]};
+  }
 
  private:
   static constexpr size_t kKept = 8;
 
   void add(const Piece& piece) {
     if (count_ < kKept) {
-      kept_[count_++] = piece;
+      kept_data_[count_] = piece.text.data();
+      kept_size_[count_] = piece.text.size();
+      kept_offset_[count_++] = piece.offset;
       return;
     }
-    if (count_ == kKept) spill_.insert(spill_.end(), kept_, kept_ + kKept);
+    if (count_ == kKept) {
+      for (size_t k = 0; k < kKept; ++k) spill_.push_back((*this)[k]);
+    }
     spill_.push_back(piece);
     ++count_;
   }
 
-  Piece kept_[kKept];
+  // Plain arrays rather than Pieces, which would be zeroed on every level.
+  const char* kept_data_[kKept];
+  size_t kept_size_[kKept];
+  uint64_t kept_offset_[kKept];
   size_t count_ = 0;
   std::vector<Piece>& spill_;
   size_t first_;
