@@ -18,6 +18,14 @@ namespace brindle {
 // operands trimmed, with `index` the position of their first byte in `text`;
 // operators as one byte. A blank operand yields nothing, so operators may
 // follow each other. Stops early when visit returns false.
+// Bytes that can change the splitter's quote or bracket state.
+constexpr bool is_group_byte(char c) {
+  switch (c) {
+    case '"': case '#': case '(': case ')': case '[': case ']': case '{': case '}': return true;
+    default: return false;
+  }
+}
+
 template <class Visit>
 void split_expression(std::string_view text, Visit&& visit) {
   const size_t n = text.size();
@@ -51,6 +59,16 @@ void split_expression(std::string_view text, Visit&& visit) {
   bool expect_operand = true;
   size_t i = 0;
   while (i < n) {
+    if (depth > 0 && !quotes.in_quotes) {
+      // Inside brackets only quotes and brackets move the state; the bytes
+      // between them are operand text and are passed over in one go.
+      const size_t from = i;
+      while (i < n && !is_group_byte(text[i])) ++i;
+      if (i > from) {
+        expect_operand = false;
+        continue;
+      }
+    }
     const char c = text[i];
     const bool was_quoted = quotes.in_quotes;
     if (!quotes.structural(c)) {

@@ -334,7 +334,14 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
   for (size_t k = 0; k < items.size(); ++k) {
     const Piece piece = items[k];
     const size_t lead = leading_blank(piece.text);
-    ValueResult r = parse_value(ctx, piece.text.substr(lead), piece.offset + lead);
+    const std::string_view item = piece.text.substr(lead);
+    // A plain integer is what parse_value would make of it, without the
+    // layers that look for fallbacks, operators and other operand kinds.
+    if (const auto plain = plain_decimal(item)) {
+      out.push_back(Value::integer(*plain));
+      continue;
+    }
+    ValueResult r = parse_value(ctx, item, piece.offset + lead);
     if (failed(r)) return r;
     out.push_back(std::get<Value>(std::move(r)));
   }
