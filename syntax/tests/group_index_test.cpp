@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
+#include "group_index.h"
 #include "test_support.h"
 
 namespace brindle {
@@ -56,6 +58,33 @@ TEST(GroupIndex, EverySplitPointAgrees) {
     EXPECT_EQ(pieces(split_top_level(sub, i, &groups)), pieces(split_top_level(sub, i))) << i;
     EXPECT_EQ(find_top_level(sub, "=", &groups), find_top_level(sub, "=")) << i;
     EXPECT_EQ(find_top_level(sub, "??", &groups), find_top_level(sub, "??")) << i;
+  }
+}
+
+// Whether a text is one bracketed group depends on the quote rule: under
+// Escapes a backslash keeps a quote open, under Plain any quote closes.
+// An index reset to another text answers as a fresh one would.
+TEST(GroupIndex, OneGroupUnderEachQuoteRule) {
+  const std::tuple<std::string, bool, bool> cases[] = {  // text, Escapes, Plain
+      {"[1, [2]]", true, true}, {"#{a = [1]}#", true, true}, {"(1)", true, true}, {"{1}", true, true},
+      {"[1] + [2]", false, false}, {"[1, 2", false, false}, {"[1}", true, true}, {"1", false, false},
+      {R"(["a\"]", 1])", true, false}, {R"(["a\"+[1]"])", true, false}, {R"(["]"])", true, true},
+      {R"([\"]"])", false, true}, {R"(["\\"])", true, true}, {"[}#", true, true}, {"#{]", true, true},
+      {"", false, false}, {"]", false, false}, {"[1]]", false, false},
+  };
+  GroupIndex reused("[unrelated text (long enough) to leave tables behind]");
+  ASSERT_TRUE(reused.is_one_group("[unrelated text (long enough) to leave tables behind]", QuoteRule::Plain));
+  for (const auto& [text, escapes, plain] : cases) {
+    GroupIndex fresh(text);
+    EXPECT_EQ(fresh.is_one_group(text, QuoteRule::Escapes), escapes) << text;
+    EXPECT_EQ(fresh.is_one_group(text, QuoteRule::Plain), plain) << text;
+    reused.reset(text);
+    EXPECT_EQ(reused.is_one_group(text, QuoteRule::Plain), plain) << text;
+    EXPECT_EQ(reused.is_one_group(text, QuoteRule::Escapes), escapes) << text;
+    // A view that does not start the text is judged on its own bytes.
+    if (text.size() > 2 && text[0] == '[' && text[1] == '1') {
+      EXPECT_FALSE(reused.is_one_group(std::string_view(text).substr(1), QuoteRule::Escapes)) << text;
+    }
   }
 }
 
