@@ -5,6 +5,7 @@
 // `-` where an operand is expected is a sign kept with its operand.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -19,12 +20,13 @@ namespace brindle {
 // operators as one byte. A blank operand yields nothing, so operators may
 // follow each other. Stops early when visit returns false.
 // Bytes that can change the splitter's quote or bracket state.
-constexpr bool is_group_byte(char c) {
-  switch (c) {
-    case '"': case '#': case '(': case ')': case '[': case ']': case '{': case '}': return true;
-    default: return false;
-  }
-}
+inline constexpr auto kGroupBytes = [] {
+  std::array<bool, 256> t{};
+  for (const unsigned char c : std::string_view("\"#()[]{}")) t[c] = true;
+  return t;
+}();
+
+constexpr bool is_group_byte(char c) { return kGroupBytes[static_cast<unsigned char>(c)]; }
 
 template <class Visit>
 void split_expression(std::string_view text, Visit&& visit) {

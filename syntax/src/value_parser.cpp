@@ -27,7 +27,25 @@ ParseFailure quoted_failure(std::string_view prefix, std::string_view subject, u
 }
 
 // Number of bytes trim_start() removes from `s`.
-size_t leading_blank(std::string_view s) { return s.size() - trim_start(s).size(); }
+// The common cases (spaces, then printable ASCII, or nothing else) are
+// decided here; anything else goes to trim_start, which knows every blank.
+size_t leading_blank(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  if (i == s.size()) return i;
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c > ' ' && c < 0x80) return i;
+  return s.size() - trim_start(s).size();
+}
+
+// trim_end, with a printable ASCII last byte decided here.
+std::string_view trim_end_quick(std::string_view s) {
+  if (!s.empty()) {
+    const auto c = static_cast<unsigned char>(s.back());
+    if (c > ' ' && c < 0x80) return s;
+  }
+  return trim_end(s);
+}
 
 // Marks one level of array/dict nesting for as long as it lives.
 class NestingLevel {
@@ -277,8 +295,8 @@ class Items {
   Items(ValueContext& ctx, std::string_view text, uint64_t offset, GroupIndex* groups)
       : spill_(ctx.pieces), first_(spill_.size()) {
     for_each_piece(text, offset, groups, [&](const Piece& piece) {
-      const std::string_view item = trim_end(piece.text);
-      if (!trim_start(item).empty()) add(Piece{item, piece.offset});
+      const std::string_view item = trim_end_quick(piece.text);
+      if (leading_blank(item) < item.size()) add(Piece{item, piece.offset});
       return true;
     });
   }
