@@ -92,12 +92,4 @@ size_t GroupIndex::resume(std::string_view sub, size_t i, QuoteRule rule) {
   return r == kOpen ? text_.size() - start : r - start;  // never closes: past every byte
 }
 
-bool GroupIndex::is_one_group(std::string_view sub, QuoteRule rule) {
-  if (sub.empty() || !covers(sub, rule)) return false;
-  Table& t = table(rule);
-  const auto at = static_cast<uint32_t>(sub.data() - text_.data());
-  const size_t k = find_opener(t, at);
-  return k != kNone && t.resumes[k] != kOpen && t.resumes[k] == at + sub.size();
-}
-
 }  // namespace brindle

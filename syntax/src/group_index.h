@@ -1,8 +1,8 @@
 // Where each bracket group of one value text ends, found in one pass under
 // each quote rule of quote_rules.h. The value grammar's scanners, run on an
 // inner level of a nested value, jump over the groups nested inside it
-// instead of walking them again, and the expression evaluator sees in one
-// look that a level is a single bracketed operand; so a value nested n
+// instead of walking them again, and the expression evaluator reads only a
+// level's own bytes to see that it is a single operand; so a value nested n
 // levels deep costs a bounded number of passes over its bytes rather than n.
 //
 // Each rule's table is built on first use, for the one value text the index
@@ -38,9 +38,6 @@ class GroupIndex {
   // when it does not close within it), or kNone when the table has no
   // opener there. Requires covers(sub, rule).
   size_t resume(std::string_view sub, size_t i, QuoteRule rule = QuoteRule::Escapes);
-  // True when `sub` is a single group under `rule`: it opens at its first
-  // byte and that group's closer is its last byte (or pair of bytes).
-  bool is_one_group(std::string_view sub, QuoteRule rule);
 
  private:
   struct Table {

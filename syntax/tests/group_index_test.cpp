@@ -64,27 +64,33 @@ TEST(GroupIndex, EverySplitPointAgrees) {
 // Whether a text is one bracketed group depends on the quote rule: under
 // Escapes a backslash keeps a quote open, under Plain any quote closes.
 // An index reset to another text answers as a fresh one would.
-TEST(GroupIndex, OneGroupUnderEachQuoteRule) {
-  const std::tuple<std::string, bool, bool> cases[] = {  // text, Escapes, Plain
+TEST(GroupIndex, GroupEndsUnderEachQuoteRule) {
+  const std::tuple<std::string, bool, bool> cases[] = {  // text, one group under Escapes, under Plain
       {"[1, [2]]", true, true}, {"#{a = [1]}#", true, true}, {"(1)", true, true}, {"{1}", true, true},
       {"[1] + [2]", false, false}, {"[1, 2", false, false}, {"[1}", true, true}, {"1", false, false},
       {R"(["a\"]", 1])", true, false}, {R"(["a\"+[1]"])", true, false}, {R"(["]"])", true, true},
       {R"([\"]"])", false, true}, {R"(["\\"])", true, true}, {"[}#", true, true}, {"#{]", true, true},
-      {"", false, false}, {"]", false, false}, {"[1]]", false, false},
+      {"]", false, false}, {"[1]]", false, false},
   };
-  GroupIndex reused("[unrelated text (long enough) to leave tables behind]");
-  ASSERT_TRUE(reused.is_one_group("[unrelated text (long enough) to leave tables behind]", QuoteRule::Plain));
+  // Followed by two more bytes, so that a group still open at the text's
+  // end resumes past it.
+  std::string reused_text = "[unrelated text (long enough) to leave tables behind]";
+  GroupIndex reused(reused_text);
+  ASSERT_EQ(reused.covers(reused_text, QuoteRule::Plain), true);
+  ASSERT_EQ(reused.resume(reused_text, 0, QuoteRule::Plain), reused_text.size());
   for (const auto& [text, escapes, plain] : cases) {
-    GroupIndex fresh(text);
-    EXPECT_EQ(fresh.is_one_group(text, QuoteRule::Escapes), escapes) << text;
-    EXPECT_EQ(fresh.is_one_group(text, QuoteRule::Plain), plain) << text;
-    reused.reset(text);
-    EXPECT_EQ(reused.is_one_group(text, QuoteRule::Plain), plain) << text;
-    EXPECT_EQ(reused.is_one_group(text, QuoteRule::Escapes), escapes) << text;
-    // A view that does not start the text is judged on its own bytes.
-    if (text.size() > 2 && text[0] == '[' && text[1] == '1') {
-      EXPECT_FALSE(reused.is_one_group(std::string_view(text).substr(1), QuoteRule::Escapes)) << text;
-    }
+    const std::string padded = text + "  ";
+    const std::string_view sub = std::string_view(padded).substr(0, text.size());
+    const auto one_group = [&](GroupIndex& g, QuoteRule rule) {
+      EXPECT_TRUE(g.covers(sub, rule)) << text;
+      return g.resume(sub, 0, rule) == sub.size();
+    };
+    GroupIndex fresh(padded);
+    EXPECT_EQ(one_group(fresh, QuoteRule::Escapes), escapes) << text;
+    EXPECT_EQ(one_group(fresh, QuoteRule::Plain), plain) << text;
+    reused.reset(padded);
+    EXPECT_EQ(one_group(reused, QuoteRule::Plain), plain) << text;
+    EXPECT_EQ(one_group(reused, QuoteRule::Escapes), escapes) << text;
   }
 }
 

@@ -62,6 +62,9 @@ TEST(NestedValues, QuotesBracketsOperatorsAndReferencesAtDepth) {
       {40, R"(\[1])", "[", R"(!cannot parse value: `\[1]` @40-44)"},
       {40, "1 + [2]", "[", "!invalid operands for `+` @42-43"},
       {40, R"("x" - 1)", "[", "!invalid operands for `-` @44-45"},
+      // a long item whose only operator stands right after its first byte
+      {3, "5-[1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20]", "[",
+       "!invalid operands for `-` @4-5"},
   };
   for (const auto& [levels, inner, open, want] : cases) {
     // Openers with their closers, and how one level of each reads.
@@ -109,7 +112,10 @@ std::string random_value(std::mt19937& rng, int depth) {
         out += (i ? ", " : "") + std::string(pick(2) ? "a" : R"("k,=")") + " = " + random_value(rng, depth - 1);
       return out + (pick(10) ? "}#" : "]");
     }
-    case 3: return random_value(rng, depth - 1) + (pick(2) ? " + " : " - ") + random_value(rng, depth - 1);
+    case 3: {
+      const char* const op = std::array{" + ", " - ", "-", "*", " / "}[pick(5)];
+      return random_value(rng, depth - 1) + op + random_value(rng, depth - 1);
+    }
     case 4: return random_value(rng, depth - 1) + " ?? " + random_value(rng, depth - 1);
     default: return "[1, " + random_value(rng, depth - 1) + "]";
   }
