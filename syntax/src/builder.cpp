@@ -1,5 +1,6 @@
 #include "builder.h"
 
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -79,6 +80,22 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
   }
 }
 
+// Where the text "[vars]" last occurs. Found from its `]` backwards, since a
+// plain backward search compares the whole text at every position.
+size_t last_vars_header(std::string_view source) {
+  constexpr std::string_view kHeader = "[vars]";
+  size_t end = source.size();
+  while (end >= kHeader.size()) {
+    const void* found = memrchr(source.data(), ']', end);
+    if (found == nullptr) break;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(found) - source.data());
+    if (at + 1 >= kHeader.size() && source.substr(at + 1 - kHeader.size(), kHeader.size()) == kHeader)
+      return at + 1 - kHeader.size();
+    end = at;
+  }
+  return std::string_view::npos;
+}
+
 enum class Mode { TopLevel, VarsSection, Block };
 
 class Builder {
@@ -94,7 +111,7 @@ class Builder {
     // memory follows what the document keeps, not the number of lines. A
     // variables header is the literal text "[vars]", so without it the
     // first pass has nothing to do, and it stops after the last one.
-    const size_t last_vars = source_.rfind("[vars]");
+    const size_t last_vars = last_vars_header(source_);
     if (last_vars != std::string_view::npos) variables_pass(last_vars);
     doc_.vars.seal();
     structure_pass();

@@ -20,10 +20,27 @@ char32_t decode_utf8(std::string_view s, size_t& i);
 // Appends the UTF-8 encoding of cp.
 void append_utf8(std::string& out, char32_t cp);
 
-// Remove White_Space characters from the named end(s).
-std::string_view trim(std::string_view s);
-std::string_view trim_start(std::string_view s);
-std::string_view trim_end(std::string_view s);
+// Remove White_Space characters from the named end(s). Most ends are a
+// printable ASCII byte, which is decided inline; the rest go out of line.
+std::string_view trim_start_slow(std::string_view s);
+std::string_view trim_end_slow(std::string_view s);
+
+inline bool is_ascii_printable(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b > 0x20 && b < 0x7F;
+}
+
+inline std::string_view trim_start(std::string_view s) {
+  if (s.empty() || is_ascii_printable(s.front())) return s;
+  return trim_start_slow(s);
+}
+
+inline std::string_view trim_end(std::string_view s) {
+  if (s.empty() || is_ascii_printable(s.back())) return s;
+  return trim_end_slow(s);
+}
+
+inline std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
 
 // Number of Unicode scalar values (malformed bytes count one each).
 size_t count_chars(std::string_view s);
