@@ -1,6 +1,8 @@
 #include "lexer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -266,17 +268,41 @@ Span LineRecord::map_span(Span s) const {
   return {start, std::max(start, end)};
 }
 
+namespace {
+
+// The offset of the first line feed in p[0, n), or n. Most lines are short:
+// their end is found eight bytes at a time inline, and only a long line pays
+// for a call to memchr.
+size_t find_line_feed(const char* p, size_t n) {
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    for (; i + 8 <= n && i < 64; i += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, p + i, 8);
+      const uint64_t x = word ^ (kOnes * '\n');
+      // The lowest byte flagged is the first zero byte of x: a borrow can
+      // only flag bytes above a zero one.
+      const uint64_t zero = (x - kOnes) & ~x & (kOnes * 0x80);
+      if (zero != 0) return i + static_cast<size_t>(std::countr_zero(zero) / 8);
+    }
+  }
+  const void* nl = std::memchr(p + i, '\n', n - i);
+  return nl == nullptr ? n : static_cast<size_t>(static_cast<const char*>(nl) - p);
+}
+
+}  // namespace
+
 bool Lexer::next_line(uint64_t& start, std::string_view& text) {
   if (pos_ >= src_.size()) return false;
   const char* base = src_.data();
-  const void* nl = std::memchr(base + pos_, '\n', src_.size() - pos_);
+  const size_t at = pos_ + find_line_feed(base + pos_, src_.size() - pos_);
   start = pos_;
-  if (nl == nullptr) {
+  if (at == src_.size()) {
     text = src_.substr(pos_);
     pos_ = src_.size();
     return true;
   }
-  const size_t at = static_cast<size_t>(static_cast<const char*>(nl) - base);
   size_t end = at;
   if (end > pos_ && src_[end - 1] == '\r') --end;
   text = src_.substr(pos_, end - pos_);
