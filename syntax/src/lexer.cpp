@@ -332,7 +332,7 @@ bool Lexer::next(LineRecord& rec) {
   const size_t lead = leading_blank_bytes(line);
   if (lead == line.size()) return true;
   const char first = line[lead];
-  if (first == '#' && !(lead + 1 < line.size() && line[lead + 1] == '{')) return true;
+  if (first == '#') return true;  // a comment, or `#{` that no rule accepts
   if (first == '"' || is_bare_key_byte(first)) {
     int64_t depth = 0;
     if (classify_key_line(line, lead, start, rec, depth) && rec.kind == LineKind::KeyValue)
