@@ -293,7 +293,9 @@ size_t find_line_feed(const char* p, size_t n) {
 
 }  // namespace
 
-bool Lexer::next_line(uint64_t& start, std::string_view& text) {
+// Inline in next(): the line it reads is used at once, and a call would
+// hand it over through memory.
+inline bool Lexer::read_line(uint64_t& start, std::string_view& text) {
   if (pos_ >= src_.size()) return false;
   const char* base = src_.data();
   const size_t at = pos_ + find_line_feed(base + pos_, src_.size() - pos_);
@@ -310,10 +312,12 @@ bool Lexer::next_line(uint64_t& start, std::string_view& text) {
   return true;
 }
 
+bool Lexer::next_line(uint64_t& start, std::string_view& text) { return read_line(start, text); }
+
 bool Lexer::next(LineRecord& rec) {
   uint64_t start = 0;
   std::string_view line;
-  if (!next_line(start, line)) return false;
+  if (!read_line(start, line)) return false;
   // Field by field, so that the join list keeps its storage for the next
   // joined value instead of being freed and allocated again.
   rec.key = {};

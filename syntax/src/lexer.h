@@ -88,6 +88,8 @@ class Lexer {
   bool next_line(uint64_t& start, std::string_view& text);
 
  private:
+  bool read_line(uint64_t& start, std::string_view& text);
+
   std::string_view src_;
   size_t pos_ = 0;
 };

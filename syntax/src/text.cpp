@@ -78,12 +78,6 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-namespace {
-
-bool is_ascii_blank(unsigned char c) { return c == 0x20 || (c >= 0x09 && c <= 0x0D); }
-
-}  // namespace
-
 std::string_view trim_start_slow(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
