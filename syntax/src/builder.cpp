@@ -255,7 +255,7 @@ class Builder {
       if (!errors_only_) keep_positions_of_dropped_block();
       doc_.diagnostics.insert(
           doc_.diagnostics.begin(),
-          Diagnostic{"unclosed block: `" + block_opener_ + "` has no closing `}#`",
+          Diagnostic{"unclosed block: `" + std::string(block_opener_) + "` has no closing `}#`",
                      block_key_span_, false, DiagnosticKind::Syntax});
     }
   }
@@ -403,7 +403,7 @@ class Builder {
     mode_ = Mode::Block;
     block_key_ = std::string(rec.key);
     block_key_span_ = rec.key_span;
-    block_opener_ = std::string(trim(strip_comment(rec.raw)));
+    block_opener_ = trim(strip_comment(rec.raw));  // an opener never joins: a view of the source
     block_entries_.clear();
     block_key_annotations_ = std::move(pending_);
     pending_.clear();
@@ -448,7 +448,7 @@ class Builder {
 
   std::string block_key_;
   Span block_key_span_;
-  std::string block_opener_;  // the opening line as written, for messages
+  std::string_view block_opener_;  // the opening line as written, for messages
   std::string block_prefix_;  // path of the block key and a point
   std::vector<std::string> block_segments_;  // segments of the block key's path
   Dict block_entries_;
