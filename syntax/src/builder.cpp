@@ -75,7 +75,7 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
       segments.assign(parents.begin(), parents.end());
       segments.emplace_back(key);
     }
-    doc.annotations.take(path, annotations, std::move(segments));
+    doc.annotations.append(path, annotations, std::move(segments));
   }
 }
 
@@ -342,7 +342,7 @@ class Builder {
     prefix_ = path;
     prefix_ += '.';
     if (!pending_.empty() && !errors_only_) {
-      doc_.annotations.take(path, pending_,
+      doc_.annotations.append(path, pending_,
                             holds_point(segments) ? segments : std::vector<std::string>{});
     }
     pending_.clear();
@@ -460,6 +460,7 @@ void insert_entry(Document& doc, const std::vector<std::string>& section, const 
   store_entry(doc, target, prefix, section, key, key_span, value_span, std::move(value),
               annotations, path);
   doc.config.seal_tree();
+  doc.annotations.finish();
 }
 
 }  // namespace brindle

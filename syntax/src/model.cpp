@@ -45,7 +45,7 @@ uint32_t path_hash(std::string_view path) {
 
 AnnotationTable::AnnotationTable(const AnnotationTable& other)
     : slots_(other.slots_), paths_(other.paths_), segments_(other.segments_),
-      index_(other.index_) {
+      index_(other.index_), appended_(other.appended_) {
   // The copy packs the live lists into one block and points at them.
   size_t total = 0;
   for (const Slot& s : slots_) total += s.list.size();
@@ -67,26 +67,31 @@ AnnotationTable& AnnotationTable::operator=(const AnnotationTable& other) {
   return *this;
 }
 
-size_t AnnotationTable::find_index(std::string_view path) const {
-  if (index_.empty()) {
-    for (size_t at = 0; at < slots_.size(); ++at) {
-      const Slot& s = slots_[at];
-      if (s.path_size == path.size() &&
-          std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
-        return at;
-      }
+// The first of the first `count` entries whose path is `path` (found one by
+// one while the table has no index), or `count` when there is none.
+size_t AnnotationTable::scan(std::string_view path, size_t count) const {
+  for (size_t at = 0; at < count; ++at) {
+    const Slot& s = slots_[at];
+    if (s.path_size == path.size() &&
+        std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
+      return at;
     }
-    return slots_.size();
   }
-  return find_index(path, path_hash(path));
+  return count;
 }
 
-size_t AnnotationTable::find_index(std::string_view path, uint32_t hash) const {
-  if (index_.empty()) return find_index(path);
+size_t AnnotationTable::find_index(std::string_view path) const {
+  if (index_.empty()) return scan(path, slots_.size());
+  return find_index_below(path, path_hash(path), slots_.size());
+}
+
+size_t AnnotationTable::find_index_below(std::string_view path, uint32_t hash,
+                                         size_t count) const {
+  if (index_.empty()) return scan(path, count);
   const size_t mask = index_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint64_t slot = index_[i];
-    if (slot == 0) return slots_.size();
+    if (slot == 0) return count;
     const size_t at = static_cast<size_t>(slot & 0xFFFFFFFF) - 1;
     const Slot& s = slots_[at];
     if (static_cast<uint32_t>(slot >> 32) == hash && s.path_size == path.size() &&
@@ -125,10 +130,61 @@ AnnotationList AnnotationTable::store(std::vector<Annotation>& list) {
   return AnnotationList(block.data() + at, n);
 }
 
+void AnnotationTable::set_segments(Slot& slot, Segments segments) {
+  if (segments.empty()) {
+    slot.segments = 0;
+  } else if (slot.segments != 0) {
+    segments_[slot.segments - 1] = std::move(segments);
+  } else {
+    segments_.push_back(std::move(segments));
+    slot.segments = static_cast<uint32_t>(segments_.size());
+  }
+}
+
+void AnnotationTable::append(std::string_view path, std::vector<Annotation>& list,
+                             Segments segments) {
+  slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), path_hash(path), 0});
+  paths_.append(path);
+  Slot& slot = slots_.back();
+  slot.list = store(list);
+  set_segments(slot, std::move(segments));
+  appended_ = true;
+}
+
+void AnnotationTable::finish() {
+  if (!appended_) return;
+  appended_ = false;
+  const size_t all = slots_.size();
+  index_.clear();
+  if (all > kScanLimit) {
+    size_t count = 64;
+    while (count < 2 * (all + 1)) count *= 2;
+    index_.assign(count, 0);
+  }
+  // Survivors move down to `kept`; a repeat hands its list and segments to
+  // the entry that came first and is dropped (its path bytes stay behind).
+  size_t kept = 0;
+  for (size_t at = 0; at < all; ++at) {
+    const Slot s = slots_[at];
+    const std::string_view path = std::string_view(paths_).substr(s.path_at, s.path_size);
+    const size_t first = find_index_below(path, s.hash, kept);
+    if (first != kept) {
+      slots_[first].list = s.list;
+      slots_[first].segments = s.segments;
+      continue;
+    }
+    slots_[kept] = s;
+    if (!index_.empty()) index_slot(kept);
+    ++kept;
+  }
+  slots_.resize(kept);
+}
+
 void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
                            Segments segments) {
+  finish();
   const uint32_t hash = path_hash(path);
-  size_t at = find_index(path, hash);
+  size_t at = find_index_below(path, hash, slots_.size());
   if (at == slots_.size()) {
     slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), hash, 0});
     paths_.append(path);
@@ -140,15 +196,7 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
   }
   Slot& slot = slots_[at];
   slot.list = store(list);
-  list.clear();
-  if (segments.empty()) {
-    slot.segments = 0;
-  } else if (slot.segments != 0) {
-    segments_[slot.segments - 1] = std::move(segments);
-  } else {
-    segments_.push_back(std::move(segments));
-    slot.segments = static_cast<uint32_t>(segments_.size());
-  }
+  set_segments(slot, std::move(segments));
 }
 
 const AnnotationList* AnnotationTable::find(std::string_view path) const {
@@ -169,6 +217,7 @@ const AnnotationTable::Segments& AnnotationTable::segments(size_t index) const {
 }
 
 void AnnotationTable::sort_by_source_position() {
+  finish();
   auto first = [](const Slot& s) {
     return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start;
   };

@@ -285,6 +285,15 @@ class AnnotationTable {
   // The same, moving the annotations out of `list`, which is left empty with
   // its capacity, ready to collect the next path's.
   void take(std::string_view path, std::vector<Annotation>& list, Segments segments);
+  // Appends like `take` without looking the path up, for a builder that
+  // sets many paths and then calls `finish`: a path appended again then
+  // keeps its first place and takes the last list and segments, as `set`
+  // would have done. Until `finish`, lookups and the walk see every append.
+  void append(std::string_view path, std::vector<Annotation>& list, Segments segments);
+  // Merges the repeats of appended paths and indexes the table. One pass
+  // over all entries, where a lookup per append would wait on memory once
+  // per annotated key.
+  void finish();
   // The list of `path`; null when the path has no entry.
   const AnnotationList* find(std::string_view path) const;
   // The segments recorded for `path`; null when the path has no entry or
@@ -302,7 +311,8 @@ class AnnotationTable {
   const_iterator begin() const;
   const_iterator end() const;
   // Reorders the entries by the start of each list's first annotation
-  // (stable; empty lists keep their relative place at the end).
+  // (stable; empty lists keep their relative place at the end). Calls
+  // `finish` first.
   void sort_by_source_position();
 
  private:
@@ -315,11 +325,13 @@ class AnnotationTable {
   };
   // The entry number of `path`, or size() when absent.
   size_t find_index(std::string_view path) const;
-  size_t find_index(std::string_view path, uint32_t hash) const;
+  size_t find_index_below(std::string_view path, uint32_t hash, size_t count) const;
+  size_t scan(std::string_view path, size_t count) const;
   void index_slot(size_t at);
   void rebuild_index();
   // Moves `list` into the blocks and returns where it now lives.
   AnnotationList store(std::vector<Annotation>& list);
+  void set_segments(Slot& slot, Segments segments);
 
   std::vector<Slot> slots_;
   std::string paths_;
@@ -332,6 +344,7 @@ class AnnotationTable {
   // a scan is cheap: 0 when empty, else the path's hash (high half) and the
   // entry number + 1 (low half).
   std::vector<uint64_t> index_;
+  bool appended_ = false;  // entries were appended since the last finish
 };
 
 class AnnotationTable::const_iterator {

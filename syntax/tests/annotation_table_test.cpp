@@ -165,8 +165,9 @@ TEST(AnnotationTable, LargeTablesAnswerLikeSmallOnes) {
   }
 }
 
-// Random sets against a plain list of (path, names, segments) searched one
-// by one, across the size where the table starts hashing.
+// Random sets, takes and appends against a plain list of (path, names,
+// segments) searched one by one, across the size where the table starts
+// hashing.
 TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
   struct Model {
     std::string path;
@@ -202,17 +203,26 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
       const uint64_t first = names.empty() ? UINT64_MAX : static_cast<uint64_t>(step);
       if (it == model.end()) model.push_back(Model{path, names, segments, first});
       else *it = Model{path, names, segments, first};
-      if (below(2) == 0) {
-        table.set(path, std::move(list), segments);
-      } else {
-        table.take(path, list, segments);
-        EXPECT_TRUE(list.empty());
+      switch (below(round == 0 ? 2 : 3)) {
+        case 0:
+          table.set(path, std::move(list), segments);
+          break;
+        case 1:
+          table.take(path, list, segments);
+          EXPECT_TRUE(list.empty());
+          break;
+        default:
+          table.append(path, list, segments);
+          EXPECT_TRUE(list.empty());
+          break;
       }
     }
     if (round == 3) {
       table.sort_by_source_position();
       std::stable_sort(model.begin(), model.end(),
                        [](const Model& a, const Model& b) { return a.first < b.first; });
+    } else {
+      table.finish();
     }
     ASSERT_EQ(table.size(), model.size());
     for (size_t i = 0; i < model.size(); ++i) {
