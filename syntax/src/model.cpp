@@ -45,7 +45,7 @@ uint32_t path_hash(std::string_view path) {
 
 AnnotationTable::AnnotationTable(const AnnotationTable& other)
     : slots_(other.slots_), paths_(other.paths_), segments_(other.segments_),
-      index_(other.index_), appended_(other.appended_) {
+      index_(other.index_), merged_(other.merged_) {
   // The copy packs the live lists into one block and points at them.
   size_t total = 0;
   for (const Slot& s : slots_) total += s.list.size();
@@ -109,11 +109,11 @@ void AnnotationTable::index_slot(size_t at) {
   index_[i] = (uint64_t{hash} << 32) | (at + 1);
 }
 
-void AnnotationTable::rebuild_index() {
-  size_t count = 64;
-  while (count < 2 * (slots_.size() + 1)) count *= 2;
-  index_.assign(count, 0);
-  for (size_t at = 0; at < slots_.size(); ++at) index_slot(at);
+void AnnotationTable::rebuild_index(size_t count) {
+  size_t size = 64;
+  while (size < 2 * (slots_.size() + 1)) size *= 2;
+  index_.assign(size, 0);
+  for (size_t at = 0; at < count; ++at) index_slot(at);
 }
 
 AnnotationList AnnotationTable::store(std::vector<Annotation>& list) {
@@ -148,23 +148,20 @@ void AnnotationTable::append(std::string_view path, std::vector<Annotation>& lis
   Slot& slot = slots_.back();
   slot.list = store(list);
   set_segments(slot, std::move(segments));
-  appended_ = true;
 }
 
 void AnnotationTable::finish() {
-  if (!appended_) return;
-  appended_ = false;
   const size_t all = slots_.size();
-  index_.clear();
-  if (all > kScanLimit) {
-    size_t count = 64;
-    while (count < 2 * (all + 1)) count *= 2;
-    index_.assign(count, 0);
+  if (merged_ >= all) {  // nothing appended (or a moved-from table)
+    merged_ = all;
+    return;
   }
+  const bool grow = index_.empty() ? all > kScanLimit : 2 * (all + 1) > index_.size();
+  if (grow) rebuild_index(merged_);
   // Survivors move down to `kept`; a repeat hands its list and segments to
   // the entry that came first and is dropped (its path bytes stay behind).
-  size_t kept = 0;
-  for (size_t at = 0; at < all; ++at) {
+  size_t kept = merged_;
+  for (size_t at = merged_; at < all; ++at) {
     const Slot s = slots_[at];
     const std::string_view path = std::string_view(paths_).substr(s.path_at, s.path_size);
     const size_t first = find_index_below(path, s.hash, kept);
@@ -178,6 +175,7 @@ void AnnotationTable::finish() {
     ++kept;
   }
   slots_.resize(kept);
+  merged_ = kept;
 }
 
 void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
@@ -191,8 +189,9 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
     if (!index_.empty() && 2 * (slots_.size() + 1) <= index_.size()) {
       index_slot(at);
     } else if (slots_.size() > kScanLimit) {
-      rebuild_index();
+      rebuild_index(slots_.size());
     }
+    merged_ = slots_.size();
   }
   Slot& slot = slots_[at];
   slot.list = store(list);
@@ -225,7 +224,7 @@ void AnnotationTable::sort_by_source_position() {
   // Entries mostly arrive in source order already.
   if (std::is_sorted(slots_.begin(), slots_.end(), before)) return;
   std::stable_sort(slots_.begin(), slots_.end(), before);
-  if (!index_.empty()) rebuild_index();
+  if (!index_.empty()) rebuild_index(slots_.size());
 }
 
 }  // namespace brindle

@@ -290,9 +290,9 @@ class AnnotationTable {
   // keeps its first place and takes the last list and segments, as `set`
   // would have done. Until `finish`, lookups and the walk see every append.
   void append(std::string_view path, std::vector<Annotation>& list, Segments segments);
-  // Merges the repeats of appended paths and indexes the table. One pass
-  // over all entries, where a lookup per append would wait on memory once
-  // per annotated key.
+  // Merges the repeats of the paths appended since the last call into the
+  // entries before them, and indexes them. One pass over those entries,
+  // where a lookup per append would wait on memory once per annotated key.
   void finish();
   // The list of `path`; null when the path has no entry.
   const AnnotationList* find(std::string_view path) const;
@@ -328,7 +328,8 @@ class AnnotationTable {
   size_t find_index_below(std::string_view path, uint32_t hash, size_t count) const;
   size_t scan(std::string_view path, size_t count) const;
   void index_slot(size_t at);
-  void rebuild_index();
+  // Sizes the index for every entry and fills it with the first `count`.
+  void rebuild_index(size_t count);
   // Moves `list` into the blocks and returns where it now lives.
   AnnotationList store(std::vector<Annotation>& list);
   void set_segments(Slot& slot, Segments segments);
@@ -344,7 +345,9 @@ class AnnotationTable {
   // a scan is cheap: 0 when empty, else the path's hash (high half) and the
   // entry number + 1 (low half).
   std::vector<uint64_t> index_;
-  bool appended_ = false;  // entries were appended since the last finish
+  // The leading entries that are merged and indexed; those after them were
+  // appended and wait for `finish`.
+  size_t merged_ = 0;
 };
 
 class AnnotationTable::const_iterator {

@@ -165,6 +165,30 @@ TEST(AnnotationTable, LargeTablesAnswerLikeSmallOnes) {
   }
 }
 
+// Entries stored into a built document join its indexed table: a repeated
+// path keeps its place and takes the new list, a new one goes last.
+TEST(AnnotationTable, InsertedEntriesJoinABuiltTable) {
+  for (int n : {2, 9, 300}) {
+    SCOPED_TRACE(n);
+    Document doc = build_document(many_sections(n), EmptyEnv{});
+    const size_t before = doc.annotations.size();
+    Annotation note;
+    note.name = "note";
+    for (const char* key : {"k", "fresh"}) {
+      insert_entry(doc, {"s1"}, key, Span{0, 1}, Span{0, 1}, Value::integer(1), {note, note});
+    }
+    ASSERT_EQ(doc.annotations.size(), before + 1);
+    EXPECT_EQ(doc.annotations.entry(before).first, "s1.fresh");
+    EXPECT_EQ(doc.annotations.entry(2).first, "s1.k");
+    for (const char* path : {"s1.k", "s1.fresh"}) {
+      ASSERT_NE(doc.annotations.find(path), nullptr) << path;
+      EXPECT_EQ(list_text(*doc.annotations.find(path)), " @note @note") << path;
+    }
+    ASSERT_NE(doc.annotations.find("s0.k"), nullptr);
+    EXPECT_EQ(list_text(*doc.annotations.find("s0.k")), " @min:0 @max:100");
+  }
+}
+
 // Random sets, takes and appends against a plain list of (path, names,
 // segments) searched one by one, across the size where the table starts
 // hashing.
