@@ -288,7 +288,8 @@ class AnnotationTable {
   // Appends like `take` without looking the path up, for a builder that
   // sets many paths and then calls `finish`: a path appended again then
   // keeps its first place and takes the last list and segments, as `set`
-  // would have done. Until `finish`, lookups and the walk see every append.
+  // would have done. Until `finish`, the walk shows each append and a
+  // lookup finds the first of a repeated path.
   void append(std::string_view path, std::vector<Annotation>& list, Segments segments);
   // Merges the repeats of the paths appended since the last call into the
   // entries before them, and indexes them. One pass over those entries,
