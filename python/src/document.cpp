@@ -484,9 +484,19 @@ PyObject* new_document_object(Document document, PyObject* source) {
 std::vector<Finding> document_validation(PyObject* self, std::string_view source, const Document& d) {
   std::optional<Unlocked> unlocked;
   if (unlock_for(unlocked, d.source_size) != nullptr) return validation_findings(source, d);
+  // Ordinary patterns compile to tens of instructions each; a document whose
+  // patterns took more than this does not keep them alive (RE2 spends about
+  // 16 bytes per instruction) and compiles them again when asked again.
+  constexpr uint64_t kKeptCompileWork = 16 * 1024;
   auto* obj = reinterpret_cast<DocumentObject*>(self);
-  if (obj->patterns == nullptr) obj->patterns = new PatternCache(pattern_budget_for(d.source_size));
-  return validation_findings(source, d, obj->patterns);
+  const uint64_t budget = pattern_budget_for(d.source_size);
+  if (obj->patterns == nullptr) obj->patterns = new PatternCache(budget);
+  std::vector<Finding> found = validation_findings(source, d, obj->patterns);
+  if (budget - obj->patterns->remaining() > kKeptCompileWork) {
+    delete obj->patterns;
+    obj->patterns = nullptr;
+  }
+  return found;
 }
 
 bool document_source(PyObject* self, std::string_view& out) {

@@ -30,8 +30,9 @@ struct DocumentObject {
 
 // Validation findings of the document of `self` (`d`, lent by
 // with_document). A small document is validated with the lock held and
-// keeps its compiled patterns for the next call, as the lock keeps calls
-// apart; a large one is validated without the lock and compiles its own.
+// keeps its compiled patterns, when they are small, for the next call (the
+// lock keeps calls apart); a large one is validated without the lock and
+// compiles its own.
 std::vector<Finding> document_validation(PyObject* self, std::string_view source, const Document& d);
 
 // Borrowed reference to the class, created on first use; nullptr with an
