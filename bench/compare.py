@@ -11,7 +11,9 @@ For brindle it also shows the core alone (`parse(src)`: build and free the
 document, no Python objects) and, in a child process each, the resident
 memory the parse result holds, relative to the source size (approximate:
 memory the allocator kept from reading the file is reused first).
-build/parse_bench peak SHAPE gives the core's own peak.
+build/parse_bench peak SHAPE gives the core's own peak. Then the per-call
+costs of a small file (parse, validate_all, dumps of the webservice
+example) and two threads parsing two documents against one parsing both.
 
 Peers come from the optional `bench` extra (pip install '.[bench]'); a peer
 that is not installed is skipped with a note.
@@ -303,6 +305,29 @@ def threads_check(mb: float, repeat: int) -> None:
           f"=> {one / two:.2f}x")
 
 
+def small_file(repeat: int) -> None:
+    """The per-call costs of a small file: the bundled webservice example."""
+    import timeit
+
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "examples", "webservice.brindle")
+    with open(path, encoding="utf-8") as f:
+        source = f.read()
+    doc = brindle.parse(source)
+    config = doc.config
+    calls = {
+        "parse(src)": lambda: brindle.parse(source),
+        "validate_all(doc)": lambda: brindle.validate_all(doc),
+        "dumps(doc)": lambda: brindle.dumps(doc),
+        "doc.config": lambda: doc.config,
+        "dumps(doc.config)": lambda: brindle.dumps(config),
+    }
+    print(f"\nsmall file: examples/webservice.brindle, {len(source.encode())} bytes, microseconds per call "
+          f"(processor time, best of {repeat} runs of 2 000 calls)")
+    for name, call in calls.items():
+        best = min(timeit.repeat(call, number=2000, repeat=repeat, timer=time.process_time)) / 2000
+        print(f"  {name:<20} {best * 1e6:>7.2f}")
+
+
 def machine() -> str:
     """The machine the figures come from, for the table's caption."""
     model = "unknown processor"
@@ -329,6 +354,7 @@ def main() -> None:
     parser.add_argument("--shapes", nargs="+", default=list(SHAPES), choices=SHAPES)
     parser.add_argument("--no-peak", action="store_true", help="skip the memory children")
     parser.add_argument("--no-threads", action="store_true", help="skip the two-thread check")
+    parser.add_argument("--no-small", action="store_true", help="skip the small-file calls")
     parser.add_argument("--peak-child", nargs=2, help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.peak_child:
@@ -369,6 +395,8 @@ def main() -> None:
                 core = peak_child(runs[0][1], "core")
                 whole = peak_child(runs[0][1], "config")
                 print(f"  memory held, x source size: Document {core:.2f}, the .config dict alone {whole:.2f}")
+    if not args.no_small:
+        small_file(args.repeat)
     if not args.no_threads:
         threads_check(max(args.sizes), args.repeat)
 
