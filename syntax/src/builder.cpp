@@ -152,13 +152,15 @@ class Builder {
     const uint64_t offset = rec.value_span.start + (text.size() - trimmed.size());
 
     std::vector<VariableRef> refs;
-    GroupIndex groups(trimmed);  // built only if the value nests deeply
-    ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &groups};
+    value_groups_.reset(trimmed);  // built only if the value nests deeply
+    ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &value_groups_};
+    ctx.pieces = std::move(value_pieces_);
     if (trimmed.size() > 64) {  // worth a look once, so that nested levels need not
       ctx.may_have_operators = trimmed.find_first_of("+-*/") != std::string_view::npos;
       ctx.may_have_fallbacks = trimmed.find("??") != std::string_view::npos;
     }
     ValueResult result = parse_value(ctx, trimmed, offset);
+    value_pieces_ = std::move(ctx.pieces);
     if (failed(result)) {
       ParseFailure& failure = std::get<ParseFailure>(result);
       const DiagnosticKind kind = failure.message.starts_with(kUndefinedVariable)
@@ -431,6 +433,10 @@ class Builder {
   std::string_view source_;
   const EnvLookup& env_;
   ValueBudget budget_;
+  // Scratch of the value parser, reused by every value so that its storage
+  // is allocated once per parse rather than once per value.
+  GroupIndex value_groups_{std::string_view{}};
+  std::vector<Piece> value_pieces_;
   bool errors_only_ = false;
   Document doc_;
 
