@@ -108,3 +108,61 @@ def test_parsed_values_convert():
     doc = parse("[" + ".".join(["s"] * 128) + "]\nk = " + "[" * 120 + "1" + "]" * 120 + "\nn = 0.0 / 0.0\ni = -1 / 0.0")
     value = functools.reduce(lambda table, _: table["s"], range(128), doc.config)
     assert value["k"] == nested(120, lambda v: [v]) and math.isnan(value["n"]) and value["i"] == -math.inf
+
+
+def same(got, want):
+    """Equal with the types, the sign of zero, nan and the key order kept: == takes
+    True for 1, 1.0 for 1, -0.0 for 0.0 and ignores the order of keys."""
+    if type(got) is not type(want):
+        return False
+    if isinstance(want, dict):
+        return list(got) == list(want) and all(same(got[k], want[k]) for k in want)
+    if isinstance(want, list):
+        return len(got) == len(want) and all(same(g, w) for g, w in zip(got, want))
+    if isinstance(want, float):
+        return math.isnan(want) if math.isnan(got) else (got, math.copysign(1, got)) == (want, math.copysign(1, want))
+    return got == want
+
+
+LONG = "long text " * 400
+
+
+@pytest.mark.parametrize("source, want", [
+    ("a = 9223372036854775807\nb = -9223372036854775807 - 1\nc = 0\nd = -1\ne = 256\nf = 257\ng = -5\nh = -6",
+     {"a": 2**63 - 1, "b": -(2**63), "c": 0, "d": -1, "e": 256, "f": 257, "g": -5, "h": -6}),
+    ("a = 1073741823\nb = 1073741824\nc = -1073741824\nd = 4294967296",  # one- and two-digit ints
+     {"a": 2**30 - 1, "b": 2**30, "c": -(2**30), "d": 2**32}),
+    ("z = -0.0\np = 0.0\ni = 1.0 / 0.0\nm = -1.0 / 0.0\nn = 0.0 / 0.0\nf = 2.5\nw = 3.0",
+     {"f": 2.5, "i": math.inf, "m": -math.inf, "n": math.nan, "p": 0.0, "w": 3.0, "z": -0.0}),
+    ("t = true\nf = false\nn = null\none = 1\nfl = 1.0",
+     {"f": False, "fl": 1.0, "n": None, "one": 1, "t": True}),
+    ('s = ""\nt = "x"\nu = "fourteen bytes"\nv = "fifteen bytes.."\nl = "' + LONG + '"',
+     {"l": LONG, "s": "", "t": "x", "u": "fourteen bytes", "v": "fifteen bytes.."}),
+    ('"é" = "ü"\n"日本" = "\U0001f600 smile"\n"k\\"q" = "a\\\\b"\nplain = "tab\\there"',
+     {"k\"q": "a\\b", "plain": "tab\there", "é": "ü", "日本": "\U0001f600 smile"}),
+    ("a = []\nb = #{  }#\nc = [[], #{  }#]\n[empty]\n[full]\nk = 1",
+     {"a": [], "b": {}, "c": [[], {}], "empty": {}, "full": {"k": 1}}),
+    ("k = " + "[" * 64 + "1" + "]" * 64, {"k": functools.reduce(lambda v, _: [v], range(64), 1)}),
+    # The same keys over many dicts, some of them holding other kinds of values or one key
+    # more or less: each dict keeps its own values and its keys in byte order.
+    ("".join(f"[s{i}]\n" + "".join(f"{k} = {v}\n" for k, v in zip("abcdefg", vals))
+             for i, vals in enumerate([(1, 2, 3, 4, 5, 6), ('"x"', "true", "null", "1.5", "[]", "-0.0"),
+                                       (1, 2, 3, 4, 5, 6, 7), (1, 2, 3, 4, 5), (9, 8, 7, 6, 5, 4)])),
+     {"s0": dict(zip("abcdef", (1, 2, 3, 4, 5, 6))),
+      "s1": dict(zip("abcdef", ("x", True, None, 1.5, [], -0.0))),
+      "s2": dict(zip("abcdefg", (1, 2, 3, 4, 5, 6, 7))), "s3": dict(zip("abcde", (1, 2, 3, 4, 5))),
+      "s4": dict(zip("abcdef", (9, 8, 7, 6, 5, 4)))}),
+    ('[b]\nz = 1\n"é" = 2\nA = 3\n_ = 4\n[a]\nk = 1',  # the keys' byte order, not the order written
+     {"a": {"k": 1}, "b": {"A": 3, "_": 4, "z": 1, "é": 2}}),
+])
+def test_config_values_types_and_order(source, want):
+    config = parse(source).config
+    assert same(config, want), config
+    assert same(parse(dumps(config)).config, want)  # and back through dumps of the dict
+
+
+@pytest.mark.parametrize("got, want", [
+    (1, True), (1.0, 1), (0.0, -0.0), ({"a": 1, "b": 2}, {"b": 2, "a": 1}), ([1], [1.0]), (0.0, math.nan),
+])
+def test_the_strict_comparison_tells_apart_what_equality_does_not(got, want):
+    assert not same(got, want) and not same(want, got)

@@ -8,7 +8,7 @@ import threading
 
 import pytest
 
-from brindle import check, dumps, parse, validate_all
+from brindle import ValidationError, check, dumps, parse, validate, validate_all
 
 
 def brief(findings):
@@ -133,3 +133,33 @@ def test_environment_writers_while_parsing():
         stop.set()
         t.join()
         os.environ.pop("BRINDLE_W", None)
+
+
+COSTLY = "|".join(f".{{{n}}}" for n in range(1000, 960, -1))  # about 300 000 instructions compiled
+
+
+def validation_run(doc, call):
+    if call == "all":
+        return [e.args for e in validate_all(doc)]
+    if call == "check":
+        return brief(check(doc))
+    try:
+        validate(doc)
+    except ValidationError as e:
+        return e.args
+    return None
+
+
+# A small document keeps its compiled patterns between validations: each call, in
+# any order, finds what the same call finds on a fresh document.
+@pytest.mark.parametrize("source", [
+    '@pattern: "[a-z]+"\na = "abc"\n@pattern: "[a-z]+"\nb = "ABC"\n@pattern: "("\nc = "x"\n'
+    '[s]\n@pattern: "[0-9]+"\nd = "12"\n@pattern: "[0-9]+"\ne = "x1"\n',  # shared, failing, invalid
+    "".join(f'@pattern: "{COSTLY}|y{{{i + 2}}}"\nk{i} = "y"\n' for i in range(8)),  # past the compile limit
+])
+@pytest.mark.parametrize("calls", [("all", "all", "check", "first"), ("first", "check", "all", "first")])
+def test_validating_again_finds_the_same(source, calls):
+    fresh = {call: validation_run(parse(source), call) for call in set(calls)}
+    assert any(fresh.values())
+    doc = parse(source)
+    assert [validation_run(doc, call) for call in calls] == [fresh[call] for call in calls]

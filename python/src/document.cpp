@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "annotation.h"
+#include "check.h"
 #include "convert.h"
 #include "display.h"
 #include "finding.h"
 #include "heap_type.h"
 #include "key_iter.h"
 #include "module.h"
+#include "pattern_cache.h"
 #include "positions.h"
 #include "text.h"
 #include "unlocked.h"
@@ -30,6 +32,7 @@ void document_dealloc(PyObject* self) {
     unlock_for(unlocked, doc != nullptr ? doc->source_size : 0);
     delete doc;
   }
+  delete reinterpret_cast<DocumentObject*>(self)->patterns;
   Py_XDECREF(reinterpret_cast<DocumentObject*>(self)->source);
   free_instance(self);
 }
@@ -474,7 +477,26 @@ PyObject* new_document_object(Document document, PyObject* source) {
   obj->doc = owned;
   obj->borrow = 0;
   obj->source = Py_XNewRef(source);
+  obj->patterns = nullptr;
   return self;
+}
+
+std::vector<Finding> document_validation(PyObject* self, std::string_view source, const Document& d) {
+  std::optional<Unlocked> unlocked;
+  if (unlock_for(unlocked, d.source_size) != nullptr) return validation_findings(source, d);
+  // Ordinary patterns compile to tens of instructions each; a document whose
+  // patterns took more than this does not keep them alive (RE2 spends about
+  // 16 bytes per instruction) and compiles them again when asked again.
+  constexpr uint64_t kKeptCompileWork = 16 * 1024;
+  auto* obj = reinterpret_cast<DocumentObject*>(self);
+  const uint64_t budget = pattern_budget_for(d.source_size);
+  if (obj->patterns == nullptr) obj->patterns = new PatternCache(budget);
+  std::vector<Finding> found = validation_findings(source, d, obj->patterns);
+  if (budget - obj->patterns->remaining() > kKeptCompileWork) {
+    delete obj->patterns;
+    obj->patterns = nullptr;
+  }
+  return found;
 }
 
 bool document_source(PyObject* self, std::string_view& out) {

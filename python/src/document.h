@@ -7,9 +7,15 @@
 
 #include <string_view>
 #include <utility>
+#include <vector>
 
+#include "finding.h"
 #include "guard.h"
 #include "model.h"
+
+namespace brindle {
+class PatternCache;
+}
 
 namespace brindle::py {
 
@@ -18,7 +24,16 @@ struct DocumentObject {
   Document* doc;
   BorrowFlag borrow;
   PyObject* source;  // the str it was parsed from, for positions; owned, may be nullptr
+  // The compiled `@pattern`s of earlier validations; owned, made on first use.
+  PatternCache* patterns;
 };
+
+// Validation findings of the document of `self` (`d`, lent by
+// with_document). A small document is validated with the lock held and
+// keeps its compiled patterns, when they are small, for the next call (the
+// lock keeps calls apart); a large one is validated without the lock and
+// compiles its own.
+std::vector<Finding> document_validation(PyObject* self, std::string_view source, const Document& d);
 
 // Borrowed reference to the class, created on first use; nullptr with an
 // error set (see lazy_type for `at_init`).

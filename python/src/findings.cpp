@@ -160,12 +160,7 @@ PyObject* module_check_document(PyObject*, PyObject* args, PyObject* kwargs) {
   PyObject* source = reinterpret_cast<DocumentObject*>(doc)->source;
   if (source != nullptr && !text_arg(source, "source", text)) return nullptr;
   return with_document(doc, [&](const Document& d) -> PyObject* {
-    std::vector<Finding> findings;
-    {
-      std::optional<Unlocked> unlocked;
-      unlock_for(unlocked, d.source_size);
-      findings = validation_findings(text, d);
-    }
+    std::vector<Finding> findings = document_validation(doc, text, d);
     finish_findings(findings, is_strict);
     return finding_objects(text, findings, filename);
   });

@@ -69,12 +69,6 @@ PyObject* dumps_result(SerializeResult result) {
   return nullptr;
 }
 
-std::vector<Finding> validation_findings_unlocked(std::string_view source, const Document& d) {
-  std::optional<Unlocked> unlocked;
-  unlock_for(unlocked, d.source_size);
-  return validation_findings(source, d);
-}
-
 // One ValidationError per error finding of the document, in the
 // validator's order, each with `path` and `findings`: its own finding, or,
 // with `share_findings`, all of them. The findings come from the
@@ -83,7 +77,7 @@ PyObject* validation_errors(PyObject* doc, bool share_findings) {
   std::string_view source;
   if (!document_source(doc, source)) return nullptr;
   return with_document(doc, [&](const Document& d) -> PyObject* {
-    std::vector<Finding> found = validation_findings_unlocked(source, d);
+    std::vector<Finding> found = document_validation(doc, source, d);
     std::erase_if(found, [](const Finding& f) { return f.severity != Severity::Error; });
     Ref all(finding_objects(source, found, Py_None));
     Ref errors(all ? PyList_New(0) : nullptr);

@@ -31,13 +31,11 @@ bool same_arg(const AnnotationArg& a, const AnnotationArg& b) {
   return a == b;
 }
 
-// True when `line` (one annotation line, without its line feed) reads back
-// as an annotation named `name` with argument `arg`.
+// True when `line` (one annotation line and its line feed) reads back as
+// an annotation named `name` with argument `arg`.
 bool reads_back(std::string_view line, const Annotation& a) {
-  if (line.find('\n') != std::string_view::npos) return false;
-  std::string text(line);
-  text += '\n';
-  Lexer lexer(text);
+  if (line.find('\n') != line.size() - 1) return false;
+  Lexer lexer(line);
   LineRecord rec;
   if (!lexer.next(rec) || rec.kind != LineKind::AnnotationLine) return false;
   const Span span{0, rec.annotation_text.size()};
@@ -46,24 +44,52 @@ bool reads_back(std::string_view line, const Annotation& a) {
   return back != nullptr && back->name == a.name && same_arg(back->arg, a.arg);
 }
 
-std::string quoted_arg(std::string_view text) {
-  std::string q;
-  q.reserve(text.size() + 2);
-  q += '"';
-  q += text;
-  q += '"';
-  return q;
+void append_quoted(std::string& out, std::string_view text) {
+  out += '"';
+  out += text;
+  out += '"';
 }
+
+// Candidate lines of one annotation, written one after another into the
+// same buffer: most arguments read back in their first form, so the others
+// are never made.
+class Candidate {
+ public:
+  explicit Candidate(std::string_view name) {
+    line_ += '@';
+    line_ += name;
+    head_ = line_.size();
+  }
+
+  // The text after `@name`, started afresh.
+  std::string& restart() {
+    line_.resize(head_);
+    return line_;
+  }
+  // True when the line written since `restart` reads back as `a`.
+  bool reads_back_as(const Annotation& a) {
+    line_ += '\n';
+    const bool back = reads_back(line_, a);
+    line_.pop_back();
+    return back;
+  }
+  std::string_view line() const { return line_; }
+
+ private:
+  std::string line_;
+  size_t head_ = 0;
+};
 
 // A List argument: each item bare where the line so far still reads back
 // with it bare, else quoted (an item's quotes and `#` change how the rest of
 // the line is read, so items are not judged alone). Each check reads the line
 // so far, so long lists have every item quoted instead (or when `quote_all`).
-std::string list_form(const std::string& name, const std::vector<std::string>& items,
-                      bool quote_all = false) {
+void list_form(Candidate& c, const std::string& name, const std::vector<std::string>& items,
+               bool quote_all = false) {
   constexpr size_t kCheckedItems = 64;
   quote_all = quote_all || items.size() > kCheckedItems;
-  std::string line = "@" + name + ": [";
+  std::string& line = c.restart();
+  line += ": [";
   Annotation so_far;
   so_far.name = name;
   auto& done = so_far.arg.emplace<std::vector<std::string>>();
@@ -73,58 +99,67 @@ std::string list_form(const std::string& name, const std::vector<std::string>& i
     const size_t mark = line.size();
     if (!quote_all) {
       line += item;
-      if (reads_back(line + "]", so_far)) continue;
+      line += "]\n";
+      const bool bare = reads_back(line, so_far);
+      line.resize(line.size() - 2);
+      if (bare) continue;
       line.resize(mark);
     }
-    line += quoted_arg(item);
+    append_quoted(line, item);
   }
   line += ']';
-  return line.substr(1 + name.size());
 }
 
-// The text after `@name` for each form an argument may take, in order of
-// preference.
-std::vector<std::string> argument_forms(const Annotation& a) {
+// Writes each form an argument may take, in order of preference, until one
+// reads back. When none does (false), the quoted form is left written: it
+// says the most about what was meant.
+bool choose_form(Candidate& c, const Annotation& a) {
   switch (arg_kind(a.arg)) {
     case ArgKind::None:
-      return {""};
+      c.restart();
+      return c.reads_back_as(a);
     case ArgKind::Integer:
-      return {": " + decimal_form(std::get<int64_t>(a.arg))};
+      c.restart().append(": ").append(decimal_form(std::get<int64_t>(a.arg)));
+      return c.reads_back_as(a);
     case ArgKind::Float: {
       const double d = std::get<double>(a.arg);
-      std::vector<std::string> forms{": " + shortest_form(d)};
-      if (std::isfinite(d) && d == std::trunc(d)) forms.push_back(": " + one_decimal_form(d));
-      return forms;
+      c.restart().append(": ").append(shortest_form(d));
+      if (c.reads_back_as(a)) return true;
+      if (!std::isfinite(d) || d != std::trunc(d)) return false;
+      c.restart().append(": ").append(one_decimal_form(d));
+      return c.reads_back_as(a);
     }
     case ArgKind::Text: {
       const std::string& t = std::get<std::string>(a.arg);
-      // Appended piece by piece: `"(" + ... + ")"` trips a false -Wrestrict.
-      return {std::string(": ").append(t), std::string(": ").append(quoted_arg(t)),
-              std::string("(").append(t).append(")"), std::string("(").append(quoted_arg(t)).append(")")};
+      c.restart().append(": ").append(t);
+      if (c.reads_back_as(a)) return true;
+      append_quoted(c.restart().append(": "), t);
+      if (c.reads_back_as(a)) return true;
+      c.restart().append("(").append(t).append(")");
+      if (c.reads_back_as(a)) return true;
+      std::string& line = c.restart().append("(");
+      append_quoted(line, t);
+      line += ')';
+      if (c.reads_back_as(a)) return true;
+      append_quoted(c.restart().append(": "), t);
+      return false;
     }
     case ArgKind::List: {
       const auto& items = std::get<std::vector<std::string>>(a.arg);
-      return {list_form(a.name, items), list_form(a.name, items, true)};
+      list_form(c, a.name, items);
+      if (c.reads_back_as(a)) return true;
+      list_form(c, a.name, items, true);
+      return c.reads_back_as(a);
     }
   }
-  return {""};
+  c.restart();
+  return false;
 }
 
 bool append_annotation(std::string& out, const Annotation& a) {
-  const std::vector<std::string> forms = argument_forms(a);
-  const std::string head = "@" + a.name;
-  const std::string* chosen = nullptr;
-  for (const std::string& form : forms) {
-    if (reads_back(head + form, a)) {
-      chosen = &form;
-      break;
-    }
-  }
-  // Nothing reads back: the quoted form says the most about what was meant.
-  const bool found = chosen != nullptr;
-  if (!found) chosen = &forms[forms.size() > 1 ? 1 : 0];
-  out += head;
-  out += *chosen;
+  Candidate c(a.name);
+  const bool found = choose_form(c, a);
+  out += c.line();
   return found;
 }
 

@@ -122,9 +122,10 @@ std::vector<Finding> parse_findings(const Document& doc) {
   return out;
 }
 
-std::vector<Finding> validation_findings(std::string_view source, const Document& doc) {
+std::vector<Finding> validation_findings(std::string_view source, const Document& doc,
+                                         PatternCache* patterns) {
   std::vector<Finding> out;
-  for (const Diagnostic& d : validate_document(doc)) {
+  for (const Diagnostic& d : validate_document(doc, ValidateOptions{.patterns = patterns})) {
     const Span rule = d.rule_span.value_or(d.span);
     const std::string_view written = slice(source, rule);
     Finding f;

@@ -11,6 +11,7 @@
 
 #include "finding.h"
 #include "model.h"
+#include "validator.h"
 
 namespace brindle {
 
@@ -25,8 +26,9 @@ struct CheckOptions {
 std::vector<Finding> parse_findings(const Document& doc);
 
 // Validation findings (B2xx) of a built document, each at its value with a
-// note at the annotation that set the rule.
-std::vector<Finding> validation_findings(std::string_view source, const Document& doc);
+// note at the annotation that set the rule. `patterns` as in ValidateOptions.
+std::vector<Finding> validation_findings(std::string_view source, const Document& doc,
+                                         PatternCache* patterns = nullptr);
 
 // Everything: parse findings, validation findings and lints of `doc`, which
 // must have been built from `source` with `env`.

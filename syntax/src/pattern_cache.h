@@ -28,6 +28,9 @@ class PatternCache {
   // the budget (once spent, only patterns already compiled are handed out).
   const Pattern* get(std::string_view source);
 
+  // Compile work the budget still allows.
+  uint64_t remaining() const { return remaining_; }
+
  private:
   struct Hash {
     using is_transparent = void;

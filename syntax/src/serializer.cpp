@@ -122,6 +122,14 @@ std::optional<std::string> header_line(const std::vector<std::string_view>& segm
   return std::nullopt;
 }
 
+// `a.b` into `out`, reusing its storage: a loop over a dict's keys
+// allocates once, not once per key.
+void assign_path(std::string& out, std::string_view a, std::string_view b) {
+  out.assign(a);
+  out += '.';
+  out += b;
+}
+
 std::string join_path(std::string_view a, std::string_view b) {
   std::string p;
   p.reserve(a.size() + 1 + b.size());
@@ -323,8 +331,9 @@ struct Writer {
                       "the name `" + path + "` holds a line feed, which no name can carry");
     append_key(out, key);
     out += " = #{\n";
+    std::string inner_path;
     for (const auto& [inner_key, inner_value] : dict) {
-      const std::string inner_path = join_path(path, inner_key);
+      assign_path(inner_path, path, inner_key);
       Problem p = annotations_of(inner_path, "  ");
       Problem line = entry_line("  ", inner_key, inner_value, inner_path);
       if (!line && inner_value.is(Tag::Dict) && !doc.annotations.empty()) {
@@ -352,9 +361,10 @@ struct Writer {
     record(annotations_of(path, ""));
     out += header;
     std::vector<std::pair<const DictEntry*, std::string>> deeper;
+    std::string key_path;
     for (const auto& entry : entries) {
       const auto& [key, value] = entry;
-      const std::string key_path = join_path(path, key);
+      assign_path(key_path, path, key);
       if (!value.is(Tag::Dict)) {
         record(annotations_of(key_path, ""));
         record(entry_line("", key, value, key_path));

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -365,7 +366,9 @@ std::vector<Diagnostic> validate_document(const Document& document) {
 
 std::vector<Diagnostic> validate_document(const Document& document, const ValidateOptions& options) {
   std::vector<Diagnostic> out;
-  PatternCache patterns(pattern_budget_for(document.source_size));
+  std::optional<PatternCache> own;
+  PatternCache& patterns =
+      options.patterns != nullptr ? *options.patterns : own.emplace(pattern_budget_for(document.source_size));
   const AnnotationTable& table = document.annotations;
   SegmentWalk walk(document.config);
   for (size_t i = 0; i < table.size(); ++i) {

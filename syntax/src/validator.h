@@ -17,10 +17,18 @@
 
 namespace brindle {
 
+class PatternCache;
+
 struct ValidateOptions {
   // Stop right after the first finding that is not a warning: the result is
   // then the start of the full list, up to and including that finding.
   bool stop_at_first_error = false;
+  // The compiled patterns to use and add to, kept by the caller so that
+  // validating the same document again compiles nothing again. It serves
+  // one document (its budget is that document's) and one call at a time.
+  // Every call walks the patterns in the same order, so the findings are
+  // those of a call with a cache of its own. Null: the call makes its own.
+  PatternCache* patterns = nullptr;
 };
 
 std::vector<Diagnostic> validate_document(const Document& document);

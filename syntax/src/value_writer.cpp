@@ -50,18 +50,25 @@ void append_inline_key(std::string& out, std::string_view key) {
 // ---------------------------------------------------------------------------
 // Values
 
+// Runs of bytes that need no escape go out in one append each.
 void append_string(std::string& out, std::string_view text) {
   out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: out += c;
+  size_t plain = 0;  // start of the run not yet written
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* escape = nullptr;
+    switch (text[i]) {
+      case '\\': escape = "\\\\"; break;
+      case '"': escape = "\\\""; break;
+      case '\n': escape = "\\n"; break;
+      case '\r': escape = "\\r"; break;
+      case '\t': escape = "\\t"; break;
+      default: continue;
     }
+    out.append(text.substr(plain, i - plain));
+    out += escape;
+    plain = i + 1;
   }
+  out.append(text.substr(plain));
   out += '"';
 }
 
