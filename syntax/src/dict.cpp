@@ -15,6 +15,10 @@ constexpr size_t kIndexFrom = 16;
 // From this many entries sealing sorts by radix rather than by comparison.
 constexpr size_t kRadixFrom = 4096;
 
+// Entry arrays smaller than this (in bytes) are moved into the arena when
+// sealed with one.
+constexpr size_t kGatherBelow = 256 * 1024;
+
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
@@ -227,10 +231,20 @@ DictEntry& Dict::append(std::string_view key) {
   return append_entry(key);
 }
 
-void Dict::seal(const DropFn& dropped, std::string_view prefix) {
+void Dict::seal(const DropFn& dropped, std::string_view prefix, Arena* arena) {
   filled_ = false;
   index_.reset();
-  if (!sorted_) sort_entries(dropped, prefix);
+  // A large array stays where it is: copying it would hold it twice at the
+  // peak, and its spare room was never touched, so costs no memory.
+  Arena* const gather_into = entries_.size() * sizeof(DictEntry) < kGatherBelow ? arena : nullptr;
+  if (!sorted_) sort_entries(dropped, prefix, gather_into);
+  if (arena != nullptr) {
+    move_entries_into(gather_into);
+    // Dictionaries still being filled are sealed (with their own path) and
+    // moved by seal_tree; every other value goes now.
+    move_values_into(*arena);
+    return;
+  }
   // A section's array grew by doubling; a small one gives its spare room
   // back (a large one's spare room was never touched, so costs no memory).
   constexpr size_t kTrimBelow = 64 * 1024;
@@ -240,7 +254,41 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix) {
   }
 }
 
-void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
+void Dict::move_entries_into(Arena* arena) {
+  if (arena == nullptr || in_arena(*arena)) return;
+  Entries moved{ArenaAllocator<DictEntry>(arena)};
+  moved.reserve(entries_.size());
+  for (DictEntry& e : entries_) moved.push_back(std::move(e));
+  entries_ = std::move(moved);
+}
+
+void Dict::move_values_into(Arena& arena) {
+  for (DictEntry& e : entries_) {
+    if (!(e.second.is(Tag::Dict) && e.second.as_dict().filled_)) {
+      e.second = Value::into_arena(std::move(e.second), arena);
+    }
+  }
+}
+
+void Dict::settle(Arena& arena) {
+  if (entries_.size() * sizeof(DictEntry) < kGatherBelow) move_entries_into(&arena);
+  move_values_into(arena);
+}
+
+Dict Dict::moved_into(Arena& arena) && {
+  Dict out;
+  if (!in_arena(arena) || !sorted_ || filled_) {
+    seal({}, {}, &arena);
+  } else {
+    for (DictEntry& e : entries_) e.second = Value::into_arena(std::move(e.second), arena);
+  }
+  out.entries_ = std::move(entries_);
+  out.sorted_ = true;
+  clear();
+  return out;
+}
+
+void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena) {
   // Sorting small handles and moving each entry once is far cheaper than
   // sorting the entries; the first eight bytes of each key, as a big-endian
   // number, settle most comparisons without touching the key. A handle is
@@ -298,9 +346,11 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
   auto same_key = [data](const Handle& a, const Handle& b) {
     return a.head == b.head && data[a.index].first == data[b.index].first;
   };
-  bool repeated = false;
-  for (size_t i = 0; i + 1 < n && !repeated; ++i) repeated = same_key(order[i], order[i + 1]);
-  if (!repeated) {
+  size_t repeats = 0;
+  for (size_t i = 0; i + 1 < n; ++i) repeats += same_key(order[i], order[i + 1]) ? 1 : 0;
+  // Without repeated keys an array already in its final place is sorted
+  // in place; else the sealed entries are gathered (below).
+  if (repeats == 0 && (arena == nullptr || in_arena(*arena))) {
     // Follow the cycles of the permutation in place: no second array of
     // entries, which for a large dictionary would double its peak memory.
     std::vector<uint32_t> from(n);
@@ -322,8 +372,10 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
     sorted_ = true;
     return;
   }
-  std::vector<DictEntry> sorted;
-  sorted.reserve(n);
+  // Gathered into a new array: in the arena (exactly sized, which the
+  // heap array filled by doubling was not), or when some entries drop.
+  Entries sorted{ArenaAllocator<DictEntry>(arena)};
+  sorted.reserve(n - repeats);
   for (size_t i = 0; i < n; ++i) {
     // Of a run of equal keys the last one stored counts.
     if (i + 1 < n && same_key(order[i], order[i + 1])) {
@@ -336,23 +388,26 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
   sorted_ = true;
 }
 
-void Dict::seal_tree(const DropFn& dropped) {
+void Dict::seal_tree(const DropFn& dropped, Arena* arena) {
   std::string prefix;
-  seal_tree_at(dropped, prefix);
+  seal_tree_at(dropped, prefix, arena);
 }
 
-void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix) {
+void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena) {
   // Only dictionaries filled entry by entry can hold unsealed ones; values
   // made whole (inline dicts, copies) are sealed already. Sections nest at
   // most as deep as the builder allows, which bounds the recursion.
   if (!filled_) return;
-  seal(dropped, prefix);
+  seal(dropped, prefix, arena);
   for (DictEntry& e : entries_) {
     if (!e.second.is(Tag::Dict)) continue;
+    Dict& child = e.second.as_dict();
+    if (!child.filled_) continue;  // moved whole by seal() already
     const size_t size = prefix.size();
     prefix.append(e.first).push_back('.');
-    e.second.as_dict().seal_tree_at(dropped, prefix);
+    child.seal_tree_at(dropped, prefix, arena);
     prefix.resize(size);
+    if (arena != nullptr) e.second = Value::into_arena(std::move(e.second), *arena);
   }
 }
 
