@@ -15,6 +15,14 @@ constexpr size_t kIndexFrom = 16;
 // From this many entries sealing sorts by radix rather than by comparison.
 constexpr size_t kRadixFrom = 4096;
 
+// How far ahead an entry read in random order is fetched.
+constexpr int kPrefetchSteps = 8;
+
+void prefetch_entry(const DictEntry* e) {
+  __builtin_prefetch(e);
+  __builtin_prefetch(reinterpret_cast<const char*>(e) + sizeof(DictEntry) - 1);
+}
+
 // Entry arrays smaller than this (in bytes) are moved into the arena when
 // sealed with one.
 constexpr size_t kGatherBelow = 256 * 1024;
@@ -239,10 +247,9 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix, Arena* arena) {
   Arena* const gather_into = entries_.size() * sizeof(DictEntry) < kGatherBelow ? arena : nullptr;
   if (!sorted_) sort_entries(dropped, prefix, gather_into);
   if (arena != nullptr) {
+    // The values were moved in as they were stored (or are heap-owned,
+    // which an arena array may hold as well).
     move_entries_into(gather_into);
-    // Dictionaries still being filled are sealed (with their own path) and
-    // moved by seal_tree; every other value goes now.
-    move_values_into(*arena);
     return;
   }
   // A section's array grew by doubling; a small one gives its spare room
@@ -272,7 +279,6 @@ void Dict::move_values_into(Arena& arena) {
 
 void Dict::settle(Arena& arena) {
   if (entries_.size() * sizeof(DictEntry) < kGatherBelow) move_entries_into(&arena);
-  move_values_into(arena);
 }
 
 Dict Dict::moved_into(Arena& arena) && {
@@ -360,8 +366,17 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
       if (from[start] == start) continue;
       DictEntry carried = std::move(entries_[start]);
       size_t at = start;
+      // Each step reads an entry far from the last one: the entry a few
+      // steps further along the cycle is fetched early, so that the misses
+      // overlap instead of following one another.
+      size_t ahead = start;
+      for (int k = 0; k < kPrefetchSteps && from[ahead] != start; ++k) ahead = from[ahead];
       while (from[at] != start) {
         const size_t next = from[at];
+        if (from[ahead] != start) {
+          ahead = from[ahead];
+          prefetch_entry(&entries_[ahead]);
+        }
         entries_[at] = std::move(entries_[next]);
         from[at] = static_cast<uint32_t>(at);
         at = next;
@@ -377,6 +392,7 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   Entries sorted{ArenaAllocator<DictEntry>(arena)};
   sorted.reserve(n - repeats);
   for (size_t i = 0; i < n; ++i) {
+    if (i + kPrefetchSteps < n) prefetch_entry(&entries_[order[i + kPrefetchSteps].index]);
     // Of a run of equal keys the last one stored counts.
     if (i + 1 < n && same_key(order[i], order[i + 1])) {
       if (dropped) dropped(prefix, entries_[order[i].index]);

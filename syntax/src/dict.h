@@ -90,13 +90,12 @@ class Dict {
   using DropFn = std::function<void(std::string_view prefix, const DictEntry& dropped)>;
   // Puts the entries in key order, dropping replaced ones, and drops the
   // hash index. With an arena, the sealed entries go to an array of their
-  // exact number there, and every value is moved into it (Value::into_arena).
+  // exact number there (a large array stays on the heap).
   void seal(const DropFn& dropped = {}, std::string_view prefix = {}, Arena* arena = nullptr);
   // Seals this dictionary and every dictionary filled by upsert below it.
   void seal_tree(const DropFn& dropped = {}, Arena* arena = nullptr);
 
-  // Moves the entry array, exactly sized, and the values (except
-  // dictionaries still being filled) into `arena`, keeping order and
+  // Moves the entry array, exactly sized, into `arena`, keeping order and
   // lookups as they are: a section no longer written to gives its heap
   // array back while the parse still needs heap memory. A large array stays.
   void settle(Arena& arena);

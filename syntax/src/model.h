@@ -73,7 +73,9 @@ class Value {
   // The same value with its payloads (recursively) moved into `arena`;
   // scalars and inline strings are unchanged. Nesting is bounded by the
   // parser, which bounds the recursion.
-  static Value into_arena(Value v, Arena& arena);
+  static Value into_arena(Value v, Arena& arena) {
+    return v.owns() ? move_payload_into(std::move(v), arena) : v;
+  }
   // Whether the payload is held by an arena rather than owned.
   bool in_arena() const {
     switch (tag()) {
@@ -150,6 +152,7 @@ class Value {
   }
   bool inline_string() const { return static_cast<unsigned char>(raw_[1] - 1) < kInline + 1; }
   void release() noexcept;
+  static Value move_payload_into(Value v, Arena& arena);
 
   alignas(8) unsigned char raw_[16] = {};
 };

@@ -36,7 +36,7 @@ Value Value::array(Array a) { return Value(Tag::Array, new Array(std::move(a)));
 
 Value Value::dict(Dict d) { return Value(Tag::Dict, new Dict(std::move(d))); }
 
-Value Value::into_arena(Value v, Arena& arena) {
+Value Value::move_payload_into(Value v, Arena& arena) {
   switch (v.tag()) {
     case Tag::String: {
       if (v.raw_[1] != 0) return v;  // inline, or in an arena already
