@@ -269,14 +269,6 @@ void Dict::move_entries_into(Arena* arena) {
   entries_ = std::move(moved);
 }
 
-void Dict::move_values_into(Arena& arena) {
-  for (DictEntry& e : entries_) {
-    if (!(e.second.is(Tag::Dict) && e.second.as_dict().filled_)) {
-      e.second = Value::into_arena(std::move(e.second), arena);
-    }
-  }
-}
-
 void Dict::settle(Arena& arena) {
   if (entries_.size() * sizeof(DictEntry) < kGatherBelow) move_entries_into(&arena);
 }

@@ -117,7 +117,6 @@ class Dict {
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
   void seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena);
   void move_entries_into(Arena* arena);  // as they are; null: stay
-  void move_values_into(Arena& arena);
 
   Entries entries_;
   std::unique_ptr<Index> index_;  // only while unsealed and large

@@ -74,7 +74,8 @@ class Value {
   // scalars and inline strings are unchanged. Nesting is bounded by the
   // parser, which bounds the recursion.
   static Value into_arena(Value v, Arena& arena) {
-    return v.owns() ? move_payload_into(std::move(v), arena) : v;
+    if (!v.owns()) return v;  // moved, not copied: a copy would be heap-owned
+    return move_payload_into(std::move(v), arena);
   }
   // Whether the payload is held by an arena rather than owned.
   bool in_arena() const {
