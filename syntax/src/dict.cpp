@@ -275,11 +275,8 @@ void Dict::settle(Arena& arena) {
 
 Dict Dict::moved_into(Arena& arena) && {
   Dict out;
-  if (!in_arena(arena) || !sorted_ || filled_) {
-    seal({}, {}, &arena);
-  } else {
-    for (DictEntry& e : entries_) e.second = Value::into_arena(std::move(e.second), arena);
-  }
+  seal({}, {}, &arena);
+  for (DictEntry& e : entries_) e.second = Value::into_arena(std::move(e.second), arena);
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
   clear();
@@ -410,7 +407,7 @@ void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena
   for (DictEntry& e : entries_) {
     if (!e.second.is(Tag::Dict)) continue;
     Dict& child = e.second.as_dict();
-    if (!child.filled_) continue;  // moved whole by seal() already
+    if (!child.filled_) continue;  // made whole: sealed, and moved in if stored
     const size_t size = prefix.size();
     prefix.append(e.first).push_back('.');
     child.seal_tree_at(dropped, prefix, arena);

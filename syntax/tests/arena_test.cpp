@@ -200,12 +200,14 @@ TEST(ArenaDocument, ValuesSurviveCopiesAndMovesOfTheDocument) {
 TEST(ArenaDocument, WhereThePayloadsLive) {
   const Document empty = build_document("", kNoEnv);
   EXPECT_EQ(empty.arena.get() == nullptr ? 0u : empty.arena.get()->block_count(), 0u);
-  const Document built = build_document("[s]\na = \"a long string of a section\"\nb = [1]\nc = #{x = 1}#\n",
-                                        kNoEnv);
+  const Document built = build_document(
+      "[s]\na = \"a long string of a section\"\nb = [1]\nc = #{x = \"a long string, inline dict\"}#\n", kNoEnv);
   ASSERT_NE(built.arena.get(), nullptr);
   const Dict& s = built.config.at("s").as_dict();
   EXPECT_TRUE(built.config.at("s").in_arena());
   for (const char* key : {"a", "b", "c"}) EXPECT_TRUE(s.at(key).in_arena()) << key;
+  EXPECT_TRUE(s.at("c").as_dict().at("x").in_arena());
+  EXPECT_TRUE(s.at("c").as_dict().in_arena(*built.arena.get()));
   EXPECT_TRUE(s.in_arena(*built.arena.get()));
   const Document copy = built;
   EXPECT_EQ(copy.arena.get(), nullptr);
