@@ -13,6 +13,7 @@
 //        parse_bench peak sections|wide|deep|ints [megabytes]
 //        parse_bench only sections|wide|deep|ints [megabytes]
 //        parse_bench file PATH   (one build of a file, for /usr/bin/time -v)
+//        parse_bench small PATH [runs] (only the small-file loop, for a profiler)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -164,6 +165,21 @@ void peak(const char* name, const std::string& src) {
               static_cast<double>(after - before) * 1e3 / static_cast<double>(src.size()));
 }
 
+// Builds and frees a small file many times: its fixed per-call cost.
+void small_file(const char* path, int runs) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string example((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const int n = 20000;
+  const brindle::EmptyEnv env;
+  double best = 1e30;
+  for (int r = 0; r < runs; ++r) {
+    const double t0 = cpu_now();
+    for (int i = 0; i < n; ++i) Document doc = brindle::build_document(example, env);
+    best = std::min(best, cpu_now() - t0);
+  }
+  std::printf("%-10s %zu bytes: %.2f us per build+free\n", "example", example.size(), best / n * 1e6);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,6 +187,10 @@ int main(int argc, char** argv) {
     const auto bytes = static_cast<size_t>((argc > 3 ? std::atof(argv[3]) : 10.0) * 1e6);
     const std::string shape = argv[2];
     measure(shape.c_str(), shape_document(shape, bytes), 3);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[1]) == "small") {
+    small_file(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
     return 0;
   }
   if (argc > 2 && std::string(argv[1]) == "file") {
@@ -209,18 +229,6 @@ int main(int argc, char** argv) {
   measure("wide", wide_document(bytes), runs);
   measure("deep", deep_document(bytes), runs);
   measure("ints", ints_document(bytes), runs);
-  if (argc > 3) {
-    std::ifstream in(argv[3], std::ios::binary);
-    const std::string example((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const int n = 20000;
-    const brindle::EmptyEnv env;
-    double best = 1e30;
-    for (int r = 0; r < runs; ++r) {
-      const double t0 = cpu_now();
-      for (int i = 0; i < n; ++i) Document doc = brindle::build_document(example, env);
-      best = std::min(best, cpu_now() - t0);
-    }
-    std::printf("%-10s %zu bytes: %.2f us per build+free\n", "example", example.size(), best / n * 1e6);
-  }
+  if (argc > 3) small_file(argv[3], runs);
   return 0;
 }

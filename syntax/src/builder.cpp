@@ -1,5 +1,6 @@
 #include "builder.h"
 
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <variant>
@@ -80,6 +81,22 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
   }
 }
 
+// Where the text "[vars]" last occurs. Found from its `]` backwards, since a
+// plain backward search compares the whole text at every position.
+size_t last_vars_header(std::string_view source) {
+  constexpr std::string_view kHeader = "[vars]";
+  size_t end = source.size();
+  while (end >= kHeader.size()) {
+    const void* found = memrchr(source.data(), ']', end);
+    if (found == nullptr) break;
+    const size_t at = static_cast<size_t>(static_cast<const char*>(found) - source.data());
+    if (at + 1 >= kHeader.size() && source.substr(at + 1 - kHeader.size(), kHeader.size()) == kHeader)
+      return at + 1 - kHeader.size();
+    end = at;
+  }
+  return std::string_view::npos;
+}
+
 enum class Mode { TopLevel, VarsSection, Block };
 
 class Builder {
@@ -91,14 +108,14 @@ class Builder {
         errors_only_(errors_only) {}
 
   Document run() {
+    // Stored values move into the document's arena as they are stored; the
+    // source size is a fair guess at what they take.
+    Arena* const arena = errors_only_ ? nullptr : &doc_.arena.make(source_.size());
     // Records are pulled from the lexer and dropped as each pass goes, so
     // memory follows what the document keeps, not the number of lines. A
     // variables header is the literal text "[vars]", so without it the
     // first pass has nothing to do, and it stops after the last one.
-    // Stored values move into the document's arena as they are stored; the
-    // source size is a fair guess at what they take.
-    Arena* const arena = errors_only_ ? nullptr : &doc_.arena.make(source_.size());
-    const size_t last_vars = source_.rfind("[vars]");
+    const size_t last_vars = last_vars_header(source_);
     if (last_vars != std::string_view::npos) variables_pass(last_vars);
     doc_.vars.seal({}, {}, arena);
     structure_pass();
@@ -243,7 +260,7 @@ class Builder {
       if (!errors_only_) keep_positions_of_dropped_block();
       doc_.diagnostics.insert(
           doc_.diagnostics.begin(),
-          Diagnostic{"unclosed block: `" + block_opener_ + "` has no closing `}#`",
+          Diagnostic{"unclosed block: `" + std::string(block_opener_) + "` has no closing `}#`",
                      block_key_span_, false, DiagnosticKind::Syntax});
     }
   }
@@ -400,7 +417,7 @@ class Builder {
     mode_ = Mode::Block;
     block_key_ = std::string(rec.key);
     block_key_span_ = rec.key_span;
-    block_opener_ = std::string(trim(strip_comment(rec.raw)));
+    block_opener_ = trim(strip_comment(rec.raw));  // an opener never joins: a view of the source
     block_entries_.clear();
     block_key_annotations_ = std::move(pending_);
     pending_.clear();
@@ -445,7 +462,7 @@ class Builder {
 
   std::string block_key_;
   Span block_key_span_;
-  std::string block_opener_;  // the opening line as written, for messages
+  std::string_view block_opener_;  // the opening line as written, for messages
   std::string block_prefix_;  // path of the block key and a point
   std::vector<std::string> block_segments_;  // segments of the block key's path
   Dict block_entries_;

@@ -1,6 +1,8 @@
 #include "lexer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -20,15 +22,77 @@ size_t count_physical_lines(std::string_view source) {
 
 size_t leading_blank_bytes(std::string_view s) { return s.size() - trim_start(s).size(); }
 
-// Depth arithmetic of a joined value is done in 64 bits so that no number of
-// lines can overflow it.
-int64_t depth_of(std::string_view text);
+// What one walk over a line's bytes outside its strings finds: where its
+// comment starts (the size when it has none) and the depth of the brackets
+// before that. Depth arithmetic is done in 64 bits so that no number of
+// joined lines can overflow it.
+struct CodeScan {
+  size_t code_end = 0;
+  int64_t depth = 0;
+};
 
-// Key lines: `key = value` on the comment-free, end-trimmed line. Fills the
-// record and returns true when the line is one.
-bool classify_key_line(std::string_view stripped, uint64_t line_start, LineRecord& rec) {
-  const size_t lead = leading_blank_bytes(stripped);
-  const std::string_view body = stripped.substr(lead);
+// The one place that knows which `#` starts a comment and how brackets
+// count. Without `kComments` the whole text is code.
+template <bool kComments>
+CodeScan scan_code(std::string_view text) {
+  CodeScan out{text.size(), 0};
+  const size_t n = text.size();
+  walk_unquoted(text, [&](size_t& i) {
+    switch (text[i]) {
+      case '#':
+        if (i + 1 < n && text[i + 1] == '{') {
+          ++out.depth;
+          ++i;
+        } else if constexpr (kComments) {
+          // A `}` before this `#` (blanks between allowed) makes it a dict
+          // closer; right before it, the `}` case below has taken it.
+          const std::string_view before = trim_end(text.substr(0, i));
+          if (before.empty() || before.back() != '}') {
+            out.code_end = i;
+            return false;
+          }
+        }
+        return true;
+      case '}':
+        --out.depth;
+        if (i + 1 < n && text[i + 1] == '#') ++i;
+        return true;
+      case '[':
+      case '(':
+      case '{':
+        ++out.depth;
+        return true;
+      case ']':
+      case ')':
+        --out.depth;
+        return true;
+      default:
+        return true;
+    }
+  });
+  return out;
+}
+
+int64_t depth_of(std::string_view text) {
+  // Without a bracket byte the depth is 0, whatever the quotes; most values
+  // have none.
+  bool any = false;
+  for (const char c : text) {
+    if (c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}') {
+      any = true;
+      break;
+    }
+  }
+  return any ? scan_code<false>(text).depth : 0;
+}
+
+// Key lines: `key = value`, read on the physical line starting at its first
+// non-blank byte `lead`. A key holds no comment or bracket outside quotes, so
+// only the value is walked for them: once. Fills the record and returns true
+// when the line is one; `depth` is then the value's open bracket depth.
+bool classify_key_line(std::string_view line, size_t lead, uint64_t line_start, LineRecord& rec,
+                       int64_t& depth) {
+  const std::string_view body = line.substr(lead);
   if (body.empty()) return false;
 
   size_t key_len = 0;
@@ -56,7 +120,9 @@ bool classify_key_line(std::string_view stripped, uint64_t line_start, LineRecor
   const std::string_view written = body.substr(0, key_len);
   std::string_view after = trim_start(body.substr(key_len));
   if (after.empty() || after[0] != '=') return false;
-  const std::string_view value_text = trim_start(after.substr(1));
+  const std::string_view code = after.substr(1);
+  const CodeScan scan = scan_code<true>(code);
+  const std::string_view value_text = trim(code.substr(0, scan.code_end));
   if (value_text.empty()) return false;
 
   // A quoted key without backslashes unquotes to a plain slice of the
@@ -81,81 +147,51 @@ bool classify_key_line(std::string_view stripped, uint64_t line_start, LineRecor
   }
   rec.kind = LineKind::KeyValue;
   rec.value = value_text;
-  const uint64_t value_start =
-      line_start + static_cast<uint64_t>(value_text.data() - stripped.data());
+  const uint64_t value_start = line_start + static_cast<uint64_t>(value_text.data() - line.data());
   rec.value_span = {value_start, rec.line_span.end};
+  depth = scan.depth;
   return true;
 }
 
 // Appends the following physical lines to a value whose brackets are still
-// open. Only the depth of each new piece is computed, so a bracket that never
-// closes costs one pass over the rest of the source.
-void join_open_value(Lexer& lines, LineRecord& rec) {
-  int64_t depth = depth_of(rec.value);
-  if (depth < 1) return;
-
+// open (`depth` deep). Each new line is walked once, so a bracket that never
+// closes costs one pass over the rest of the source. The joined texts go to
+// the record's own buffers, which keep their storage from one joined value to
+// the next.
+void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
   uint64_t start = 0;
   std::string_view line;
   bool first = true;
-  std::string raw;
-  std::string value;
+  std::string* raw = nullptr;
+  std::string* value = nullptr;
   while (depth >= 1 && lines.next_line(start, line)) {
     if (first) {
-      raw.assign(rec.raw);
-      value.assign(rec.value);
-      rec.joins.push_back({0, value.size(), rec.value_span.start, rec.line_span.end});
+      if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
+      raw = &rec.owned->raw;
+      value = &rec.owned->value;
+      raw->assign(rec.raw);
+      value->assign(rec.value);
+      rec.joins.push_back({0, value->size(), rec.value_span.start, rec.line_span.end});
       first = false;
     }
-    const std::string_view stripped = strip_comment(line);
+    const CodeScan scan = scan_code<true>(line);
+    const std::string_view stripped = trim_end(line.substr(0, scan.code_end));
     const size_t lead = leading_blank_bytes(stripped);
     const std::string_view piece = stripped.substr(lead);
-    raw.push_back('\n');
-    raw.append(line);
-    value.push_back(' ');
+    raw->push_back('\n');
+    raw->append(line);
+    value->push_back(' ');
     const uint64_t line_end = start + line.size();
-    rec.joins.push_back({value.size(), piece.size(), start + lead, line_end});
-    value.append(piece);
-    depth += depth_of(piece);
+    rec.joins.push_back({value->size(), piece.size(), start + lead, line_end});
+    value->append(piece);
+    // Blanks hold no bracket, so the line's depth is the piece's.
+    depth += scan.depth;
     rec.line_span.end = line_end;
     rec.value_span.end = line_end;
   }
   if (first) return;  // no line followed
-  if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
-  rec.owned->raw = std::move(raw);
-  rec.owned->value = std::move(value);
-  rec.raw = rec.owned->raw;
-  rec.value = rec.owned->value;
-}
-
-int64_t depth_of(std::string_view text) {
-  // Without a bracket byte the depth is 0, whatever the quotes; most values
-  // have none.
-  bool any = false;
-  for (const char c : text) {
-    if (c == '[' || c == ']' || c == '(' || c == ')' || c == '{' || c == '}') {
-      any = true;
-      break;
-    }
-  }
-  if (!any) return 0;
-  int64_t depth = 0;
-  const size_t n = text.size();
-  walk_unquoted(text, [&](size_t& i) {
-    const char c = text[i];
-    if (c == '#' && i + 1 < n && text[i + 1] == '{') {
-      ++depth;
-      ++i;
-    } else if (c == '}' && i + 1 < n && text[i + 1] == '#') {
-      --depth;
-      ++i;
-    } else if (c == '[' || c == '(' || c == '{') {
-      ++depth;
-    } else if (c == ']' || c == ')' || c == '}') {
-      --depth;
-    }
-    return true;
-  });
-  return depth;
+  rec.raw = *raw;
+  rec.value = *value;
 }
 
 // Replaces every non-overlapping occurrence of the two bytes `pair`, left to
@@ -176,28 +212,10 @@ std::string replace_pairs(std::string_view s, const char (&pair)[3], char with) 
 
 }  // namespace
 
-bool is_bare_key_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '-';
-}
-
 std::string_view strip_comment(std::string_view line) {
-  std::string_view kept = trim_end(line);
   // Most lines have no '#' at all: nothing to walk.
-  if (std::memchr(line.data(), '#', line.size()) == nullptr) return kept;
-  walk_unquoted(line, [&](size_t& i) {
-    if (line[i] != '#') return true;
-    if (i + 1 < line.size() && line[i + 1] == '{') {
-      ++i;
-      return true;
-    }
-    const std::string_view before = trim_end(line.substr(0, i));
-    // A `}` before this `#` (blanks between allowed) makes it a dict closer.
-    if (!before.empty() && before.back() == '}') return true;
-    kept = before;
-    return false;
-  });
-  return kept;
+  if (std::memchr(line.data(), '#', line.size()) == nullptr) return trim_end(line);
+  return trim_end(line.substr(0, scan_code<true>(line).code_end));
 }
 
 int32_t bracket_depth(std::string_view text) {
@@ -250,17 +268,43 @@ Span LineRecord::map_span(Span s) const {
   return {start, std::max(start, end)};
 }
 
-bool Lexer::next_line(uint64_t& start, std::string_view& text) {
+namespace {
+
+// The offset of the first line feed in p[0, n), or n. Most lines are short:
+// their end is found eight bytes at a time inline, and only a long line pays
+// for a call to memchr.
+size_t find_line_feed(const char* p, size_t n) {
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    for (; i + 8 <= n && i < 64; i += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, p + i, 8);
+      const uint64_t x = word ^ (kOnes * '\n');
+      // The lowest byte flagged is the first zero byte of x: a borrow can
+      // only flag bytes above a zero one.
+      const uint64_t zero = (x - kOnes) & ~x & (kOnes * 0x80);
+      if (zero != 0) return i + static_cast<size_t>(std::countr_zero(zero) / 8);
+    }
+  }
+  const void* nl = std::memchr(p + i, '\n', n - i);
+  return nl == nullptr ? n : static_cast<size_t>(static_cast<const char*>(nl) - p);
+}
+
+}  // namespace
+
+// Inline in next(): the line it reads is used at once, and a call would
+// hand it over through memory.
+inline bool Lexer::read_line(uint64_t& start, std::string_view& text) {
   if (pos_ >= src_.size()) return false;
   const char* base = src_.data();
-  const void* nl = std::memchr(base + pos_, '\n', src_.size() - pos_);
+  const size_t at = pos_ + find_line_feed(base + pos_, src_.size() - pos_);
   start = pos_;
-  if (nl == nullptr) {
+  if (at == src_.size()) {
     text = src_.substr(pos_);
     pos_ = src_.size();
     return true;
   }
-  const size_t at = static_cast<size_t>(static_cast<const char*>(nl) - base);
   size_t end = at;
   if (end > pos_ && src_[end - 1] == '\r') --end;
   text = src_.substr(pos_, end - pos_);
@@ -268,10 +312,12 @@ bool Lexer::next_line(uint64_t& start, std::string_view& text) {
   return true;
 }
 
+bool Lexer::next_line(uint64_t& start, std::string_view& text) { return read_line(start, text); }
+
 bool Lexer::next(LineRecord& rec) {
   uint64_t start = 0;
   std::string_view line;
-  if (!next_line(start, line)) return false;
+  if (!read_line(start, line)) return false;
   // Field by field, so that the join list keeps its storage for the next
   // joined value instead of being freed and allocated again.
   rec.key = {};
@@ -285,6 +331,18 @@ bool Lexer::next(LineRecord& rec) {
   rec.joins.clear();
   rec.raw = line;
   rec.line_span = {start, start + line.size()};
+
+  // The first byte decides between a comment line, a key line and the rest.
+  const size_t lead = leading_blank_bytes(line);
+  if (lead == line.size()) return true;
+  const char first = line[lead];
+  if (first == '#') return true;  // a comment, or `#{` that no rule accepts
+  if (first == '"' || is_bare_key_byte(first)) {
+    int64_t depth = 0;
+    if (classify_key_line(line, lead, start, rec, depth) && rec.kind == LineKind::KeyValue)
+      join_open_value(*this, rec, depth);
+    return true;
+  }
 
   const std::string_view stripped = strip_comment(line);
   const std::string_view s = trim_start(stripped);
@@ -309,12 +367,8 @@ bool Lexer::next(LineRecord& rec) {
     rec.annotation_text = s;
     return true;
   }
-  if (s == "}#") {
-    rec.kind = LineKind::BlockClose;
-    return true;
-  }
-  if (classify_key_line(stripped, start, rec) && rec.kind == LineKind::KeyValue)
-    join_open_value(*this, rec);
+  if (s == "}#") rec.kind = LineKind::BlockClose;
+  // A key starts with a key byte or a quote, taken above: nothing else is.
   return true;
 }
 

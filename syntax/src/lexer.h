@@ -88,12 +88,17 @@ class Lexer {
   bool next_line(uint64_t& start, std::string_view& text);
 
  private:
+  bool read_line(uint64_t& start, std::string_view& text);
+
   std::string_view src_;
   size_t pos_ = 0;
 };
 
 // ASCII letters, digits, `_` and `-`: the bytes of a bare key.
-bool is_bare_key_byte(char c);
+inline bool is_bare_key_byte(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '-';
+}
 
 // The part of one physical line before its comment, trimmed at the end.
 std::string_view strip_comment(std::string_view line);

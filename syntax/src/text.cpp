@@ -78,13 +78,7 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-namespace {
-
-bool is_ascii_blank(unsigned char c) { return c == 0x20 || (c >= 0x09 && c <= 0x0D); }
-
-}  // namespace
-
-std::string_view trim_start(std::string_view s) {
+std::string_view trim_start_slow(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
     // ASCII decides on its own byte; only other bytes need decoding.
@@ -103,7 +97,7 @@ std::string_view trim_start(std::string_view s) {
 
 // Walks back to the start of the last character; the White_Space characters
 // are at most three bytes long, so a bounded look-back suffices.
-std::string_view trim_end(std::string_view s) {
+std::string_view trim_end_slow(std::string_view s) {
   size_t end = s.size();
   while (end > 0) {
     const auto last = static_cast<unsigned char>(s[end - 1]);
@@ -123,8 +117,6 @@ std::string_view trim_end(std::string_view s) {
   }
   return s.substr(0, end);
 }
-
-std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
 
 size_t count_chars(std::string_view s) {
   size_t n = 0;

@@ -20,10 +20,31 @@ char32_t decode_utf8(std::string_view s, size_t& i);
 // Appends the UTF-8 encoding of cp.
 void append_utf8(std::string& out, char32_t cp);
 
-// Remove White_Space characters from the named end(s).
-std::string_view trim(std::string_view s);
-std::string_view trim_start(std::string_view s);
-std::string_view trim_end(std::string_view s);
+// Remove White_Space characters from the named end(s). ASCII bytes are
+// decided inline; only a non-ASCII byte at an end goes out of line.
+std::string_view trim_start_slow(std::string_view s);
+std::string_view trim_end_slow(std::string_view s);
+
+inline bool is_ascii_blank(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b == 0x20 || (b >= 0x09 && b <= 0x0D);
+}
+
+inline std::string_view trim_start(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && is_ascii_blank(s[i])) ++i;
+  if (i < s.size() && static_cast<unsigned char>(s[i]) >= 0x80) return trim_start_slow(s.substr(i));
+  return s.substr(i);
+}
+
+inline std::string_view trim_end(std::string_view s) {
+  size_t end = s.size();
+  while (end > 0 && is_ascii_blank(s[end - 1])) --end;
+  if (end > 0 && static_cast<unsigned char>(s[end - 1]) >= 0x80) return trim_end_slow(s.substr(0, end));
+  return s.substr(0, end);
+}
+
+inline std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
 
 // Number of Unicode scalar values (malformed bytes count one each).
 size_t count_chars(std::string_view s);
