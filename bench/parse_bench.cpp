@@ -13,6 +13,7 @@
 //        parse_bench peak sections|wide|deep|ints [megabytes]
 //        parse_bench only sections|wide|deep|ints [megabytes]
 //        parse_bench file PATH   (one build of a file, for /usr/bin/time -v)
+//        parse_bench linear sections|wide|deep|ints [runs]   (time(10 MB) / time(1 MB))
 //        parse_bench small PATH [runs] (only the small-file loop, for a profiler)
 #include <algorithm>
 #include <chrono>
@@ -187,6 +188,30 @@ int main(int argc, char** argv) {
     const auto bytes = static_cast<size_t>((argc > 3 ? std::atof(argv[3]) : 10.0) * 1e6);
     const std::string shape = argv[2];
     measure(shape.c_str(), shape_document(shape, bytes), 3);
+    return 0;
+  }
+  if (argc > 2 && std::string(argv[1]) == "linear") {  // time(10 MB) / time(1 MB)
+    const std::string shape = argv[2];
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 7;
+    const std::string small = shape_document(shape, 1000000);
+    const std::string large = shape_document(shape, 10000000);
+    const brindle::EmptyEnv env;
+    // Best of `runs`; the small document is built ten times per run so that
+    // both timings span about the same processor time.
+    const auto best = [&](const std::string& src, int repeat) {
+      double out = 1e30;
+      for (int r = 0; r < runs; ++r) {
+        const double t0 = cpu_now();
+        for (int i = 0; i < repeat; ++i) Document doc = brindle::build_document(src, env);
+        out = std::min(out, (cpu_now() - t0) / repeat);
+      }
+      return out;
+    };
+    const double t_small = best(small, 10);
+    const double t_large = best(large, 1);
+    std::printf("%-10s 1 MB %.4f s  10 MB %.4f s  ratio %.2f (per byte %.2f)\n", shape.c_str(), t_small,
+                t_large, t_large / t_small,
+                t_large / t_small * static_cast<double>(small.size()) / static_cast<double>(large.size()) * 10);
     return 0;
   }
   if (argc > 2 && std::string(argv[1]) == "small") {

@@ -64,7 +64,7 @@ inline bool has_error(const std::vector<Diagnostic>& list) {
 // `config`, found by the segments the builder kept (else by points), as
 // validation finds them. An entry that a later line replaced leaves its
 // annotations behind; nothing reads them and no text can carry them.
-inline bool live(const Document& doc, size_t index, const std::string& path) {
+inline bool live(const Document& doc, size_t index, std::string_view path) {
   const auto& segments = doc.annotations.segments(index);
   if (segments.empty()) return entry_at(doc.config, path) != nullptr;
   const Dict* table = &doc.config;
@@ -85,8 +85,9 @@ inline auto shape(const Document& doc) {
   size_t index = 0;
   for (const auto& [path, list] : doc.annotations) {
     if (!live(doc, index++, path) || list.empty()) continue;
-    write_annotations(annotations[path], list, "");
-    for (const Annotation& a : list) annotations[path] += std::to_string(a.arg.index());
+    std::string& written = annotations[std::string(path)];
+    write_annotations(written, list, "");
+    for (const Annotation& a : list) written += std::to_string(a.arg.index());
   }
   return std::tuple(debug_text(Value::dict(doc.config)), debug_text(Value::dict(doc.vars)), annotations);
 }

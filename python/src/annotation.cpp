@@ -312,7 +312,7 @@ PyObject* annotation_type(bool at_init) {
   return lazy_type(g_annotation_type, annotation_spec, "Annotation", at_init);
 }
 
-PyObject* annotation_list(const std::vector<Annotation>* records) {
+PyObject* annotation_list(const AnnotationList* records) {
   const size_t n = records == nullptr ? 0 : records->size();
   Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list || n == 0) return list.release();

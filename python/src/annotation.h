@@ -21,6 +21,6 @@ PyObject* annotation_type(bool at_init = false);
 
 // A new list of new Annotation objects, one per record; an empty list for
 // nullptr. nullptr with an error set on failure.
-PyObject* annotation_list(const std::vector<Annotation>* records);
+PyObject* annotation_list(const AnnotationList* records);
 
 }  // namespace brindle::py

@@ -130,8 +130,7 @@ bool append_annotation(std::string& out, const Annotation& a) {
 
 }  // namespace
 
-bool write_annotations(std::string& out, const std::vector<Annotation>& annotations,
-                       std::string_view indent) {
+bool write_annotations(std::string& out, AnnotationList annotations, std::string_view indent) {
   bool all = true;
   for (const Annotation& a : annotations) {
     out += indent;

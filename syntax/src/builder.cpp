@@ -55,29 +55,29 @@ bool holds_point(const std::vector<std::string>& segments) {
 }
 
 // Stores `value` under `key` in `target` (the Dict of the entry's section),
-// replacing an earlier value, with its spans beside it; annotations go to
-// the table under the entry's path, which is only built for them. When a
-// name holds a point they keep the path's segments (`parents` then `key`),
-// so that they reach this entry.
+// replacing an earlier value, with its spans beside it; annotations are
+// moved out of `annotations` to the table under the entry's path, which is
+// only built for them (in `path`, reused from call to call). When a name
+// holds a point they keep the path's segments (`parents` then `key`), so
+// that they reach this entry.
 void store_entry(Document& doc, Dict& target, std::string_view prefix,
                  const std::vector<std::string>& parents, std::string_view key, Span key_span,
-                 Span value_span, Value value, std::vector<Annotation> annotations) {
+                 Span value_span, Value value, std::vector<Annotation>& annotations,
+                 std::string& path) {
   DictEntry& e = target.append(key);  // replaces an earlier one when sealed
   Arena* const arena = doc.arena.get();
   e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_key_span(key_span);
   e.set_value_span(value_span);
   if (!annotations.empty()) {
-    std::string path;
-    path.reserve(prefix.size() + key.size());
-    path.append(prefix).append(key);
+    path.assign(prefix).append(key);
     std::vector<std::string> segments;
     if (holds_point(parents) || key.find('.') != std::string_view::npos) {
       segments.reserve(parents.size() + 1);
       segments.assign(parents.begin(), parents.end());
       segments.emplace_back(key);
     }
-    doc.annotations.set(std::move(path), std::move(annotations), std::move(segments));
+    doc.annotations.append(path, annotations, std::move(segments));
   }
 }
 
@@ -156,13 +156,15 @@ class Builder {
     const uint64_t offset = rec.value_span.start + (text.size() - trimmed.size());
 
     std::vector<VariableRef> refs;
-    GroupIndex groups(trimmed);  // built only if the value nests deeply
-    ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &groups};
+    value_groups_.reset(trimmed);  // built only if the value nests deeply
+    ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &value_groups_};
+    ctx.pieces = std::move(value_pieces_);
     if (trimmed.size() > 64) {  // worth a look once, so that nested levels need not
       ctx.may_have_operators = trimmed.find_first_of("+-*/") != std::string_view::npos;
       ctx.may_have_fallbacks = trimmed.find("??") != std::string_view::npos;
     }
     ValueResult result = parse_value(ctx, trimmed, offset);
+    value_pieces_ = std::move(ctx.pieces);
     if (failed(result)) {
       ParseFailure& failure = std::get<ParseFailure>(result);
       const DiagnosticKind kind = failure.message.starts_with(kUndefinedVariable)
@@ -365,8 +367,8 @@ class Builder {
     prefix_ = path;
     prefix_ += '.';
     if (!pending_.empty() && !errors_only_) {
-      doc_.annotations.set(std::move(path), std::move(pending_),
-                           holds_point(segments) ? segments : std::vector<std::string>{});
+      doc_.annotations.append(path, pending_,
+                            holds_point(segments) ? segments : std::vector<std::string>{});
     }
     pending_.clear();
     section_ = std::move(segments);
@@ -408,7 +410,7 @@ class Builder {
     std::optional<Value> value = evaluate(rec, block_entry);
     if (value && charge_path(prefix, rec.key, rec.key_span) && !errors_only_) {
       store_entry(doc_, target, prefix, parents, rec.key, rec.key_span, rec.value_span,
-                  std::move(*value), std::move(pending));
+                  std::move(*value), pending, path_);
     }
     pending.clear();
   }
@@ -419,8 +421,8 @@ class Builder {
     block_key_span_ = rec.key_span;
     block_opener_ = trim(strip_comment(rec.raw));  // an opener never joins: a view of the source
     block_entries_.clear();
-    block_key_annotations_ = std::move(pending_);
-    pending_.clear();
+    block_key_annotations_.clear();
+    block_key_annotations_.swap(pending_);  // both keep their capacity
     block_pending_.clear();
     block_prefix_ = section_prefix();
     block_prefix_ += block_key_;
@@ -434,7 +436,7 @@ class Builder {
       block_entries_.seal();
       store_entry(doc_, *section_dict_, section_prefix(), section_, block_key_, block_key_span_,
                   block_key_span_, Value::dict(std::move(block_entries_)),
-                  std::move(block_key_annotations_));
+                  block_key_annotations_, path_);
     }
     block_entries_.clear();
     block_key_annotations_.clear();
@@ -445,6 +447,10 @@ class Builder {
   std::string_view source_;
   const EnvLookup& env_;
   ValueBudget budget_;
+  // Scratch of the value parser, reused by every value so that its storage
+  // is allocated once per parse rather than once per value.
+  GroupIndex value_groups_{std::string_view{}};
+  std::vector<Piece> value_pieces_;
   bool errors_only_ = false;
   Document doc_;
 
@@ -459,6 +465,7 @@ class Builder {
   Dict* section_dict_ = nullptr;
   std::string prefix_;  // the section path and a point; unused at the root
   std::vector<Annotation> pending_;
+  std::string path_;  // an annotated entry's path, reused to spare allocations
 
   std::string block_key_;
   Span block_key_span_;
@@ -486,9 +493,11 @@ void insert_entry(Document& doc, const std::vector<std::string>& section, const 
   std::string prefix = join_segments(section);
   if (!section.empty()) prefix += '.';
   Dict& target = section.empty() ? doc.config : walk_sections(doc.config, section).second.as_dict();
+  std::string path;
   store_entry(doc, target, prefix, section, key, key_span, value_span, std::move(value),
-              std::move(annotations));
+              annotations, path);
   doc.config.seal_tree();
+  doc.annotations.finish();
 }
 
 }  // namespace brindle

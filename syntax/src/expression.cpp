@@ -10,6 +10,7 @@
 #include "builtins.h"
 #include "display.h"
 #include "expression_split.h"
+#include "group_index.h"
 #include "text.h"
 #include "value_parser.h"
 
@@ -18,6 +19,45 @@ namespace brindle {
 namespace {
 
 size_t leading_blank(std::string_view s) { return s.size() - trim_start(s).size(); }
+
+// False when `text` (trimmed) certainly has no operator byte outside quotes
+// and brackets under the splitter's quote rule, so that it is one operand.
+// Reads the level's own bytes and jumps over its groups; true whenever an
+// operator byte shows or the index cannot tell (a closer below the level).
+bool may_split(GroupIndex& groups, std::string_view text) {
+  if (!groups.covers(text, QuoteRule::Plain)) return true;
+  QuoteState<QuoteRule::Plain> quotes;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!quotes.structural(c)) continue;
+    switch (c) {
+      case '#':
+        if (i + 1 == text.size() || text[i + 1] != '{') break;
+        [[fallthrough]];
+      case '(': case '[': case '{': {
+        const size_t resume = groups.resume(text, i, QuoteRule::Plain);
+        if (resume == GroupIndex::kNone) return true;
+        if (resume >= text.size()) return false;  // open to the end: no byte left at this level
+        i = resume - 1;
+        break;
+      }
+      case ')': case ']': case '}': case '+': case '*': case '/':
+        return true;
+      case '-':
+        if (i != 0) return true;  // a leading minus is a sign
+        break;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+// The value's group index for a text inside a bracketed level and long
+// enough to be worth it; see kIndexWorthBytes.
+GroupIndex* index_for(const ValueContext& ctx, std::string_view text) {
+  return ctx.depth >= 1 && text.size() >= kIndexWorthBytes ? ctx.groups : nullptr;
+}
 
 // Size and nesting of a value, walked without recursion so that any stored
 // value can be measured.
@@ -227,7 +267,7 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
   uint64_t at = offset;
   if (!ctx.may_have_fallbacks) return evaluate_expression(ctx, rest, at);
   for (;;) {
-    const auto split = find_top_level(rest, "??");
+    const auto split = find_top_level(rest, "??", index_for(ctx, rest));
     if (!split) return evaluate_expression(ctx, rest, at);
     const std::string_view left_raw = rest.substr(0, *split);
     const size_t left_lead = leading_blank(left_raw);
@@ -246,7 +286,10 @@ ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64
   // it is when its one operator byte is a '-' opening it, which the walk
   // below would keep with the operand as its sign.
   bool may_have_operator = false;
-  if (ctx.may_have_operators) {
+  // Inside a nested level the index tells, from this level's own bytes,
+  // that no operator stands outside its groups, without reading the groups.
+  GroupIndex* groups = index_for(ctx, text);
+  if (ctx.may_have_operators && (groups == nullptr || may_split(*groups, trim(text)))) {
     const size_t lead = leading_blank(text);
     for (size_t i = 0; i < text.size() && !may_have_operator; ++i) {
       const char c = text[i];

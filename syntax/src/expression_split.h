@@ -1,14 +1,16 @@
 // The expression splitter: cuts one expression (no `??`) into operand and
 // operator tokens. The evaluator folds what it yields; the syntax tree
-// records it. Quoted text protects operators without escape handling (any
+// records it. Quoted text protects operators under the Plain quote rule (any
 // double quote closes), brackets and `#{ }#` protect them by depth, and a
 // `-` where an operand is expected is a sign kept with its operand.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 
+#include "quote_rules.h"
 #include "text.h"
 
 namespace brindle {
@@ -17,6 +19,15 @@ namespace brindle {
 // operands trimmed, with `index` the position of their first byte in `text`;
 // operators as one byte. A blank operand yields nothing, so operators may
 // follow each other. Stops early when visit returns false.
+// Bytes that can change the splitter's quote or bracket state.
+inline constexpr auto kGroupBytes = [] {
+  std::array<bool, 256> t{};
+  for (const unsigned char c : std::string_view("\"#()[]{}")) t[c] = true;
+  return t;
+}();
+
+constexpr bool is_group_byte(char c) { return kGroupBytes[static_cast<unsigned char>(c)]; }
+
 template <class Visit>
 void split_expression(std::string_view text, Visit&& visit) {
   const size_t n = text.size();
@@ -45,17 +56,30 @@ void split_expression(std::string_view text, Visit&& visit) {
   };
 
   int64_t depth = 0;
-  bool in_quotes = false;
+  QuoteState<QuoteRule::Plain> quotes;  // no escapes: any double quote closes
   size_t quote_open = 0;
   bool expect_operand = true;
   size_t i = 0;
   while (i < n) {
+    if (depth > 0 && !quotes.in_quotes) {
+      // Inside brackets only quotes and brackets move the state; the bytes
+      // between them are operand text and are passed over in one go.
+      const size_t from = i;
+      while (i < n && !is_group_byte(text[i])) ++i;
+      if (i > from) {
+        expect_operand = false;
+        continue;
+      }
+    }
     const char c = text[i];
-    if (in_quotes) {
-      // No escapes here: any double quote closes the quoted text.
+    const bool was_quoted = quotes.in_quotes;
+    if (!quotes.structural(c)) {
       if (c == '"') {
-        in_quotes = false;
-        if (i > quote_open + 1) expect_operand = false;
+        if (!was_quoted) {
+          quote_open = i;
+        } else if (i > quote_open + 1) {
+          expect_operand = false;
+        }
       }
       ++i;
       continue;
@@ -63,10 +87,6 @@ void split_expression(std::string_view text, Visit&& visit) {
     const char next = i + 1 < n ? text[i + 1] : '\0';
     bool is_operator = false;
     switch (c) {
-      case '"':
-        in_quotes = true;
-        quote_open = i++;
-        continue;
       case '#':
         if (next == '{') {
           ++depth;

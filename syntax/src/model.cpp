@@ -1,101 +1,230 @@
 #include "model.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstring>
 #include <limits>
 
 namespace brindle {
 
 namespace {
 
-constexpr uint64_t kHashHalf = ~uint64_t{0xFFFFFFFF};
+// Below this many entries a lookup compares paths one by one: cheaper than
+// hashing for the few annotated keys of an ordinary file.
+constexpr size_t kScanLimit = 16;
+// Annotation records per block: the first block is small, later ones double
+// up to this size (a longer list gets a block of its own size).
+constexpr size_t kBlockLimit = 4096;
 
-uint64_t path_hash(std::string_view path) { return std::hash<std::string_view>{}(path); }
+uint64_t load_word(const char* p, size_t n) {
+  uint64_t w = 0;
+  std::memcpy(&w, p, n);
+  return w;
+}
+
+// Eight bytes per step, multiply and shift; paths share long prefixes, so
+// every byte must reach the high bits the index compares.
+uint32_t path_hash(std::string_view path) {
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ path.size();
+  const char* p = path.data();
+  size_t n = path.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    h = (h ^ load_word(p, 8)) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  if (n != 0) {
+    h = (h ^ load_word(p, n)) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 29;
+  }
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  return static_cast<uint32_t>(h);
+}
 
 }  // namespace
 
+AnnotationTable::AnnotationTable(const AnnotationTable& other)
+    : slots_(other.slots_), paths_(other.paths_), segments_(other.segments_),
+      index_(other.index_), merged_(other.merged_) {
+  // The copy packs the live lists into one block and points at them.
+  size_t total = 0;
+  for (const Slot& s : slots_) total += s.list.size();
+  if (total == 0) return;
+  std::vector<Annotation>& block = blocks_.emplace_back();
+  block.reserve(total);
+  for (Slot& s : slots_) {
+    const size_t at = block.size();
+    block.insert(block.end(), s.list.begin(), s.list.end());
+    s.list = AnnotationList(block.data() + at, s.list.size());
+  }
+}
+
+AnnotationTable& AnnotationTable::operator=(const AnnotationTable& other) {
+  if (this != &other) {
+    AnnotationTable copy(other);
+    *this = std::move(copy);
+  }
+  return *this;
+}
+
+// The first of the first `count` entries whose path is `path` (found one by
+// one while the table has no index), or `count` when there is none.
+size_t AnnotationTable::scan(std::string_view path, size_t count) const {
+  for (size_t at = 0; at < count; ++at) {
+    const Slot& s = slots_[at];
+    if (s.path_size == path.size() &&
+        std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
+      return at;
+    }
+  }
+  return count;
+}
+
 size_t AnnotationTable::find_index(std::string_view path) const {
-  if (slots_.empty()) return entries_.size();
-  const size_t mask = slots_.size() - 1;
-  const uint64_t hash = path_hash(path);
+  if (index_.empty()) return scan(path, slots_.size());
+  return find_index_below(path, path_hash(path), slots_.size());
+}
+
+size_t AnnotationTable::find_index_below(std::string_view path, uint32_t hash,
+                                         size_t count) const {
+  if (index_.empty()) return scan(path, count);
+  const size_t mask = index_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const uint64_t slot = slots_[i];
-    if (slot == 0) return entries_.size();
+    const uint64_t slot = index_[i];
+    if (slot == 0) return count;
     const size_t at = static_cast<size_t>(slot & 0xFFFFFFFF) - 1;
-    if ((slot & kHashHalf) == (hash & kHashHalf) && entries_[at].first == path) return at;
+    const Slot& s = slots_[at];
+    if (static_cast<uint32_t>(slot >> 32) == hash && s.path_size == path.size() &&
+        std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
+      return at;
+    }
   }
 }
 
-void AnnotationTable::rebuild_index() {
-  size_t count = 16;
-  while (count < 2 * (entries_.size() + 1)) count *= 2;
-  slots_.assign(count, 0);
-  const size_t mask = count - 1;
-  for (size_t e = 0; e < entries_.size(); ++e) {
-    const uint64_t hash = path_hash(entries_[e].first);
-    size_t i = hash & mask;
-    while (slots_[i] != 0) i = (i + 1) & mask;  // paths are distinct: no compare
-    slots_[i] = (hash & kHashHalf) | (e + 1);
-  }
-}
-
-void AnnotationTable::set(std::string path, std::vector<Annotation> list) {
-  set(std::move(path), std::move(list), Segments{});
-}
-
-void AnnotationTable::set(std::string path, std::vector<Annotation> list, Segments segments) {
-  const size_t found = find_index(path);
-  if (found != entries_.size()) {
-    entries_[found].second = std::move(list);
-    segments_[found] = std::move(segments);
-    return;
-  }
-  entries_.emplace_back(std::move(path), std::move(list));
-  segments_.push_back(std::move(segments));
-  if (2 * (entries_.size() + 1) > slots_.size()) {
-    rebuild_index();
-    return;
-  }
-  const size_t mask = slots_.size() - 1;
-  const uint64_t hash = path_hash(entries_.back().first);
+void AnnotationTable::index_slot(size_t at) {
+  const size_t mask = index_.size() - 1;
+  const uint32_t hash = slots_[at].hash;
   size_t i = hash & mask;
-  while (slots_[i] != 0) i = (i + 1) & mask;
-  slots_[i] = (hash & kHashHalf) | entries_.size();
+  while (index_[i] != 0) i = (i + 1) & mask;  // paths are distinct: no compare
+  index_[i] = (uint64_t{hash} << 32) | (at + 1);
 }
 
-const std::vector<Annotation>* AnnotationTable::find(std::string_view path) const {
-  const size_t found = find_index(path);
-  return found == entries_.size() ? nullptr : &entries_[found].second;
+void AnnotationTable::rebuild_index(size_t count) {
+  size_t size = 64;
+  while (size < 2 * (slots_.size() + 1)) size *= 2;
+  index_.assign(size, 0);
+  for (size_t at = 0; at < count; ++at) index_slot(at);
+}
+
+AnnotationList AnnotationTable::store(std::vector<Annotation>& list) {
+  const size_t n = list.size();
+  if (n == 0) return {};
+  if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < n) {
+    const size_t next = blocks_.empty() ? 8 : std::min(2 * blocks_.back().capacity(), kBlockLimit);
+    blocks_.emplace_back().reserve(std::max(next, n));
+  }
+  std::vector<Annotation>& block = blocks_.back();
+  const size_t at = block.size();
+  for (Annotation& a : list) block.push_back(std::move(a));  // within capacity: nothing moves
+  list.clear();
+  return AnnotationList(block.data() + at, n);
+}
+
+void AnnotationTable::set_segments(Slot& slot, Segments segments) {
+  if (segments.empty()) {
+    slot.segments = 0;
+  } else if (slot.segments != 0) {
+    segments_[slot.segments - 1] = std::move(segments);
+  } else {
+    segments_.push_back(std::move(segments));
+    slot.segments = static_cast<uint32_t>(segments_.size());
+  }
+}
+
+void AnnotationTable::append(std::string_view path, std::vector<Annotation>& list,
+                             Segments segments) {
+  slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), path_hash(path), 0});
+  paths_.append(path);
+  Slot& slot = slots_.back();
+  slot.list = store(list);
+  set_segments(slot, std::move(segments));
+}
+
+void AnnotationTable::finish() {
+  const size_t all = slots_.size();
+  if (merged_ >= all) {  // nothing appended (or a moved-from table)
+    merged_ = all;
+    return;
+  }
+  const bool grow = index_.empty() ? all > kScanLimit : 2 * (all + 1) > index_.size();
+  if (grow) rebuild_index(merged_);
+  // Survivors move down to `kept`; a repeat hands its list and segments to
+  // the entry that came first and is dropped (its path bytes stay behind).
+  size_t kept = merged_;
+  for (size_t at = merged_; at < all; ++at) {
+    const Slot s = slots_[at];
+    const std::string_view path = std::string_view(paths_).substr(s.path_at, s.path_size);
+    const size_t first = find_index_below(path, s.hash, kept);
+    if (first != kept) {
+      slots_[first].list = s.list;
+      slots_[first].segments = s.segments;
+      continue;
+    }
+    slots_[kept] = s;
+    if (!index_.empty()) index_slot(kept);
+    ++kept;
+  }
+  slots_.resize(kept);
+  merged_ = kept;
+}
+
+void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
+                           Segments segments) {
+  finish();
+  const uint32_t hash = path_hash(path);
+  size_t at = find_index_below(path, hash, slots_.size());
+  if (at == slots_.size()) {
+    slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), hash, 0});
+    paths_.append(path);
+    if (!index_.empty() && 2 * (slots_.size() + 1) <= index_.size()) {
+      index_slot(at);
+    } else if (slots_.size() > kScanLimit) {
+      rebuild_index(slots_.size());
+    }
+    merged_ = slots_.size();
+  }
+  Slot& slot = slots_[at];
+  slot.list = store(list);
+  set_segments(slot, std::move(segments));
+}
+
+const AnnotationList* AnnotationTable::find(std::string_view path) const {
+  const size_t at = find_index(path);
+  return at == slots_.size() ? nullptr : &slots_[at].list;
 }
 
 const AnnotationTable::Segments* AnnotationTable::find_segments(std::string_view path) const {
-  const size_t found = find_index(path);
-  if (found == entries_.size() || segments_[found].empty()) return nullptr;
-  return &segments_[found];
+  const size_t at = find_index(path);
+  if (at == slots_.size() || slots_[at].segments == 0) return nullptr;
+  return &segments_[slots_[at].segments - 1];
+}
+
+const AnnotationTable::Segments& AnnotationTable::segments(size_t index) const {
+  static const Segments kNone;
+  const uint32_t at = slots_[index].segments;
+  return at == 0 ? kNone : segments_[at - 1];
 }
 
 void AnnotationTable::sort_by_source_position() {
-  auto first = [](const Entry& e) {
-    return e.second.empty() ? std::numeric_limits<uint64_t>::max() : e.second.front().span.start;
+  finish();
+  auto first = [](const Slot& s) {
+    return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start;
   };
-  auto before = [&](const Entry& a, const Entry& b) { return first(a) < first(b); };
+  auto before = [&](const Slot& a, const Slot& b) { return first(a) < first(b); };
   // Entries mostly arrive in source order already.
-  if (std::is_sorted(entries_.begin(), entries_.end(), before)) return;
-  std::vector<size_t> order(entries_.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return before(entries_[a], entries_[b]); });
-  std::vector<Entry> entries;
-  std::vector<Segments> segments;
-  entries.reserve(entries_.size());
-  segments.reserve(segments_.size());
-  for (size_t i : order) {
-    entries.push_back(std::move(entries_[i]));
-    segments.push_back(std::move(segments_[i]));
-  }
-  entries_ = std::move(entries);
-  segments_ = std::move(segments);
-  rebuild_index();
+  if (std::is_sorted(slots_.begin(), slots_.end(), before)) return;
+  std::stable_sort(slots_.begin(), slots_.end(), before);
+  if (!index_.empty()) rebuild_index(slots_.size());
 }
 
 }  // namespace brindle

@@ -11,7 +11,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <optional>
+#include <span>
 #include <tuple>
 #include <unordered_map>
 #include <string>
@@ -270,6 +272,10 @@ class EmptyEnv final : public EnvLookup {
   std::optional<std::string> get(std::string_view) const override { return std::nullopt; }
 };
 
+// The annotations of one path, in the order they were written. A view into
+// the table: valid until the table is changed or destroyed.
+using AnnotationList = std::span<const Annotation>;
+
 // Key path -> annotations, walked in a deterministic order: the order in
 // which each path first appears in the source (the builder arranges that), so
 // that the first finding of a walk is the first problem in the file.
@@ -279,41 +285,134 @@ class EmptyEnv final : public EnvLookup {
 // entry the annotations belong to. Entries set without segments have none;
 // the builder sets them only when a segment holds a point, as otherwise the
 // path cut at every point gives the same segments.
+//
+// Storage is flat: the paths sit end to end in one string, the annotations
+// of every path in a few large blocks that never move, and each entry is a
+// small record pointing into both. A document with many annotated keys thus
+// costs no allocation per key. Lookups by path scan the few entries of a
+// small table and use a hash index once it grows.
 class AnnotationTable {
  public:
-  using Entry = std::pair<std::string, std::vector<Annotation>>;
   using Segments = std::vector<std::string>;
+  // One entry as walked: its path and its list (structured bindings give
+  // the two, as they did for a pair).
+  struct Entry {
+    std::string_view first;
+    AnnotationList second;
+  };
+  class const_iterator;
+
+  AnnotationTable() = default;
+  AnnotationTable(const AnnotationTable& other);
+  AnnotationTable& operator=(const AnnotationTable& other);
+  AnnotationTable(AnnotationTable&&) noexcept = default;
+  AnnotationTable& operator=(AnnotationTable&&) noexcept = default;
 
   // Replaces the list of an existing path in place; appends a new path.
-  void set(std::string path, std::vector<Annotation> list);
+  void set(std::string_view path, std::vector<Annotation> list) {
+    take(path, list, Segments{});
+  }
   // The same, recording the path's segments (replacing earlier ones).
-  void set(std::string path, std::vector<Annotation> list, Segments segments);
-  const std::vector<Annotation>* find(std::string_view path) const;
+  void set(std::string_view path, std::vector<Annotation> list, Segments segments) {
+    take(path, list, std::move(segments));
+  }
+  // The same, moving the annotations out of `list`, which is left empty with
+  // its capacity, ready to collect the next path's.
+  void take(std::string_view path, std::vector<Annotation>& list, Segments segments);
+  // Appends like `take` without looking the path up, for a builder that
+  // sets many paths and then calls `finish`: a path appended again then
+  // keeps its first place and takes the last list and segments, as `set`
+  // would have done. Until `finish`, the walk shows each append and a
+  // lookup finds the first of a repeated path.
+  void append(std::string_view path, std::vector<Annotation>& list, Segments segments);
+  // Merges the repeats of the paths appended since the last call into the
+  // entries before them, and indexes them. One pass over those entries,
+  // where a lookup per append would wait on memory once per annotated key.
+  void finish();
+  // The list of `path`; null when the path has no entry.
+  const AnnotationList* find(std::string_view path) const;
   // The segments recorded for `path`; null when the path has no entry or
   // was set without them.
   const Segments* find_segments(std::string_view path) const;
   // The segments of the entry at `index` in walk order; empty when the entry
   // was set without them.
-  const Segments& segments(size_t index) const { return segments_[index]; }
-  bool empty() const { return entries_.empty(); }
-  size_t size() const { return entries_.size(); }
-  std::vector<Entry>::const_iterator begin() const { return entries_.begin(); }
-  std::vector<Entry>::const_iterator end() const { return entries_.end(); }
+  const Segments& segments(size_t index) const;
+  Entry entry(size_t index) const {
+    const Slot& s = slots_[index];
+    return {std::string_view(paths_).substr(s.path_at, s.path_size), s.list};
+  }
+  bool empty() const { return slots_.empty(); }
+  size_t size() const { return slots_.size(); }
+  const_iterator begin() const;
+  const_iterator end() const;
   // Reorders the entries by the start of each list's first annotation
-  // (stable; empty lists keep their relative place at the end).
+  // (stable; empty lists keep their relative place at the end). Calls
+  // `finish` first.
   void sort_by_source_position();
 
  private:
+  struct Slot {
+    AnnotationList list;
+    uint64_t path_at;    // into paths_
+    uint32_t path_size;
+    uint32_t hash;       // of the path, kept so the index never rehashes
+    uint32_t segments;   // index into segments_ + 1; 0: none
+  };
   // The entry number of `path`, or size() when absent.
   size_t find_index(std::string_view path) const;
-  void rebuild_index();
+  size_t find_index_below(std::string_view path, uint32_t hash, size_t count) const;
+  size_t scan(std::string_view path, size_t count) const;
+  void index_slot(size_t at);
+  // Sizes the index for every entry and fills it with the first `count`.
+  void rebuild_index(size_t count);
+  // Moves `list` into the blocks and returns where it now lives.
+  AnnotationList store(std::vector<Annotation>& list);
+  void set_segments(Slot& slot, Segments segments);
 
-  std::vector<Entry> entries_;
-  std::vector<Segments> segments_;  // beside entries_, index for index
-  // Open addressing, at most half full: 0 when empty, else the high half of
-  // the path's hash and the entry number + 1. No allocation per path.
-  std::vector<uint64_t> slots_;
+  std::vector<Slot> slots_;
+  std::string paths_;
+  std::vector<Segments> segments_;  // only for the entries that have them
+  // Each block is reserved once and filled without ever growing, so the
+  // lists pointing into it stay put. A replaced list stays as dead records
+  // until the table is copied (which packs the live ones).
+  std::vector<std::vector<Annotation>> blocks_;
+  // Open addressing, at most half full, used once the table is larger than
+  // a scan is cheap: 0 when empty, else the path's hash (high half) and the
+  // entry number + 1 (low half).
+  std::vector<uint64_t> index_;
+  // The leading entries that are merged and indexed; those after them were
+  // appended and wait for `finish`.
+  size_t merged_ = 0;
 };
+
+class AnnotationTable::const_iterator {
+ public:
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = Entry;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = Entry;
+
+  const_iterator() = default;
+  const_iterator(const AnnotationTable* table, size_t at) : table_(table), at_(at) {}
+  Entry operator*() const { return table_->entry(at_); }
+  const_iterator& operator++() { ++at_; return *this; }
+  const_iterator operator++(int) { const_iterator old = *this; ++at_; return old; }
+  const_iterator operator+(difference_type n) const {
+    return {table_, at_ + static_cast<size_t>(n)};
+  }
+  difference_type operator-(const const_iterator& o) const {
+    return static_cast<difference_type>(at_) - static_cast<difference_type>(o.at_);
+  }
+  friend bool operator==(const const_iterator& a, const const_iterator& b) { return a.at_ == b.at_; }
+
+ private:
+  const AnnotationTable* table_ = nullptr;
+  size_t at_ = 0;
+};
+
+inline AnnotationTable::const_iterator AnnotationTable::begin() const { return {this, 0}; }
+inline AnnotationTable::const_iterator AnnotationTable::end() const { return {this, slots_.size()}; }
 
 // The entry at a dotted key path, found the way the validator resolves
 // paths: one '.'-separated piece per level, nothing unquoted. Null when

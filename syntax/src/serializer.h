@@ -55,8 +55,11 @@ std::string format_value(const Value& value);
 // Appends one line per annotation, each prefixed with `indent`. False when
 // some argument has no form that reads back (a line feed, a comma in a list
 // item); it is written in its quoted form all the same.
-bool write_annotations(std::string& out, const std::vector<Annotation>& annotations,
-                       std::string_view indent);
+bool write_annotations(std::string& out, AnnotationList annotations, std::string_view indent);
+inline bool write_annotations(std::string& out, const std::vector<Annotation>& annotations,
+                              std::string_view indent) {
+  return write_annotations(out, AnnotationList(annotations), indent);
+}
 
 // A key or variable name as written on a key line: bare when it is a
 // non-empty run of ASCII letters, digits, '_' and '-', otherwise in double

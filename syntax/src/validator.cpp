@@ -213,8 +213,8 @@ constexpr std::string_view kPatternLimitWords =
 
 class PathCheck {
  public:
-  PathCheck(const Document& doc, const std::string& path,
-            const AnnotationTable::Segments& segments, const std::vector<Annotation>& list,
+  PathCheck(const Document& doc, std::string_view path,
+            const AnnotationTable::Segments& segments, AnnotationList list,
             const DictEntry& entry, PatternCache& patterns, std::vector<Diagnostic>& out)
       : path_(path), list_(list), value_(entry.second), patterns_(patterns), out_(out) {
     if (const std::optional<Span> span = entry.key_span()) {
@@ -249,13 +249,13 @@ class PathCheck {
     return nullptr;
   }
 
-  std::string prefix() const { return "[" + path_ + "] "; }
+  std::string prefix() const { return "[" + std::string(path_) + "] "; }
 
   // Carries the path and the annotation out, so that a report can point at
   // the rule as well as at the value.
   void violation(std::string message, const Annotation& a) {
     out_.push_back(Diagnostic{std::move(message), key_span_, false, DiagnosticKind::Validation,
-                              path_, a.span});
+                              std::string(path_), a.span});
   }
 
   void required(const Annotation& a) {
@@ -298,12 +298,12 @@ class PathCheck {
     const Pattern* compiled = patterns_.get(*source);
     if (compiled == nullptr) {
       out_.push_back(Diagnostic{prefix() + std::string(kPatternLimitWords), a.span, false,
-                                DiagnosticKind::Annotation, path_, a.span});
+                                DiagnosticKind::Annotation, std::string(path_), a.span});
       return;
     }
     if (!compiled->ok()) {
       out_.push_back(Diagnostic{prefix() + "invalid @pattern regex: " + compiled->error(), a.span,
-                                false, DiagnosticKind::Annotation, path_, a.span});
+                                false, DiagnosticKind::Annotation, std::string(path_), a.span});
       return;
     }
     const std::string_view text = value_.as_string();
@@ -342,14 +342,15 @@ class PathCheck {
   }
 
   void deprecated(const Annotation& a) {
-    std::string message = "`" + path_ + "` is deprecated";
+    std::string message = "`" + std::string(path_) + "` is deprecated";
     if (auto* note = std::get_if<std::string>(&a.arg)) message += ": " + *note;
     out_.push_back(
-        Diagnostic{std::move(message), key_span_, true, DiagnosticKind::Deprecation, path_, a.span});
+        Diagnostic{std::move(message), key_span_, true, DiagnosticKind::Deprecation,
+                   std::string(path_), a.span});
   }
 
-  const std::string& path_;
-  const std::vector<Annotation>& list_;
+  std::string_view path_;
+  AnnotationList list_;
   const Value& value_;
   PatternCache& patterns_;
   std::vector<Diagnostic>& out_;
@@ -368,7 +369,7 @@ std::vector<Diagnostic> validate_document(const Document& document, const Valida
   const AnnotationTable& table = document.annotations;
   SegmentWalk walk(document.config);
   for (size_t i = 0; i < table.size(); ++i) {
-    const auto& [path, list] = *(table.begin() + static_cast<std::ptrdiff_t>(i));
+    const auto [path, list] = table.entry(i);
     // Entries that came with their segments are reached by them; a path set
     // without them is cut at every point, nothing unquoted.
     const auto& segments = table.segments(i);

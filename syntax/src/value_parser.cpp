@@ -27,7 +27,25 @@ ParseFailure quoted_failure(std::string_view prefix, std::string_view subject, u
 }
 
 // Number of bytes trim_start() removes from `s`.
-size_t leading_blank(std::string_view s) { return s.size() - trim_start(s).size(); }
+// The common cases (spaces, then printable ASCII, or nothing else) are
+// decided here; anything else goes to trim_start, which knows every blank.
+size_t leading_blank(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && s[i] == ' ') ++i;
+  if (i == s.size()) return i;
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c > ' ' && c < 0x80) return i;
+  return s.size() - trim_start(s).size();
+}
+
+// trim_end, with a printable ASCII last byte decided here.
+std::string_view trim_end_quick(std::string_view s) {
+  if (!s.empty()) {
+    const auto c = static_cast<unsigned char>(s.back());
+    if (c > ' ' && c < 0x80) return s;
+  }
+  return trim_end(s);
+}
 
 // Marks one level of array/dict nesting for as long as it lives.
 class NestingLevel {
@@ -191,7 +209,23 @@ std::optional<double> read_float(std::string_view s) {
   return value;
 }
 
+// The common case, an optional minus and at most 18 decimal digits, which
+// cannot overflow and needs none of the checks of the general path.
+std::optional<int64_t> plain_decimal(std::string_view t) {
+  const bool negative = !t.empty() && t[0] == '-';
+  const size_t first = negative ? 1 : 0;
+  if (t.size() == first || t.size() - first > 18) return std::nullopt;
+  int64_t magnitude = 0;
+  for (size_t i = first; i < t.size(); ++i) {
+    const auto digit = static_cast<unsigned char>(t[i] - '0');
+    if (digit > 9) return std::nullopt;
+    magnitude = magnitude * 10 + digit;
+  }
+  return negative ? -magnitude : magnitude;
+}
+
 ValueResult parse_number(std::string_view t, uint64_t offset) {
+  if (const auto plain = plain_decimal(t)) return Value::integer(*plain);
   const auto reject = [&] { return quoted_failure("cannot parse value: `", t, offset, t.size()); };
   bool negative = false;
   std::string_view rest = t;
@@ -238,30 +272,97 @@ ValueResult parse_number(std::string_view t, uint64_t offset) {
 template <class Fn>
 bool for_each_piece(std::string_view text, uint64_t offset, GroupIndex* groups, Fn fn);
 
-// The group index, once a value nests deep enough that rescanning inner
-// levels would cost more than indexing the value once.
-GroupIndex* nested_groups(const ValueContext& ctx) { return ctx.depth >= 3 ? ctx.groups : nullptr; }
+// The group index, for every level nested inside another (the index is
+// built once per value and its storage reused, so even short levels gain).
+// The outermost level uses it too when it is long and holds nested arrays
+// or dicts: the index is then needed anyway, and it saves that level's own
+// walk.
+GroupIndex* nested_groups(const ValueContext& ctx, std::string_view t) {
+  if (ctx.depth >= 2) return ctx.groups;
+  if (t.size() < kIndexWorthBytes) return nullptr;
+  const std::string_view inner = t.substr(1);
+  const bool nests = inner.find('[') != std::string_view::npos ||
+                     inner.find("#{") != std::string_view::npos;
+  return nests ? ctx.groups : nullptr;
+}
+
+// The non-blank items of a bracketed level are found before any of them is
+// parsed, so the array or dict is allocated once at its final size. A few
+// are kept here; more go on the context's stack of pieces, above those of
+// the levels around it, and are taken off again when the level is done.
+class Items {
+ public:
+  Items(ValueContext& ctx, std::string_view text, uint64_t offset, GroupIndex* groups)
+      : spill_(ctx.pieces), first_(spill_.size()) {
+    for_each_piece(text, offset, groups, [&](const Piece& piece) {
+      const std::string_view item = trim_end_quick(piece.text);
+      if (leading_blank(item) < item.size()) add(Piece{item, piece.offset});
+      return true;
+    });
+  }
+  ~Items() {
+    if (count_ > kKept) spill_.resize(first_);
+  }
+  Items(const Items&) = delete;
+  Items& operator=(const Items&) = delete;
+
+  size_t size() const { return count_; }
+  // Item k with its trailing blanks gone, at the offset of its raw piece
+  // (leading blanks kept); by value, as parsing an item pushes the pieces
+  // of its own levels.
+  Piece operator[](size_t k) const {
+    if (count_ > kKept) return spill_[first_ + k];
+    return Piece{std::string_view(kept_data_[k], kept_size_[k]), kept_offset_[k]};
+  }
+
+ private:
+  static constexpr size_t kKept = 8;
+
+  void add(const Piece& piece) {
+    if (count_ < kKept) {
+      kept_data_[count_] = piece.text.data();
+      kept_size_[count_] = piece.text.size();
+      kept_offset_[count_++] = piece.offset;
+      return;
+    }
+    if (count_ == kKept) {
+      for (size_t k = 0; k < kKept; ++k) spill_.push_back((*this)[k]);
+    }
+    spill_.push_back(piece);
+    ++count_;
+  }
+
+  // Plain arrays rather than Pieces, which would be zeroed on every level.
+  const char* kept_data_[kKept];
+  size_t kept_size_[kKept];
+  uint64_t kept_offset_[kKept];
+  size_t count_ = 0;
+  std::vector<Piece>& spill_;
+  size_t first_;
+};
 
 ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
+  const Items items(ctx, t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx, t));
   Value result = Value::array(Array{});
   Array& out = result.as_array();
-  std::optional<ValueResult> failed_at;
-  for_each_piece(t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx), [&](const Piece& piece) {
+  out.reserve(items.size());
+  for (size_t k = 0; k < items.size(); ++k) {
+    const Piece piece = items[k];
     const size_t lead = leading_blank(piece.text);
-    const std::string_view element = trim_end(piece.text.substr(lead));
-    if (element.empty()) return true;
-    ValueResult r = parse_value(ctx, element, piece.offset + lead);
-    if (failed(r)) {
-      failed_at = std::move(r);
-      return false;
+    const std::string_view item = piece.text.substr(lead);
+    // A plain integer is what parse_value would make of it, without the
+    // layers that look for fallbacks, operators and other operand kinds.
+    if (const auto plain = plain_decimal(item)) {
+      out.push_back(Value::integer(*plain));
+      continue;
     }
+    ValueResult r = parse_value(ctx, item, piece.offset + lead);
+    if (failed(r)) return r;
     out.push_back(std::get<Value>(std::move(r)));
-    return true;
-  });
-  if (failed_at) return std::move(*failed_at);
+  }
   return result;
 }
 
@@ -270,36 +371,29 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
   if (!t.ends_with("}#")) return failure("malformed inline dict", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
+  GroupIndex* groups = nested_groups(ctx, t);
+  const Items items(ctx, t.substr(2, t.size() - 4), offset + 2, groups);
   Value result = Value::dict(Dict{});
   Dict& out = result.as_dict();
-  GroupIndex* groups = nested_groups(ctx);
-  std::optional<ValueResult> failed_at;
-  for_each_piece(t.substr(2, t.size() - 4), offset + 2, groups, [&](const Piece& piece) {
+  out.reserve(items.size());
+  for (size_t k = 0; k < items.size(); ++k) {
+    const Piece piece = items[k];
     const size_t lead = leading_blank(piece.text);
-    const std::string_view entry = trim_end(piece.text.substr(lead));
-    if (entry.empty()) return true;
+    const std::string_view entry = piece.text.substr(lead);
     const auto eq = find_top_level(entry, "=", groups);
     if (!eq) {
       // The span starts at the raw piece (possibly on blanks) but is as
       // long as the trimmed entry.
-      failed_at = quoted_failure("inline dict entry missing `=`: `", entry, piece.offset,
-                                 entry.size());
-      return false;
+      return quoted_failure("inline dict entry missing `=`: `", entry, piece.offset, entry.size());
     }
     const std::string_view key = inline_dict_key(trim(entry.substr(0, *eq)));
     const std::string_view after = entry.substr(*eq + 1);
     const size_t value_lead = leading_blank(after);
     const std::string_view value_text = after.substr(value_lead);  // entry is trimmed already
-    ValueResult r =
-        parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
-    if (failed(r)) {
-      failed_at = std::move(r);
-      return false;
-    }
+    ValueResult r = parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
+    if (failed(r)) return r;
     out.append(key).second = std::get<Value>(std::move(r));  // the last one wins
-    return true;
-  });
-  if (failed_at) return std::move(*failed_at);
+  }
   out.seal();
   return result;
 }
@@ -327,19 +421,11 @@ std::optional<size_t> scan_top_level(std::string_view text, char stop_byte, Stop
   const size_t n = text.size();
   const bool jump = groups != nullptr && groups->covers(text);
   int64_t depth = 0;
-  bool in_quotes = false;
-  bool escaped = false;
+  QuoteState<QuoteRule::Escapes> quotes;
   for (size_t i = 0; i < n; ++i) {
     const char c = text[i];
-    if (escaped) {
-      escaped = false;
-    } else if (!kMovesState[static_cast<unsigned char>(c)] && c != stop_byte) {
-      continue;
-    } else if (c == '\\') {
-      escaped = true;
-    } else if (c == '"') {
-      in_quotes = !in_quotes;
-    } else if (!in_quotes) {
+    if (!quotes.escaped && !kMovesState[static_cast<unsigned char>(c)] && c != stop_byte) continue;
+    if (quotes.structural(c)) {
       const char next = i + 1 < n ? text[i + 1] : '\0';
       if (jump && depth == 0 && ((c == '#' && next == '{') || c == '(' || c == '[' || c == '{')) {
         const size_t resume = groups->resume(text, i);
@@ -417,7 +503,11 @@ std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, Group
 
 std::optional<size_t> find_top_level(std::string_view text, std::string_view needle,
                                      GroupIndex* groups) {
-  if (text.find(needle) == std::string_view::npos) return std::nullopt;
+  // A memchr first is far cheaper than the scan; with a group index the
+  // scan touches only this level's bytes, and the memchr would not.
+  if ((groups == nullptr || !groups->covers(text)) && text.find(needle) == std::string_view::npos) {
+    return std::nullopt;
+  }
   return scan_top_level(text, needle.empty() ? '\0' : needle[0], [&](size_t i, int64_t depth) {
     return depth == 0 && text.substr(i).starts_with(needle);
   }, groups);

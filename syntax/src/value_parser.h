@@ -64,6 +64,16 @@ uint64_t value_budget_for(uint64_t source_size);
 // Approximate number of bytes a value occupies (node overhead plus text).
 uint64_t value_footprint(const Value& value);
 
+// One piece of split_top_level: its text and the offset of its first byte.
+struct Piece {
+  std::string_view text;
+  uint64_t offset = 0;
+};
+
+// Levels at least this long, nested inside another, are scanned through the
+// value's GroupIndex rather than byte by byte.
+inline constexpr size_t kIndexWorthBytes = 64;
+
 struct ValueContext {
   std::vector<VariableRef>& variable_refs;  // resolution appends here
   const Dict& vars;                         // variables defined so far
@@ -77,12 +87,9 @@ struct ValueContext {
   // look again.
   bool may_have_operators = true;
   bool may_have_fallbacks = true;
-};
-
-// One piece of split_top_level: its text and the offset of its first byte.
-struct Piece {
-  std::string_view text;
-  uint64_t offset = 0;
+  // The items of the bracketed levels being parsed, innermost last (scratch
+  // reused by every level of one value).
+  std::vector<Piece> pieces{};
 };
 
 // The whole value text, with `??` fallbacks. `text` is trimmed.

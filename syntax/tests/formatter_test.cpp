@@ -93,7 +93,7 @@ std::string meaning(std::string_view source) {
                     debug_text(Value::dict(Dict(doc.vars))) + "\n";
   std::vector<std::string> annotations;
   for (const auto& [path, list] : doc.annotations) {
-    std::string line = path + ":";
+    std::string line = std::string(path) + ":";
     for (const Annotation& a : list) line += " @" + a.name + "=" + render_arg(a.arg);
     annotations.push_back(line);
   }

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 
+#include "group_index.h"
 #include "test_support.h"
 
 namespace brindle {
@@ -56,6 +58,39 @@ TEST(GroupIndex, EverySplitPointAgrees) {
     EXPECT_EQ(pieces(split_top_level(sub, i, &groups)), pieces(split_top_level(sub, i))) << i;
     EXPECT_EQ(find_top_level(sub, "=", &groups), find_top_level(sub, "=")) << i;
     EXPECT_EQ(find_top_level(sub, "??", &groups), find_top_level(sub, "??")) << i;
+  }
+}
+
+// Whether a text is one bracketed group depends on the quote rule: under
+// Escapes a backslash keeps a quote open, under Plain any quote closes.
+// An index reset to another text answers as a fresh one would.
+TEST(GroupIndex, GroupEndsUnderEachQuoteRule) {
+  const std::tuple<std::string, bool, bool> cases[] = {  // text, one group under Escapes, under Plain
+      {"[1, [2]]", true, true}, {"#{a = [1]}#", true, true}, {"(1)", true, true}, {"{1}", true, true},
+      {"[1] + [2]", false, false}, {"[1, 2", false, false}, {"[1}", true, true}, {"1", false, false},
+      {R"(["a\"]", 1])", true, false}, {R"(["a\"+[1]"])", true, false}, {R"(["]"])", true, true},
+      {R"([\"]"])", false, true}, {R"(["\\"])", true, true}, {"[}#", true, true}, {"#{]", true, true},
+      {"]", false, false}, {"[1]]", false, false},
+  };
+  // Followed by two more bytes, so that a group still open at the text's
+  // end resumes past it.
+  std::string reused_text = "[unrelated text (long enough) to leave tables behind]";
+  GroupIndex reused(reused_text);
+  ASSERT_EQ(reused.covers(reused_text, QuoteRule::Plain), true);
+  ASSERT_EQ(reused.resume(reused_text, 0, QuoteRule::Plain), reused_text.size());
+  for (const auto& [text, escapes, plain] : cases) {
+    const std::string padded = text + "  ";
+    const std::string_view sub = std::string_view(padded).substr(0, text.size());
+    const auto one_group = [&](GroupIndex& g, QuoteRule rule) {
+      EXPECT_TRUE(g.covers(sub, rule)) << text;
+      return g.resume(sub, 0, rule) == sub.size();
+    };
+    GroupIndex fresh(padded);
+    EXPECT_EQ(one_group(fresh, QuoteRule::Escapes), escapes) << text;
+    EXPECT_EQ(one_group(fresh, QuoteRule::Plain), plain) << text;
+    reused.reset(padded);
+    EXPECT_EQ(one_group(reused, QuoteRule::Plain), plain) << text;
+    EXPECT_EQ(one_group(reused, QuoteRule::Escapes), escapes) << text;
   }
 }
 

@@ -41,8 +41,9 @@ namespace {
 auto shape(const Document& doc) {
   std::map<std::string, std::string> annotations;
   for (const auto& [path, list] : doc.annotations) {
-    write_annotations(annotations[path], list, "");
-    for (const Annotation& a : list) annotations[path] += std::to_string(a.arg.index());
+    std::string& written = annotations[std::string(path)];
+    write_annotations(written, list, "");
+    for (const Annotation& a : list) written += std::to_string(a.arg.index());
   }
   return std::tuple(debug_text(Value::dict(doc.config)), debug_text(Value::dict(doc.vars)), annotations);
 }

@@ -139,7 +139,10 @@ TEST(Validator, FindingKindsAndSpans) {
 // keys too), and the walk keeps the annotation table's own order.
 TEST(Validator, KeyPathsResolveThroughConfig) {
   Document doc = build("top = 0\n\"a.b\" = 0\n[server]\nname = \"x\"\n[server.net]\nport = 0\n\"\" = 0\n");
-  const auto rules = *build("@nonzero\n@required\n@deprecated\nk = 1").annotations.find("k");
+  const Document ruled = build("@nonzero\n@required\n@deprecated\nk = 1");
+  const AnnotationList* found = ruled.annotations.find("k");
+  ASSERT_NE(found, nullptr);
+  const std::vector<Annotation> rules(found->begin(), found->end());
   for (const char* p : {"server.net.port", "server.net.", "server", "top", "server.name.x", "server.nope", "a.b", "nope",
                         "server..name", ".top", "", "server.net.port.x"})
     doc.annotations.set(p, rules);

@@ -1,0 +1,268 @@
+// The annotation table as the builder fills it and as callers query it: walk
+// order, lookups by path and by segments, repeated and replaced paths, and
+// tables large enough to be looked up through their index.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "annotation.h"
+#include "builder.h"
+
+namespace brindle {
+namespace {
+
+std::string arg_text(const AnnotationArg& arg) {
+  switch (arg_kind(arg)) {
+    case ArgKind::None: return "";
+    case ArgKind::Text: return "(" + std::get<std::string>(arg) + ")";
+    case ArgKind::Integer: return ":" + std::to_string(std::get<int64_t>(arg));
+    case ArgKind::Float: return ":f";
+    case ArgKind::List: return ":[" + std::to_string(std::get<std::vector<std::string>>(arg).size()) + "]";
+  }
+  return "?";
+}
+
+std::string list_text(AnnotationList list) {
+  std::string out;
+  for (const Annotation& a : list) out += " @" + a.name + arg_text(a.arg);
+  return out;
+}
+
+// One line per entry in walk order: the path, its segments in braces when
+// kept, then its annotations. Every entry must also be what a lookup by its
+// path answers, down to the same records.
+std::vector<std::string> walk(const AnnotationTable& table) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  for (const auto& [path, list] : table) {
+    std::string line(path);
+    const auto& segments = table.segments(i);
+    if (!segments.empty()) {
+      line += " {";
+      for (const std::string& s : segments) line += "<" + s + ">";
+      line += "}";
+    }
+    out.push_back(line + ":" + list_text(list));
+    const AnnotationList* found = table.find(path);
+    EXPECT_NE(found, nullptr) << path;
+    if (found != nullptr) {
+      EXPECT_EQ(found->data(), list.data()) << path;
+      EXPECT_EQ(found->size(), list.size()) << path;
+    }
+    const auto* kept = table.find_segments(path);
+    EXPECT_EQ(kept == nullptr ? 0 : kept->size(), segments.size()) << path;
+    ++i;
+  }
+  EXPECT_EQ(i, table.size());
+  return out;
+}
+
+using Lines = std::vector<std::string>;
+
+struct Case {
+  const char* name;
+  const char* source;
+  Lines expected;
+};
+
+TEST(AnnotationTable, WalkAndLookupsFollowTheSource) {
+  const Case cases[] = {
+      {"plain", "@a\nk = 1\n[s]\n@b: 2\n@c(x y)\nv = 1\n", {"k: @a", "s.v: @b:2 @c(x y)"}},
+      {"repeated key keeps the last list", "@a\nk = 1\n@b\n@c\nk = 2\n", {"k: @b @c"}},
+      {"repeated header moves to its new first annotation",
+       "@a\n[s]\nx = 1\n@b\n[t]\n@c\n[s]\n", {"t: @b", "s: @c"}},
+      {"a header replaces an annotated value",
+       "[a]\n@n\ns = 1\n[a.s]\n@m\nk = 2\n", {"a.s: @n", "a.s.k: @m"}},
+      {"a value replaces an annotated section",
+       "[a.s]\n@m\nk = 2\n[a]\n@n\ns = 1\n", {"a.s.k: @m", "a.s: @n"}},
+      {"quoted key holding a point keeps its segments",
+       "[s]\n@a\n\"x.y\" = 1\n@b\nz = 2\n", {"s.x.y {<s><x.y>}: @a", "s.z: @b"}},
+      {"quoted header holding a point", "[\"a.b\"]\n@t\nk = 1\n",
+       {"a.b.k {<a.b><k>}: @t"}},
+      {"a nested path of the same text drops the segments",
+       "@a\n\"x.y\" = 1\n@b\n[x]\n@c\ny = 2\n", {"x: @b", "x.y: @c"}},
+      {"annotations wait across a variables section", "@a\n[vars]\nv = 1\n[s]\nk = 1\n",
+       {"s: @a"}},
+      {"annotations inside a variables section attach to nothing",
+       "[vars]\n@min: 1\nv = 2\n[s]\nk = $v\n", {}},
+      {"annotations at the end attach to nothing", "k = 1\n@a\n", {}},
+      {"block key and its entries", "@blk\nb = #{\n  @in\n  x = 1,\n}#\n",
+       {"b: @blk", "b.x: @in"}},
+      {"unclosed block keeps what its lines recorded", "@blk\nb = #{\n  @in\n  x = 1,\n",
+       {"b.x: @in"}},
+      {"list arguments", "@enum: [a, b, c]\nk = \"a\"\n", {"k: @enum:[3]"}},
+  };
+  for (const Case& c : cases) {
+    const Document doc = build_document(c.source, EmptyEnv{});
+    EXPECT_EQ(walk(doc.annotations), c.expected) << c.name;
+    EXPECT_EQ(doc.annotations.find("nope"), nullptr) << c.name;
+    EXPECT_EQ(doc.annotations.find(""), nullptr) << c.name;
+  }
+}
+
+// `n` sections, each with an annotated header and one annotated key, then a
+// repeat of the first header with a new annotation.
+std::string many_sections(int n) {
+  std::string src;
+  for (int i = 0; i < n; ++i) {
+    src += "@description(sec " + std::to_string(i) + ")\n[s" + std::to_string(i) + "]\n";
+    src += "@min: " + std::to_string(i) + "\n@max: 100\nk = 1\n";
+  }
+  src += "@late\n[s0]\n";
+  return src;
+}
+
+void expect_many(const Document& doc, int n) {
+  const AnnotationTable& table = doc.annotations;
+  ASSERT_EQ(table.size(), static_cast<size_t>(2 * n));
+  // s0 moved to the end: its list is now the late one.
+  size_t i = 0;
+  for (int s = 0; s < n; ++s) {
+    const std::string header = "s" + std::to_string(s);
+    if (s != 0) {
+      const auto [path, list] = table.entry(i++);
+      EXPECT_EQ(path, header);
+      EXPECT_EQ(list_text(list), " @description(sec " + header.substr(1) + ")");
+    }
+    const auto [path, list] = table.entry(i++);
+    EXPECT_EQ(path, header + ".k");
+    EXPECT_EQ(list_text(list), " @min:" + std::to_string(s) + " @max:100");
+    const AnnotationList* found = table.find(header + ".k");
+    ASSERT_NE(found, nullptr) << header;
+    EXPECT_EQ(found->data(), list.data());
+    EXPECT_EQ(table.find(header + ".x"), nullptr);
+    EXPECT_EQ(table.find(header + "k"), nullptr);
+  }
+  const auto [path, list] = table.entry(i);
+  EXPECT_EQ(path, "s0");
+  EXPECT_EQ(list_text(list), " @late");
+  ASSERT_NE(table.find("s0"), nullptr);
+  EXPECT_EQ(list_text(*table.find("s0")), " @late");
+}
+
+TEST(AnnotationTable, LargeTablesAnswerLikeSmallOnes) {
+  for (int n : {1, 7, 8, 9, 16, 17, 33, 3000}) {
+    SCOPED_TRACE(n);
+    const std::string src = many_sections(n);
+    Document doc = build_document(src, EmptyEnv{});
+    expect_many(doc, n);
+    // A copy packs the lists anew and answers the same once the original
+    // is gone; a move keeps them where they are.
+    auto copy = std::make_unique<Document>(doc);
+    doc = Document{};
+    expect_many(*copy, n);
+    Document moved = std::move(*copy);
+    copy.reset();
+    expect_many(moved, n);
+    Document assigned;
+    assigned = moved;
+    expect_many(assigned, n);
+  }
+}
+
+// Entries stored into a built document join its indexed table: a repeated
+// path keeps its place and takes the new list, a new one goes last.
+TEST(AnnotationTable, InsertedEntriesJoinABuiltTable) {
+  for (int n : {2, 9, 300}) {
+    SCOPED_TRACE(n);
+    Document doc = build_document(many_sections(n), EmptyEnv{});
+    const size_t before = doc.annotations.size();
+    Annotation note;
+    note.name = "note";
+    for (const char* key : {"k", "fresh"}) {
+      insert_entry(doc, {"s1"}, key, Span{0, 1}, Span{0, 1}, Value::integer(1), {note, note});
+    }
+    ASSERT_EQ(doc.annotations.size(), before + 1);
+    EXPECT_EQ(doc.annotations.entry(before).first, "s1.fresh");
+    EXPECT_EQ(doc.annotations.entry(2).first, "s1.k");
+    for (const char* path : {"s1.k", "s1.fresh"}) {
+      ASSERT_NE(doc.annotations.find(path), nullptr) << path;
+      EXPECT_EQ(list_text(*doc.annotations.find(path)), " @note @note") << path;
+    }
+    ASSERT_NE(doc.annotations.find("s0.k"), nullptr);
+    EXPECT_EQ(list_text(*doc.annotations.find("s0.k")), " @min:0 @max:100");
+  }
+}
+
+// Random sets, takes and appends against a plain list of (path, names,
+// segments) searched one by one, across the size where the table starts
+// hashing.
+TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
+  struct Model {
+    std::string path;
+    std::vector<std::string> names;
+    AnnotationTable::Segments segments;
+    uint64_t first;  // where the list starts; after every other when empty
+  };
+  uint64_t seed = 7;
+  auto below = [&](uint64_t n) {
+    seed = seed * 6364136223846793005u + 1442695040888963407u;
+    return (seed >> 33) % n;
+  };
+  for (int round = 0; round < 4; ++round) {
+    AnnotationTable table;
+    std::vector<Model> model;
+    const uint64_t kinds = round == 0 ? 5 : round == 1 ? 40 : 400;
+    for (int step = 0; step < 3000; ++step) {
+      // Paths share long prefixes and differ in their last bytes, as key
+      // paths of one section do.
+      const std::string path = "service.settings.key_" + std::to_string(below(kinds)) +
+                               (below(3) == 0 ? ".x" : "");
+      std::vector<Annotation> list(below(4));
+      std::vector<std::string> names;
+      for (Annotation& a : list) {
+        a.name = "n" + std::to_string(below(1000));
+        a.span = Span{static_cast<uint64_t>(step), static_cast<uint64_t>(step) + 1};
+        names.push_back(a.name);
+      }
+      AnnotationTable::Segments segments;
+      if (below(4) == 0) segments = {"service", "settings.key", std::to_string(step)};
+      auto it = model.begin();
+      while (it != model.end() && it->path != path) ++it;
+      const uint64_t first = names.empty() ? UINT64_MAX : static_cast<uint64_t>(step);
+      if (it == model.end()) model.push_back(Model{path, names, segments, first});
+      else *it = Model{path, names, segments, first};
+      switch (below(round == 0 ? 2 : 3)) {
+        case 0:
+          table.set(path, std::move(list), segments);
+          break;
+        case 1:
+          table.take(path, list, segments);
+          EXPECT_TRUE(list.empty());
+          break;
+        default:
+          table.append(path, list, segments);
+          EXPECT_TRUE(list.empty());
+          break;
+      }
+    }
+    if (round == 3) {
+      table.sort_by_source_position();
+      std::stable_sort(model.begin(), model.end(),
+                       [](const Model& a, const Model& b) { return a.first < b.first; });
+    } else {
+      table.finish();
+    }
+    ASSERT_EQ(table.size(), model.size());
+    for (size_t i = 0; i < model.size(); ++i) {
+      const auto [path, list] = table.entry(i);
+      EXPECT_EQ(path, model[i].path);
+      std::vector<std::string> names;
+      for (const Annotation& a : list) names.push_back(a.name);
+      EXPECT_EQ(names, model[i].names) << path;
+      EXPECT_EQ(table.segments(i), model[i].segments) << path;
+      ASSERT_NE(table.find(model[i].path), nullptr);
+      EXPECT_EQ(table.find(model[i].path)->data(), list.data());
+    }
+    EXPECT_EQ(table.find("service.settings.key_"), nullptr);
+    EXPECT_EQ(table.find("service.settings.key_1.x.x"), nullptr);
+  }
+}
+
+}  // namespace
+}  // namespace brindle
