@@ -65,7 +65,8 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
                  Span value_span, Value value, std::vector<Annotation>& annotations,
                  std::string& path) {
   DictEntry& e = target.append(key);  // replaces an earlier one when sealed
-  e.second = std::move(value);
+  Arena* const arena = doc.arena.get();
+  e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_key_span(key_span);
   e.set_value_span(value_span);
   if (!annotations.empty()) {
@@ -107,13 +108,16 @@ class Builder {
         errors_only_(errors_only) {}
 
   Document run() {
+    // Stored values move into the document's arena as they are stored; the
+    // source size is a fair guess at what they take.
+    Arena* const arena = errors_only_ ? nullptr : &doc_.arena.make(source_.size());
     // Records are pulled from the lexer and dropped as each pass goes, so
     // memory follows what the document keeps, not the number of lines. A
     // variables header is the literal text "[vars]", so without it the
     // first pass has nothing to do, and it stops after the last one.
     const size_t last_vars = last_vars_header(source_);
     if (last_vars != std::string_view::npos) variables_pass(last_vars);
-    doc_.vars.seal();
+    doc_.vars.seal({}, {}, arena);
     structure_pass();
     if (errors_only_) return std::move(doc_);
     // Key order is made once, when every entry is in; the positions below a
@@ -124,7 +128,7 @@ class Builder {
       path += dropped.first;
       path += '.';
       keep_replaced_positions(dropped.second.as_dict(), path);
-    });
+    }, arena);
     doc_.source_size = source_.size();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
@@ -253,6 +257,7 @@ class Builder {
     // swallowed every line after its opener, sections included, so the
     // document is not what was written: that is the first thing to report.
     // Its entries are dropped too, but not the positions they recorded.
+    if (!errors_only_) settle_section();
     if (mode_ == Mode::Block) {
       if (!errors_only_) keep_positions_of_dropped_block();
       doc_.diagnostics.insert(
@@ -354,6 +359,7 @@ class Builder {
     }
     std::string path = join_segments(segments);
     if (!errors_only_) {
+      settle_section();
       DictEntry& entry = walk_sections(doc_.config, segments);
       entry.set_key_span(rec.name_span);
       section_dict_ = &entry.second.as_dict();
@@ -367,6 +373,14 @@ class Builder {
     pending_.clear();
     section_ = std::move(segments);
     in_section_ = true;
+  }
+
+  // The section being left is likely complete: its entries move to the
+  // arena now, so the heap array they grew in serves the next section.
+  // The root is left alone, as every header adds to it.
+  void settle_section() {
+    Arena* const arena = doc_.arena.get();
+    if (arena != nullptr && section_dict_ != &doc_.config) section_dict_->settle(*arena);
   }
 
   void annotation_line(const LineRecord& rec, std::vector<Annotation>& into) {

@@ -15,6 +15,18 @@ constexpr size_t kIndexFrom = 16;
 // From this many entries sealing sorts by radix rather than by comparison.
 constexpr size_t kRadixFrom = 4096;
 
+// How far ahead an entry read in random order is fetched.
+constexpr int kPrefetchSteps = 8;
+
+void prefetch_entry(const DictEntry* e) {
+  __builtin_prefetch(e);
+  __builtin_prefetch(reinterpret_cast<const char*>(e) + sizeof(DictEntry) - 1);
+}
+
+// Entry arrays smaller than this (in bytes) are moved into the arena when
+// sealed with one.
+constexpr size_t kGatherBelow = 256 * 1024;
+
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
@@ -227,10 +239,19 @@ DictEntry& Dict::append(std::string_view key) {
   return append_entry(key);
 }
 
-void Dict::seal(const DropFn& dropped, std::string_view prefix) {
+void Dict::seal(const DropFn& dropped, std::string_view prefix, Arena* arena) {
   filled_ = false;
   index_.reset();
-  if (!sorted_) sort_entries(dropped, prefix);
+  // A large array stays where it is: copying it would hold it twice at the
+  // peak, and its spare room was never touched, so costs no memory.
+  Arena* const gather_into = entries_.size() * sizeof(DictEntry) < kGatherBelow ? arena : nullptr;
+  if (!sorted_) sort_entries(dropped, prefix, gather_into);
+  if (arena != nullptr) {
+    // The values were moved in as they were stored (or are heap-owned,
+    // which an arena array may hold as well).
+    move_entries_into(gather_into);
+    return;
+  }
   // A section's array grew by doubling; a small one gives its spare room
   // back (a large one's spare room was never touched, so costs no memory).
   constexpr size_t kTrimBelow = 64 * 1024;
@@ -240,7 +261,29 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix) {
   }
 }
 
-void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
+void Dict::move_entries_into(Arena* arena) {
+  if (arena == nullptr || in_arena(*arena)) return;
+  Entries moved{ArenaAllocator<DictEntry>(arena)};
+  moved.reserve(entries_.size());
+  for (DictEntry& e : entries_) moved.push_back(std::move(e));
+  entries_ = std::move(moved);
+}
+
+void Dict::settle(Arena& arena) {
+  if (entries_.size() * sizeof(DictEntry) < kGatherBelow) move_entries_into(&arena);
+}
+
+Dict Dict::moved_into(Arena& arena) && {
+  Dict out;
+  seal({}, {}, &arena);
+  for (DictEntry& e : entries_) e.second = Value::into_arena(std::move(e.second), arena);
+  out.entries_ = std::move(entries_);
+  out.sorted_ = true;
+  clear();
+  return out;
+}
+
+void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena) {
   // Sorting small handles and moving each entry once is far cheaper than
   // sorting the entries; the first eight bytes of each key, as a big-endian
   // number, settle most comparisons without touching the key. A handle is
@@ -298,9 +341,11 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
   auto same_key = [data](const Handle& a, const Handle& b) {
     return a.head == b.head && data[a.index].first == data[b.index].first;
   };
-  bool repeated = false;
-  for (size_t i = 0; i + 1 < n && !repeated; ++i) repeated = same_key(order[i], order[i + 1]);
-  if (!repeated) {
+  size_t repeats = 0;
+  for (size_t i = 0; i + 1 < n; ++i) repeats += same_key(order[i], order[i + 1]) ? 1 : 0;
+  // Without repeated keys an array already in its final place is sorted
+  // in place; else the sealed entries are gathered (below).
+  if (repeats == 0 && (arena == nullptr || in_arena(*arena))) {
     // Follow the cycles of the permutation in place: no second array of
     // entries, which for a large dictionary would double its peak memory.
     std::vector<uint32_t> from(n);
@@ -310,8 +355,17 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
       if (from[start] == start) continue;
       DictEntry carried = std::move(entries_[start]);
       size_t at = start;
+      // Each step reads an entry far from the last one: the entry a few
+      // steps further along the cycle is fetched early, so that the misses
+      // overlap instead of following one another.
+      size_t ahead = start;
+      for (int k = 0; k < kPrefetchSteps && from[ahead] != start; ++k) ahead = from[ahead];
       while (from[at] != start) {
         const size_t next = from[at];
+        if (from[ahead] != start) {
+          ahead = from[ahead];
+          prefetch_entry(&entries_[ahead]);
+        }
         entries_[at] = std::move(entries_[next]);
         from[at] = static_cast<uint32_t>(at);
         at = next;
@@ -322,9 +376,12 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
     sorted_ = true;
     return;
   }
-  std::vector<DictEntry> sorted;
-  sorted.reserve(n);
+  // Gathered into a new array: in the arena (exactly sized, which the
+  // heap array filled by doubling was not), or when some entries drop.
+  Entries sorted{ArenaAllocator<DictEntry>(arena)};
+  sorted.reserve(n - repeats);
   for (size_t i = 0; i < n; ++i) {
+    if (i + kPrefetchSteps < n) prefetch_entry(&entries_[order[i + kPrefetchSteps].index]);
     // Of a run of equal keys the last one stored counts.
     if (i + 1 < n && same_key(order[i], order[i + 1])) {
       if (dropped) dropped(prefix, entries_[order[i].index]);
@@ -336,23 +393,26 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix) {
   sorted_ = true;
 }
 
-void Dict::seal_tree(const DropFn& dropped) {
+void Dict::seal_tree(const DropFn& dropped, Arena* arena) {
   std::string prefix;
-  seal_tree_at(dropped, prefix);
+  seal_tree_at(dropped, prefix, arena);
 }
 
-void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix) {
+void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena) {
   // Only dictionaries filled entry by entry can hold unsealed ones; values
   // made whole (inline dicts, copies) are sealed already. Sections nest at
   // most as deep as the builder allows, which bounds the recursion.
   if (!filled_) return;
-  seal(dropped, prefix);
+  seal(dropped, prefix, arena);
   for (DictEntry& e : entries_) {
     if (!e.second.is(Tag::Dict)) continue;
+    Dict& child = e.second.as_dict();
+    if (!child.filled_) continue;  // made whole: sealed, and moved in if stored
     const size_t size = prefix.size();
     prefix.append(e.first).push_back('.');
-    e.second.as_dict().seal_tree_at(dropped, prefix);
+    child.seal_tree_at(dropped, prefix, arena);
     prefix.resize(size);
+    if (arena != nullptr) e.second = Value::into_arena(std::move(e.second), *arena);
   }
 }
 

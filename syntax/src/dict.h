@@ -11,6 +11,10 @@
 // then puts the entries into key order, dropping replaced ones, once. A
 // dictionary read before it is sealed still answers `find` correctly; only
 // its iteration order (and size, with repeated keys) is not final yet.
+//
+// The entry array is on the heap while a dictionary fills. Sealing it with
+// an arena (or `moved_into`) moves the entries into an array of exactly
+// their number in that arena; a copy of a dictionary is always on the heap.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "arena.h"
 #include "span.h"
 
 namespace brindle {
@@ -33,8 +38,9 @@ struct DictEntry;
 class Dict {
  public:
   using value_type = DictEntry;
-  using iterator = std::vector<DictEntry>::iterator;
-  using const_iterator = std::vector<DictEntry>::const_iterator;
+  using Entries = std::vector<DictEntry, ArenaAllocator<DictEntry>>;
+  using iterator = Entries::iterator;
+  using const_iterator = Entries::const_iterator;
 
   Dict();
   // Duplicate keys: the first one is kept, as std::map does.
@@ -83,10 +89,20 @@ class Dict {
   // at the root) and each entry that sealing drops for a later one.
   using DropFn = std::function<void(std::string_view prefix, const DictEntry& dropped)>;
   // Puts the entries in key order, dropping replaced ones, and drops the
-  // hash index.
-  void seal(const DropFn& dropped = {}, std::string_view prefix = {});
+  // hash index. With an arena, the sealed entries go to an array of their
+  // exact number there (a large array stays on the heap).
+  void seal(const DropFn& dropped = {}, std::string_view prefix = {}, Arena* arena = nullptr);
   // Seals this dictionary and every dictionary filled by upsert below it.
-  void seal_tree(const DropFn& dropped = {});
+  void seal_tree(const DropFn& dropped = {}, Arena* arena = nullptr);
+
+  // Moves the entry array, exactly sized, into `arena`, keeping order and
+  // lookups as they are: a section no longer written to gives its heap
+  // array back while the parse still needs heap memory. A large array stays.
+  void settle(Arena& arena);
+  // This dictionary, sealed, with its entries and values in `arena`.
+  Dict moved_into(Arena& arena) &&;
+  // Whether the entry array is in `arena`.
+  bool in_arena(const Arena& arena) const { return entries_.get_allocator().arena() == &arena; }
 
   // Same keys in the same order with equal values; positions are not compared.
   friend bool operator==(const Dict& a, const Dict& b);
@@ -97,11 +113,12 @@ class Dict {
   void index_entry(size_t i);
   DictEntry& append_entry(std::string_view key);
   void rebuild_index();
-  void sort_entries(const DropFn& dropped, std::string_view prefix);
+  void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
-  void seal_tree_at(const DropFn& dropped, std::string& prefix);
+  void seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena);
+  void move_entries_into(Arena* arena);  // as they are; null: stay
 
-  std::vector<DictEntry> entries_;
+  Entries entries_;
   std::unique_ptr<Index> index_;  // only while unsealed and large
   bool sorted_ = true;            // entries are in key order
   bool filled_ = false;           // upsert was used since the last seal

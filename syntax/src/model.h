@@ -22,6 +22,7 @@
 #include <variant>
 #include <vector>
 
+#include "arena.h"
 #include "dict.h"
 #include "span.h"
 
@@ -33,7 +34,9 @@ struct Null {
   friend bool operator==(Null, Null) { return true; }
 };
 
-using Array = std::vector<Value>;
+// A vector of values; its buffer is on the heap unless it was placed in a
+// document's arena (see Value::into_arena).
+using Array = std::vector<Value, ArenaAllocator<Value>>;
 
 // Fixed tag order; it is the variant index of Value::Storage.
 enum class Tag : uint8_t {
@@ -50,6 +53,15 @@ enum class Tag : uint8_t {
 // to 14 bytes, or a pointer to an owned string, array or dict. Small values
 // keep arrays and dict entries compact, and most strings of a configuration
 // need no allocation. Copies are deep; a moved-from value is null.
+//
+// Ownership. A value is heap-owned (made by the factories, or a copy of
+// any value) or arena-held (made by `into_arena`, as the builder does for
+// every value it stores): then its string, its array or dict header and
+// their buffers live in an Arena and are not freed by the value; the value
+// still destroys what it holds that is not in the arena. Copying any value
+// gives a heap-owned deep copy. Moving a value moves its payload as it is:
+// a value moved out of a document stays tied to that document's arena and
+// must not outlive the document; copy it to keep it longer.
 class Value {
  public:
   Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }
@@ -60,6 +72,22 @@ class Value {
   static Value null() { return Value(); }
   static Value array(Array a);
   static Value dict(Dict d);
+  // The same value with its payloads (recursively) moved into `arena`;
+  // scalars and inline strings are unchanged. Nesting is bounded by the
+  // parser, which bounds the recursion.
+  static Value into_arena(Value v, Arena& arena) {
+    if (!v.owns()) return v;  // moved, not copied: a copy would be heap-owned
+    return move_payload_into(std::move(v), arena);
+  }
+  // Whether the payload is held by an arena rather than owned.
+  bool in_arena() const {
+    switch (tag()) {
+      case Tag::String: return raw_[1] == kArenaString;
+      case Tag::Array:
+      case Tag::Dict: return raw_[1] == kArenaHeader;
+      default: return false;
+    }
+  }
 
   Value(const Value& other);
   Value(Value&& other) noexcept {
@@ -98,9 +126,13 @@ class Value {
 
  private:
   // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
-  // byte 1 its length plus one when it sits in bytes 2-15, else 0 and a
-  // pointer to an allocation holding its length then its bytes.
+  // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
+  // kArenaString (arena-held) and a pointer to a block holding its length
+  // then its bytes. An array or dict keeps in byte 1 kArenaHeader when its
+  // header is arena-held (destroyed in place, never deleted), else 0.
   static constexpr size_t kInline = 14;
+  static constexpr unsigned char kArenaString = 0xFF;
+  static constexpr unsigned char kArenaHeader = 1;
   template <class T>
   Value(Tag t, T payload) {
     raw_[0] = static_cast<unsigned char>(t);
@@ -121,7 +153,9 @@ class Value {
     const Tag t = tag();
     return t == Tag::Array || t == Tag::Dict || (t == Tag::String && raw_[1] == 0);
   }
+  bool inline_string() const { return static_cast<unsigned char>(raw_[1] - 1) < kInline + 1; }
   void release() noexcept;
+  static Value move_payload_into(Value v, Arena& arena);
 
   alignas(8) unsigned char raw_[16] = {};
 };
@@ -389,6 +423,10 @@ const DictEntry* entry_at(const Dict& root, std::string_view path);
 const DictEntry* entry_at(const Dict& root, const std::vector<std::string>& segments);
 
 struct Document {
+  // Holds the payloads of the values the builder stored (see Value): moving
+  // a value out of `config` or `vars` ties it to this document's lifetime.
+  // Declared first, so that it goes last.
+  ArenaHolder arena;
   std::vector<VariableRef> variable_refs;
   std::vector<Diagnostic> diagnostics;
   AnnotationTable annotations;

@@ -25,7 +25,7 @@ Value Value::string(std::string_view s) {
 }
 
 std::string_view Value::as_string() const {
-  if (raw_[1] != 0) return {reinterpret_cast<const char*>(raw_ + 2), static_cast<size_t>(raw_[1] - 1)};
+  if (inline_string()) return {reinterpret_cast<const char*>(raw_ + 2), static_cast<size_t>(raw_[1] - 1)};
   const auto* block = load<const unsigned char*>();
   size_t size = 0;
   std::memcpy(&size, block, sizeof size);
@@ -36,11 +36,49 @@ Value Value::array(Array a) { return Value(Tag::Array, new Array(std::move(a)));
 
 Value Value::dict(Dict d) { return Value(Tag::Dict, new Dict(std::move(d))); }
 
+Value Value::move_payload_into(Value v, Arena& arena) {
+  switch (v.tag()) {
+    case Tag::String: {
+      if (v.raw_[1] != 0) return v;  // inline, or in an arena already
+      const std::string_view s = v.as_string();
+      auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + s.size(), alignof(size_t)));
+      const size_t size = s.size();
+      std::memcpy(block, &size, sizeof size);
+      std::memcpy(block + sizeof size, s.data(), size);
+      Value out;
+      out.raw_[0] = static_cast<unsigned char>(Tag::String);
+      out.raw_[1] = kArenaString;
+      out.store(block);
+      return out;
+    }
+    case Tag::Array: {
+      Array& from = v.as_array();
+      if (v.raw_[1] == kArenaHeader && from.get_allocator().arena() == &arena) return v;
+      auto* held = new (arena.allocate(sizeof(Array), alignof(Array))) Array(ArenaAllocator<Value>(&arena));
+      held->reserve(from.size());
+      for (Value& item : from) held->push_back(into_arena(std::move(item), arena));
+      Value out(Tag::Array, held);
+      out.raw_[1] = kArenaHeader;
+      return out;
+    }
+    case Tag::Dict: {
+      Dict& from = v.as_dict();
+      if (v.raw_[1] == kArenaHeader && from.in_arena(arena)) return v;
+      auto* held = new (arena.allocate(sizeof(Dict), alignof(Dict))) Dict(std::move(from).moved_into(arena));
+      Value out(Tag::Dict, held);
+      out.raw_[1] = kArenaHeader;
+      return out;
+    }
+    default:
+      return v;
+  }
+}
+
 Value::Value(const Value& other) {
   raw_[0] = static_cast<unsigned char>(Tag::Null);
   switch (other.tag()) {
     case Tag::String:
-      if (other.raw_[1] == 0) {
+      if (!other.inline_string()) {
         *this = Value::string(other.as_string());
         return;
       }
@@ -74,8 +112,20 @@ void Value::release() noexcept {
     case Tag::String:
       if (raw_[1] == 0) ::operator delete(load<unsigned char*>());
       break;
-    case Tag::Array: delete load<Array*>(); break;
-    case Tag::Dict: delete load<Dict*>(); break;
+    case Tag::Array:
+      if (raw_[1] == kArenaHeader) {
+        load<Array*>()->~Array();
+      } else {
+        delete load<Array*>();
+      }
+      break;
+    case Tag::Dict:
+      if (raw_[1] == kArenaHeader) {
+        load<Dict*>()->~Dict();
+      } else {
+        delete load<Dict*>();
+      }
+      break;
     default: break;
   }
   raw_[0] = static_cast<unsigned char>(Tag::Null);

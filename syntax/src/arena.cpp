@@ -1,0 +1,49 @@
+#include "arena.h"
+
+#include <algorithm>
+#include <new>
+
+namespace brindle {
+
+namespace {
+
+constexpr size_t kMinBlock = 4 * 1024;
+// Past this a block no longer doubles: a huge document adds blocks of this
+// size, so at most this much is taken and left unused at the end.
+constexpr size_t kMaxGrowth = 64 * 1024 * 1024;
+
+}  // namespace
+
+struct Arena::Block {
+  Block* previous;
+  size_t size;  // bytes of the whole block, this header included
+};
+
+Arena::Arena(size_t expected) noexcept : next_block_(std::max(kMinBlock, expected)) {}
+
+Arena::~Arena() {
+  for (Block* b = head_; b != nullptr;) {
+    Block* previous = b->previous;
+    ::operator delete(static_cast<void*>(b), b->size);
+    b = previous;
+  }
+}
+
+void* Arena::allocate_slow(size_t size, size_t align) {
+  // A block is aligned for any type, and its header keeps that alignment.
+  static_assert(sizeof(Block) % 16 == 0);
+  const size_t need = sizeof(Block) + size + align;
+  const size_t block_size = std::max(next_block_, need);
+  auto* block = static_cast<Block*>(::operator new(block_size));
+  block->previous = head_;
+  block->size = block_size;
+  head_ = block;
+  reserved_ += block_size;
+  ++blocks_;
+  next_block_ = std::min(std::max(next_block_, kMinBlock) * 2, std::max(kMaxGrowth, next_block_));
+  next_ = reinterpret_cast<char*>(block) + sizeof(Block);
+  end_ = reinterpret_cast<char*>(block) + block_size;
+  return allocate(size, align);
+}
+
+}  // namespace brindle
