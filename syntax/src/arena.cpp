@@ -24,7 +24,7 @@ Arena::Arena(size_t expected) noexcept : next_block_(std::max(kMinBlock, expecte
 Arena::~Arena() {
   for (Block* b = head_; b != nullptr;) {
     Block* previous = b->previous;
-    ::operator delete(static_cast<void*>(b), b->size);
+    ::operator delete(static_cast<void*>(b));
     b = previous;
   }
 }
