@@ -6,6 +6,14 @@
 
 namespace brindle {
 
+namespace {
+
+// Arrays larger than this stay in their heap buffer when their value moves
+// into an arena (as dict entry arrays do past the same size).
+constexpr size_t kKeepArrayBytes = 256 * 1024;
+
+}  // namespace
+
 Value Value::string(std::string_view s) {
   Value v;
   v.raw_[0] = static_cast<unsigned char>(Tag::String);
@@ -54,6 +62,12 @@ Value Value::move_payload_into(Value v, Arena& arena) {
     case Tag::Array: {
       Array& from = v.as_array();
       if (v.raw_[1] == kArenaHeader && from.get_allocator().arena() == &arena) return v;
+      // A large array keeps its buffer: copying it would hold it twice at
+      // the peak. Its items still move in.
+      if (from.size() * sizeof(Value) > kKeepArrayBytes) {
+        for (Value& item : from) item = into_arena(std::move(item), arena);
+        return v;
+      }
       auto* held = new (arena.allocate(sizeof(Array), alignof(Array))) Array(ArenaAllocator<Value>(&arena));
       held->reserve(from.size());
       for (Value& item : from) held->push_back(into_arena(std::move(item), arena));

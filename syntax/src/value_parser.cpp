@@ -292,11 +292,18 @@ GroupIndex* nested_groups(const ValueContext& ctx, std::string_view t) {
 // the levels around it, and are taken off again when the level is done.
 class Items {
  public:
+  // At most kChunk items are taken; more() then tells that the level goes
+  // on at rest() of `text`, so a huge level never holds all its pieces.
   Items(ValueContext& ctx, std::string_view text, uint64_t offset, GroupIndex* groups)
       : spill_(ctx.pieces), first_(spill_.size()) {
     for_each_piece(text, offset, groups, [&](const Piece& piece) {
       const std::string_view item = trim_end_quick(piece.text);
-      if (leading_blank(item) < item.size()) add(Piece{item, piece.offset});
+      if (leading_blank(item) == item.size()) return true;
+      if (count_ == kChunk) {
+        rest_ = static_cast<size_t>(piece.offset - offset);
+        return false;
+      }
+      add(Piece{item, piece.offset});
       return true;
     });
   }
@@ -307,6 +314,20 @@ class Items {
   Items& operator=(const Items&) = delete;
 
   size_t size() const { return count_; }
+  bool more() const { return rest_ != kNoRest; }
+  size_t rest() const { return rest_; }
+  static constexpr size_t kChunk = 4096;
+
+  // The non-blank items of `text` (a whole level, or its rest).
+  static size_t count(std::string_view text, GroupIndex* groups) {
+    size_t n = 0;
+    for_each_piece(text, 0, groups, [&](const Piece& piece) {
+      const std::string_view item = trim_end_quick(piece.text);
+      if (leading_blank(item) < item.size()) ++n;
+      return true;
+    });
+    return n;
+  }
   // Item k with its trailing blanks gone, at the offset of its raw piece
   // (leading blanks kept); by value, as parsing an item pushes the pieces
   // of its own levels.
@@ -336,33 +357,57 @@ class Items {
   const char* kept_data_[kKept];
   size_t kept_size_[kKept];
   uint64_t kept_offset_[kKept];
+  static constexpr size_t kNoRest = static_cast<size_t>(-1);
   size_t count_ = 0;
+  size_t rest_ = kNoRest;
   std::vector<Piece>& spill_;
   size_t first_;
 };
+
+// The items of a bracketed level's inner text, chunk by chunk, in order:
+// `start(total)` once with the number of items, then `item(piece)` for each
+// until one returns a failure, which is returned.
+template <class Start, class Item>
+std::optional<ValueResult> for_each_item(ValueContext& ctx, std::string_view text, uint64_t offset,
+                                         GroupIndex* groups, Start start, Item item) {
+  for (bool first = true;; first = false) {
+    const Items items(ctx, text, offset, groups);
+    if (first) start(items.size() + (items.more() ? Items::count(text.substr(items.rest()), groups) : 0));
+    for (size_t k = 0; k < items.size(); ++k) {
+      if (auto failure = item(items[k])) return failure;
+    }
+    if (!items.more()) return std::nullopt;
+    // The rest starts after a top-level comma, outside quotes, where a scan
+    // may begin afresh.
+    text = text.substr(items.rest());
+    offset += items.rest();
+  }
+}
 
 ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
-  const Items items(ctx, t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx, t));
   Value result = Value::array(Array{});
   Array& out = result.as_array();
-  out.reserve(items.size());
-  for (size_t k = 0; k < items.size(); ++k) {
-    const Piece piece = items[k];
-    const size_t lead = leading_blank(piece.text);
-    const std::string_view item = piece.text.substr(lead);
-    // A plain integer is what parse_value would make of it, without the
-    // layers that look for fallbacks, operators and other operand kinds.
-    if (const auto plain = plain_decimal(item)) {
-      out.push_back(Value::integer(*plain));
-      continue;
-    }
-    ValueResult r = parse_value(ctx, item, piece.offset + lead);
-    if (failed(r)) return r;
-    out.push_back(std::get<Value>(std::move(r)));
-  }
+  auto failure = for_each_item(
+      ctx, t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx, t),
+      [&](size_t total) { out.reserve(total); },
+      [&](const Piece& piece) -> std::optional<ValueResult> {
+        const size_t lead = leading_blank(piece.text);
+        const std::string_view item = piece.text.substr(lead);
+        // A plain integer is what parse_value would make of it, without the
+        // layers that look for fallbacks, operators and other operand kinds.
+        if (const auto plain = plain_decimal(item)) {
+          out.push_back(Value::integer(*plain));
+          return std::nullopt;
+        }
+        ValueResult r = parse_value(ctx, item, piece.offset + lead);
+        if (failed(r)) return r;
+        out.push_back(std::get<Value>(std::move(r)));
+        return std::nullopt;
+      });
+  if (failure) return std::move(*failure);
   return result;
 }
 
@@ -372,28 +417,29 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
   GroupIndex* groups = nested_groups(ctx, t);
-  const Items items(ctx, t.substr(2, t.size() - 4), offset + 2, groups);
   Value result = Value::dict(Dict{});
   Dict& out = result.as_dict();
-  out.reserve(items.size());
-  for (size_t k = 0; k < items.size(); ++k) {
-    const Piece piece = items[k];
-    const size_t lead = leading_blank(piece.text);
-    const std::string_view entry = piece.text.substr(lead);
-    const auto eq = find_top_level(entry, "=", groups);
-    if (!eq) {
-      // The span starts at the raw piece (possibly on blanks) but is as
-      // long as the trimmed entry.
-      return quoted_failure("inline dict entry missing `=`: `", entry, piece.offset, entry.size());
-    }
-    const std::string_view key = inline_dict_key(trim(entry.substr(0, *eq)));
-    const std::string_view after = entry.substr(*eq + 1);
-    const size_t value_lead = leading_blank(after);
-    const std::string_view value_text = after.substr(value_lead);  // entry is trimmed already
-    ValueResult r = parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
-    if (failed(r)) return r;
-    out.append(key).second = std::get<Value>(std::move(r));  // the last one wins
-  }
+  auto failure = for_each_item(
+      ctx, t.substr(2, t.size() - 4), offset + 2, groups, [&](size_t total) { out.reserve(total); },
+      [&](const Piece& piece) -> std::optional<ValueResult> {
+        const size_t lead = leading_blank(piece.text);
+        const std::string_view entry = piece.text.substr(lead);
+        const auto eq = find_top_level(entry, "=", groups);
+        if (!eq) {
+          // The span starts at the raw piece (possibly on blanks) but is as
+          // long as the trimmed entry.
+          return quoted_failure("inline dict entry missing `=`: `", entry, piece.offset, entry.size());
+        }
+        const std::string_view key = inline_dict_key(trim(entry.substr(0, *eq)));
+        const std::string_view after = entry.substr(*eq + 1);
+        const size_t value_lead = leading_blank(after);
+        const std::string_view value_text = after.substr(value_lead);  // entry is trimmed already
+        ValueResult r = parse_value(ctx, value_text, piece.offset + lead + *eq + 1 + value_lead);
+        if (failed(r)) return r;
+        out.append(key).second = std::get<Value>(std::move(r));  // the last one wins
+        return std::nullopt;
+      });
+  if (failure) return std::move(*failure);
   out.seal();
   return result;
 }

@@ -133,5 +133,36 @@ TEST(NestedValues, IndexedAndPlainReadingsAgreeOnRandomNests) {
   }
 }
 
+// A level of thousands of items is read a chunk of items at a time; items,
+// blanks, nested values, repeated dict keys and failures on either side of a
+// chunk's edge read exactly as in a short level.
+TEST(NestedValues, LongLevelsReadTheSameAcrossChunks) {
+  for (const size_t n : {4095u, 4096u, 4097u, 8192u, 8193u, 12290u}) {
+    std::string array = "[", shown = "[", dict = "#{";
+    for (size_t i = 0; i < n; ++i) {
+      const std::string sep = i ? (i % 1000 == 7 ? ", , " : ", ") : "";
+      std::string item = std::to_string(i), item_shown = item;
+      if (i % 4096 == 4095) item = item_shown = R"("a,]")";
+      if (i % 4096 == 0 && i) item = "[" + item + ", \"x\"]", item_shown = "[" + std::to_string(i) + ", \"x\"]";
+      array += sep + item;
+      shown += (i ? ", " : "") + item_shown;
+      dict += (i ? ", " : "") + std::string(i % 2 ? "k" : "j") + " = " + std::to_string(i);
+    }
+    array += "]";
+    shown += "]";
+    dict += "}#";
+    Session plain = with_vars();
+    EXPECT_EQ(plain.run(array), shown) << n;
+    const std::string last_j = std::to_string((n - 1) % 2 ? n - 2 : n - 1);
+    const std::string last_k = std::to_string((n - 1) % 2 ? n - 1 : n - 2);
+    EXPECT_EQ(plain.run(dict), "{\"j\": " + last_j + ", \"k\": " + last_k + "}") << n;
+    // The first failing item counts, wherever its chunk is.
+    std::string bad = array;
+    bad.insert(bad.size() - 1, ", nope, [");
+    const size_t at = bad.size() - 8;
+    EXPECT_EQ(plain.run(bad), "cannot parse value: `nope` @" + std::to_string(at) + "-" + std::to_string(at + 4)) << n;
+  }
+}
+
 }  // namespace
 }  // namespace brindle
