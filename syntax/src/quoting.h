@@ -4,7 +4,10 @@
 // walk text through these two functions.
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 
 namespace brindle {
@@ -13,10 +16,35 @@ namespace brindle {
 // a backslash does not escape, and on_quote(i, opens) for each quote that
 // opens or closes a string. visit may advance i over bytes it consumes;
 // either callback returns false to stop the walk.
+// Inside a string only a quote or a backslash matters: the first at or
+// after `i`, found eight bytes at a time (text.size() when there is none).
+inline size_t next_quote_or_backslash(std::string_view text, size_t i) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHighs = 0x8080808080808080u;
+  const size_t n = text.size();
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    const uint64_t q = word ^ (kOnes * '"');
+    const uint64_t b = word ^ (kOnes * '\\');
+    // A zero byte in q or b marks a match (the classic exact test).
+    const uint64_t hit = ((q - kOnes) & ~q & kHighs) | ((b - kOnes) & ~b & kHighs);
+    if (hit != 0) return i + static_cast<size_t>(std::countr_zero(hit) / 8);
+  }
+  for (; i < n; ++i) {
+    if (text[i] == '"' || text[i] == '\\') return i;
+  }
+  return n;
+}
+
 template <class Visit, class OnQuote>
 void walk_quoting(std::string_view text, Visit visit, OnQuote on_quote) {
   bool in_string = false;
   for (size_t i = 0; i < text.size(); ++i) {
+    if (in_string) {
+      i = next_quote_or_backslash(text, i);
+      if (i == text.size()) return;
+    }
     const char c = text[i];
     if (c == '\\') {
       ++i;  // skip the escaped byte

@@ -67,31 +67,33 @@ ParseFailure too_deep(uint64_t offset, size_t length) {
 
 std::string unescape(std::string_view content) {
   std::string out;
-  if (content.find('\\') == std::string_view::npos) {
+  size_t at = content.find('\\');
+  if (at == std::string_view::npos) {
     out.assign(content);
     return out;
   }
+  // Runs between backslashes are copied whole.
   out.reserve(content.size());
-  for (size_t i = 0; i < content.size(); ++i) {
-    const char c = content[i];
-    if (c != '\\' || i + 1 == content.size()) {
-      out.push_back(c);
-      continue;
-    }
-    switch (content[i + 1]) {
+  size_t from = 0;
+  while (at != std::string_view::npos) {
+    out.append(content.data() + from, at - from);
+    from = at + 2;
+    switch (at + 1 < content.size() ? content[at + 1] : '\0') {
       case 'n': out.push_back('\n'); break;
       case 'r': out.push_back('\r'); break;
       case 't': out.push_back('\t'); break;
       case '"': out.push_back('"'); break;
       case '\\': out.push_back('\\'); break;
       default:
-        // Unknown escapes keep the backslash; the next character is then
-        // copied as it is by the following iteration.
+        // Unknown escapes (and a final backslash) keep the backslash; the
+        // byte after it is copied as it is with the next run.
         out.push_back('\\');
-        continue;
+        from = at + 1;
+        break;
     }
-    ++i;
+    at = content.find('\\', from);
   }
+  out.append(content.data() + from, content.size() - from);
   return out;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
 #include <tuple>
 
@@ -82,6 +83,46 @@ TEST(Nesting, StopsAtTheLimitWithTheSpanOfTheOpeningOperand) {
       {std::string(1'000'000, '['), "malformed array @0-1000000"},
   };
   for (const auto& [text, want] : cases) EXPECT_EQ(s.run(text), want) << text.substr(0, 40);
+}
+
+// String contents unescape exactly as a byte-by-byte reading of the escape
+// rules: known escapes become their byte, any other backslash stays, and
+// the byte after it is kept as written.
+TEST(Operand, StringEscapesMatchAByteByByteReading) {
+  const auto reference = [](std::string_view c) {
+    std::string out;
+    for (size_t i = 0; i < c.size(); ++i) {
+      if (c[i] != '\\' || i + 1 == c.size()) {
+        out.push_back(c[i]);
+        continue;
+      }
+      const char next = c[i + 1];
+      const char* known = "nrt\"\\";
+      const char* made = "\n\r\t\"\\";
+      const char* hit = std::char_traits<char>::find(known, 5, next);
+      if (hit == nullptr) {
+        out.push_back('\\');
+        continue;
+      }
+      out.push_back(made[hit - known]);
+      ++i;
+    }
+    return out;
+  };
+  std::mt19937 rng(5);
+  const char pieces[] = {'a', 'n', 'q', '\\', 't', 'r', '"', '\0', 'x', '\xc3'};
+  for (int round = 0; round < 4000; ++round) {
+    std::string content(rng() % 40, 'a');
+    for (char& c : content) c = pieces[rng() % 10];
+    const std::string text = "\"" + content + "\"";
+    Dict vars;
+    FakeEnv env;
+    std::vector<VariableRef> refs;
+    ValueContext ctx{refs, vars, env, Span{0, text.size()}, nullptr, 0, nullptr};
+    const ValueResult r = parse_operand(ctx, text, 0);
+    ASSERT_TRUE(std::holds_alternative<Value>(r)) << text;
+    ASSERT_EQ(std::get<Value>(r).as_string(), reference(content)) << text;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+// The quote walk skips the inside of strings a word at a time; what it
+// reports must be exactly what a byte-by-byte walk of the same rules reports,
+// for quotes and backslashes at every alignment and at the text's end.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quoting.h"
+
+namespace brindle {
+namespace {
+
+// The rules written out byte by byte: (position, kind) for each unquoted
+// byte ('v') and each quote ('o' opening, 'c' closing).
+std::vector<std::pair<size_t, char>> reference(std::string_view text) {
+  std::vector<std::pair<size_t, char>> out;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      in_string = !in_string;
+      out.emplace_back(i, in_string ? 'o' : 'c');
+    } else if (!in_string) {
+      out.emplace_back(i, 'v');
+    }
+  }
+  return out;
+}
+
+std::vector<std::pair<size_t, char>> walked(std::string_view text) {
+  std::vector<std::pair<size_t, char>> out;
+  walk_quoting(
+      text, [&](size_t& i) { out.emplace_back(i, 'v'); return true; },
+      [&](size_t i, bool opens) { out.emplace_back(i, opens ? 'o' : 'c'); return true; });
+  return out;
+}
+
+TEST(Quoting, SkipsInsideStringsExactlyAsByteByByte) {
+  const std::string cases[] = {
+      "", "\"", "\"\"", "a\"b\"c", "\"abcdefgh\"x", "\"abcdefghijklmnop\\\"q\"r",
+      "\"1234567\\", "\"12345678\\", "\"123456789\\\\\"#", "x\\\"y\"z", "\"\xc3\xa9\x80\xff\"#",
+      std::string("\"a\0b\"c", 6), "\"" + std::string(300, 'a') + "\"#" + std::string(9, 'b'),
+  };
+  for (const std::string& text : cases) EXPECT_EQ(walked(text), reference(text)) << text;
+  // A quote or backslash at every offset of a long string, one at a time.
+  for (size_t at = 1; at < 40; ++at) {
+    for (const char c : {'"', '\\'}) {
+      std::string text = "\"" + std::string(40, 'x') + "\"#";
+      text[at] = c;
+      EXPECT_EQ(walked(text), reference(text)) << text;
+    }
+  }
+  std::mt19937 rng(17);
+  const char pieces[] = {'a', ' ', '"', '\\', '#', '[', '\x80', '\0'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(rng() % 70, ' ');
+    for (char& c : text) c = pieces[rng() % (rng() % 4 == 0 ? 8 : 2)];
+    ASSERT_EQ(walked(text), reference(text)) << text;
+  }
+}
+
+TEST(Quoting, StopsWhereTheCallbackSays) {
+  // Stopping on the second quote leaves the rest unwalked.
+  std::vector<size_t> quotes;
+  walk_quoting(
+      "\"abcdefghijk\" x \"y\"", [](size_t&) { return true; },
+      [&](size_t i, bool) { quotes.push_back(i); return quotes.size() < 2; });
+  EXPECT_EQ(quotes, (std::vector<size_t>{0, 12}));
+}
+
+}  // namespace
+}  // namespace brindle
