@@ -53,6 +53,19 @@ ValueResult parse(std::string_view input, const Dict& vars, const EnvLookup& env
   return r;
 }
 
+bool holds_key_without_line_form(const Value& v) {
+  if (v.is(Tag::Array)) {
+    for (const Value& e : v.as_array()) {
+      if (holds_key_without_line_form(e)) return true;
+    }
+  } else if (v.is(Tag::Dict)) {
+    for (const auto& [key, e] : v.as_dict()) {
+      if (key.find_first_of("\"\\\n") != std::string::npos || holds_key_without_line_form(e)) return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -70,6 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string written;
   const LineValue how = append_line_value(written, *value, "q");
+  // A dict key holding a quote, backslash or line feed has no line form (a
+  // document writes its dict as a section, or refuses); nothing else may be
+  // refused.
+  if (how == LineValue::Unwritable && holds_key_without_line_form(*value)) return 0;
   if (how != LineValue::Written && how != LineValue::WrittenWithQuote) {
     fuzz::fail("a value read from text cannot be written", debug_text(*value));
   }
