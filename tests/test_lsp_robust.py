@@ -21,6 +21,7 @@ TEXTS = st.lists(PIECES, max_size=40).map("".join)
 @given(TEXTS, st.sampled_from([UTF8, UTF16]))
 @example("k = ??$v", UTF8)
 @example('k = "\ud800" + $v\n[s\n@min: 1\nj = 0', UTF16)
+@example("@type: [s]\nk = 1", UTF8)
 def test_every_feature_answers_at_every_position(text, encoding):
     state = _Document(text, encoding)
     ix = state.index
@@ -42,3 +43,18 @@ def test_every_feature_answers_at_every_position(text, encoding):
     for offset in range(len(text) + 1):
         line, column = lines.position(offset)
         assert lines.offset(line, column) == offset or text[offset - 1 : offset + 1] == "\r\n"
+
+
+@pytest.mark.parametrize("annotations, words", [
+    ([("type", "int"), ("min", 1), ("max", 9)], "integer 1–9"),
+    ([("type", "blob")], "type blob (not checked)"),
+    # A list argument names no type: shown as written, never a crash.
+    ([("type", ["s"])], "type ['s'] (not checked)"),
+    ([("type", [])], "type [] (not checked)"),
+])
+def test_type_words_for_any_argument(annotations, words):
+    from types import SimpleNamespace
+
+    from brindle._lsp.describe import annotation_words
+
+    assert annotation_words([SimpleNamespace(name=n, arg=a) for n, a in annotations]) == words

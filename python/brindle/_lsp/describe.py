@@ -131,7 +131,9 @@ def annotation_words(annotations: Sequence[Any]) -> str:
         if name in ("required", "internal", "readonly", "experimental"):
             words.append(name)
         elif name == "type":
-            word = _TYPE_WORDS.get(arg, arg) if arg in TYPES else f"type {arg} (not checked)"
+            # A list argument is written by mistake now and then; it names no type.
+            known = isinstance(arg, str) and arg in TYPES
+            word = _TYPE_WORDS.get(arg, arg) if known else f"type {arg} (not checked)"
             if numeric and arg in ("int", "float"):
                 word, numeric = f"{word} {numeric}", None
             words.append(word)
