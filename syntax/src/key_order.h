@@ -174,13 +174,34 @@ void prefetch_item(const T* p) {
   if constexpr (sizeof(T) > 64) __builtin_prefetch(reinterpret_cast<const char*>(p) + sizeof(T) - 1);
 }
 
-// Moves items[from[i]] to i for every i. Position i takes its item by one
-// swap with wherever that item is now; `where` and `who` follow the items
-// that swaps displace. Every read is known ahead from `from` alone, so the
-// reads of far-apart items overlap rather than follow one another, as they
-// would walking the permutation's cycles.
+// Up to this many bytes of items, `permute` follows the permutation's
+// cycles: the items are in cache, so the walk waits on nothing.
+constexpr size_t kCyclesBelow = 256 * 1024;
+
+// Moves items[from[i]] to i for every i; `from` is used up. Small arrays
+// follow the cycles. In a large one, a cycle's walk would wait on memory at
+// every step, so position i takes its item by one swap with wherever that
+// item is now, `where` and `who` following the items that swaps displace:
+// every read is known ahead from `from` alone, and the reads of far-apart
+// items overlap rather than follow one another.
 template <class T>
-void permute(T* items, const uint32_t* from, size_t n) {
+void permute(T* items, uint32_t* from, size_t n) {
+  if (n * sizeof(T) < kCyclesBelow) {
+    for (size_t start = 0; start < n; ++start) {
+      if (from[start] == start) continue;
+      T carried = std::move(items[start]);
+      size_t at = start;
+      while (from[at] != start) {
+        const size_t next = from[at];
+        items[at] = std::move(items[next]);
+        from[at] = static_cast<uint32_t>(at);
+        at = next;
+      }
+      items[at] = std::move(carried);
+      from[at] = static_cast<uint32_t>(at);
+    }
+    return;
+  }
   std::vector<uint32_t> where(n);  // item numbered k is at where[k]
   std::vector<uint32_t> who(n);    // the item at position p is numbered who[p]
   std::iota(where.begin(), where.end(), 0u);

@@ -92,7 +92,9 @@ TEST(KeyOrder, SortedLikeAStableSortOfTheKeys) {
 
 TEST(KeyOrder, PermuteMovesEachItemToItsPlace) {
   std::mt19937 rng(11);
-  for (size_t n : {0, 1, 2, 3, 17, 100, 5000}) {
+  // Both ways: following cycles, and by swaps from the size on.
+  const size_t swaps_from = kCyclesBelow / sizeof(std::string);
+  for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{17}, swaps_from - 1, swaps_from, 3 * swaps_from}) {
     std::vector<std::vector<uint32_t>> froms;
     froms.emplace_back(n);
     std::iota(froms.back().begin(), froms.back().end(), 0u);  // identity
@@ -102,9 +104,10 @@ TEST(KeyOrder, PermuteMovesEachItemToItsPlace) {
     froms.push_back(froms.front());  // one long cycle
     if (n > 1) std::rotate(froms.back().begin(), froms.back().begin() + 1, froms.back().end());
     for (const auto& from : froms) {
+      std::vector<uint32_t> used = from;
       std::vector<std::string> items(n);
       for (size_t i = 0; i < n; ++i) items[i] = "item number " + std::to_string(i);  // on the heap
-      key_order::permute(items.data(), from.data(), n);
+      key_order::permute(items.data(), used.data(), n);
       for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i], "item number " + std::to_string(from[i])) << n;
     }
   }
