@@ -3,6 +3,9 @@
 #include <functional>
 #include <stdexcept>
 
+#include <sys/mman.h>
+
+#include "key_order.h"
 #include "model.h"
 
 namespace brindle {
@@ -11,9 +14,6 @@ namespace {
 
 // Below this many entries an unsealed dictionary is searched linearly.
 constexpr size_t kIndexFrom = 16;
-
-// From this many entries sealing sorts by radix rather than by comparison.
-constexpr size_t kRadixFrom = 4096;
 
 // How far ahead an entry read in random order is fetched.
 constexpr int kPrefetchSteps = 8;
@@ -26,6 +26,22 @@ void prefetch_entry(const DictEntry* e) {
 // Entry arrays smaller than this (in bytes) are moved into the arena when
 // sealed with one.
 constexpr size_t kGatherBelow = 256 * 1024;
+
+// From this many bytes an entry array is given large pages, where the
+// system offers them: one page fault per 2 MB rather than per 4 KB.
+constexpr size_t kHugeFrom = 4 << 20;
+
+void advise_huge(void* data, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  constexpr uintptr_t kPage = 2 << 20;
+  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kPage - 1);
+  if (begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
 
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
@@ -201,12 +217,25 @@ void Dict::rebuild_index() {
   for (size_t i = 0; i < entries_.size(); ++i) index_entry(i);
 }
 
+void Dict::grow() {
+  const size_t capacity = entries_.capacity();
+  if (capacity * sizeof(DictEntry) < kHugeFrom) return;  // the vector's own doubling
+  // Advised before the entries move in, so that moving them faults once
+  // per large page.
+  Entries bigger{entries_.get_allocator()};
+  bigger.reserve(2 * capacity);
+  advise_huge(bigger.data(), bigger.capacity() * sizeof(DictEntry));
+  bigger.insert(bigger.end(), std::make_move_iterator(entries_.begin()), std::make_move_iterator(entries_.end()));
+  entries_ = std::move(bigger);
+}
+
 DictEntry& Dict::append_entry(std::string_view key) {
   // Arrival in key order keeps the dictionary sorted, so seal() has nothing
   // to do and lookups stay binary searches.
   if (sorted_ && !entries_.empty() && !(std::string_view(entries_.back().first) < key)) {
     sorted_ = false;
   }
+  if (entries_.size() == entries_.capacity()) grow();
   entries_.emplace_back();
   entries_.back().first.assign(key);
   if (index_) {
@@ -285,99 +314,47 @@ Dict Dict::moved_into(Arena& arena) && {
 
 void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena) {
   // Sorting small handles and moving each entry once is far cheaper than
-  // sorting the entries; the first eight bytes of each key, as a big-endian
-  // number, settle most comparisons without touching the key. A handle is
-  // 16 bytes, so a large section's sort stays in cache as long as it can.
-  struct Handle {
-    uint64_t head;
-    uint32_t index;
-  };
+  // sorting the entries (see key_order.h).
+  using key_order::Handle;
   const size_t n = entries_.size();
   std::vector<Handle> order(n);
   for (size_t i = 0; i < n; ++i) {
-    const std::string& k = entries_[i].first;
-    uint64_t head = 0;
-    if (k.size() >= 8) {
-      std::memcpy(&head, k.data(), 8);
-      head = __builtin_bswap64(head);
-    } else {
-      for (size_t b = 0; b < 8; ++b) {
-        head = (head << 8) | (b < k.size() ? static_cast<unsigned char>(k[b]) : 0u);
-      }
-    }
-    order[i] = Handle{head, static_cast<uint32_t>(i)};
+    order[i] = Handle{key_order::head_of(std::string_view(entries_[i].first)), static_cast<uint32_t>(i)};
   }
   const DictEntry* const data = entries_.data();
-  auto by_key = [data](const Handle& a, const Handle& b) {
-    if (a.head != b.head) return a.head < b.head;
-    const int c = data[a.index].first.compare(data[b.index].first);
-    return c != 0 ? c < 0 : a.index < b.index;
-  };
-  if (n < kRadixFrom) {
-    std::sort(order.begin(), order.end(), by_key);
-  } else {
-    // A large section: a stable radix sort on the heads (16 bits a pass,
-    // passes whose digit never varies skipped), then runs of equal heads
-    // put in full key order, which keeps the same order as `by_key`.
-    std::vector<Handle> spare(n);
-    std::vector<uint32_t> count(1u << 16);
-    for (int shift = 0; shift < 64; shift += 16) {
-      std::fill(count.begin(), count.end(), 0u);
-      for (const Handle& h : order) ++count[(h.head >> shift) & 0xFFFF];
-      if (count[(order[0].head >> shift) & 0xFFFF] == n) continue;
-      uint32_t sum = 0;
-      for (uint32_t& c : count) sum += std::exchange(c, sum);
-      for (const Handle& h : order) spare[count[(h.head >> shift) & 0xFFFF]++] = h;
-      order.swap(spare);
-    }
-    spare = {};
-    for (size_t i = 0; i < n;) {
-      size_t j = i + 1;
-      while (j < n && order[j].head == order[i].head) ++j;
-      if (j - i > 1) std::sort(order.begin() + i, order.begin() + j, by_key);
-      i = j;
-    }
-  }
-  auto same_key = [data](const Handle& a, const Handle& b) {
-    return a.head == b.head && data[a.index].first == data[b.index].first;
+  const auto key_of = [data](uint32_t i) { return std::string_view(data[i].first); };
+  key_order::sort_handles(order, key_of);
+  auto same_key = [&key_of](const Handle& a, const Handle& b) {
+    return a.head == b.head && key_of(a.index) == key_of(b.index);
   };
   size_t repeats = 0;
   for (size_t i = 0; i + 1 < n; ++i) repeats += same_key(order[i], order[i + 1]) ? 1 : 0;
-  // Without repeated keys an array already in its final place is sorted
-  // in place; else the sealed entries are gathered (below).
-  if (repeats == 0 && (arena == nullptr || in_arena(*arena))) {
-    // Follow the cycles of the permutation in place: no second array of
-    // entries, which for a large dictionary would double its peak memory.
+  if (arena == nullptr || in_arena(*arena)) {
+    // In place: no second array of entries, which for a large dictionary
+    // would double its peak memory. Of a run of equal keys the last one
+    // stored counts; the others are dropped in key order, then the kept
+    // ones close up.
     std::vector<uint32_t> from(n);
     for (size_t i = 0; i < n; ++i) from[i] = order[i].index;
     order = {};
-    for (size_t start = 0; start < n; ++start) {
-      if (from[start] == start) continue;
-      DictEntry carried = std::move(entries_[start]);
-      size_t at = start;
-      // Each step reads an entry far from the last one: the entry a few
-      // steps further along the cycle is fetched early, so that the misses
-      // overlap instead of following one another.
-      size_t ahead = start;
-      for (int k = 0; k < kPrefetchSteps && from[ahead] != start; ++k) ahead = from[ahead];
-      while (from[at] != start) {
-        const size_t next = from[at];
-        if (from[ahead] != start) {
-          ahead = from[ahead];
-          prefetch_entry(&entries_[ahead]);
-        }
-        entries_[at] = std::move(entries_[next]);
-        from[at] = static_cast<uint32_t>(at);
-        at = next;
-      }
-      entries_[at] = std::move(carried);
-      from[at] = static_cast<uint32_t>(at);
-    }
+    key_order::permute(entries_.data(), from.data(), n);
+    from = {};
     sorted_ = true;
+    if (repeats == 0) return;
+    size_t kept = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (i + 1 < n && std::string_view(entries_[i].first) == std::string_view(entries_[i + 1].first)) {
+        if (dropped) dropped(prefix, entries_[i]);
+        continue;
+      }
+      if (kept != i) entries_[kept] = std::move(entries_[i]);
+      ++kept;
+    }
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end());
     return;
   }
-  // Gathered into a new array: in the arena (exactly sized, which the
-  // heap array filled by doubling was not), or when some entries drop.
+  // Gathered into the arena, in an array of exactly the entries kept
+  // (the heap array filled by doubling was not).
   Entries sorted{ArenaAllocator<DictEntry>(arena)};
   sorted.reserve(n - repeats);
   for (size_t i = 0; i < n; ++i) {

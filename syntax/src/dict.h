@@ -112,6 +112,7 @@ class Dict {
   size_t find_index(std::string_view key) const;  // size() when absent
   void index_entry(size_t i);
   DictEntry& append_entry(std::string_view key);
+  void grow();
   void rebuild_index();
   void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);

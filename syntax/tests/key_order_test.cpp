@@ -1,0 +1,117 @@
+// Handle sorting and in-place permutation against plain references: key
+// sets of every awkward kind, at sizes on both sides of each threshold.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "key_order.h"
+
+namespace brindle::key_order {
+namespace {
+
+// The numbers of `keys` in byte-wise key order, equal keys by number.
+std::vector<uint32_t> reference_order(const std::vector<std::string>& keys) {
+  std::vector<uint32_t> want(keys.size());
+  std::iota(want.begin(), want.end(), 0u);
+  std::stable_sort(want.begin(), want.end(), [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+  return want;
+}
+
+std::vector<uint32_t> handle_order(const std::vector<std::string>& keys) {
+  std::vector<Handle> h(keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) h[i] = Handle{head_of(keys[i]), static_cast<uint32_t>(i)};
+  sort_handles(h, [&](uint32_t i) { return std::string_view(keys[i]); });
+  std::vector<uint32_t> got(h.size());
+  for (size_t i = 0; i < h.size(); ++i) got[i] = h[i].index;
+  return got;
+}
+
+// Random bytes from `alphabet`, `min` to `max` long, behind `prefix`.
+std::vector<std::string> random_keys(std::mt19937& rng, size_t n, const std::string& prefix,
+                                     const std::string& alphabet, size_t min, size_t max) {
+  std::vector<std::string> keys;
+  for (size_t i = 0; i < n; ++i) {
+    std::string k = prefix;
+    const size_t len = min + rng() % (max - min + 1);
+    for (size_t j = 0; j < len; ++j) k += alphabet[rng() % alphabet.size()];
+    keys.push_back(k);
+  }
+  return keys;
+}
+
+TEST(KeyOrder, HeadIsTheFirstEightBytesBigEndianZeroPadded) {
+  const std::pair<std::string, uint64_t> cases[] = {
+      {"", 0},
+      {"a", 0x6100000000000000},
+      {"ab", 0x6162000000000000},
+      {"abc", 0x6162630000000000},
+      {"abcd", 0x6162636400000000},
+      {"abcde", 0x6162636465000000},
+      {"abcdefg", 0x6162636465666700},
+      {"abcdefgh", 0x6162636465666768},
+      {"abcdefghij", 0x6162636465666768},
+      {std::string("\xff\x80\x00\x01", 4), 0xFF80000100000000},
+  };
+  for (const auto& [key, head] : cases) EXPECT_EQ(head_of(key), head) << key;
+}
+
+// Key sets where the head alone cannot decide, at sizes around the
+// comparison and radix thresholds and deep into the radix.
+TEST(KeyOrder, SortedLikeAStableSortOfTheKeys) {
+  std::mt19937 rng(7);
+  const std::string digits = "0123456789";
+  const std::string bytes = std::string("\x00\x01\x7f\x80\xfe\xff" "aAzZ", 10);
+  const size_t sizes[] = {0, 1, 2, 63, 64, 65, kRadixFrom - 1, kRadixFrom, kRadixFrom + 1, 20000};
+  for (size_t n : sizes) {
+    std::vector<std::vector<std::string>> sets;
+    // Numbered keys arriving in numeric order (few ascending runs).
+    sets.emplace_back();
+    for (size_t i = 0; i < n; ++i) sets.back().push_back(std::string(1, 'k').append(std::to_string(i)));
+    // The same backwards.
+    sets.emplace_back(sets.back().rbegin(), sets.back().rend());
+    // A shared prefix far past eight bytes; some keys end inside it.
+    sets.push_back(random_keys(rng, n, "a-long-shared-section-prefix.", digits, 0, 3));
+    // Keys that are prefixes of each other, and empty keys.
+    sets.push_back(random_keys(rng, n, "", "a", 0, 20));
+    // Zero bytes and bytes >= 0x80: zeros must not pass for the padding.
+    sets.push_back(random_keys(rng, n, "", bytes, 0, 12));
+    sets.push_back(random_keys(rng, n, "pre", std::string("\0", 1), 0, 14));
+    // Many repeats of a few keys, repeated at every position.
+    sets.push_back(random_keys(rng, n, "same-head", "xy", 1, 2));
+    // Mixed lengths of a small alphabet across several head windows.
+    sets.push_back(random_keys(rng, n, "", "ab", 0, 26));
+    for (size_t s = 0; s < sets.size(); ++s) {
+      EXPECT_EQ(handle_order(sets[s]), reference_order(sets[s])) << "size " << n << " set " << s;
+    }
+  }
+}
+
+TEST(KeyOrder, PermuteMovesEachItemToItsPlace) {
+  std::mt19937 rng(11);
+  // Both ways: following cycles, and by swaps from the size on.
+  const size_t swaps_from = kCyclesBelow / sizeof(std::string);
+  for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{17}, swaps_from - 1, swaps_from, 3 * swaps_from}) {
+    std::vector<std::vector<uint32_t>> froms;
+    froms.emplace_back(n);
+    std::iota(froms.back().begin(), froms.back().end(), 0u);  // identity
+    froms.emplace_back(froms.back().rbegin(), froms.back().rend());
+    froms.push_back(froms.front());
+    std::shuffle(froms.back().begin(), froms.back().end(), rng);
+    froms.push_back(froms.front());  // one long cycle
+    if (n > 1) std::rotate(froms.back().begin(), froms.back().begin() + 1, froms.back().end());
+    for (const auto& from : froms) {
+      std::vector<uint32_t> used = from;
+      std::vector<std::string> items(n);
+      for (size_t i = 0; i < n; ++i) items[i] = "item number " + std::to_string(i);  // on the heap
+      key_order::permute(items.data(), used.data(), n);
+      for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i], "item number " + std::to_string(from[i])) << n;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brindle::key_order
