@@ -27,7 +27,7 @@ class EntrySpans {
   }
   EntrySpans(EntrySpans&& other) noexcept {
     std::memcpy(words_, other.words_, sizeof words_);
-    other.words_[kKeyStart] = kAbsent;
+    other.clear();
   }
   EntrySpans& operator=(const EntrySpans& other) {
     if (this != &other) {
@@ -40,7 +40,7 @@ class EntrySpans {
     if (this != &other) {
       release();
       std::memcpy(words_, other.words_, sizeof words_);
-      other.words_[kKeyStart] = kAbsent;
+      other.clear();
     }
     return *this;
   }
@@ -101,6 +101,11 @@ class EntrySpans {
   // `at` (0: key, 2: value). Out of line: only sources of 4 GB and more.
   void set_wide(int at, Span s);
   void copy_wide(const EntrySpans& other);
+  // Leaves no spans (without freeing a block: it moved elsewhere).
+  void clear() noexcept {
+    words_[kKeyStart] = kAbsent;
+    words_[kValueStart] = kAbsent;
+  }
   void release() noexcept {
     if (wide()) release_wide();
   }

@@ -52,9 +52,9 @@ class Key {
   // Replaces the bytes; a long key goes to `arena` when one is given, else
   // to the heap.
   Key& assign(std::string_view s, Arena* arena = nullptr) {
-    Key old(std::move(*this));  // `s` may point into this key's bytes
-    set(s, arena);
-    return *this;
+    Key fresh;  // made first: `s` may point into this key's bytes
+    fresh.set(s, arena);
+    return *this = std::move(fresh);
   }
   // A heap-owned long key moves its bytes into `arena`; others are unchanged.
   void move_into(Arena& arena) {
