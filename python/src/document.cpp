@@ -321,7 +321,7 @@ PyObject* document_iter(PyObject* self) {
   return with_document(self, [&](const Document& d) -> PyObject* {
     auto keys = std::make_unique<std::vector<std::string>>();
     keys->reserve(d.config.size());
-    for (const auto& entry : d.config) keys->push_back(entry.first);
+    for (const auto& entry : d.config) keys->emplace_back(entry.first);
     return new_key_iter(type, std::move(keys));
   });
 }

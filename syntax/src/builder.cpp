@@ -64,8 +64,8 @@ void store_entry(Document& doc, Dict& target, std::string_view prefix,
                  const std::vector<std::string>& parents, std::string_view key, Span key_span,
                  Span value_span, Value value, std::vector<Annotation>& annotations,
                  std::string& path) {
-  DictEntry& e = target.append(key);  // replaces an earlier one when sealed
   Arena* const arena = doc.arena.get();
+  DictEntry& e = target.append(key, arena);  // replaces an earlier one when sealed
   e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_key_span(key_span);
   e.set_value_span(value_span);

@@ -229,7 +229,7 @@ void Dict::grow() {
   entries_ = std::move(bigger);
 }
 
-DictEntry& Dict::append_entry(std::string_view key) {
+DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
   // Arrival in key order keeps the dictionary sorted, so seal() has nothing
   // to do and lookups stay binary searches.
   if (sorted_ && !entries_.empty() && !(std::string_view(entries_.back().first) < key)) {
@@ -237,7 +237,7 @@ DictEntry& Dict::append_entry(std::string_view key) {
   }
   if (entries_.size() == entries_.capacity()) grow();
   entries_.emplace_back();
-  entries_.back().first.assign(key);
+  entries_.back().first.assign(key, arena);
   if (index_) {
     if (2 * (entries_.size() + 1) > index_->slots.size()) {
       rebuild_index();
@@ -254,18 +254,20 @@ DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
   const size_t found = find_index(key);
   inserted = found == entries_.size();
   if (!inserted) return entries_[found];
-  DictEntry& e = append_entry(key);
+  DictEntry& e = append_entry(key, nullptr);
   if (!sorted_ && !index_ && entries_.size() >= kIndexFrom) rebuild_index();
   return e;
 }
 
-DictEntry& Dict::append(std::string_view key) {
+DictEntry& Dict::append(std::string_view key, Arena* arena) {
   filled_ = true;
   if (index_) {
     bool inserted = false;
-    return upsert(key, inserted);
+    DictEntry& e = upsert(key, inserted);
+    if (arena != nullptr) e.first.move_into(*arena);
+    return e;
   }
-  return append_entry(key);
+  return append_entry(key, arena);
 }
 
 void Dict::seal(const DropFn& dropped, std::string_view prefix, Arena* arena) {
@@ -294,7 +296,10 @@ void Dict::move_entries_into(Arena* arena) {
   if (arena == nullptr || in_arena(*arena)) return;
   Entries moved{ArenaAllocator<DictEntry>(arena)};
   moved.reserve(entries_.size());
-  for (DictEntry& e : entries_) moved.push_back(std::move(e));
+  for (DictEntry& e : entries_) {
+    moved.push_back(std::move(e));
+    moved.back().first.move_into(*arena);
+  }
   entries_ = std::move(moved);
 }
 
@@ -305,7 +310,10 @@ void Dict::settle(Arena& arena) {
 Dict Dict::moved_into(Arena& arena) && {
   Dict out;
   seal({}, {}, &arena);
-  for (DictEntry& e : entries_) e.second = Value::into_arena(std::move(e.second), arena);
+  for (DictEntry& e : entries_) {
+    e.first.move_into(arena);
+    e.second = Value::into_arena(std::move(e.second), arena);
+  }
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
   clear();

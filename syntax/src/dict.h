@@ -14,7 +14,8 @@
 //
 // The entry array is on the heap while a dictionary fills. Sealing it with
 // an arena (or `moved_into`) moves the entries into an array of exactly
-// their number in that arena; a copy of a dictionary is always on the heap.
+// their number in that arena, and long keys with them (see Key); a copy of
+// a dictionary is always on the heap, its keys heap-owned.
 #pragma once
 
 #include <cstddef>
@@ -84,7 +85,8 @@ class Dict {
   // A new entry for `key` to be filled by the caller, even when the key is
   // present: of repeated keys the last one counts, for find() and for seal(),
   // which drops the others. Cheaper than upsert while nobody looks keys up.
-  DictEntry& append(std::string_view key);
+  // With an arena, a key too long to sit in its entry is held there.
+  DictEntry& append(std::string_view key, Arena* arena = nullptr);
   // Called with the path of the dictionary (its key path and a point, empty
   // at the root) and each entry that sealing drops for a later one.
   using DropFn = std::function<void(std::string_view prefix, const DictEntry& dropped)>;
@@ -111,7 +113,7 @@ class Dict {
   struct Index;
   size_t find_index(std::string_view key) const;  // size() when absent
   void index_entry(size_t i);
-  DictEntry& append_entry(std::string_view key);
+  DictEntry& append_entry(std::string_view key, Arena* arena);
   void grow();
   void rebuild_index();
   void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);

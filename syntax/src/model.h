@@ -24,6 +24,8 @@
 
 #include "arena.h"
 #include "dict.h"
+#include "entry_spans.h"
+#include "key.h"
 #include "span.h"
 
 namespace brindle {
@@ -163,40 +165,23 @@ class Value {
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
 // structured bindings give those two); the spans are set when the builder
 // stored the entry from the source, and are the last ones stored for its key.
-// They are kept as four 48-bit offsets, which covers any source up to 256 TB.
+// The key of an entry the builder stored is held by the document's arena, as
+// its value is; a copied entry owns its key.
 struct DictEntry {
-  std::string first;
+  Key first;
   Value second;
 
-  std::optional<Span> key_span() const { return span_at(0); }
-  std::optional<Span> value_span() const { return span_at(12); }
-  bool has_key_span() const { return offset_at(0) != kNone; }
-  bool has_value_span() const { return offset_at(12) != kNone; }
-  void set_key_span(Span s) { set_span_at(0, s); }
-  void set_value_span(Span s) { set_span_at(12, s); }
+  std::optional<Span> key_span() const { return spans_.key_span(); }
+  std::optional<Span> value_span() const { return spans_.value_span(); }
+  bool has_key_span() const { return spans_.has_key_span(); }
+  bool has_value_span() const { return spans_.has_value_span(); }
+  void set_key_span(Span s) { spans_.set_key_span(s); }
+  void set_value_span(Span s) { spans_.set_value_span(s); }
 
  private:
-  static constexpr uint64_t kNone = (uint64_t{1} << 48) - 1;
-  uint64_t offset_at(size_t at) const {
-    uint64_t v = 0;
-    std::memcpy(&v, pos_ + at, 6);  // little-endian, as every target of the core
-    return v;
-  }
-  void set_offset_at(size_t at, uint64_t v) { std::memcpy(pos_ + at, &v, 6); }
-  std::optional<Span> span_at(size_t at) const {
-    const uint64_t start = offset_at(at);
-    if (start == kNone) return std::nullopt;
-    return Span{start, offset_at(at + 6)};
-  }
-  void set_span_at(size_t at, Span s) {
-    set_offset_at(at, s.start);
-    set_offset_at(at + 6, s.end);
-  }
-  // Key start, key end, value start, value end; a start of kNone: no span.
-  unsigned char pos_[24] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0,
-                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
+  EntrySpans spans_;
 };
-static_assert(sizeof(DictEntry) == 72);
+static_assert(sizeof(DictEntry) == 48);
 static_assert(std::endian::native == std::endian::little);
 
 template <size_t I>
@@ -468,7 +453,7 @@ template <>
 struct std::tuple_size<brindle::DictEntry> : std::integral_constant<size_t, 2> {};
 template <>
 struct std::tuple_element<0, brindle::DictEntry> {
-  using type = std::string;
+  using type = brindle::Key;
 };
 template <>
 struct std::tuple_element<1, brindle::DictEntry> {

@@ -200,7 +200,7 @@ std::string quote_variable_of(const Dict& vars) {
   for (const auto& [name, value] : vars) {
     if (value.is(Tag::String) && value.as_string() == "\"" && is_bare_name(name) &&
         !builtin_value(name).has_value())
-      return name;
+      return std::string(name);
   }
   return {};
 }
@@ -456,7 +456,7 @@ struct Writer {
       record(annotations_of(key, ""));
       if (dict) {
         segments.assign(1, key);
-        record(block(segments, key, key, value.as_dict()));
+        record(block(segments, std::string(key), key, value.as_dict()));
       } else {
         record(entry_line("", key, value, key));
       }
@@ -468,7 +468,7 @@ struct Writer {
     for (const auto& [name, value] : doc.config) {
       if (!value.is(Tag::Dict) || !headers[index++]) continue;
       segments.assign(1, name);
-      section(segments, name, value.as_dict(), *headers[index - 1]);
+      section(segments, std::string(name), value.as_dict(), *headers[index - 1]);
     }
 
     // Everything after `[vars]` up to the next section header reads back as

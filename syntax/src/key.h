@@ -1,0 +1,140 @@
+// Key: the key of a dictionary entry, in 16 bytes.
+//
+// It reads as a std::string_view (it converts to one) and compares as
+// std::string does, byte by byte as unsigned values. A key of up to 14 bytes
+// sits inside the object; a longer one points to its bytes, which are either
+// heap-owned (freed by the key) or arena-held (left to the arena).
+//
+// Ownership follows Value: copying any key gives a heap-owned copy; moving a
+// key moves its bytes as they are (an arena-held key stays tied to its
+// arena) and leaves the source empty; `move_into` puts the bytes of a
+// heap-owned key into an arena.
+#pragma once
+
+#include <compare>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+#include "arena.h"
+
+namespace brindle {
+
+class Key {
+ public:
+  static constexpr size_t kInline = 14;
+
+  Key() noexcept = default;  // empty
+  explicit Key(std::string_view s) { set(s, nullptr); }
+  Key(const Key& other) { set(other.view(), nullptr); }
+  Key(Key&& other) noexcept {
+    std::memcpy(raw_, other.raw_, sizeof raw_);
+    other.raw_[0] = 0;
+  }
+  Key& operator=(const Key& other) {
+    if (this != &other) assign(other.view());
+    return *this;
+  }
+  Key& operator=(Key&& other) noexcept {
+    if (this != &other) {
+      release();
+      std::memcpy(raw_, other.raw_, sizeof raw_);
+      other.raw_[0] = 0;
+    }
+    return *this;
+  }
+  Key& operator=(std::string_view s) { return assign(s); }
+  ~Key() { release(); }
+
+  // Replaces the bytes; a long key goes to `arena` when one is given, else
+  // to the heap.
+  Key& assign(std::string_view s, Arena* arena = nullptr) {
+    Key fresh;  // made first: `s` may point into this key's bytes
+    fresh.set(s, arena);
+    return *this = std::move(fresh);
+  }
+  // A heap-owned long key moves its bytes into `arena`; others are unchanged.
+  void move_into(Arena& arena) {
+    if (raw_[0] != kOwned) return;
+    char* const held = copy_out(view(), &arena);
+    ::operator delete(pointer());
+    raw_[0] = kHeld;
+    std::memcpy(raw_ + 8, &held, sizeof held);
+  }
+
+  std::string_view view() const {
+    if (raw_[0] <= kInline) return {reinterpret_cast<const char*>(raw_ + 2), raw_[0]};
+    return {pointer(), long_size()};
+  }
+  operator std::string_view() const { return view(); }  // NOLINT: reads like std::string
+  const char* data() const { return view().data(); }
+  size_t size() const { return raw_[0] <= kInline ? raw_[0] : long_size(); }
+  bool empty() const { return size() == 0; }
+  bool is_inline() const { return raw_[0] <= kInline; }
+  bool in_arena() const { return raw_[0] == kHeld; }
+  int compare(std::string_view other) const { return view().compare(other); }
+  size_t find(char c, size_t from = 0) const { return view().find(c, from); }
+  size_t find(std::string_view s, size_t from = 0) const { return view().find(s, from); }
+  size_t find_first_of(std::string_view s, size_t from = 0) const { return view().find_first_of(s, from); }
+
+  friend bool operator==(const Key& a, const Key& b) { return a.view() == b.view(); }
+  friend bool operator==(const Key& a, std::string_view b) { return a.view() == b; }
+  friend std::strong_ordering operator<=>(const Key& a, const Key& b) { return a.view() <=> b.view(); }
+  friend std::strong_ordering operator<=>(const Key& a, std::string_view b) { return a.view() <=> b; }
+  friend std::string operator+(std::string a, const Key& b) { return a.append(b.view()); }
+  friend std::string operator+(const Key& a, std::string_view b) {
+    return std::string(a.view()).append(b);
+  }
+
+ private:
+  // Byte 0: the length of an inline key (its bytes in 2-15), else kOwned
+  // or kHeld with the length in bytes 1-7 and a pointer to the bytes in
+  // 8-15. All zero is the empty key.
+  static constexpr unsigned char kOwned = 0x40;
+  static constexpr unsigned char kHeld = 0x80;
+
+  char* pointer() const {
+    char* p;
+    std::memcpy(&p, raw_ + 8, sizeof p);
+    return p;
+  }
+  size_t long_size() const {
+    uint64_t word;
+    std::memcpy(&word, raw_, sizeof word);
+    return static_cast<size_t>(word >> 8);  // little-endian: bytes 1-7
+  }
+  static char* copy_out(std::string_view s, Arena* arena) {
+    char* const p = arena != nullptr ? static_cast<char*>(arena->allocate(s.size(), 1))
+                                     : static_cast<char*>(::operator new(s.size()));
+    std::memcpy(p, s.data(), s.size());
+    return p;
+  }
+  // Sets the bytes of a key holding nothing (all of raw_ is rewritten).
+  void set(std::string_view s, Arena* arena) {
+    std::memset(raw_, 0, sizeof raw_);
+    if (s.size() <= kInline) {
+      raw_[0] = static_cast<unsigned char>(s.size());
+      if (!s.empty()) std::memcpy(raw_ + 2, s.data(), s.size());
+      return;
+    }
+    char* const p = copy_out(s, arena);
+    const uint64_t word = (uint64_t{s.size()} << 8) | (arena != nullptr ? kHeld : kOwned);
+    std::memcpy(raw_, &word, sizeof word);
+    std::memcpy(raw_ + 8, &p, sizeof p);
+  }
+  void release() noexcept {
+    if (raw_[0] == kOwned) ::operator delete(pointer());
+    raw_[0] = 0;
+  }
+
+  alignas(8) unsigned char raw_[16] = {};
+};
+static_assert(sizeof(Key) == 16);
+
+// Writes the bytes of the key (for test output and debugging).
+std::ostream& operator<<(std::ostream& out, const Key& key);
+
+}  // namespace brindle
