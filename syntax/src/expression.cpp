@@ -1,6 +1,7 @@
 // Expressions over operands: `??` fallbacks, the left-to-right fold of
 // `+ - * /`, and `$` references to variables, built-ins and the environment.
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <optional>
 #include <string>
@@ -204,7 +205,7 @@ class Fold {
 
   void settle() {
     if (!text_pending_) return;
-    acc_ = Value::string(text_);
+    acc_ = Value::string_in(text_, ctx_.arena);
     text_pending_ = false;
   }
 
@@ -259,6 +260,32 @@ class Fold {
 };
 
 }  // namespace
+
+void look_over_value(ValueContext& ctx, std::string_view text) {
+  if (text.size() <= kIndexWorthBytes) return;
+  // One table lookup per byte: a search per operator byte (or per byte for
+  // a set of them) would cost more than the levels it spares.
+  static constexpr auto kWatched = [] {
+    std::array<unsigned char, 256> t{};
+    t['+'] = t['-'] = t['*'] = t['/'] = 1;
+    t['?'] = 2;
+    return t;
+  }();
+  bool operators = false;
+  bool fallbacks = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char seen = kWatched[static_cast<unsigned char>(text[i])];
+    if (seen == 0) continue;
+    if (seen == 1) {
+      operators = true;
+    } else if (i + 1 < text.size() && text[i + 1] == '?') {
+      fallbacks = true;
+    }
+    if (operators && fallbacks) break;
+  }
+  ctx.may_have_operators = operators;
+  ctx.may_have_fallbacks = fallbacks;
+}
 
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset) {
   // `a ?? b ?? c` is walked as a loop: each round evaluates one left side
