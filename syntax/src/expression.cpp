@@ -1,7 +1,6 @@
 // Expressions over operands: `??` fallbacks, the left-to-right fold of
 // `+ - * /`, and `$` references to variables, built-ins and the environment.
 #include <algorithm>
-#include <array>
 #include <limits>
 #include <optional>
 #include <string>
@@ -261,30 +260,18 @@ class Fold {
 
 }  // namespace
 
-void look_over_value(ValueContext& ctx, std::string_view text) {
-  if (text.size() <= kIndexWorthBytes) return;
-  // One table lookup per byte: a search per operator byte (or per byte for
-  // a set of them) would cost more than the levels it spares.
-  static constexpr auto kWatched = [] {
-    std::array<unsigned char, 256> t{};
-    t['+'] = t['-'] = t['*'] = t['/'] = 1;
-    t['?'] = 2;
-    return t;
-  }();
+void look_over_long_value(ValueContext& ctx, std::string_view text) {
+  // A search per operator byte: each runs many bytes per step, where a
+  // search for any of a set of bytes would take one byte at a time.
   bool operators = false;
-  bool fallbacks = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char seen = kWatched[static_cast<unsigned char>(text[i])];
-    if (seen == 0) continue;
-    if (seen == 1) {
+  for (const char op : {'+', '-', '*', '/'}) {
+    if (text.find(op) != std::string_view::npos) {
       operators = true;
-    } else if (i + 1 < text.size() && text[i + 1] == '?') {
-      fallbacks = true;
+      break;
     }
-    if (operators && fallbacks) break;
   }
   ctx.may_have_operators = operators;
-  ctx.may_have_fallbacks = fallbacks;
+  ctx.may_have_fallbacks = text.find("??") != std::string_view::npos;
 }
 
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset) {

@@ -38,12 +38,15 @@ size_t leading_blank_slow(std::string_view s) {
   return s.size() - trim_start(s).size();
 }
 
-// Most items start right away: that is decided inline.
+// Most items start right away, or after the one space that follows a
+// comma: those are decided inline.
 inline size_t leading_blank(std::string_view s) {
-  if (!s.empty()) {
-    const auto c = static_cast<unsigned char>(s[0]);
-    if (c > ' ' && c < 0x80) return 0;
-  }
+  const auto printable = [&](size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    return c > ' ' && c < 0x80;
+  };
+  if (!s.empty() && printable(0)) return 0;
+  if (s.size() > 1 && s[0] == ' ' && printable(1)) return 1;
   return leading_blank_slow(s);
 }
 
@@ -116,7 +119,7 @@ ValueResult parse_string(const ValueContext& ctx, std::string_view t, uint64_t o
 // `v` as a level of the value being built holds it: in the context's arena
 // when there is one. What is arena-held already was built in that arena
 // (a variable's value, from the same document, arrives as a heap copy).
-Value held(const ValueContext& ctx, Value v) {
+inline Value held(const ValueContext& ctx, Value v) {
   if (ctx.arena == nullptr || v.in_arena()) return v;
   return Value::into_arena(std::move(v), *ctx.arena);
 }

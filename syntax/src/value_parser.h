@@ -99,9 +99,12 @@ struct ValueContext {
 };
 
 // Sets the context's may_have_operators and may_have_fallbacks from one
-// walk over the whole value text (worth it only for a long one, which is
-// left alone otherwise), so that its nested levels need not look again.
-void look_over_value(ValueContext& ctx, std::string_view text);
+// walk over the whole value text, so that its nested levels need not look
+// again. Worth it only for a long text; a short one is left alone.
+void look_over_long_value(ValueContext& ctx, std::string_view text);
+inline void look_over_value(ValueContext& ctx, std::string_view text) {
+  if (text.size() > kIndexWorthBytes) look_over_long_value(ctx, text);
+}
 
 // The whole value text, with `??` fallbacks. `text` is trimmed.
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset);

@@ -186,7 +186,9 @@ TEST(ArenaValues, CopiesOutliveTheirDocument) {
   for (size_t i = 0; i < values.size(); ++i) {
     const std::string want = heap.run(values[i]);
     ASSERT_EQ(copies[i].has_value(), heap.last.has_value()) << values[i];
-    if (copies[i]) EXPECT_EQ(brief(*copies[i]), brief(*heap.last)) << values[i];
+    if (copies[i]) {
+      EXPECT_EQ(brief(*copies[i]), brief(*heap.last)) << values[i];
+    }
   }
   // The one that fails is reported where it stands, as a heap-only read of
   // the document (which stores nothing) reports it.
