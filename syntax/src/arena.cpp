@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <new>
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 namespace brindle {
 
@@ -11,6 +14,8 @@ constexpr size_t kMinBlock = 4 * 1024;
 // Past this a block no longer doubles: a huge document adds blocks of this
 // size, so at most this much is taken and left unused at the end.
 constexpr size_t kMaxGrowth = 64 * 1024 * 1024;
+constexpr size_t kHugePage = 2 * 1024 * 1024;
+constexpr size_t kHugeBlock = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -35,6 +40,13 @@ void* Arena::allocate_slow(size_t size, size_t align) {
   const size_t need = sizeof(Block) + size + align;
   const size_t block_size = std::max(next_block_, need);
   auto* block = static_cast<Block*>(::operator new(block_size));
+#ifdef __linux__
+  if (block_size >= kHugeBlock) {
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + block_size) & ~uintptr_t(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+  }
+#endif
   block->previous = head_;
   block->size = block_size;
   head_ = block;

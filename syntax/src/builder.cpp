@@ -159,10 +159,8 @@ class Builder {
     value_groups_.reset(trimmed);  // built only if the value nests deeply
     ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &value_groups_};
     ctx.pieces = std::move(value_pieces_);
-    if (trimmed.size() > 64) {  // worth a look once, so that nested levels need not
-      ctx.may_have_operators = trimmed.find_first_of("+-*/") != std::string_view::npos;
-      ctx.may_have_fallbacks = trimmed.find("??") != std::string_view::npos;
-    }
+    ctx.arena = doc_.arena.get();  // null when nothing is stored
+    look_over_value(ctx, trimmed);
     ValueResult result = parse_value(ctx, trimmed, offset);
     value_pieces_ = std::move(ctx.pieces);
     if (failed(result)) {

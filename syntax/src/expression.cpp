@@ -204,7 +204,7 @@ class Fold {
 
   void settle() {
     if (!text_pending_) return;
-    acc_ = Value::string(text_);
+    acc_ = Value::string_in(text_, ctx_.arena);
     text_pending_ = false;
   }
 
@@ -259,6 +259,20 @@ class Fold {
 };
 
 }  // namespace
+
+void look_over_long_value(ValueContext& ctx, std::string_view text) {
+  // A search per operator byte: each runs many bytes per step, where a
+  // search for any of a set of bytes would take one byte at a time.
+  bool operators = false;
+  for (const char op : {'+', '-', '*', '/'}) {
+    if (text.find(op) != std::string_view::npos) {
+      operators = true;
+      break;
+    }
+  }
+  ctx.may_have_operators = operators;
+  ctx.may_have_fallbacks = text.find("??") != std::string_view::npos;
+}
 
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset) {
   // `a ?? b ?? c` is walked as a loop: each round evaluates one left side

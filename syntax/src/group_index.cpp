@@ -1,6 +1,8 @@
 #include "group_index.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 #include <limits>
 
 namespace brindle {
@@ -14,18 +16,35 @@ constexpr uint32_t kOpen = std::numeric_limits<uint32_t>::max();
 // The bracket walk of the value grammar's scanners: `#{` and `}#` are
 // two-byte brackets, the other brackets count alike, and any closer ends
 // the innermost open group whatever its kind.
+//
+// Most bytes stand outside quotes and move nothing, so every byte starts out
+// clean and only those the scan enters inside quotes or escaped (and the
+// second byte of a two-byte bracket, never a place to start) are cleared;
+// a byte that is neither a quote, a backslash nor a bracket byte, met
+// outside quotes and escapes, leaves the state as it is and is passed over.
 template <QuoteRule Rule>
 void GroupIndex::build(Table& table) {
+  static constexpr auto kMovesState = [] {
+    std::array<bool, 256> t{};
+    for (const unsigned char c : std::string_view("\\\"#(){}[]")) t[c] = true;
+    return t;
+  }();
   table.built = true;
   const size_t n = text_.size();
   if (n >= kOpen) return;  // left empty: covers() is false
-  table.clean.assign((n + 64) / 64, 0);
+  table.clean.assign((n + 64) / 64, ~uint64_t{0});
+  table.clean.back() &= (uint64_t{1} << (n % 64)) - 1;  // none past the end
+  const auto unclean = [&](size_t i) { table.clean[i / 64] &= ~(uint64_t{1} << (i % 64)); };
   std::vector<uint32_t>& stack = stack_;  // indices into openers
   stack.clear();
   QuoteState<Rule> quotes;
   for (size_t i = 0; i < n; ++i) {
-    if (quotes.clean()) table.clean[i / 64] |= uint64_t{1} << (i % 64);
     const char c = text_[i];
+    if (quotes.clean()) {
+      if (!kMovesState[static_cast<unsigned char>(c)]) continue;
+    } else {
+      unclean(i);
+    }
     if (!quotes.structural(c)) continue;
     const char next = i + 1 < n ? text_[i + 1] : '\0';
     const bool pair_open = c == '#' && next == '{';
@@ -40,7 +59,7 @@ void GroupIndex::build(Table& table) {
         stack.pop_back();
       }
     }
-    if (pair_open || pair_close) ++i;
+    if (pair_open || pair_close) unclean(++i);
   }
 }
 

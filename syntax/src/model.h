@@ -56,9 +56,10 @@ enum class Tag : uint8_t {
 // keep arrays and dict entries compact, and most strings of a configuration
 // need no allocation. Copies are deep; a moved-from value is null.
 //
-// Ownership. A value is heap-owned (made by the factories, or a copy of
-// any value) or arena-held (made by `into_arena`, as the builder does for
-// every value it stores): then its string, its array or dict header and
+// Ownership. A value is heap-owned (made by the factories without an arena,
+// or a copy of any value) or arena-held (made by `into_arena`, as the builder
+// does for every value it stores, or by the factories given an arena, as the
+// value parser does inside a build): then its string, its array or dict header and
 // their buffers live in an Arena and are not freed by the value; the value
 // still destroys what it holds that is not in the arena. Copying any value
 // gives a heap-owned deep copy. Moving a value moves its payload as it is:
@@ -74,6 +75,13 @@ class Value {
   static Value null() { return Value(); }
   static Value array(Array a);
   static Value dict(Dict d);
+  // An empty array, arena-held with its buffer in `arena` when one is given
+  // (heap-owned otherwise): a parser builds straight into a document's arena
+  // this way, with nothing to move when the builder stores the value.
+  static Value array_in(Arena* arena);
+  // A string, arena-held when `arena` is given and it is too long to sit
+  // inline; heap-owned as `string` makes it otherwise.
+  static Value string_in(std::string_view s, Arena* arena);
   // The same value with its payloads (recursively) moved into `arena`;
   // scalars and inline strings are unchanged. Nesting is bounded by the
   // parser, which bounds the recursion.
@@ -86,9 +94,20 @@ class Value {
     switch (tag()) {
       case Tag::String: return raw_[1] == kArenaString;
       case Tag::Array:
-      case Tag::Dict: return raw_[1] == kArenaHeader;
+      case Tag::Dict: return raw_[1] != 0;
       default: return false;
     }
+  }
+  // Marks an arena-held array whose items hold nothing that needs
+  // destroying (scalars, strings inline or in an arena, arrays so marked):
+  // destroying it then walks nothing. The mark goes at the first mutable
+  // access to the array, through which items might change.
+  void seal_array() {
+    if (!is(Tag::Array) || raw_[1] != kArenaHeader) return;
+    for (const Value& item : *load<const Array*>()) {
+      if (item.owns() && !(item.is(Tag::Array) && item.raw_[1] == kArenaTree)) return;
+    }
+    raw_[1] = kArenaTree;
   }
 
   Value(const Value& other);
@@ -119,7 +138,10 @@ class Value {
   double as_float() const { return load<double>(); }
   bool as_bool() const { return load<uint64_t>() != 0; }
   const Array& as_array() const { return *load<Array*>(); }
-  Array& as_array() { return *load<Array*>(); }
+  Array& as_array() {
+    if (raw_[1] == kArenaTree) raw_[1] = kArenaHeader;  // see seal_array
+    return *load<Array*>();
+  }
   const Dict& as_dict() const { return *load<Dict*>(); }
   Dict& as_dict() { return *load<Dict*>(); }
 
@@ -131,10 +153,12 @@ class Value {
   // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
   // kArenaString (arena-held) and a pointer to a block holding its length
   // then its bytes. An array or dict keeps in byte 1 kArenaHeader when its
-  // header is arena-held (destroyed in place, never deleted), else 0.
+  // header is arena-held (destroyed in place, never deleted), else 0; an
+  // array keeps kArenaTree instead when nothing in it needs destroying.
   static constexpr size_t kInline = 14;
   static constexpr unsigned char kArenaString = 0xFF;
   static constexpr unsigned char kArenaHeader = 1;
+  static constexpr unsigned char kArenaTree = 2;
   template <class T>
   Value(Tag t, T payload) {
     raw_[0] = static_cast<unsigned char>(t);

@@ -40,6 +40,27 @@ std::string_view Value::as_string() const {
   return {reinterpret_cast<const char*>(block + sizeof size), size};
 }
 
+Value Value::string_in(std::string_view s, Arena* arena) {
+  if (arena == nullptr || s.size() <= kInline) return string(s);
+  const size_t size = s.size();
+  auto* block = static_cast<unsigned char*>(arena->allocate(sizeof(size_t) + size, alignof(size_t)));
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, s.data(), size);
+  Value out;
+  out.raw_[0] = static_cast<unsigned char>(Tag::String);
+  out.raw_[1] = kArenaString;
+  out.store(block);
+  return out;
+}
+
+Value Value::array_in(Arena* arena) {
+  if (arena == nullptr) return Value(Tag::Array, new Array());
+  auto* held = new (arena->allocate(sizeof(Array), alignof(Array))) Array(ArenaAllocator<Value>(arena));
+  Value out(Tag::Array, held);
+  out.raw_[1] = kArenaHeader;
+  return out;
+}
+
 Value Value::array(Array a) { return Value(Tag::Array, new Array(std::move(a))); }
 
 Value Value::dict(Dict d) { return Value(Tag::Dict, new Dict(std::move(d))); }
@@ -48,31 +69,22 @@ Value Value::move_payload_into(Value v, Arena& arena) {
   switch (v.tag()) {
     case Tag::String: {
       if (v.raw_[1] != 0) return v;  // inline, or in an arena already
-      const std::string_view s = v.as_string();
-      auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + s.size(), alignof(size_t)));
-      const size_t size = s.size();
-      std::memcpy(block, &size, sizeof size);
-      std::memcpy(block + sizeof size, s.data(), size);
-      Value out;
-      out.raw_[0] = static_cast<unsigned char>(Tag::String);
-      out.raw_[1] = kArenaString;
-      out.store(block);
-      return out;
+      return string_in(v.as_string(), &arena);
     }
     case Tag::Array: {
-      Array& from = v.as_array();
-      if (v.raw_[1] == kArenaHeader && from.get_allocator().arena() == &arena) return v;
+      Array& from = *v.load<Array*>();  // as_array() would drop a seal_array mark
+      if (v.raw_[1] != 0 && from.get_allocator().arena() == &arena) return v;
       // A large array keeps its buffer: copying it would hold it twice at
       // the peak. Its items still move in.
       if (from.size() * sizeof(Value) > kKeepArrayBytes) {
         for (Value& item : from) item = into_arena(std::move(item), arena);
         return v;
       }
-      auto* held = new (arena.allocate(sizeof(Array), alignof(Array))) Array(ArenaAllocator<Value>(&arena));
-      held->reserve(from.size());
-      for (Value& item : from) held->push_back(into_arena(std::move(item), arena));
-      Value out(Tag::Array, held);
-      out.raw_[1] = kArenaHeader;
+      Value out = array_in(&arena);
+      Array& held = out.as_array();
+      held.reserve(from.size());
+      for (Value& item : from) held.push_back(into_arena(std::move(item), arena));
+      out.seal_array();
       return out;
     }
     case Tag::Dict: {
@@ -127,6 +139,7 @@ void Value::release() noexcept {
       if (raw_[1] == 0) ::operator delete(load<unsigned char*>());
       break;
     case Tag::Array:
+      if (raw_[1] == kArenaTree) break;  // nothing in it to destroy
       if (raw_[1] == kArenaHeader) {
         load<Array*>()->~Array();
       } else {

@@ -29,13 +29,25 @@ ParseFailure quoted_failure(std::string_view prefix, std::string_view subject, u
 // Number of bytes trim_start() removes from `s`.
 // The common cases (spaces, then printable ASCII, or nothing else) are
 // decided here; anything else goes to trim_start, which knows every blank.
-size_t leading_blank(std::string_view s) {
+size_t leading_blank_slow(std::string_view s) {
   size_t i = 0;
   while (i < s.size() && s[i] == ' ') ++i;
   if (i == s.size()) return i;
   const auto c = static_cast<unsigned char>(s[i]);
   if (c > ' ' && c < 0x80) return i;
   return s.size() - trim_start(s).size();
+}
+
+// Most items start right away, or after the one space that follows a
+// comma: those are decided inline.
+inline size_t leading_blank(std::string_view s) {
+  const auto printable = [&](size_t i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    return c > ' ' && c < 0x80;
+  };
+  if (!s.empty() && printable(0)) return 0;
+  if (s.size() > 1 && s[0] == ' ' && printable(1)) return 1;
+  return leading_blank_slow(s);
 }
 
 // trim_end, with a printable ASCII last byte decided here.
@@ -97,9 +109,19 @@ std::string unescape(std::string_view content) {
   return out;
 }
 
-ValueResult parse_string(std::string_view t, uint64_t offset) {
+ValueResult parse_string(const ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() == 1 || t.back() != '"') return failure("unterminated string", offset, t.size());
-  return Value::string(unescape(t.substr(1, t.size() - 2)));
+  const std::string_view content = t.substr(1, t.size() - 2);
+  if (content.find('\\') == std::string_view::npos) return Value::string_in(content, ctx.arena);
+  return Value::string_in(unescape(content), ctx.arena);
+}
+
+// `v` as a level of the value being built holds it: in the context's arena
+// when there is one. What is arena-held already was built in that arena
+// (a variable's value, from the same document, arrives as a heap copy).
+inline Value held(const ValueContext& ctx, Value v) {
+  if (ctx.arena == nullptr || v.in_arena()) return v;
+  return Value::into_arena(std::move(v), *ctx.arena);
 }
 
 // ---- numbers ------------------------------------------------------------
@@ -390,7 +412,7 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
   if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
-  Value result = Value::array(Array{});
+  Value result = Value::array_in(ctx.arena);
   Array& out = result.as_array();
   auto failure = for_each_item(
       ctx, t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx, t),
@@ -404,12 +426,17 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
           out.push_back(Value::integer(*plain));
           return std::nullopt;
         }
-        ValueResult r = parse_value(ctx, item, piece.offset + lead);
+        // So is a nested array, when the whole value has no operator and no
+        // fallback: parse_value would hand the trimmed item to parse_operand.
+        const bool bare = !ctx.may_have_operators && !ctx.may_have_fallbacks;
+        ValueResult r = bare && item.starts_with('[') ? parse_array(ctx, item, piece.offset + lead)
+                                                      : parse_value(ctx, item, piece.offset + lead);
         if (failed(r)) return r;
-        out.push_back(std::get<Value>(std::move(r)));
+        out.push_back(held(ctx, std::get<Value>(std::move(r))));
         return std::nullopt;
       });
   if (failure) return std::move(*failure);
+  result.seal_array();
   return result;
 }
 
@@ -443,7 +470,7 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
       });
   if (failure) return std::move(*failure);
   out.seal();
-  return result;
+  return held(ctx, std::move(result));
 }
 
 // ---- scanners -----------------------------------------------------------
@@ -530,7 +557,7 @@ std::string_view inline_dict_key(std::string_view written) {
 
 ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset) {
   const std::string_view t = trim(text);
-  if (t.starts_with('"')) return parse_string(t, offset);
+  if (t.starts_with('"')) return parse_string(ctx, t, offset);
   if (t.starts_with('$')) return resolve_variable(ctx, t, offset);
   if (t == "true") return Value::boolean(true);
   if (t == "false") return Value::boolean(false);

@@ -90,7 +90,21 @@ struct ValueContext {
   // The items of the bracketed levels being parsed, innermost last (scratch
   // reused by every level of one value).
   std::vector<Piece> pieces{};
+  // The arena of the document the value goes into: arrays and long strings
+  // are built there, and what a level is given is moved there, so storing
+  // the result moves nothing. What a failed or discarded evaluation built
+  // there stays until the document goes (no more than its text's worth).
+  // Null: the result is heap-owned, for callers outside a document.
+  Arena* arena = nullptr;
 };
+
+// Sets the context's may_have_operators and may_have_fallbacks from one
+// walk over the whole value text, so that its nested levels need not look
+// again. Worth it only for a long text; a short one is left alone.
+void look_over_long_value(ValueContext& ctx, std::string_view text);
+inline void look_over_value(ValueContext& ctx, std::string_view text) {
+  if (text.size() > kIndexWorthBytes) look_over_long_value(ctx, text);
+}
 
 // The whole value text, with `??` fallbacks. `text` is trimmed.
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset);

@@ -2,7 +2,9 @@
 // the index only lets inner levels skip groups, never changes a result.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
+#include <vector>
 #include <tuple>
 #include <utility>
 
@@ -91,6 +93,37 @@ TEST(GroupIndex, GroupEndsUnderEachQuoteRule) {
     reused.reset(padded);
     EXPECT_EQ(one_group(reused, QuoteRule::Plain), plain) << text;
     EXPECT_EQ(one_group(reused, QuoteRule::Escapes), escapes) << text;
+  }
+}
+
+// Where a scan may start (covers) under each rule, for every byte of random
+// texts of quotes, backslashes and brackets, against a walk that steps
+// through every byte: a two-byte bracket's second byte is never a start.
+TEST(GroupIndex, StartsAgreeWithAByteByByteWalk) {
+  const auto reference = [](const std::string& text, auto quotes) {
+    std::vector<bool> clean(text.size(), false);
+    for (size_t i = 0; i < text.size(); ++i) {
+      clean[i] = quotes.clean();
+      const char c = text[i];
+      if (!quotes.structural(c)) continue;
+      const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+      if ((c == '#' && next == '{') || (c == '}' && next == '#')) ++i;
+    }
+    return clean;
+  };
+  std::mt19937 rng(18);
+  const std::string_view alphabet = "[]{}()##\"\\\\,a 1";
+  for (int round = 0; round < 400; ++round) {
+    std::string text(rng() % 150, ' ');
+    for (char& c : text) c = alphabet[rng() % alphabet.size()];
+    GroupIndex groups(text);
+    const std::vector<bool> escapes = reference(text, QuoteState<QuoteRule::Escapes>{});
+    const std::vector<bool> plain = reference(text, QuoteState<QuoteRule::Plain>{});
+    const std::string_view all(text);
+    for (size_t i = 0; i < text.size(); ++i) {
+      ASSERT_EQ(groups.covers(all.substr(i), QuoteRule::Escapes), escapes[i]) << text << " @" << i;
+      ASSERT_EQ(groups.covers(all.substr(i), QuoteRule::Plain), plain[i]) << text << " @" << i;
+    }
   }
 }
 

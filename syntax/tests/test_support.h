@@ -63,11 +63,17 @@ struct Session {
   std::vector<VariableRef> refs;
   ValueBudget* budget = nullptr;
   bool indexed = false;  // hand the grammar a GroupIndex of the text, as the builder does
+  bool look_over = false;  // and let it look over the whole text first, as the builder does
+  Arena* arena = nullptr;  // build the value there, as the builder does
+  std::optional<Value> last;  // the value of the last run that gave one
   std::string run(std::string_view text, bool operand = false) {
     refs.clear();
+    last.reset();
     GroupIndex groups(text);
     ValueContext ctx{refs, vars, env, Span{kBase, kBase + text.size()}, budget, 0, indexed ? &groups : nullptr};
-    const ValueResult r = operand ? parse_operand(ctx, text, kBase) : parse_value(ctx, text, kBase);
+    ctx.arena = arena;
+    if (look_over) look_over_value(ctx, text);
+    ValueResult r = operand ? parse_operand(ctx, text, kBase) : parse_value(ctx, text, kBase);
     EXPECT_EQ(ctx.depth, 0) << "nesting level not restored: " << text.substr(0, 40);
     const auto* fail = std::get_if<ParseFailure>(&r);
     EXPECT_TRUE(!fail || (kBase <= fail->span.start && fail->span.start <= fail->span.end &&
@@ -77,6 +83,7 @@ struct Session {
       out.append(i ? " " : " | ").append(refs[i].name).append(1, ':');
       out.append(std::to_string(int(refs[i].kind))).append(show(refs[i].span, kBase));
     }
+    if (!fail) last = std::get<Value>(std::move(r));
     return out;
   }
 };
