@@ -56,7 +56,7 @@ enum class Tag : uint8_t {
 //
 // Ownership. A value is heap-owned (made by the factories, or a copy of
 // any value) or arena-held (made by `into_arena`, as the builder does for
-// every value it stores): then its string, its array or dict header and
+// every value it stores, or by the arena overload of `string`): then its string, its array or dict header and
 // their buffers live in an Arena and are not freed by the value; the value
 // still destroys what it holds that is not in the arena. Copying any value
 // gives a heap-owned deep copy. Moving a value moves its payload as it is:
@@ -66,6 +66,9 @@ class Value {
  public:
   Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }
   static Value string(std::string_view s);
+  // The same string held by `arena` (inline when short), as into_arena
+  // would leave it, with no heap copy on the way.
+  static Value string(std::string_view s, Arena& arena);
   static Value integer(int64_t i) { return Value(Tag::Integer, i); }
   static Value floating(double d) { return Value(Tag::Float, d); }
   static Value boolean(bool b) { return Value(Tag::Bool, b); }

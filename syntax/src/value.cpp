@@ -32,6 +32,19 @@ Value Value::string(std::string_view s) {
   return v;
 }
 
+Value Value::string(std::string_view s, Arena& arena) {
+  if (s.size() <= kInline) return string(s);
+  const size_t size = s.size();
+  auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + size, alignof(size_t)));
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, s.data(), size);
+  Value v;
+  v.raw_[0] = static_cast<unsigned char>(Tag::String);
+  v.raw_[1] = kArenaString;
+  v.store(block);
+  return v;
+}
+
 std::string_view Value::as_string() const {
   if (inline_string()) return {reinterpret_cast<const char*>(raw_ + 2), static_cast<size_t>(raw_[1] - 1)};
   const auto* block = load<const unsigned char*>();
@@ -48,16 +61,7 @@ Value Value::move_payload_into(Value v, Arena& arena) {
   switch (v.tag()) {
     case Tag::String: {
       if (v.raw_[1] != 0) return v;  // inline, or in an arena already
-      const std::string_view s = v.as_string();
-      auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + s.size(), alignof(size_t)));
-      const size_t size = s.size();
-      std::memcpy(block, &size, sizeof size);
-      std::memcpy(block + sizeof size, s.data(), size);
-      Value out;
-      out.raw_[0] = static_cast<unsigned char>(Tag::String);
-      out.raw_[1] = kArenaString;
-      out.store(block);
-      return out;
+      return string(v.as_string(), arena);
     }
     case Tag::Array: {
       Array& from = v.as_array();

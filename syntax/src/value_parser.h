@@ -92,6 +92,14 @@ struct ValueContext {
   std::vector<Piece> pieces{};
 };
 
+// A value text (trimmed) that is one literal needing nothing from a
+// context: a number, `true`, `false`, `null`, or a quoted string with no
+// quote or backslash inside. Its value is the one parse_value gives, read
+// without the fallback, operator and operand layers. Nullopt for any other
+// text, and for a literal that does not parse: parse_value then reads it and
+// reports what is wrong. With an arena, a long string is made there.
+std::optional<Value> parse_literal(std::string_view text, Arena* arena = nullptr);
+
 // The whole value text, with `??` fallbacks. `text` is trimmed.
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset);
 
