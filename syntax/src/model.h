@@ -56,12 +56,13 @@ enum class Tag : uint8_t {
 //
 // Ownership. A value is heap-owned (made by the factories, or a copy of
 // any value) or arena-held (made by `into_arena`, as the builder does for
-// every value it stores, or by the arena overload of `string`): then its string, its array or dict header and
-// their buffers live in an Arena and are not freed by the value; the value
-// still destroys what it holds that is not in the arena. Copying any value
-// gives a heap-owned deep copy. Moving a value moves its payload as it is:
-// a value moved out of a document stays tied to that document's arena and
-// must not outlive the document; copy it to keep it longer.
+// every value it stores, or by the arena overload of `string`): then its
+// string, its array or dict header and their buffers live in an Arena and
+// are not freed by the value; the value still destroys what it holds that
+// is not in the arena. Copying any value gives a heap-owned deep copy.
+// Moving a value moves its payload as it is: a value moved out of a
+// document stays tied to that document's arena and must not outlive the
+// document; copy it to keep it longer.
 class Value {
  public:
   Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }

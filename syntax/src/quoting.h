@@ -1,7 +1,7 @@
 // The quoting rules of a line, in one place: which bytes stand inside a
 // double-quoted string. A backslash escapes the byte after it, inside and
 // outside strings. Comment stripping, bracket counting and the lints all
-// walk text through these two functions.
+// walk text through the functions below.
 #pragma once
 
 #include <array>

@@ -4,7 +4,8 @@
 //
 // Layers: parse_value (fallbacks) -> evaluate_expression (split and fold) ->
 // parse_operand (one operand; arrays and inline dicts recurse into
-// parse_value, `$` operands go to resolve_variable).
+// parse_value, `$` operands go to resolve_variable). parse_literal reads a
+// value that is one plain literal without any of them.
 //
 // Every text comes with `offset`, the absolute source position of its first
 // byte; all spans are computed from it. Nothing throws.
