@@ -153,9 +153,12 @@ class Builder {
       text = trim_end(text);
     }
     const std::string_view trimmed = trim_start(text);
+    // Most values are one literal: read without a context or the layers.
+    if (std::optional<Value> literal = parse_literal(trimmed, doc_.arena.get())) return literal;
     const uint64_t offset = rec.value_span.start + (text.size() - trimmed.size());
 
-    std::vector<VariableRef> refs;
+    std::vector<VariableRef>& refs = value_refs_;
+    refs.clear();
     value_groups_.reset(trimmed);  // built only if the value nests deeply
     ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &value_groups_};
     ctx.pieces = std::move(value_pieces_);
@@ -449,6 +452,7 @@ class Builder {
   // is allocated once per parse rather than once per value.
   GroupIndex value_groups_{std::string_view{}};
   std::vector<Piece> value_pieces_;
+  std::vector<VariableRef> value_refs_;
   bool errors_only_ = false;
   Document doc_;
 

@@ -32,12 +32,15 @@ struct CodeScan {
 };
 
 // The one place that knows which `#` starts a comment and how brackets
-// count. Without `kComments` the whole text is code.
+// count. Without `kComments` the whole text is code. Only those bytes stop
+// the walk; most values of ordinary lines hold none.
+constexpr ByteTable kCodeStops = stop_bytes("#[](){}");
+
 template <bool kComments>
 CodeScan scan_code(std::string_view text) {
   CodeScan out{text.size(), 0};
   const size_t n = text.size();
-  walk_unquoted(text, [&](size_t& i) {
+  walk_unquoted_stops(text, kCodeStops, [&](size_t& i) {
     switch (text[i]) {
       case '#':
         if (i + 1 < n && text[i + 1] == '{') {

@@ -9,6 +9,7 @@
 // source must outlive them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -94,11 +95,17 @@ class Lexer {
   size_t pos_ = 0;
 };
 
-// ASCII letters, digits, `_` and `-`: the bytes of a bare key.
-inline bool is_bare_key_byte(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '-';
-}
+// ASCII letters, digits, `_` and `-`: the bytes of a bare key (looked up,
+// as every key line reads its key byte by byte).
+inline constexpr auto kBareKeyBytes = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '_' || c == '-';
+  }
+  return table;
+}();
+inline bool is_bare_key_byte(char c) { return kBareKeyBytes[static_cast<unsigned char>(c)]; }
 
 // The part of one physical line before its comment, trimmed at the end.
 std::string_view strip_comment(std::string_view line);

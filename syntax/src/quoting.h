@@ -1,9 +1,10 @@
 // The quoting rules of a line, in one place: which bytes stand inside a
 // double-quoted string. A backslash escapes the byte after it, inside and
 // outside strings. Comment stripping, bracket counting and the lints all
-// walk text through these two functions.
+// walk text through the functions below.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +61,41 @@ void walk_quoting(std::string_view text, Visit visit, OnQuote on_quote) {
 template <class Visit>
 void walk_unquoted(std::string_view text, Visit visit) {
   walk_quoting(text, visit, [](size_t, bool) { return true; });
+}
+
+// A table of the bytes a walk stops at: those of `wanted`, and always the
+// quote and the backslash, which the walk itself needs.
+using ByteTable = std::array<bool, 256>;
+constexpr ByteTable stop_bytes(std::string_view wanted) {
+  ByteTable table{};
+  for (const char c : wanted) table[static_cast<unsigned char>(c)] = true;
+  table[static_cast<unsigned char>('"')] = table[static_cast<unsigned char>('\\')] = true;
+  return table;
+}
+
+// As walk_unquoted, but visit(i) is called only for the bytes `stops` marks
+// (made by stop_bytes); the bytes between them outside strings are passed
+// over in a tight loop.
+template <class Visit>
+void walk_unquoted_stops(std::string_view text, const ByteTable& stops, Visit visit) {
+  bool in_string = false;
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (in_string) {
+      i = next_quote_or_backslash(text, i);
+    } else {
+      while (i < n && !stops[static_cast<unsigned char>(text[i])]) ++i;
+    }
+    if (i == n) return;
+    const char c = text[i];
+    if (c == '\\') {
+      ++i;  // skip the escaped byte
+    } else if (c == '"') {
+      in_string = !in_string;
+    } else if (!visit(i)) {
+      return;
+    }
+  }
 }
 
 }  // namespace brindle

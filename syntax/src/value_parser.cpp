@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "quoting.h"
 #include "text.h"
 
 namespace brindle {
@@ -420,10 +421,15 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
       [&](const Piece& piece) -> std::optional<ValueResult> {
         const size_t lead = leading_blank(piece.text);
         const std::string_view item = piece.text.substr(lead);
-        // A plain integer is what parse_value would make of it, without the
+        // A literal is what parse_value would make of it, without the
         // layers that look for fallbacks, operators and other operand kinds.
+        // Plain integers, the most common items, are read right here.
         if (const auto plain = plain_decimal(item)) {
           out.push_back(Value::integer(*plain));
+          return std::nullopt;
+        }
+        if (std::optional<Value> literal = parse_literal(item, ctx.arena)) {
+          out.push_back(std::move(*literal));
           return std::nullopt;
         }
         // So is a nested array, when the whole value has no operator and no
@@ -565,6 +571,39 @@ ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t off
   if (t.starts_with("#{")) return parse_inline_dict(ctx, t, offset);
   if (t.starts_with('[')) return parse_array(ctx, t, offset);
   return parse_number(t, offset);
+}
+
+std::optional<Value> parse_literal(std::string_view t, Arena* arena) {
+  if (t.empty()) return std::nullopt;
+  if (t[0] == '"') {
+    // One string, closed by the last byte, with nothing escaped inside.
+    if (t.size() < 2 || t.back() != '"' || next_quote_or_backslash(t, 1) != t.size() - 1) {
+      return std::nullopt;
+    }
+    const std::string_view inner = t.substr(1, t.size() - 2);
+    return Value::string_in(inner, arena);
+  }
+  if (const auto plain = plain_decimal(t)) return Value::integer(*plain);
+  // Letters, digits, points and underscores after an optional leading
+  // minus: no operator, fallback, reference, bracket, quote or blank, so
+  // the text is one operand, a keyword or a number.
+  static constexpr auto kWordBytes = [] {
+    std::array<bool, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+      table[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                 c == '.' || c == '_';
+    }
+    return table;
+  }();
+  for (size_t i = t[0] == '-' ? 1 : 0; i < t.size(); ++i) {
+    if (!kWordBytes[static_cast<unsigned char>(t[i])]) return std::nullopt;
+  }
+  if (t == "true") return Value::boolean(true);
+  if (t == "false") return Value::boolean(false);
+  if (t == "null") return Value::null();
+  ValueResult r = parse_number(t, 0);
+  if (failed(r)) return std::nullopt;
+  return std::get<Value>(std::move(r));
 }
 
 std::vector<Piece> split_top_level(std::string_view text, uint64_t offset, GroupIndex* groups) {

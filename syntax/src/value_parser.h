@@ -4,7 +4,8 @@
 //
 // Layers: parse_value (fallbacks) -> evaluate_expression (split and fold) ->
 // parse_operand (one operand; arrays and inline dicts recurse into
-// parse_value, `$` operands go to resolve_variable).
+// parse_value, `$` operands go to resolve_variable). parse_literal reads a
+// value that is one plain literal without any of them.
 //
 // Every text comes with `offset`, the absolute source position of its first
 // byte; all spans are computed from it. Nothing throws.
@@ -105,6 +106,14 @@ void look_over_long_value(ValueContext& ctx, std::string_view text);
 inline void look_over_value(ValueContext& ctx, std::string_view text) {
   if (text.size() > kIndexWorthBytes) look_over_long_value(ctx, text);
 }
+
+// A value text (trimmed) that is one literal needing nothing from a
+// context: a number, `true`, `false`, `null`, or a quoted string with no
+// quote or backslash inside. Its value is the one parse_value gives, read
+// without the fallback, operator and operand layers. Nullopt for any other
+// text, and for a literal that does not parse: parse_value then reads it and
+// reports what is wrong. With an arena, a long string is made there.
+std::optional<Value> parse_literal(std::string_view text, Arena* arena = nullptr);
 
 // The whole value text, with `??` fallbacks. `text` is trimmed.
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset);

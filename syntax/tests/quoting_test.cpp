@@ -63,6 +63,33 @@ TEST(Quoting, SkipsInsideStringsExactlyAsByteByByte) {
   }
 }
 
+// The unquoted bytes the walk with stops visits: those of the full walk
+// whose byte is wanted, whatever the run of other bytes before them.
+TEST(Quoting, StopsVisitExactlyTheWantedUnquotedBytes) {
+  constexpr ByteTable stops = stop_bytes("#[}");
+  std::mt19937 rng(29);
+  const char pieces[] = {'a', ' ', '"', '\\', '#', '[', '}', '\x80', '\0', ']'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(rng() % 70, ' ');
+    for (char& c : text) c = pieces[rng() % (rng() % 3 == 0 ? 10 : 2)];
+    std::vector<size_t> want;
+    for (const auto& [i, kind] : reference(text)) {
+      if (kind == 'v' && (text[i] == '#' || text[i] == '[' || text[i] == '}')) want.push_back(i);
+    }
+    std::vector<size_t> got;
+    walk_unquoted_stops(text, stops, [&](size_t& i) { got.push_back(i); return true; });
+    ASSERT_EQ(got, want) << text;
+  }
+  // A visit that stops ends the walk; one that consumes the next byte skips it.
+  std::vector<size_t> got;
+  walk_unquoted_stops("[\"[\"[#[", stops, [&](size_t& i) {
+    got.push_back(i);
+    if (i == 4) ++i;  // takes the `#` along
+    return got.size() < 3;
+  });
+  EXPECT_EQ(got, (std::vector<size_t>{0, 4, 6}));
+}
+
 TEST(Quoting, StopsWhereTheCallbackSays) {
   // Stopping on the second quote leaves the rest unwalked.
   std::vector<size_t> quotes;
