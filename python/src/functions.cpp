@@ -1,6 +1,7 @@
 #include "functions.h"
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -113,14 +114,16 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     // object, which the call's arguments keep alive and nobody can change.
     SnapshotEnv snapshot;
     if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
-    std::optional<Document> built;
+    // Built straight into the heap record the object keeps: no move of the
+    // whole document on its way there.
+    std::unique_ptr<Document> built;
     {
       std::optional<Unlocked> unlocked;
       const ProcessEnv process(unlock_for(unlocked, text.size()));
       const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
-      built.emplace(build_document(text, env));
+      built.reset(new Document(build_document(text, env)));
     }
-    Document& document = *built;
+    const Document& document = *built;
     for (const Diagnostic& diagnostic : document.diagnostics) {
       if (diagnostic.is_warning) continue;
       // Every parse problem of the source rides along as `.diagnostics`.
@@ -129,7 +132,7 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
       raise_parse_error(diagnostic, text, all.get());
       return nullptr;
     }
-    return new_document_object(std::move(document), source);
+    return new_document_object(std::move(built), source);
   });
 }
 
