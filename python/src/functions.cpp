@@ -99,13 +99,9 @@ PyObject* validation_errors(PyObject* doc, bool share_findings) {
 
 }  // namespace
 
-PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"source", "env", nullptr};
-  PyObject* source = nullptr;
-  PyObject* env_arg = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:parse", kwlist(names), &source, &env_arg)) {
-    return nullptr;
-  }
+namespace {
+
+PyObject* parse_source(PyObject* source, PyObject* env_arg) {
   std::string_view text;
   if (!text_arg(source, "source", text)) return nullptr;
   return guarded([&]() -> PyObject* {
@@ -134,6 +130,39 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     }
     return new_document_object(std::move(built), source);
   });
+}
+
+}  // namespace
+
+PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* const names[] = {"source", "env", nullptr};
+  PyObject* source = nullptr;
+  PyObject* env_arg = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:parse", kwlist(names), &source, &env_arg)) {
+    return nullptr;
+  }
+  return parse_source(source, env_arg);
+}
+
+PyObject* module_parse_fast(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  if (nargs == 1 && kwnames == nullptr) return parse_source(args[0], Py_None);
+  Ref tuple(PyTuple_New(nargs));
+  if (!tuple) return nullptr;
+  for (Py_ssize_t i = 0; i < nargs; ++i) {
+    if (PyTuple_SetItem(tuple.get(), i, Py_NewRef(args[i])) < 0) return nullptr;
+  }
+  Ref kwargs;
+  if (kwnames != nullptr) {
+    kwargs.reset(PyDict_New());
+    if (!kwargs) return nullptr;
+    const Py_ssize_t count = PyTuple_Size(kwnames);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* name = PyTuple_GetItem(kwnames, i);
+      if (name == nullptr || PyDict_SetItem(kwargs.get(), name, args[nargs + i]) < 0) return nullptr;
+    }
+  }
+  return module_parse(module, tuple.get(), kwargs.get());
 }
 
 PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {
