@@ -22,7 +22,7 @@ namespace {
 constexpr uint64_t kBase = 1000;
 
 void check(const Annotation& a, uint64_t start, uint64_t end) {
-  const bool ok = fuzz::inside(a.span, start, end) && fuzz::inside(a.name_span, start, end) &&
+  const bool ok = fuzz::inside(a.span, start, end) && fuzz::inside(a.name_span(), start, end) &&
                   (!a.arg_span || fuzz::inside(*a.arg_span, start, end));
   if (!ok) fuzz::fail("annotation span outside the text", a.name);
   for (const Span& s : a.item_spans) {

@@ -109,6 +109,13 @@ def test_environment(monkeypatch):
     (lambda: parse(b"a = 1"), TypeError, "^argument 'source' must be str, not bytes$"),
     (lambda: parse("a = '\ud800'"), UnicodeEncodeError, "surrogate"), (lambda: parse("a", "b"), TypeError, "at most 1"),
     (lambda: parse(text="a = 1"), TypeError, "'source'"), (lambda: validate("k = 1"), TypeError, "'doc'"),
+    # parse(text) alone takes a short path; every other call the general one.
+    (lambda: parse(), TypeError, "missing required argument 'source'"),
+    (lambda: parse(source=b"a"), TypeError, "^argument 'source' must be str, not bytes$"),
+    (lambda: parse("a = 1", envx={}), TypeError, "'envx' is an invalid keyword argument"),
+    (lambda: parse("a = 1", source="a = 1"), TypeError, "given by name \\('source'\\) and position"),
+    (lambda: parse("a = 1", env=[1]), TypeError, "^argument 'env' must be a mapping of str to str, not list$"),
+    (lambda: parse("a = 1", None), TypeError, "at most 1"),
     (lambda: validate_all(document=None), TypeError, "'doc'"),
     (lambda: dumps([("a", 1)]), TypeError, "^dumps expects a BrindleDocument or a dict$"),
     (lambda: dumps(value={}), TypeError, "missing required argument 'data'"),

@@ -465,16 +465,16 @@ PyObject* document_type(bool at_init) {
 }
 
 PyObject* new_document_object(Document document, PyObject* source) {
+  return new_document_object(std::make_unique<Document>(std::move(document)), source);
+}
+
+PyObject* new_document_object(std::unique_ptr<Document> document, PyObject* source) {
   PyObject* type = document_type();
   if (type == nullptr) return nullptr;
-  auto* owned = new Document(std::move(document));
   PyObject* self = alloc_instance(type);
-  if (self == nullptr) {
-    delete owned;
-    return nullptr;
-  }
+  if (self == nullptr) return nullptr;
   auto* obj = reinterpret_cast<DocumentObject*>(self);
-  obj->doc = owned;
+  obj->doc = document.release();
   obj->borrow = 0;
   obj->source = Py_XNewRef(source);
   obj->patterns = nullptr;

@@ -5,6 +5,7 @@
 
 #include "py_ref.h"
 
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -43,6 +44,9 @@ PyObject* document_type(bool at_init = false);
 // reference to the str it was parsed from (nullptr: none); nullptr with an
 // error set.
 PyObject* new_document_object(Document document, PyObject* source = nullptr);
+// The same for a document already on the heap, which the object takes as it
+// is (no move); it is freed when the object cannot be made.
+PyObject* new_document_object(std::unique_ptr<Document> document, PyObject* source);
 
 // UTF-8 text of the source of a BrindleDocument (empty when it has none);
 // false with an error set.

@@ -1,6 +1,7 @@
 #include "functions.h"
 
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -98,13 +99,9 @@ PyObject* validation_errors(PyObject* doc, bool share_findings) {
 
 }  // namespace
 
-PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
-  static const char* const names[] = {"source", "env", nullptr};
-  PyObject* source = nullptr;
-  PyObject* env_arg = Py_None;
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:parse", kwlist(names), &source, &env_arg)) {
-    return nullptr;
-  }
+namespace {
+
+PyObject* parse_source(PyObject* source, PyObject* env_arg) {
   std::string_view text;
   if (!text_arg(source, "source", text)) return nullptr;
   return guarded([&]() -> PyObject* {
@@ -113,14 +110,16 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     // object, which the call's arguments keep alive and nobody can change.
     SnapshotEnv snapshot;
     if (env_arg != Py_None && !snapshot.take(env_arg)) return nullptr;
-    std::optional<Document> built;
+    // Built straight into the heap record the object keeps: no move of the
+    // whole document on its way there.
+    std::unique_ptr<Document> built;
     {
       std::optional<Unlocked> unlocked;
       const ProcessEnv process(unlock_for(unlocked, text.size()));
       const EnvLookup& env = env_arg == Py_None ? static_cast<const EnvLookup&>(process) : snapshot;
-      built.emplace(build_document(text, env));
+      built.reset(new Document(build_document(text, env)));
     }
-    Document& document = *built;
+    const Document& document = *built;
     for (const Diagnostic& diagnostic : document.diagnostics) {
       if (diagnostic.is_warning) continue;
       // Every parse problem of the source rides along as `.diagnostics`.
@@ -129,8 +128,41 @@ PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
       raise_parse_error(diagnostic, text, all.get());
       return nullptr;
     }
-    return new_document_object(std::move(document), source);
+    return new_document_object(std::move(built), source);
   });
+}
+
+}  // namespace
+
+PyObject* module_parse(PyObject*, PyObject* args, PyObject* kwargs) {
+  static const char* const names[] = {"source", "env", nullptr};
+  PyObject* source = nullptr;
+  PyObject* env_arg = Py_None;
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|$O:parse", kwlist(names), &source, &env_arg)) {
+    return nullptr;
+  }
+  return parse_source(source, env_arg);
+}
+
+PyObject* module_parse_fast(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames) {
+  if (nargs == 1 && kwnames == nullptr) return parse_source(args[0], Py_None);
+  Ref tuple(PyTuple_New(nargs));
+  if (!tuple) return nullptr;
+  for (Py_ssize_t i = 0; i < nargs; ++i) {
+    if (PyTuple_SetItem(tuple.get(), i, Py_NewRef(args[i])) < 0) return nullptr;
+  }
+  Ref kwargs;
+  if (kwnames != nullptr) {
+    kwargs.reset(PyDict_New());
+    if (!kwargs) return nullptr;
+    const Py_ssize_t count = PyTuple_Size(kwnames);
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      PyObject* name = PyTuple_GetItem(kwnames, i);
+      if (name == nullptr || PyDict_SetItem(kwargs.get(), name, args[nargs + i]) < 0) return nullptr;
+    }
+  }
+  return module_parse(module, tuple.get(), kwargs.get());
 }
 
 PyObject* module_validate(PyObject*, PyObject* args, PyObject* kwargs) {

@@ -14,6 +14,11 @@ namespace brindle::py {
 // parse(source, *, env=None): a BrindleDocument; ParseError or VariableError
 // on the first error of the source.
 PyObject* module_parse(PyObject* module, PyObject* args, PyObject* kwargs);
+// The same as a vectorcall: parse(text) alone, the common call, skips the
+// argument tuple and format parsing; any other call goes through
+// module_parse, with its checks and messages.
+PyObject* module_parse_fast(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                            PyObject* kwnames);
 
 // validate(doc): None, or ValidationError for the first failed rule, with
 // `path` and the findings of every failed rule.

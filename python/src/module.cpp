@@ -32,7 +32,8 @@ PyObject* g_exceptions[kExceptionCount] = {nullptr, nullptr, nullptr, nullptr};
 namespace {
 
 PyMethodDef module_functions[] = {
-    {"parse", as_cfunction(module_parse), METH_VARARGS | METH_KEYWORDS, "parse(source, *, env=None)\n--\n\n"},
+    {"parse", as_cfunction(module_parse_fast), METH_FASTCALL | METH_KEYWORDS,
+     "parse(source, *, env=None)\n--\n\n"},
     {"validate", as_cfunction(module_validate), METH_VARARGS | METH_KEYWORDS,
      "validate(doc)\n--\n\n"},
     {"validate_all", as_cfunction(module_validate_all), METH_VARARGS | METH_KEYWORDS,

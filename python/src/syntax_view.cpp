@@ -184,7 +184,7 @@ class ViewBuilder {
         auto parsed = parse_annotation(tree_.token_text(t), at);
         const Annotation* annotation = std::get_if<Annotation>(&parsed);
         if (annotation == nullptr) break;
-        if (!add_name(names.get(), annotation->name, annotation->name_span.start, annotation->name_span.end)) {
+        if (!add_name(names.get(), annotation->name, annotation->name_span().start, annotation->name_span().end)) {
           return nullptr;
         }
         if (annotation->arg_span) value.reset(pair(annotation->arg_span->start, annotation->arg_span->end));

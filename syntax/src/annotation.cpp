@@ -1,5 +1,6 @@
 #include "annotation.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -137,7 +138,11 @@ std::string invalid_syntax(std::string_view text) {
 
 }  // namespace
 
-std::variant<Annotation, ParseFailure> parse_annotation(std::string_view text, Span span) {
+namespace {
+
+// Fills `ann` (a fresh record) from the annotation text; a failure leaves
+// it partly filled, for the caller to drop.
+std::optional<ParseFailure> parse_into(std::string_view text, Span span, Annotation& ann) {
   const std::string_view t = trim(text);
   // Offsets are measured from the text as passed in; the builder passes it
   // trimmed, so `span.start` is the `@`.
@@ -149,13 +154,11 @@ std::variant<Annotation, ParseFailure> parse_annotation(std::string_view text, S
   size_t name_end = 2;
   while (name_end < t.size() && is_name_byte(t[name_end])) ++name_end;
 
-  Annotation ann;
-  ann.name = std::string(t.substr(1, name_end - 1));
+  ann.name.assign(t.data() + 1, name_end - 1);
   ann.span = span;
-  ann.name_span = {span.start, span.start + 1 + ann.name.size()};
 
   const std::string_view rest = trim_start(t.substr(name_end));
-  if (rest.empty()) return ann;
+  if (rest.empty()) return std::nullopt;
 
   if (rest[0] == '(') {
     if (rest.back() != ')' || rest.size() < 2) return fail(invalid_syntax(text), span);
@@ -164,8 +167,8 @@ std::variant<Annotation, ParseFailure> parse_annotation(std::string_view text, S
     const std::string_view inner = trim_end(lead_trimmed);
     const uint64_t inner_start = at(lead_trimmed);
     ann.arg_span = Span{inner_start, inner_start + inner.size()};
-    ann.arg = std::string(unquoted(inner));
-    return ann;
+    ann.arg.emplace<std::string>(unquoted(inner));
+    return std::nullopt;
   }
 
   if (rest[0] != ':') return fail(invalid_syntax(text), span);
@@ -180,11 +183,17 @@ std::variant<Annotation, ParseFailure> parse_annotation(std::string_view text, S
   ann.arg_span = Span{a_start, a_start + a.size()};
 
   if (a[0] == '"' && is_quoted(a)) {
-    ann.arg = std::string(unquoted(a));
+    ann.arg.emplace<std::string>(unquoted(a));
   } else if (a.size() >= 2 && a.front() == '[' && a.back() == ']') {
     // Items are cut at every comma; quotes and brackets do not protect one.
-    std::vector<std::string> items;
+    auto& items = ann.arg.emplace<std::vector<std::string>>();
     const std::string_view inner = a.substr(1, a.size() - 2);
+    // Room for the items of an ordinary list at once; a long one (or one of
+    // mostly empty pieces) grows as usual rather than trusting its commas.
+    constexpr size_t kReserved = 16;
+    const size_t pieces = 1 + static_cast<size_t>(std::count(inner.begin(), inner.end(), ','));
+    items.reserve(std::min(pieces, kReserved));
+    ann.item_spans.reserve(std::min(pieces, kReserved));
     size_t from = 0;
     while (true) {
       const size_t comma = inner.find(',', from);
@@ -199,16 +208,32 @@ std::variant<Annotation, ParseFailure> parse_annotation(std::string_view text, S
       if (comma == std::string_view::npos) break;
       from = comma + 1;
     }
-    ann.arg = std::move(items);
   } else if (const auto i = read_integer(a)) {
     ann.arg = *i;
   } else if (const auto f = read_float(a)) {
     ann.arg = *f;
   } else {
-    ann.arg = std::string(a);
+    ann.arg.emplace<std::string>(a);
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<Annotation, ParseFailure> parse_annotation(std::string_view text, Span span) {
+  Annotation ann;
+  if (auto failure = parse_into(text, span, ann)) return std::move(*failure);
   return ann;
 }
+
+std::optional<ParseFailure> parse_annotation(std::string_view text, Span span,
+                                             std::vector<Annotation>& into) {
+  Annotation& ann = into.emplace_back();
+  auto failure = parse_into(text, span, ann);
+  if (failure) into.pop_back();
+  return failure;
+}
+
 
 bool is_validation(std::string_view name) {
   static constexpr std::array<std::string_view, 9> names = {

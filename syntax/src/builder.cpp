@@ -388,13 +388,8 @@ class Builder {
     const size_t at = rec.raw.find('@');
     const uint64_t start = rec.line_span.start + (at == std::string_view::npos ? 0 : at);
     const Span span{start, start + rec.annotation_text.size()};
-    auto result = parse_annotation(rec.annotation_text, span);
-    if (auto* annotation = std::get_if<Annotation>(&result)) {
-      into.push_back(std::move(*annotation));
-      return;
-    }
-    ParseFailure& failure = std::get<ParseFailure>(result);
-    add_diagnostic(std::move(failure.message), failure.span, DiagnosticKind::Annotation);
+    if (auto failure = parse_annotation(rec.annotation_text, span, into))
+      add_diagnostic(std::move(failure->message), failure->span, DiagnosticKind::Annotation);
   }
 
   // What precedes a key of the current section in its path.

@@ -303,9 +303,9 @@ class Formatter {
     const auto parsed = parse_annotation(t_.token_text(tok), at);
     const Annotation& a = std::get<Annotation>(parsed);
     start(indent);
-    buf_.append(slice(a.name_span.start, a.name_span.end));
+    buf_.append(slice(a.name_span().start, a.name_span().end));
     if (a.arg_span) {
-      const std::string_view rest = trim_start(slice(a.name_span.end, at.end));
+      const std::string_view rest = trim_start(slice(a.name_span().end, at.end));
       if (rest.front() == '(') {
         buf_ += '(';
         buf_.append(slice(a.arg_span->start, a.arg_span->end));

@@ -132,7 +132,7 @@ bool AnnotationLints::check_form(const Annotation& a) {
     if (!best.empty()) {
       add(codes::kUnknownAnnotation,
           "unknown annotation " + at_name(name) + "; it is kept as metadata and checks nothing",
-          a.name_span, "did you mean " + at_name(best) + "?");
+          a.name_span(), "did you mean " + at_name(best) + "?");
     }
     return out_.size() == before;
   }

@@ -11,9 +11,14 @@ namespace {
 // Below this many entries a lookup compares paths one by one: cheaper than
 // hashing for the few annotated keys of an ordinary file.
 constexpr size_t kScanLimit = 16;
-// Annotation records per block: the first block is small, later ones double
-// up to this size (a longer list gets a block of its own size).
+// Annotation records per block: the first block holds a small file's
+// annotations, later ones double up to this size (a longer list gets a
+// block of its own size).
+constexpr size_t kFirstBlock = 32;
 constexpr size_t kBlockLimit = 4096;
+// Entries, and bytes of their paths, that the first entry makes room for.
+constexpr size_t kFirstSlots = 32;
+constexpr size_t kFirstPathBytes = 512;
 
 uint64_t load_word(const char* p, size_t n) {
   uint64_t w = 0;
@@ -120,7 +125,8 @@ AnnotationList AnnotationTable::store(std::vector<Annotation>& list) {
   const size_t n = list.size();
   if (n == 0) return {};
   if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < n) {
-    const size_t next = blocks_.empty() ? 8 : std::min(2 * blocks_.back().capacity(), kBlockLimit);
+    const size_t next =
+        blocks_.empty() ? kFirstBlock : std::min(2 * blocks_.back().capacity(), kBlockLimit);
     blocks_.emplace_back().reserve(std::max(next, n));
   }
   std::vector<Annotation>& block = blocks_.back();
@@ -141,8 +147,16 @@ void AnnotationTable::set_segments(Slot& slot, Segments segments) {
   }
 }
 
+void AnnotationTable::make_room() {
+  if (slots_.capacity() != 0) return;
+  slots_.reserve(kFirstSlots);
+  paths_.reserve(kFirstPathBytes);
+  blocks_.reserve(4);
+}
+
 void AnnotationTable::append(std::string_view path, std::vector<Annotation>& list,
                              Segments segments) {
+  make_room();
   slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), path_hash(path), 0});
   paths_.append(path);
   Slot& slot = slots_.back();
@@ -184,6 +198,7 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
   const uint32_t hash = path_hash(path);
   size_t at = find_index_below(path, hash, slots_.size());
   if (at == slots_.size()) {
+    make_room();
     slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), hash, 0});
     paths_.append(path);
     if (!index_.empty() && 2 * (slots_.size() + 1) <= index_.size()) {

@@ -232,14 +232,49 @@ using AnnotationArg =
 enum class ArgKind : uint8_t { None = 0, Text = 1, Integer = 2, Float = 3, List = 4 };
 inline ArgKind arg_kind(const AnnotationArg& a) { return static_cast<ArgKind>(a.index()); }
 
+// A span that may be absent, read like std::optional<Span> but kept in the
+// room of a span: a start no source can reach marks the absence, where the
+// optional's flag would add a padded word to every annotation.
+class OptionalSpan {
+ public:
+  OptionalSpan() = default;
+  OptionalSpan(std::nullopt_t) {}
+  OptionalSpan(Span s) : span_(s) {}
+  OptionalSpan(const std::optional<Span>& s) {
+    if (s) span_ = *s;
+  }
+
+  bool has_value() const { return span_.start != kAbsent; }
+  explicit operator bool() const { return has_value(); }
+  // Both require a span to be present.
+  const Span& operator*() const { return span_; }
+  const Span* operator->() const { return &span_; }
+  Span value_or(Span other) const { return has_value() ? span_ : other; }
+  operator std::optional<Span>() const {
+    return has_value() ? std::optional<Span>(span_) : std::nullopt;
+  }
+  void reset() { span_ = Span{kAbsent, 0}; }
+  friend bool operator==(const OptionalSpan& a, const OptionalSpan& b) {
+    return a.has_value() == b.has_value() && (!a.has_value() || a.span_ == b.span_);
+  }
+
+ private:
+  static constexpr uint64_t kAbsent = ~uint64_t{0};
+  Span span_{kAbsent, 0};
+};
+
+// 128 bytes, two cache lines; a large document holds one per annotation.
 struct Annotation {
-  std::optional<Span> arg_span;   // present exactly when an argument was written
+  OptionalSpan arg_span;          // present exactly when an argument was written
   AnnotationArg arg;              // std::monostate when there is none
   std::string name;               // without the '@'
   std::vector<Span> item_spans;   // one per List item
   Span span;                      // the whole annotation text, from its '@'
-  Span name_span;                 // '@' through the end of the name
+
+  // '@' through the end of the name, which follows the '@' directly.
+  Span name_span() const { return {span.start, span.start + 1 + name.size()}; }
 };
+static_assert(sizeof(Annotation) == 128);
 
 enum class DiagnosticKind : uint8_t {
   Syntax = 0,
@@ -374,6 +409,9 @@ class AnnotationTable {
   void index_slot(size_t at);
   // Sizes the index for every entry and fills it with the first `count`.
   void rebuild_index(size_t count);
+  // Before the first entry: room for a small file's entries at once, where
+  // growing one doubling at a time would allocate and copy at every step.
+  void make_room();
   // Moves `list` into the blocks and returns where it now lives.
   AnnotationList store(std::vector<Annotation>& list);
   void set_segments(Slot& slot, Segments segments);

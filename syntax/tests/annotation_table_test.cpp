@@ -146,7 +146,7 @@ void expect_many(const Document& doc, int n) {
 }
 
 TEST(AnnotationTable, LargeTablesAnswerLikeSmallOnes) {
-  for (int n : {1, 7, 8, 9, 16, 17, 33, 3000}) {
+  for (int n : {1, 7, 8, 9, 10, 11, 16, 17, 33, 3000}) {
     SCOPED_TRACE(n);
     const std::string src = many_sections(n);
     Document doc = build_document(src, EmptyEnv{});

@@ -6,8 +6,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -16,12 +18,11 @@ namespace {
 
 // "name arg @arg-span [item@span,...]" or "!message @span", spans relative to
 // kBase; arg is "-", i<int>, f<shortest double, with its sign>, '<text>' or a list.
-std::string render(const std::string& text) {
-  const auto r = parse_annotation(text, {kBase, kBase + text.size()});
-  if (r.index() == 1) return "!" + std::get<1>(r).message + " " + show(std::get<1>(r).span, kBase);
-  const Annotation& a = std::get<0>(r);
+std::string render_failure(const ParseFailure& f) { return "!" + f.message + " " + show(f.span, kBase); }
+
+std::string render_record(const Annotation& a, const std::string& text) {
   std::string out = a.name + " ";
-  if (a.span != Span{kBase, kBase + text.size()} || a.name_span != Span{kBase, kBase + 1 + a.name.size()})
+  if (a.span != Span{kBase, kBase + text.size()} || a.name_span() != Span{kBase, kBase + 1 + a.name.size()})
     out += "BAD-SPANS ";
   char buf[32];
   if (const auto* d = std::get_if<double>(&a.arg)) out.append("f").append(buf, std::to_chars(buf, buf + 32, *d).ptr);
@@ -35,6 +36,25 @@ std::string render(const std::string& text) {
     out += "]";
   }
   return a.arg_span ? out + " " + show(*a.arg_span, kBase) : out;
+}
+
+std::string render(const std::string& text) {
+  const auto r = parse_annotation(text, {kBase, kBase + text.size()});
+  if (r.index() == 1) return render_failure(std::get<1>(r));
+  return render_record(std::get<0>(r), text);
+}
+
+// The appending form, into a list that already holds a record: what it
+// appends, or its failure when it left the list as it was.
+std::string render_appended(const std::string& text) {
+  std::vector<Annotation> into(1);
+  into[0].name = "before";
+  into[0].arg = std::vector<std::string>{"kept"};
+  const auto failure = parse_annotation(text, {kBase, kBase + text.size()}, into);
+  if (into.front().name != "before" || into.front().arg != AnnotationArg(std::vector<std::string>{"kept"}))
+    return "EARLIER-RECORD-CHANGED";
+  if (failure) return into.size() == 1 ? render_failure(*failure) : "APPENDED-ON-FAILURE";
+  return into.size() == 2 ? render_record(into.back(), text) : "NOT-APPENDED";
 }
 
 TEST(Annotation, ParsesNameArgumentAndSpansOrFails) {
@@ -69,7 +89,65 @@ TEST(Annotation, ParsesNameArgumentAndSpansOrFails) {
       {"@min(5", "!invalid annotation syntax: `@min(5` @0-6"}, {"@min-len: 3", "!invalid annotation syntax: `@min-len: 3` @0-11"},
       {"@min: \t", "!annotation argument is empty @5-5"},  // right after its colon
   };
-  for (const auto& [text, out] : cases) EXPECT_EQ(render(text), out) << text;
+  for (const auto& [text, out] : cases) {
+    EXPECT_EQ(render(text), out) << text;
+    EXPECT_EQ(render_appended(text), out) << text;
+  }
+}
+
+// Lists of every length around the room reserved for an ordinary one, with
+// empty pieces between items: one item and one span per non-empty piece,
+// each span the item as written.
+TEST(Annotation, ListsOfAnyLengthKeepEveryItemAndItsSpan) {
+  for (size_t n : {0, 1, 2, 15, 16, 17, 40, 300}) {
+    for (const char* gap : {", ", ",,", " , ,\t,"}) {
+      std::string text = "@enum: [";
+      std::vector<std::string> written;
+      for (size_t k = 0; k < n; ++k) {
+        written.push_back(k % 3 == 0 ? "\"q" + std::to_string(k) + "\"" : "item" + std::to_string(k));
+        text += (k ? gap : "") + written.back();
+      }
+      text += "]";
+      std::vector<Annotation> into;
+      ASSERT_FALSE(parse_annotation(text, {kBase, kBase + text.size()}, into)) << text;
+      ASSERT_EQ(into.size(), 1u);
+      const Annotation& a = into[0];
+      const auto* items = std::get_if<std::vector<std::string>>(&a.arg);
+      ASSERT_TRUE(items != nullptr) << text;
+      ASSERT_EQ(items->size(), n) << text;
+      ASSERT_EQ(a.item_spans.size(), n) << text;
+      for (size_t k = 0; k < n; ++k) {
+        const Span s = a.item_spans[k];
+        EXPECT_EQ(text.substr(s.start - kBase, s.end - s.start), written[k]) << text;
+        const std::string& w = written[k];
+        EXPECT_EQ((*items)[k], w[0] == '"' ? w.substr(1, w.size() - 2) : w) << text;
+      }
+    }
+  }
+}
+
+// An absent span and present ones, the empty span at 0 among them, read as
+// std::optional<Span> would.
+TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
+  const std::optional<Span> forms[] = {std::nullopt, Span{0, 0}, Span{0, 1}, Span{5, 9},
+                                       Span{~uint64_t{0} - 1, ~uint64_t{0} - 1}};
+  for (const auto& a : forms) {
+    for (const auto& b : forms) {
+      const OptionalSpan x(a);
+      const OptionalSpan y = b ? OptionalSpan(*b) : OptionalSpan(std::nullopt);
+      EXPECT_EQ(x.has_value(), a.has_value());
+      EXPECT_EQ(static_cast<bool>(x), a.has_value());
+      EXPECT_EQ(x.value_or(Span{7, 8}), a.value_or(Span{7, 8}));
+      EXPECT_EQ(static_cast<std::optional<Span>>(x), a);
+      if (a) EXPECT_EQ(*x, *a);
+      if (a) EXPECT_EQ(x->end, a->end);
+      EXPECT_EQ(x == y, a == b);
+    }
+    OptionalSpan cleared(a);
+    cleared.reset();
+    EXPECT_FALSE(cleared.has_value());
+    EXPECT_EQ(cleared, OptionalSpan());
+  }
 }
 
 TEST(Annotation, CategoriesAreDisjointAndExact) {
@@ -104,6 +182,7 @@ TEST(Annotation, RandomInputs) {
     for (size_t i = 0, n = rng() % 40; i < n; ++i)
       text.push_back(rng() % 4 == 0 ? static_cast<char>(rng() & 0xFF) : alphabet[rng() % (sizeof(alphabet) - 1)]);
     const Span span{1000, 1000 + text.size()};
+    ASSERT_EQ(render_appended(text), render(text)) << text;
     const auto r = parse_annotation(text, span);
     if (r.index() == 1) { ASSERT_TRUE(inside(std::get<1>(r).span, span)) << text; continue; }
     const Annotation& a = std::get<0>(r);

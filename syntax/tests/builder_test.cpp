@@ -123,7 +123,7 @@ TEST(Builder, RecordsSpansAndAnnotationPositions) {
       if (span) got.append(label + at(source, *span) + " ");
     const auto* notes = doc.annotations.find(path);
     for (const Annotation& a : notes ? *notes : std::vector<Annotation>{})
-      got.append(1, '@').append(at(source, a.span) + " name" + at(source, a.name_span));
+      got.append(1, '@').append(at(source, a.span) + " name" + at(source, a.name_span()));
     EXPECT_EQ(got + (doc.diagnostics.empty() ? "" : render(source, doc)), want) << source;
   }
 }
