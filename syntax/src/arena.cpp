@@ -24,6 +24,17 @@ struct Arena::Block {
   size_t size;  // bytes of the whole block, this header included
 };
 
+void advise_huge_pages(void* data, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
+  const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + bytes) & ~uintptr_t(kHugePage - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+  (void)data;
+  (void)bytes;
+#endif
+}
+
 Arena::Arena(size_t expected) noexcept : next_block_(std::max(kMinBlock, expected)) {}
 
 Arena::~Arena() {
@@ -40,13 +51,7 @@ void* Arena::allocate_slow(size_t size, size_t align) {
   const size_t need = sizeof(Block) + size + align;
   const size_t block_size = std::max(next_block_, need);
   auto* block = static_cast<Block*>(::operator new(block_size));
-#ifdef __linux__
-  if (block_size >= kHugeBlock) {
-    const uintptr_t first = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~uintptr_t(kHugePage - 1);
-    const uintptr_t last = (reinterpret_cast<uintptr_t>(block) + block_size) & ~uintptr_t(kHugePage - 1);
-    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  }
-#endif
+  if (block_size >= kHugeBlock) advise_huge_pages(block, block_size);
   block->previous = head_;
   block->size = block_size;
   head_ = block;

@@ -3,8 +3,6 @@
 #include <functional>
 #include <stdexcept>
 
-#include <sys/mman.h>
-
 #include "key_order.h"
 #include "model.h"
 
@@ -30,18 +28,6 @@ constexpr size_t kGatherBelow = 256 * 1024;
 // From this many bytes an entry array is given large pages, where the
 // system offers them: one page fault per 2 MB rather than per 4 KB.
 constexpr size_t kHugeFrom = 4 << 20;
-
-void advise_huge(void* data, size_t bytes) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kPage = 2 << 20;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) & ~(kPage - 1);
-  if (begin < end) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)bytes;
-#endif
-}
 
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
@@ -224,7 +210,7 @@ void Dict::grow() {
   // per large page.
   Entries bigger{entries_.get_allocator()};
   bigger.reserve(2 * capacity);
-  advise_huge(bigger.data(), bigger.capacity() * sizeof(DictEntry));
+  advise_huge_pages(bigger.data(), bigger.capacity() * sizeof(DictEntry));
   bigger.insert(bigger.end(), std::make_move_iterator(entries_.begin()), std::make_move_iterator(entries_.end()));
   entries_ = std::move(bigger);
 }
