@@ -58,22 +58,8 @@ class EntrySpans {
   }
   bool has_key_span() const { return wide() ? block()[0] != kNone : words_[kKeyStart] != kAbsent; }
   bool has_value_span() const { return wide() ? block()[2] != kNone : words_[kValueStart] != kAbsent; }
-  void set_key_span(Span s) {
-    if (fits(s) && !wide()) {
-      words_[kKeyStart] = static_cast<uint32_t>(s.start);
-      words_[kKeyEnd] = static_cast<uint32_t>(s.end);
-    } else {
-      set_wide(0, s);
-    }
-  }
-  void set_value_span(Span s) {
-    if (fits(s) && !wide()) {
-      words_[kValueStart] = static_cast<uint32_t>(s.start);
-      words_[kValueEnd] = static_cast<uint32_t>(s.end);
-    } else {
-      set_wide(2, s);
-    }
-  }
+  void set_key_span(Span s) { set_span(kKeyStart, s); }
+  void set_value_span(Span s) { set_span(kValueStart, s); }
   // Whether the offsets are in a heap block (some offset is 2^32 - 2 or more).
   bool wide() const { return words_[kKeyStart] == kWide; }
 
@@ -96,6 +82,16 @@ class EntrySpans {
     const uint64_t* b = block();
     if (b[at] == kNone) return std::nullopt;
     return Span{b[at], b[at + 1]};
+  }
+  // Stores `s` at `at` (kKeyStart or kValueStart; the same places in a
+  // block), in the words while every offset fits them.
+  void set_span(int at, Span s) {
+    if (fits(s) && !wide()) {
+      words_[at] = static_cast<uint32_t>(s.start);
+      words_[at + 1] = static_cast<uint32_t>(s.end);
+    } else {
+      set_wide(at, s);
+    }
   }
   // Moves the offsets to a block (when not there yet) and stores `s` at
   // `at` (0: key, 2: value). Out of line: only sources of 4 GB and more.

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "byte_table.h"
 #include "quote_rules.h"
 #include "text.h"
 
@@ -20,11 +21,7 @@ namespace brindle {
 // operators as one byte. A blank operand yields nothing, so operators may
 // follow each other. Stops early when visit returns false.
 // Bytes that can change the splitter's quote or bracket state.
-inline constexpr auto kGroupBytes = [] {
-  std::array<bool, 256> t{};
-  for (const unsigned char c : std::string_view("\"#()[]{}")) t[c] = true;
-  return t;
-}();
+inline constexpr ByteTable kGroupBytes = byte_table("\"#()[]{}");
 
 constexpr bool is_group_byte(char c) { return kGroupBytes[static_cast<unsigned char>(c)]; }
 

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <string_view>
 #include <limits>
+#include <string_view>
+
+#include "quoting.h"
 
 namespace brindle {
 
@@ -24,11 +26,7 @@ constexpr uint32_t kOpen = std::numeric_limits<uint32_t>::max();
 // outside quotes and escapes, leaves the state as it is and is passed over.
 template <QuoteRule Rule>
 void GroupIndex::build(Table& table) {
-  static constexpr auto kMovesState = [] {
-    std::array<bool, 256> t{};
-    for (const unsigned char c : std::string_view("\\\"#(){}[]")) t[c] = true;
-    return t;
-  }();
+  static constexpr ByteTable kMovesState = stop_bytes("#(){}[]");
   table.built = true;
   const size_t n = text_.size();
   if (n >= kOpen) return;  // left empty: covers() is false

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_table.h"
 #include "model.h"
 
 namespace brindle {
@@ -97,14 +98,7 @@ class Lexer {
 
 // ASCII letters, digits, `_` and `-`: the bytes of a bare key (looked up,
 // as every key line reads its key byte by byte).
-inline constexpr auto kBareKeyBytes = [] {
-  std::array<bool, 256> table{};
-  for (int c = 0; c < 256; ++c) {
-    table[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-               c == '_' || c == '-';
-  }
-  return table;
-}();
+inline constexpr ByteTable kBareKeyBytes = byte_table(kAsciiAlnum, "_-");
 inline bool is_bare_key_byte(char c) { return kBareKeyBytes[static_cast<unsigned char>(c)]; }
 
 // The part of one physical line before its comment, trimmed at the end.

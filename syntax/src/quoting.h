@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "byte_table.h"
+
 namespace brindle {
 
 // Calls visit(i) for each byte of `text` outside double-quoted strings that
@@ -65,13 +67,7 @@ void walk_unquoted(std::string_view text, Visit visit) {
 
 // A table of the bytes a walk stops at: those of `wanted`, and always the
 // quote and the backslash, which the walk itself needs.
-using ByteTable = std::array<bool, 256>;
-constexpr ByteTable stop_bytes(std::string_view wanted) {
-  ByteTable table{};
-  for (const char c : wanted) table[static_cast<unsigned char>(c)] = true;
-  table[static_cast<unsigned char>('"')] = table[static_cast<unsigned char>('\\')] = true;
-  return table;
-}
+constexpr ByteTable stop_bytes(std::string_view wanted) { return byte_table(wanted, "\"\\"); }
 
 // As walk_unquoted, but visit(i) is called only for the bytes `stops` marks
 // (made by stop_bytes); the bytes between them outside strings are passed

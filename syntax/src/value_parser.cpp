@@ -494,11 +494,7 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
 template <class Stop>
 std::optional<size_t> scan_top_level(std::string_view text, char stop_byte, Stop stop,
                                      GroupIndex* groups) {
-  static constexpr auto kMovesState = [] {
-    std::array<bool, 256> t{};
-    for (const unsigned char c : std::string_view("\\\"#(){}[]")) t[c] = true;
-    return t;
-  }();
+  static constexpr ByteTable kMovesState = stop_bytes("#(){}[]");
   const size_t n = text.size();
   const bool jump = groups != nullptr && groups->covers(text);
   int64_t depth = 0;
@@ -587,14 +583,7 @@ std::optional<Value> parse_literal(std::string_view t, Arena* arena) {
   // Letters, digits, points and underscores after an optional leading
   // minus: no operator, fallback, reference, bracket, quote or blank, so
   // the text is one operand, a keyword or a number.
-  static constexpr auto kWordBytes = [] {
-    std::array<bool, 256> table{};
-    for (int c = 0; c < 256; ++c) {
-      table[c] = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                 c == '.' || c == '_';
-    }
-    return table;
-  }();
+  static constexpr ByteTable kWordBytes = byte_table(kAsciiAlnum, "._");
   for (size_t i = t[0] == '-' ? 1 : 0; i < t.size(); ++i) {
     if (!kWordBytes[static_cast<unsigned char>(t[i])]) return std::nullopt;
   }
