@@ -38,6 +38,31 @@ class CollectorPause {
 
 PyObject* to_py(const Value& value, int depth, Caches& caches);
 
+// A value that is not a container. Inlined into the loops over the items of
+// arrays and dicts, which are mostly such values, to save a call on each.
+inline PyObject* scalar_to_py(const Value& value) {
+  switch (value.tag()) {
+    case Tag::String:
+      return to_str(value.as_string());
+    case Tag::Integer:
+      return PyLong_FromLongLong(value.as_integer());
+    case Tag::Float:
+      return PyFloat_FromDouble(value.as_float());
+    case Tag::Bool:
+      return Py_NewRef(value.as_bool() ? Py_True : Py_False);
+    case Tag::Null:
+      return Py_NewRef(Py_None);
+    default:
+      break;
+  }
+  PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
+  return nullptr;
+}
+
+inline PyObject* item_to_py(const Value& item, int depth, Caches& caches) {
+  return item.is(Tag::Array) || item.is(Tag::Dict) ? to_py(item, depth, caches) : scalar_to_py(item);
+}
+
 // A dict with the keys of `shape`, in its order, and the values of `dict`.
 PyObject* dict_from_shape(const Dict& dict, const Shape& shape, int depth, Caches& caches) {
   Ref out(PyDict_Copy(shape.dict.get()));
@@ -46,7 +71,7 @@ PyObject* dict_from_shape(const Dict& dict, const Shape& shape, int depth, Cache
   // replaced; the table already has its final size.
   PyObject* const* key = shape.keys.data();
   for (const DictEntry& entry : dict) {
-    Ref v(to_py(entry.second, depth + 1, caches));
+    Ref v(item_to_py(entry.second, depth + 1, caches));
     if (!v || PyDict_SetItem(out.get(), *key++, v.get()) < 0) return nullptr;
   }
   return out.release();
@@ -64,6 +89,7 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
     if (std::shared_ptr<const Shape> shape = caches.shapes.find(dict, look)) {
       return dict_from_shape(dict, *shape, depth, caches);
     }
+    if (PyErr_Occurred()) return nullptr;
   }
   std::vector<PyObject*> keys;  // of a shaped dict, for the next one like it
   if (shaped) keys.reserve(dict.size());
@@ -72,7 +98,7 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
   for (const auto& [key, item] : dict) {
     Ref k(caches.keys.get(key));
     if (!k) return nullptr;
-    Ref v(to_py(item, depth + 1, caches));
+    Ref v(item_to_py(item, depth + 1, caches));
     if (!v) return nullptr;
     if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return nullptr;
     if (shaped) keys.push_back(k.get());  // held by `out` from here on
@@ -91,7 +117,7 @@ PyObject* array_to_py(const Array& array, int depth, Caches& caches) {
   if (!out) return nullptr;
   Py_ssize_t i = 0;
   for (const Value& item : array) {
-    PyObject* v = to_py(item, depth + 1, caches);
+    PyObject* v = item_to_py(item, depth + 1, caches);
     if (v == nullptr) return nullptr;
     PyList_SetItem(out.get(), i++, v);  // steals v; cannot fail in range
   }
@@ -100,24 +126,13 @@ PyObject* array_to_py(const Array& array, int depth, Caches& caches) {
 
 PyObject* to_py(const Value& value, int depth, Caches& caches) {
   switch (value.tag()) {
-    case Tag::String:
-      return to_str(value.as_string());
-    case Tag::Integer:
-      return PyLong_FromLongLong(value.as_integer());
-    case Tag::Float:
-      return PyFloat_FromDouble(value.as_float());
-    case Tag::Bool:
-      return Py_NewRef(value.as_bool() ? Py_True : Py_False);
-    case Tag::Null:
-      Py_INCREF(Py_None);
-      return Py_None;
     case Tag::Array:
       return array_to_py(value.as_array(), depth, caches);
     case Tag::Dict:
       return dict_to_py_at(value.as_dict(), depth, caches);
+    default:
+      return scalar_to_py(value);
   }
-  PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
-  return nullptr;
 }
 
 // ---- Python -> Value ------------------------------------------------------

@@ -2,9 +2,9 @@
 //
 // KeyCache hands out the str of a key met before in the same conversion, so
 // a key repeated over many dicts is decoded and hashed once. ShapeCache keeps,
-// for dicts with the same keys, the last such dict converted: a later one
-// starts as its copy, with its keys and a table of the final size, and only
-// has its values replaced. Both live for one conversion, hold views into the
+// for dicts with the same keys, a dict with those keys: a later one starts
+// as its copy, with its keys and a table of the final size, and only has its
+// values replaced. Both live for one conversion, hold views into the
 // document (which outlives it) and references they drop when destroyed;
 // nothing is shared between conversions. Memory is bounded by a fixed
 // number of slots in each.
@@ -59,6 +59,25 @@ inline uint64_t key_hash(std::string_view s) {
   return fold(h ^ w, 0xC4CEB9FE1A85EC53ull);
 }
 
+// a == b, without a call for the short keys most are.
+inline bool same_bytes(std::string_view a, std::string_view b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  if (n > 16) return std::memcmp(a.data(), b.data(), n) == 0;
+  if (n >= 8) {
+    uint64_t a0, a1, b0, b1;
+    std::memcpy(&a0, a.data(), 8);
+    std::memcpy(&b0, b.data(), 8);
+    std::memcpy(&a1, a.data() + n - 8, 8);
+    std::memcpy(&b1, b.data() + n - 8, 8);
+    return ((a0 ^ b0) | (a1 ^ b1)) == 0;
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 class KeyCache {
  public:
   KeyCache() = default;
@@ -108,9 +127,7 @@ class KeyCache {
     for (size_t at = hash & mask;; at = (at + 1) & mask) {
       const Slot& s = slots_[at];
       if (s.str == nullptr) return at;
-      if (s.hash == hash && s.size == key.size() && std::memcmp(s.data, key.data(), key.size()) == 0) {
-        return at;
-      }
+      if (s.hash == hash && same_bytes(std::string_view(s.data, s.size), key)) return at;
     }
   }
 
@@ -126,15 +143,20 @@ class KeyCache {
   size_t used_ = 0;
 };
 
-// A converted dict to copy, and its key str objects in order (references
-// held by the dict). Never changed once made, so one in use stays valid
-// while a nested conversion replaces its slot.
+// Dicts with one set of keys: the document's dict they were first seen in,
+// their key str objects in order, and a dict with those keys to copy. That
+// dict is first the converted one itself; once the keys come by again, a
+// blank one, whose values are all None, takes its place: copying it and
+// replacing its values then touches no earlier value. Never changed once
+// made, so one in use stays valid while a nested conversion replaces its
+// slot.
 struct Shape {
-  Shape(const Dict& from, PyObject* converted, std::vector<PyObject*> key_objects)
-      : source(&from), dict(Ref::borrowed(converted)), keys(std::move(key_objects)) {}
-  const Dict* source;  // the document's dict it was converted from
+  Shape(const Dict& from, PyObject* to_copy, std::vector<PyObject*> key_objects, bool is_blank)
+      : source(&from), dict(Ref::borrowed(to_copy)), keys(std::move(key_objects)), blank(is_blank) {}
+  const Dict* source;
   Ref dict;
-  std::vector<PyObject*> keys;
+  std::vector<PyObject*> keys;  // references held by `dict`
+  bool blank;
 };
 
 class ShapeCache {
@@ -148,14 +170,22 @@ class ShapeCache {
            dict.size();
   }
 
-  // The shape last remembered with exactly the keys of `dict` in its order,
-  // or null.
-  std::shared_ptr<const Shape> find(const Dict& dict, uint64_t look) const {
-    const Slot& s = slots_[look & (kSlots - 1)];
+  // The shape with exactly the keys of `dict` in its order, its dict blank;
+  // or null: with an error set when making the blank dict failed.
+  std::shared_ptr<const Shape> find(const Dict& dict, uint64_t look) {
+    Slot& s = slots_[look & (kSlots - 1)];
     if (!s.shape || s.look != look || s.shape->source->size() != dict.size()) return nullptr;
     auto a = dict.begin();
     for (auto b = s.shape->source->begin(); a != dict.end(); ++a, ++b) {
-      if (a->first != b->first) return nullptr;
+      if (!same_bytes(a->first, b->first)) return nullptr;
+    }
+    if (!s.shape->blank) {
+      Ref blank(PyDict_New());
+      if (!blank) return nullptr;
+      for (PyObject* key : s.shape->keys) {
+        if (PyDict_SetItem(blank.get(), key, Py_None) < 0) return nullptr;
+      }
+      s.shape = std::make_shared<const Shape>(*s.shape->source, blank.get(), s.shape->keys, true);
     }
     return s.shape;
   }
@@ -165,7 +195,7 @@ class ShapeCache {
   void remember(const Dict& dict, uint64_t look, PyObject* converted, std::vector<PyObject*> keys) {
     Slot& s = slots_[look & (kSlots - 1)];
     s.look = look;
-    s.shape = std::make_shared<const Shape>(dict, converted, std::move(keys));
+    s.shape = std::make_shared<const Shape>(dict, converted, std::move(keys), false);
   }
 
  private:
