@@ -173,7 +173,8 @@ class ShapeCache {
   // The shape with exactly the keys of `dict` in its order, its dict blank;
   // or null: with an error set when making the blank dict failed.
   std::shared_ptr<const Shape> find(const Dict& dict, uint64_t look) {
-    Slot& s = slots_[look & (kSlots - 1)];
+    if (!slots_) return nullptr;
+    Slot& s = (*slots_)[look & (kSlots - 1)];
     if (!s.shape || s.look != look || s.shape->source->size() != dict.size()) return nullptr;
     auto a = dict.begin();
     for (auto b = s.shape->source->begin(); a != dict.end(); ++a, ++b) {
@@ -193,7 +194,8 @@ class ShapeCache {
   // Records `converted`, the finished conversion of `dict` whose key str
   // objects are `keys`, as the dict to copy for the next one with its keys.
   void remember(const Dict& dict, uint64_t look, PyObject* converted, std::vector<PyObject*> keys) {
-    Slot& s = slots_[look & (kSlots - 1)];
+    if (!slots_) slots_ = std::make_unique<std::array<Slot, kSlots>>();
+    Slot& s = (*slots_)[look & (kSlots - 1)];
     s.look = look;
     s.shape = std::make_shared<const Shape>(dict, converted, std::move(keys), false);
   }
@@ -204,7 +206,7 @@ class ShapeCache {
     uint64_t look = 0;
     std::shared_ptr<const Shape> shape;
   };
-  std::array<Slot, kSlots> slots_{};
+  std::unique_ptr<std::array<Slot, kSlots>> slots_;  // made on first use
 };
 
 // The caches of one conversion.
