@@ -6,8 +6,8 @@
 // as its copy, with its keys and a table of the final size, and only has its
 // values replaced. Both live for one conversion, hold views into the
 // document (which outlives it) and references they drop when destroyed;
-// nothing is shared between conversions. Memory is bounded by a fixed
-// number of slots in each.
+// nothing is shared between conversions. The key cache keeps at most
+// kMaxUsed keys; the shape cache at most 64 shapes, each one dict's key list.
 #pragma once
 
 #include "py_ref.h"
