@@ -91,8 +91,10 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
     }
     if (PyErr_Occurred()) return nullptr;
   }
-  std::vector<PyObject*> keys;  // of a shaped dict, for the next one like it
-  if (shaped) keys.reserve(dict.size());
+  // The key objects of a dict to remember for the next one like it.
+  const bool remember = shaped && caches.shapes.worth_remembering(dict, look);
+  std::vector<PyObject*> keys;
+  if (remember) keys.reserve(dict.size());
   Ref out(PyDict_New());
   if (!out) return nullptr;
   for (const auto& [key, item] : dict) {
@@ -101,9 +103,9 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
     Ref v(item_to_py(item, depth + 1, caches));
     if (!v) return nullptr;
     if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return nullptr;
-    if (shaped) keys.push_back(k.get());  // held by `out` from here on
+    if (remember) keys.push_back(k.get());  // held by `out` from here on
   }
-  if (shaped) caches.shapes.remember(dict, look, out.get(), std::move(keys));
+  if (remember) caches.shapes.remember(dict, look, out.get(), std::move(keys));
   return out.release();
 }
 

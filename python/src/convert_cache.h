@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -198,6 +199,13 @@ class ShapeCache {
     return s.shape;
   }
 
+  // Whether `dict`, not found, is worth remembering once converted: a big
+  // one at once, a smaller one from the second in a row that looks alike,
+  // so that a conversion of small dicts that all differ records none.
+  bool worth_remembering(const Dict& dict, uint64_t look) {
+    return std::exchange(seen_[look & (kSlots - 1)], look) == look || dict.size() >= kAtOnce;
+  }
+
   // Records `converted`, the finished conversion of `dict` whose key str
   // objects are `keys`, as the dict to copy for the next one with its keys.
   void remember(const Dict& dict, uint64_t look, PyObject* converted, std::vector<PyObject*> keys) {
@@ -209,10 +217,12 @@ class ShapeCache {
 
  private:
   static constexpr size_t kSlots = 64;
+  static constexpr size_t kAtOnce = 64;
   struct Slot {
     uint64_t look = 0;
     std::shared_ptr<const Shape> shape;
   };
+  std::array<uint64_t, kSlots> seen_{};  // the last look met in each slot
   std::unique_ptr<std::array<Slot, kSlots>> slots_;  // made on first use
 };
 
