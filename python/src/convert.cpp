@@ -1,10 +1,10 @@
 #include "convert.h"
 
-#include <array>
 #include <string>
 #include <utility>
 #include <vector>
-#include <functional>
+
+#include "convert_cache.h"
 
 namespace brindle::py {
 
@@ -19,137 +19,6 @@ bool too_deep_for_python(int depth) {
 }
 
 // ---- Value -> Python ------------------------------------------------------
-
-// The str objects of the keys met in one conversion, so that a key repeated
-// over many dicts (the common case in configuration) is decoded once and
-// its hash computed once. Direct-mapped: a collision just replaces the
-// slot. It starts small, as most conversions are of a few keys, and grows
-// once to its full size when many keys come by. Keys are views into the
-// document, which outlives the conversion.
-class KeyCache {
- public:
-  KeyCache() = default;
-  KeyCache(const KeyCache&) = delete;
-  KeyCache& operator=(const KeyCache&) = delete;
-  ~KeyCache() {
-    for (Slot& s : slots_) Py_XDECREF(s.str);
-  }
-
-  // A new reference to the str of `key`, or null with an error set.
-  PyObject* get(std::string_view key) {
-    if (key.size() > kMaxKey) return to_str(key);
-    if (slots_.empty()) slots_.resize(kFirstSlots);
-    const size_t hash = std::hash<std::string_view>{}(key);
-    Slot* s = &slots_[hash & (slots_.size() - 1)];
-    if (s->str != nullptr && s->key == key) return Py_NewRef(s->str);
-    PyObject* str = to_str(key);
-    if (str == nullptr) return nullptr;
-    if (++made_ > slots_.size() && slots_.size() < kSlots) {
-      grow();
-      s = &slots_[hash & (kSlots - 1)];
-    }
-    Py_XDECREF(s->str);
-    s->key = key;
-    s->str = Py_NewRef(str);
-    return str;
-  }
-
- private:
-  static constexpr size_t kFirstSlots = 64;
-  static constexpr size_t kSlots = 1024;
-  static constexpr size_t kMaxKey = 64;
-  struct Slot {
-    std::string_view key;
-    PyObject* str = nullptr;
-  };
-
-  void grow() {
-    std::vector<Slot> old(kSlots);
-    old.swap(slots_);
-    for (Slot& s : old) {
-      if (s.str == nullptr) continue;
-      Slot& to = slots_[std::hash<std::string_view>{}(s.key) & (kSlots - 1)];
-      Py_XDECREF(to.str);  // two old keys may meet in one new slot
-      to = s;
-    }
-  }
-
-  std::vector<Slot> slots_;  // made on first use
-  size_t made_ = 0;          // str objects made so far
-};
-
-// Dicts with the same keys are common (sections of one kind, the records of
-// a table). The second and later ones start as a copy of the last one
-// converted with those keys: the copy has the key str objects and a table
-// of the final size, so each entry only replaces a value, with no key cache
-// lookup and no growing. Direct-mapped by size, first and last key; the
-// names are compared in full before a copy is used.
-class ShapeCache {
- public:
-  ShapeCache() = default;
-  ShapeCache(const ShapeCache&) = delete;
-  ShapeCache& operator=(const ShapeCache&) = delete;
-  ~ShapeCache() {
-    for (Slot& s : slots_) Py_XDECREF(s.dict);
-  }
-
-  // Dicts smaller than this fit Python's first table; a copy gains little.
-  static constexpr size_t kMinSize = 6;
-
-  // Size, first and last key: what makes dicts look alike (non-empty dicts).
-  static uint64_t look_of(const Dict& dict) {
-    const std::hash<std::string_view> hash;
-    return (hash(dict.begin()->first) * 31 + hash((dict.end() - 1)->first)) * 31 + dict.size();
-  }
-
-  // A new reference to a copy of the dict last converted with exactly the
-  // keys of `dict` (values to be replaced), null with no error when there is
-  // none, null with an error set when copying fails.
-  PyObject* copy_for(const Dict& dict, uint64_t look) {
-    if (slots_.empty()) return nullptr;
-    const Slot& s = slots_[look & (kSlots - 1)];
-    if (s.dict == nullptr || s.look != look || s.names.size() != dict.size()) return nullptr;
-    size_t i = 0;
-    for (const auto& [key, item] : dict) {
-      if (s.names[i++] != key) return nullptr;
-    }
-    return PyDict_Copy(s.dict);
-  }
-
-  // Records `converted`, the finished conversion of `dict`, as the dict to
-  // copy for the next one with the same keys. Only from the second dict
-  // that looks alike on, so that a conversion of dicts that all differ
-  // records none.
-  void remember(const Dict& dict, uint64_t look, PyObject* converted) {
-    const size_t at = look & (kSlots - 1);
-    if (std::exchange(looks_[at], look) != look) return;
-    if (slots_.empty()) slots_.resize(kSlots);
-    Slot& s = slots_[at];
-    PyObject* old = s.dict;
-    s.dict = Py_NewRef(converted);
-    Py_XDECREF(old);
-    s.look = look;
-    s.names.clear();
-    s.names.reserve(dict.size());
-    for (const auto& [key, item] : dict) s.names.emplace_back(key);
-  }
-
- private:
-  static constexpr size_t kSlots = 64;
-  struct Slot {
-    PyObject* dict = nullptr;
-    uint64_t look = 0;
-    std::vector<std::string_view> names;  // views into the document
-  };
-  std::array<uint64_t, kSlots> looks_{};  // the last look seen in each slot
-  std::vector<Slot> slots_;               // made on first use
-};
-
-// The caches of one conversion.
-struct Caches {
-  KeyCache keys;
-  ShapeCache shapes;
-};
 
 // Conversion runs no Python code and makes no reference cycles, so the
 // cyclic collector is paused for it: otherwise it would walk the growing
@@ -169,6 +38,45 @@ class CollectorPause {
 
 PyObject* to_py(const Value& value, int depth, Caches& caches);
 
+// A value that is not a container. Inlined into the loops over the items of
+// arrays and dicts, which are mostly such values, to save a call on each.
+inline PyObject* scalar_to_py(const Value& value) {
+  switch (value.tag()) {
+    case Tag::String:
+      return to_str(value.as_string());
+    case Tag::Integer:
+      return PyLong_FromLongLong(value.as_integer());
+    case Tag::Float:
+      return PyFloat_FromDouble(value.as_float());
+    case Tag::Bool:
+      return Py_NewRef(value.as_bool() ? Py_True : Py_False);
+    case Tag::Null:
+      return Py_NewRef(Py_None);
+    default:
+      break;
+  }
+  PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
+  return nullptr;
+}
+
+inline PyObject* item_to_py(const Value& item, int depth, Caches& caches) {
+  return item.is(Tag::Array) || item.is(Tag::Dict) ? to_py(item, depth, caches) : scalar_to_py(item);
+}
+
+// A dict with the keys of `shape`, in its order, and the values of `dict`.
+PyObject* dict_from_shape(const Dict& dict, const Shape& shape, int depth, Caches& caches) {
+  Ref out(PyDict_Copy(shape.dict.get()));
+  if (!out) return nullptr;
+  // Each key is found at once (its hash is kept in the str) and its value
+  // replaced; the table already has its final size.
+  PyObject* const* key = shape.keys.data();
+  for (const DictEntry& entry : dict) {
+    Ref v(item_to_py(entry.second, depth + 1, caches));
+    if (!v || PyDict_SetItem(out.get(), *key++, v.get()) < 0) return nullptr;
+  }
+  return out.release();
+}
+
 PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
@@ -177,36 +85,27 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
   const bool shaped = dict.size() >= ShapeCache::kMinSize;
   const uint64_t look = shaped ? ShapeCache::look_of(dict) : 0;
   if (shaped) {
-    Ref copy(caches.shapes.copy_for(dict, look));
-    if (!copy && PyErr_Occurred()) return nullptr;
-    if (copy) {
-      // The copy keeps the order of its keys, which is the order of `dict`;
-      // replacing a value during the walk leaves the walk intact.
-      Py_ssize_t pos = 0;
-      PyObject* key = nullptr;
-      PyObject* old = nullptr;
-      for (const auto& [name, item] : dict) {
-        if (!PyDict_Next(copy.get(), &pos, &key, &old)) {
-          PyErr_SetString(PyExc_SystemError, "dict copy lost a key");
-          return nullptr;
-        }
-        Ref k = Ref::borrowed(key);  // the value set below may have held it last
-        Ref v(to_py(item, depth + 1, caches));
-        if (!v || PyDict_SetItem(copy.get(), k.get(), v.get()) < 0) return nullptr;
-      }
-      return copy.release();  // the dict it copies stays the one to copy
+    // Held here: converting the values may put another shape in its slot.
+    if (std::shared_ptr<const Shape> shape = caches.shapes.find(dict, look)) {
+      return dict_from_shape(dict, *shape, depth, caches);
     }
+    if (PyErr_Occurred()) return nullptr;
   }
+  // The key objects of a dict to remember for the next one like it.
+  const bool remember = shaped && caches.shapes.worth_remembering(dict, look);
+  std::vector<PyObject*> keys;
+  if (remember) keys.reserve(dict.size());
   Ref out(PyDict_New());
   if (!out) return nullptr;
   for (const auto& [key, item] : dict) {
     Ref k(caches.keys.get(key));
     if (!k) return nullptr;
-    Ref v(to_py(item, depth + 1, caches));
+    Ref v(item_to_py(item, depth + 1, caches));
     if (!v) return nullptr;
     if (PyDict_SetItem(out.get(), k.get(), v.get()) < 0) return nullptr;
+    if (remember) keys.push_back(k.get());  // held by `out` from here on
   }
-  if (shaped) caches.shapes.remember(dict, look, out.get());
+  if (remember) caches.shapes.remember(dict, look, out.get(), std::move(keys));
   return out.release();
 }
 
@@ -220,7 +119,7 @@ PyObject* array_to_py(const Array& array, int depth, Caches& caches) {
   if (!out) return nullptr;
   Py_ssize_t i = 0;
   for (const Value& item : array) {
-    PyObject* v = to_py(item, depth + 1, caches);
+    PyObject* v = item_to_py(item, depth + 1, caches);
     if (v == nullptr) return nullptr;
     PyList_SetItem(out.get(), i++, v);  // steals v; cannot fail in range
   }
@@ -229,24 +128,13 @@ PyObject* array_to_py(const Array& array, int depth, Caches& caches) {
 
 PyObject* to_py(const Value& value, int depth, Caches& caches) {
   switch (value.tag()) {
-    case Tag::String:
-      return to_str(value.as_string());
-    case Tag::Integer:
-      return PyLong_FromLongLong(value.as_integer());
-    case Tag::Float:
-      return PyFloat_FromDouble(value.as_float());
-    case Tag::Bool:
-      return PyBool_FromLong(value.as_bool() ? 1 : 0);
-    case Tag::Null:
-      Py_INCREF(Py_None);
-      return Py_None;
     case Tag::Array:
       return array_to_py(value.as_array(), depth, caches);
     case Tag::Dict:
       return dict_to_py_at(value.as_dict(), depth, caches);
+    default:
+      return scalar_to_py(value);
   }
-  PyErr_SetString(PyExc_SystemError, "value with an unknown tag");
-  return nullptr;
 }
 
 // ---- Python -> Value ------------------------------------------------------
