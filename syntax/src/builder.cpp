@@ -401,8 +401,14 @@ class Builder {
     std::string path = join_segments(segments);
     if (!errors_only_) {
       settle_section();
-      DictEntry& entry = walk_sections(doc_.config, segments, doc_.arena.get());
+      // The arena's first block is sized for the whole document: the values
+      // of a section take it, not its header alone (which moves there when
+      // the section is left).
+      Arena* const arena = doc_.arena.get();
+      DictEntry& entry =
+          walk_sections(doc_.config, segments, arena != nullptr && arena->block_count() > 0 ? arena : nullptr);
       entry.set_key_span(rec.name_span);
+      section_entry_ = &entry;
       section_dict_ = &entry.second.as_dict();
       // Sections tend to be alike: a new one is given the room the last
       // one took, rather than growing to it by doubling.
@@ -420,23 +426,34 @@ class Builder {
   }
 
   // The section being left is likely complete: it is sealed now, while its
-  // entries are still in cache, and they move to the arena in key order, so
-  // the heap array they grew in serves the next section. Sections below it
-  // entered since it was last sealed are sealed with it: a dictionary that
-  // the final seal_tree finds sealed is one it does not descend into. A
-  // section written to again is sealed again (the entries of each sealing
-  // precede the later ones, so the last of a key still counts). The root is
-  // left alone, as every header adds to it.
+  // entries are still in cache, and it moves to the arena with its entries
+  // in key order, so the heap array they grew in serves the next section.
+  // Sections below it entered since it was last sealed are sealed with it:
+  // a dictionary that the final seal_tree finds sealed is one it does not
+  // descend into. A section written to again is sealed again (the entries
+  // of each sealing precede the later ones, so the last of a key still
+  // counts). The root is left alone, as every header adds to it.
   void settle_section() {
     Arena* const arena = doc_.arena.get();
     if (arena == nullptr || section_dict_ == &doc_.config) return;
     last_section_size_ = section_dict_->size();
     section_dict_->seal_tree(keep_dropped_, prefix_, arena);
+    section_dict_->settle(*arena);  // a section nothing was written to too
+    // A header made on the heap moves in too. Nothing has written to the
+    // section's parent since its header, so its entry is still where the
+    // header left it.
+    Value& held = section_entry_->second;
+    if (!held.in_arena()) {
+      held = Value::into_arena(std::move(held), *arena);
+      section_dict_ = &held.as_dict();
+    }
   }
 
   void annotation_line(const LineRecord& rec, std::vector<Annotation>& into) {
-    const size_t at = rec.raw.find('@');
-    const uint64_t start = rec.line_span.start + (at == std::string_view::npos ? 0 : at);
+    // The text is a view of the line from its '@', the line's first byte
+    // that is not blank.
+    const auto at = static_cast<uint64_t>(rec.annotation_text.data() - rec.raw.data());
+    const uint64_t start = rec.line_span.start + at;
     const Span span{start, start + rec.annotation_text.size()};
     if (auto failure = parse_annotation(rec.annotation_text, span, into))
       add_diagnostic(std::move(failure->message), failure->span, DiagnosticKind::Annotation);
@@ -514,6 +531,7 @@ class Builder {
   // replaces a non-Dict on a section path, so this stays valid until the
   // next valid header recomputes it.
   Dict* section_dict_ = nullptr;
+  DictEntry* section_entry_ = nullptr;  // the entry holding it (valid as long)
   std::string prefix_;  // the section path and a point; unused at the root
   size_t last_section_size_ = 0;  // entries of the last section left
   Dict::DropFn keep_dropped_;  // what sealing calls with each dropped entry

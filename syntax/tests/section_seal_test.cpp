@@ -126,5 +126,38 @@ TEST(SectionSeal, ReplacedEntriesKeepTheirPositions) {
   }
 }
 
+// Every dictionary below the root sits in the document's arena once built,
+// whichever way its header was made: before the arena held anything, in it,
+// or for a section entered again; its entries go there too unless they are
+// too many to copy.
+void expect_held(const Dict& d, const Arena& arena, const std::string& path) {
+  for (const DictEntry& e : d) {
+    if (!e.second.is(Tag::Dict)) continue;
+    const std::string here = path + std::string(e.first);
+    EXPECT_TRUE(e.second.in_arena()) << here;
+    const Dict& child = e.second.as_dict();
+    EXPECT_EQ(child.in_arena(arena), child.size() < 1000) << here;
+    expect_held(child, arena, here + ".");
+  }
+}
+
+TEST(SectionSeal, SectionsEndInTheArena) {
+  std::string wide = "[w]\n";
+  for (int k = 0; k < 6000; ++k) wide += "k" + std::to_string(k) + " = 1\n";
+  const std::string sources[] = {
+      "[a]\n[b]\nk = 1\n",
+      "[a]\nk = \"a string too long to sit inline\"\n[b]\n[a]\nj = 2\n",
+      "[a.b]\n[a]\nk = 1\n[a.b.c]\nx = #{\ny = 1\n}#\n",
+      "k = #{\nz = 1\n}#\n[k]\nj = 2\n[vars]\n",
+      wide + "[v]\nk = 1\n",
+  };
+  for (const std::string& source : sources) {
+    const Document doc = build_document(source, kNoEnv);
+    ASSERT_NE(doc.arena.get(), nullptr);
+    expect_held(doc.config, *doc.arena.get(), "");
+    expect_sealed(doc.config, "");
+  }
+}
+
 }  // namespace
 }  // namespace brindle
