@@ -1,5 +1,6 @@
 #include "builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -20,14 +21,16 @@ constexpr std::string_view kUndefinedVariable = "undefined variable";
 
 // Descends from `root` along `segments`, creating missing sections and
 // replacing any non-Dict value in the way by an empty Dict (the entry keeps
-// its positions). Returns the entry of the last segment.
-DictEntry& walk_sections(Dict& root, const std::vector<std::string>& segments) {
+// its positions). Returns the entry of the last segment. With an arena the
+// new Dicts' headers are made there, so that storing them moves nothing.
+DictEntry& walk_sections(Dict& root, const std::vector<std::string>& segments,
+                         Arena* arena = nullptr) {
   Dict* cur = &root;
   DictEntry* entry = nullptr;
   for (const std::string& segment : segments) {
     bool inserted = false;
     entry = &cur->upsert(segment, inserted);
-    if (!entry->second.is(Tag::Dict)) entry->second = Value::dict({});  // the old value is lost
+    if (!entry->second.is(Tag::Dict)) entry->second = Value::dict_in(arena);  // the old value is lost
     cur = &entry->second.as_dict();
   }
   return *entry;
@@ -54,31 +57,36 @@ bool holds_point(const std::vector<std::string>& segments) {
   return false;
 }
 
+// Moves the annotations waiting for an entry out of `annotations` to the
+// table under the entry's path, which is only built for them (in `path`,
+// reused from call to call). When a name holds a point they keep the path's
+// segments (`parents` then `key`), so that they reach this entry.
+void store_annotations(Document& doc, std::string_view prefix, const std::vector<std::string>& parents,
+                       std::string_view key, std::vector<Annotation>& annotations, std::string& path) {
+  path.assign(prefix).append(key);
+  std::vector<std::string> segments;
+  if (holds_point(parents) || key.find('.') != std::string_view::npos) {
+    segments.reserve(parents.size() + 1);
+    segments.assign(parents.begin(), parents.end());
+    segments.emplace_back(key);
+  }
+  doc.annotations.append(path, annotations, std::move(segments));
+}
+
 // Stores `value` under `key` in `target` (the Dict of the entry's section),
-// replacing an earlier value, with its spans beside it; annotations are
-// moved out of `annotations` to the table under the entry's path, which is
-// only built for them (in `path`, reused from call to call). When a name
-// holds a point they keep the path's segments (`parents` then `key`), so
-// that they reach this entry.
-void store_entry(Document& doc, Dict& target, std::string_view prefix,
-                 const std::vector<std::string>& parents, std::string_view key, Span key_span,
-                 Span value_span, Value value, std::vector<Annotation>& annotations,
-                 std::string& path) {
+// replacing an earlier value, with its spans beside it, and then the
+// annotations waiting for it (see store_annotations). Inline: it is the
+// builder's step for every key line, and most entries have no annotations.
+inline void store_entry(Document& doc, Dict& target, std::string_view prefix,
+                        const std::vector<std::string>& parents, std::string_view key, Span key_span,
+                        Span value_span, Value&& value, std::vector<Annotation>& annotations,
+                        std::string& path) {
   Arena* const arena = doc.arena.get();
   DictEntry& e = target.append(key, arena);  // replaces an earlier one when sealed
   e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_key_span(key_span);
   e.set_value_span(value_span);
-  if (!annotations.empty()) {
-    path.assign(prefix).append(key);
-    std::vector<std::string> segments;
-    if (holds_point(parents) || key.find('.') != std::string_view::npos) {
-      segments.reserve(parents.size() + 1);
-      segments.assign(parents.begin(), parents.end());
-      segments.emplace_back(key);
-    }
-    doc.annotations.append(path, annotations, std::move(segments));
-  }
+  if (!annotations.empty()) store_annotations(doc, prefix, parents, key, annotations, path);
 }
 
 // Where the text "[vars]" last occurs. Found from its `]` backwards, since a
@@ -95,6 +103,31 @@ size_t last_vars_header(std::string_view source) {
     end = at;
   }
   return std::string_view::npos;
+}
+
+// The segments of a section name into `out`, as split_key_path gives them.
+// A name of key bytes and points only (most are) is cut at its points into
+// the strings `out` already holds, which keep their storage.
+void cut_section_name(std::string_view name, std::vector<std::string>& out) {
+  for (const char c : name) {
+    if (c != '.' && !is_bare_key_byte(c)) {
+      out = split_key_path(name);
+      return;
+    }
+  }
+  size_t count = 0;
+  for (size_t from = 0;; ++count) {
+    const size_t dot = name.find('.', from);
+    const std::string_view piece = name.substr(from, dot == std::string_view::npos ? dot : dot - from);
+    if (count < out.size()) {
+      out[count].assign(piece);
+    } else {
+      out.emplace_back(piece);
+    }
+    if (dot == std::string_view::npos) break;
+    from = dot + 1;
+  }
+  out.resize(count + 1);
 }
 
 enum class Mode { TopLevel, VarsSection, Block };
@@ -118,17 +151,21 @@ class Builder {
     const size_t last_vars = last_vars_header(source_);
     if (last_vars != std::string_view::npos) variables_pass(last_vars);
     doc_.vars.seal({}, {}, arena);
+    if (!errors_only_) {
+      keep_dropped_ = [this](std::string_view prefix, const DictEntry& dropped) {
+        if (!dropped.second.is(Tag::Dict)) return;
+        std::string path(prefix);
+        path += dropped.first;
+        path += '.';
+        keep_replaced_positions(dropped.second.as_dict(), path);
+      };
+    }
     structure_pass();
     if (errors_only_) return std::move(doc_);
-    // Key order is made once, when every entry is in; the positions below a
-    // dict replaced by a later entry of the same key are kept aside.
-    doc_.config.seal_tree([this](std::string_view prefix, const DictEntry& dropped) {
-      if (!dropped.second.is(Tag::Dict)) return;
-      std::string path(prefix);
-      path += dropped.first;
-      path += '.';
-      keep_replaced_positions(dropped.second.as_dict(), path);
-    }, arena);
+    // Key order is made once every entry is in, for what the sections did
+    // not settle as they were left; the positions below a dict replaced by a
+    // later entry of the same key are kept aside.
+    doc_.config.seal_tree(keep_dropped_, arena);
     doc_.source_size = source_.size();
     // Consumers walk the annotation table in source order, so the first
     // problem they report is the first one in the file.
@@ -147,12 +184,14 @@ class Builder {
   // comma. Positions are computed in the value's own coordinates (the joined
   // text) and mapped back to the source afterwards.
   std::optional<Value> evaluate(const LineRecord& rec, bool block_entry) {
-    std::string_view text = trim_end(rec.value);
+    // The lexer trims the value of one line at both ends; a joined value
+    // may end in the blank that stands for an empty last piece.
+    std::string_view text = rec.joins.empty() ? rec.value : trim_end(rec.value);
     if (block_entry && !text.empty() && text.back() == ',') {
       text.remove_suffix(1);
       text = trim_end(text);
     }
-    const std::string_view trimmed = trim_start(text);
+    const std::string_view trimmed = rec.joins.empty() && !block_entry ? text : trim_start(text);
     // Most values are one literal: read without a context or the layers.
     if (std::optional<Value> literal = parse_literal(trimmed, doc_.arena.get())) return literal;
     const uint64_t offset = rec.value_span.start + (text.size() - trimmed.size());
@@ -345,7 +384,8 @@ class Builder {
   }
 
   void section_header(const LineRecord& rec) {
-    std::vector<std::string> segments = split_key_path(rec.section_name);
+    std::vector<std::string>& segments = next_section_;
+    cut_section_name(rec.section_name, segments);
     for (const std::string& segment : segments) {
       if (segment.empty()) {
         add_diagnostic("invalid section name: `" + std::string(rec.section_name) + "`",
@@ -361,9 +401,18 @@ class Builder {
     std::string path = join_segments(segments);
     if (!errors_only_) {
       settle_section();
-      DictEntry& entry = walk_sections(doc_.config, segments);
+      // The arena's first block is sized for the whole document: the values
+      // of a section take it, not its header alone (which moves there when
+      // the section is left).
+      Arena* const arena = doc_.arena.get();
+      DictEntry& entry =
+          walk_sections(doc_.config, segments, arena != nullptr && arena->block_count() > 0 ? arena : nullptr);
       entry.set_key_span(rec.name_span);
+      section_entry_ = &entry;
       section_dict_ = &entry.second.as_dict();
+      // Sections tend to be alike: a new one is given the room the last
+      // one took, rather than growing to it by doubling.
+      if (section_dict_->empty()) section_dict_->reserve(std::min(last_section_size_, kReserveAtMost));
     }
     prefix_ = path;
     prefix_ += '.';
@@ -372,21 +421,39 @@ class Builder {
                             holds_point(segments) ? segments : std::vector<std::string>{});
     }
     pending_.clear();
-    section_ = std::move(segments);
+    section_.swap(segments);  // both keep their storage for later headers
     in_section_ = true;
   }
 
-  // The section being left is likely complete: its entries move to the
-  // arena now, so the heap array they grew in serves the next section.
-  // The root is left alone, as every header adds to it.
+  // The section being left is likely complete: it is sealed now, while its
+  // entries are still in cache, and it moves to the arena with its entries
+  // in key order, so the heap array they grew in serves the next section.
+  // Sections below it entered since it was last sealed are sealed with it:
+  // a dictionary that the final seal_tree finds sealed is one it does not
+  // descend into. A section written to again is sealed again (the entries
+  // of each sealing precede the later ones, so the last of a key still
+  // counts). The root is left alone, as every header adds to it.
   void settle_section() {
     Arena* const arena = doc_.arena.get();
-    if (arena != nullptr && section_dict_ != &doc_.config) section_dict_->settle(*arena);
+    if (arena == nullptr || section_dict_ == &doc_.config) return;
+    last_section_size_ = section_dict_->size();
+    section_dict_->seal_tree(keep_dropped_, prefix_, arena);
+    section_dict_->settle(*arena);  // a section nothing was written to too
+    // A header made on the heap moves in too. Nothing has written to the
+    // section's parent since its header, so its entry is still where the
+    // header left it.
+    Value& held = section_entry_->second;
+    if (!held.in_arena()) {
+      held = Value::into_arena(std::move(held), *arena);
+      section_dict_ = &held.as_dict();
+    }
   }
 
   void annotation_line(const LineRecord& rec, std::vector<Annotation>& into) {
-    const size_t at = rec.raw.find('@');
-    const uint64_t start = rec.line_span.start + (at == std::string_view::npos ? 0 : at);
+    // The text is a view of the line from its '@', the line's first byte
+    // that is not blank.
+    const auto at = static_cast<uint64_t>(rec.annotation_text.data() - rec.raw.data());
+    const uint64_t start = rec.line_span.start + at;
     const Span span{start, start + rec.annotation_text.size()};
     if (auto failure = parse_annotation(rec.annotation_text, span, into))
       add_diagnostic(std::move(failure->message), failure->span, DiagnosticKind::Annotation);
@@ -440,6 +507,9 @@ class Builder {
     mode_ = Mode::TopLevel;
   }
 
+  // A fresh section reserves room for at most this many entries.
+  static constexpr size_t kReserveAtMost = 1024;
+
   std::string_view source_;
   const EnvLookup& env_;
   ValueBudget budget_;
@@ -455,12 +525,16 @@ class Builder {
   Mode mode_ = Mode::TopLevel;
   bool in_section_ = false;  // a valid header was seen
   std::vector<std::string> section_;  // its segments
+  std::vector<std::string> next_section_;  // a header's segments, until it is valid
   // The Dict of the current section inside doc_.config. Entries of a section
   // only ever replace its children, and a header is the only thing that
   // replaces a non-Dict on a section path, so this stays valid until the
   // next valid header recomputes it.
   Dict* section_dict_ = nullptr;
+  DictEntry* section_entry_ = nullptr;  // the entry holding it (valid as long)
   std::string prefix_;  // the section path and a point; unused at the root
+  size_t last_section_size_ = 0;  // entries of the last section left
+  Dict::DropFn keep_dropped_;  // what sealing calls with each dropped entry
   std::vector<Annotation> pending_;
   std::string path_;  // an annotated entry's path, reused to spare allocations
 

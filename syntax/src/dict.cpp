@@ -369,6 +369,11 @@ void Dict::seal_tree(const DropFn& dropped, Arena* arena) {
   seal_tree_at(dropped, prefix, arena);
 }
 
+void Dict::seal_tree(const DropFn& dropped, std::string_view prefix, Arena* arena) {
+  std::string path(prefix);
+  seal_tree_at(dropped, path, arena);
+}
+
 void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena) {
   // Only dictionaries filled entry by entry can hold unsealed ones; values
   // made whole (inline dicts, copies) are sealed already. Sections nest at

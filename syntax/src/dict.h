@@ -96,6 +96,9 @@ class Dict {
   void seal(const DropFn& dropped = {}, std::string_view prefix = {}, Arena* arena = nullptr);
   // Seals this dictionary and every dictionary filled by upsert below it.
   void seal_tree(const DropFn& dropped = {}, Arena* arena = nullptr);
+  // The same for a dictionary at `prefix` (its key path and a point) below
+  // the one a later seal_tree starts from.
+  void seal_tree(const DropFn& dropped, std::string_view prefix, Arena* arena);
 
   // Moves the entry array, exactly sized, into `arena`, keeping order and
   // lookups as they are: a section no longer written to gives its heap

@@ -123,9 +123,14 @@ bool classify_key_line(std::string_view line, size_t lead, uint64_t line_start, 
   const std::string_view written = body.substr(0, key_len);
   std::string_view after = trim_start(body.substr(key_len));
   if (after.empty() || after[0] != '=') return false;
-  const std::string_view code = after.substr(1);
-  const CodeScan scan = scan_code<true>(code);
-  const std::string_view value_text = trim(code.substr(0, scan.code_end));
+  // Blanks hold no byte the walk stops at, so the value is walked from its
+  // first other byte. Most values hold no stop byte at all: passing over
+  // them is all the walk would do, so it is only called for the others.
+  const std::string_view code = trim_start(after.substr(1));
+  size_t stop = 0;
+  while (stop < code.size() && !kCodeStops[static_cast<unsigned char>(code[stop])]) ++stop;
+  const CodeScan scan = stop == code.size() ? CodeScan{code.size(), 0} : scan_code<true>(code);
+  const std::string_view value_text = trim_end(code.substr(0, scan.code_end));
   if (value_text.empty()) return false;
 
   // A quoted key without backslashes unquotes to a plain slice of the

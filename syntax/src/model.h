@@ -79,6 +79,10 @@ class Value {
   // (heap-owned otherwise): a parser builds straight into a document's arena
   // this way, with nothing to move when the builder stores the value.
   static Value array_in(Arena* arena);
+  // An empty dictionary whose header is arena-held when `arena` is given
+  // (heap-owned otherwise); its entry array starts on the heap, where it
+  // grows until sealing with the arena moves it in.
+  static Value dict_in(Arena* arena);
   // A string, arena-held when `arena` is given and it is too long to sit
   // inline; heap-owned as `string` makes it otherwise.
   static Value string_in(std::string_view s, Arena* arena);

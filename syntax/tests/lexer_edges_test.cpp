@@ -234,5 +234,41 @@ TEST(LexerEdges, RecordsAgreeWithTheCommentAndBracketHelpers) {
   }
 }
 
+// Key lines read on their own fast path agree with the general helpers:
+// the value is the trimmed code after the `=` (strip_comment walks the whole
+// line), whether or not its bytes stop the walk, and is placed by its span.
+TEST(LexerEdges, KeyLineValuesAgreeWithTheCommentHelper) {
+  std::mt19937_64 rng(17);
+  const std::string blanks[] = {"", " ", "  ", "\t", "\xC2\xA0", "\xE3\x80\x80 ", " \x0B"};
+  const std::string pieces[] = {"1", "x", "-", "+", "$v", ",", "\"", "\\", "#", "#{", "}#", "[", "]", "(",
+                                ")", "{", "}", " ", "\t", "\xC2\xA0", "\xC3\xA9", "\"a # b\"", "??", "."};
+  for (int round = 0; round < 20000; ++round) {
+    std::string line = rng() % 2 ? "key_1" : "\"q k\"";
+    line += blanks[rng() % std::size(blanks)] + "=" + blanks[rng() % std::size(blanks)];
+    const size_t value_from = line.size();
+    for (size_t i = 0, n = rng() % 6; i < n; ++i) line += pieces[rng() % std::size(pieces)];
+    line += blanks[rng() % std::size(blanks)];
+    const std::vector<LineRecord> records = lex(line);
+    ASSERT_EQ(records.size(), 1u) << line;
+    const LineRecord& r = records[0];
+    const std::string_view after_eq = std::string_view(line).substr(line.find('=') + 1);
+    const std::string_view want = trim(strip_comment(after_eq));
+    if (want.empty()) {
+      ASSERT_EQ(r.kind, LineKind::Other) << line;
+      continue;
+    }
+    if (want == "#{") {
+      ASSERT_EQ(r.kind, LineKind::BlockOpen) << line;
+      continue;
+    }
+    ASSERT_EQ(r.kind, LineKind::KeyValue) << line;
+    ASSERT_TRUE(r.joins.empty()) << line;  // no line follows to join
+    ASSERT_EQ(r.value, want) << line;
+    ASSERT_EQ(r.value_span.start, static_cast<uint64_t>(want.data() - line.data())) << line;
+    ASSERT_GE(r.value_span.start, value_from) << line;
+    ASSERT_EQ(r.value_span.end, line.size()) << line;
+  }
+}
+
 }  // namespace
 }  // namespace brindle
