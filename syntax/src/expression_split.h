@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "byte_match.h"
 #include "byte_table.h"
 #include "quote_rules.h"
 #include "text.h"
@@ -67,6 +68,12 @@ void split_expression(std::string_view text, Visit&& visit) {
         expect_operand = false;
         continue;
       }
+    }
+    if (quotes.in_quotes) {
+      // Inside quotes only the closing quote moves the state: the bytes
+      // before it are passed over in one search.
+      i = find_byte(text, i, '"');
+      if (i == n) break;
     }
     const char c = text[i];
     const bool was_quoted = quotes.in_quotes;

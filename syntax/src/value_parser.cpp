@@ -3,11 +3,15 @@
 #include "value_parser.h"
 
 #include <array>
+#include <bit>
+#include <cstddef>
+#include <cstring>
 #include <charconv>
 #include <limits>
 #include <string>
 #include <system_error>
 
+#include "byte_match.h"
 #include "quoting.h"
 #include "text.h"
 
@@ -78,35 +82,55 @@ ParseFailure too_deep(uint64_t offset, size_t length) {
 
 // ---- strings ------------------------------------------------------------
 
+// The byte an escape `\c` stands for, or 0 when `c` makes no escape (the
+// backslash then stays, and `c` is read as ordinary text).
+constexpr std::array<char, 256> kEscaped = [] {
+  std::array<char, 256> table{};
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}();
+
+// The content of a quoted string with its escapes replaced. Unknown escapes
+// (and a final backslash) keep the backslash; the byte after it is read as
+// it is. The runs between backslashes are copied sixteen bytes at a time:
+// `out` keeps that much room beyond the content, and is cut to size at the
+// end.
 std::string unescape(std::string_view content) {
-  std::string out;
-  size_t at = content.find('\\');
-  if (at == std::string_view::npos) {
-    out.assign(content);
-    return out;
-  }
-  // Runs between backslashes are copied whole.
-  out.reserve(content.size());
-  size_t from = 0;
-  while (at != std::string_view::npos) {
-    out.append(content.data() + from, at - from);
-    from = at + 2;
-    switch (at + 1 < content.size() ? content[at + 1] : '\0') {
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
-      case '"': out.push_back('"'); break;
-      case '\\': out.push_back('\\'); break;
-      default:
-        // Unknown escapes (and a final backslash) keep the backslash; the
-        // byte after it is copied as it is with the next run.
-        out.push_back('\\');
-        from = at + 1;
+  std::string out(content.size() + kMatchWidth, '\0');
+  const char* from = content.data();
+  const char* const end = from + content.size();
+  char* to = out.data();
+  for (;;) {
+    // Copy whole blocks up to the next backslash; the bytes stored past it
+    // are overwritten by what follows.
+    while (end - from >= static_cast<ptrdiff_t>(kMatchWidth)) {
+      std::memcpy(to, from, kMatchWidth);
+      const uint32_t mask = match16(from, '\\');
+      if (mask != 0) {
+        const int k = std::countr_zero(mask);
+        from += k;
+        to += k;
         break;
+      }
+      from += kMatchWidth;
+      to += kMatchWidth;
     }
-    at = content.find('\\', from);
+    while (from < end && *from != '\\') *to++ = *from++;
+    if (from == end) break;
+    const char escaped = from + 1 < end ? kEscaped[static_cast<unsigned char>(from[1])] : '\0';
+    if (escaped != '\0') {
+      *to++ = escaped;
+      from += 2;
+    } else {
+      *to++ = '\\';
+      from += 1;
+    }
   }
-  out.append(content.data() + from, content.size() - from);
+  out.resize(static_cast<size_t>(to - out.data()));
   return out;
 }
 
