@@ -1,7 +1,7 @@
 // Byte searches sixteen bytes at a time, for the scanners that stop at one
 // or two byte values (a quote, a backslash) in long runs of other bytes.
-// match16 reads exactly the sixteen bytes at `p`; the caller makes sure
-// they are in bounds. Bit k of the mask is set when p[k] matches. On x86-64
+// match16 reads exactly the sixteen bytes at `p` (match64 the 64); the
+// caller makes sure they are in bounds. Bit k of the mask is set when p[k] matches. On x86-64
 // the compare is one SSE2 instruction per byte value; elsewhere a plain loop
 // the compiler may vectorise.
 #pragma once
@@ -32,6 +32,13 @@ inline uint32_t match16(const char* p, char a, char b) {
 }
 
 inline uint32_t match16(const char* p, char a) { return match16(p, a, a); }
+
+// The same for the 64 bytes at `p`: bit k set when p[k] is `a`.
+inline uint64_t match64(const char* p, char a) {
+  uint64_t mask = 0;
+  for (size_t k = 0; k < 4; ++k) mask |= uint64_t{match16(p + k * kMatchWidth, a)} << (k * kMatchWidth);
+  return mask;
+}
 
 // Index of the first byte at or after `i` equal to `a` or `b`, or
 // text.size() when there is none.

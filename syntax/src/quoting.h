@@ -50,12 +50,8 @@ inline size_t closing_quote(std::string_view text, size_t i) {
   const size_t n = text.size();
   uint64_t carry = 0;
   for (; i + 4 * kMatchWidth <= n; i += 4 * kMatchWidth) {
-    uint64_t quotes = 0;
-    uint64_t backslashes = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      quotes |= uint64_t{match16(text.data() + i + k * kMatchWidth, '"')} << (k * kMatchWidth);
-      backslashes |= uint64_t{match16(text.data() + i + k * kMatchWidth, '\\')} << (k * kMatchWidth);
-    }
+    const uint64_t quotes = match64(text.data() + i, '"');
+    const uint64_t backslashes = match64(text.data() + i, '\\');
     const uint64_t closing = (backslashes | carry) == 0 ? quotes : quotes & ~escaped_bytes(backslashes, carry);
     if (closing != 0) return i + static_cast<size_t>(std::countr_zero(closing));
   }

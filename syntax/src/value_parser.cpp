@@ -4,10 +4,11 @@
 
 #include <array>
 #include <bit>
+#include <charconv>
 #include <cstddef>
 #include <cstring>
-#include <charconv>
 #include <limits>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -96,14 +97,48 @@ constexpr std::array<char, 256> kEscaped = [] {
 
 // The content of a quoted string with its escapes replaced. Unknown escapes
 // (and a final backslash) keep the backslash; the byte after it is read as
-// it is. The runs between backslashes are copied sixteen bytes at a time:
-// `out` keeps that much room beyond the content, and is cut to size at the
-// end.
-std::string unescape(std::string_view content) {
-  std::string out(content.size() + kMatchWidth, '\0');
+// it is.
+//
+// Long contents go 64 bytes at a time: a window is copied whole, then each
+// of its backslashes is settled and the rest of the window copied again at
+// its new place, so that a window costs one unpredictable branch however
+// many escapes it holds. The last bytes go sixteen at a time up to each
+// backslash. The output never runs ahead of the input, so every block
+// stored stays within content.size() bytes of `out`. Returns the number of
+// bytes written.
+size_t unescape_into(std::string_view content, char* out) {
+  constexpr size_t kWindow = 4 * kMatchWidth;
   const char* from = content.data();
   const char* const end = from + content.size();
-  char* to = out.data();
+  char* to = out;
+  const auto settle = [&]() {  // the escape at `from`; false for a final backslash
+    if (end - from < 2) return false;
+    const char escaped = kEscaped[static_cast<unsigned char>(from[1])];
+    *to++ = escaped != '\0' ? escaped : '\\';
+    from += escaped != '\0' ? 2 : 1;
+    return true;
+  };
+  // A window, one more and a byte: every copy of 64 bytes starts at most
+  // one byte past its window, and stays inside the content.
+  while (end - from > static_cast<ptrdiff_t>(2 * kWindow)) {
+    const char* const window = from;
+    uint64_t backslashes = match64(window, '\\');
+    std::memcpy(to, from, kWindow);
+    while (backslashes != 0) {
+      const int k = std::countr_zero(backslashes);
+      to += window + k - from;
+      from = window + k;
+      // Byte k + 1 starts no escape: a known escape takes it along (even
+      // a backslash), and after an unknown one it is no backslash.
+      backslashes &= ~(uint64_t{3} << k);
+      settle();
+      std::memcpy(to, from, kWindow);
+    }
+    if (from < window + kWindow) {
+      to += window + kWindow - from;
+      from = window + kWindow;
+    }
+  }
   for (;;) {
     // Copy whole blocks up to the next backslash; the bytes stored past it
     // are overwritten by what follows.
@@ -121,24 +156,21 @@ std::string unescape(std::string_view content) {
     }
     while (from < end && *from != '\\') *to++ = *from++;
     if (from == end) break;
-    const char escaped = from + 1 < end ? kEscaped[static_cast<unsigned char>(from[1])] : '\0';
-    if (escaped != '\0') {
-      *to++ = escaped;
-      from += 2;
-    } else {
+    if (!settle()) {
       *to++ = '\\';
-      from += 1;
+      break;
     }
   }
-  out.resize(static_cast<size_t>(to - out.data()));
-  return out;
+  return static_cast<size_t>(to - out);
 }
 
 ValueResult parse_string(const ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() == 1 || t.back() != '"') return failure("unterminated string", offset, t.size());
   const std::string_view content = t.substr(1, t.size() - 2);
   if (content.find('\\') == std::string_view::npos) return Value::string_in(content, ctx.arena);
-  return Value::string_in(unescape(content), ctx.arena);
+  // Not zeroed: every byte read back is written first.
+  const std::unique_ptr<char[]> out(new char[content.size()]);
+  return Value::string_in(std::string_view(out.get(), unescape_into(content, out.get())), ctx.arena);
 }
 
 // `v` as a level of the value being built holds it: in the context's arena
