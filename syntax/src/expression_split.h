@@ -17,15 +17,16 @@
 
 namespace brindle {
 
+// Bytes that can change the splitter's quote or bracket state.
+inline constexpr ByteTable kGroupBytes = byte_table("\"#()[]{}");
+
+// Those and the operator bytes: what the splitter looks at outside brackets.
+inline constexpr ByteTable kTopLevelBytes = byte_table("\"#()[]{}", "+-*/");
+
 // Calls visit(token, index, is_operator) for every token of `text` in order:
 // operands trimmed, with `index` the position of their first byte in `text`;
 // operators as one byte. A blank operand yields nothing, so operators may
 // follow each other. Stops early when visit returns false.
-// Bytes that can change the splitter's quote or bracket state.
-inline constexpr ByteTable kGroupBytes = byte_table("\"#()[]{}");
-
-constexpr bool is_group_byte(char c) { return kGroupBytes[static_cast<unsigned char>(c)]; }
-
 template <class Visit>
 void split_expression(std::string_view text, Visit&& visit) {
   const size_t n = text.size();
@@ -59,11 +60,13 @@ void split_expression(std::string_view text, Visit&& visit) {
   bool expect_operand = true;
   size_t i = 0;
   while (i < n) {
-    if (depth > 0 && !quotes.in_quotes) {
-      // Inside brackets only quotes and brackets move the state; the bytes
-      // between them are operand text and are passed over in one go.
+    if (!quotes.in_quotes) {
+      // Inside brackets only quotes and brackets move the state, and at the
+      // top level operator bytes too; the bytes between them are operand
+      // text and are passed over in one go.
+      const ByteTable& moves = depth > 0 ? kGroupBytes : kTopLevelBytes;
       const size_t from = i;
-      while (i < n && !is_group_byte(text[i])) ++i;
+      while (i < n && !moves[static_cast<unsigned char>(text[i])]) ++i;
       if (i > from) {
         expect_operand = false;
         continue;
