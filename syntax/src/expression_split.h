@@ -60,13 +60,19 @@ void split_expression(std::string_view text, Visit&& visit) {
   bool expect_operand = true;
   size_t i = 0;
   while (i < n) {
-    if (!quotes.in_quotes) {
-      // Inside brackets only quotes and brackets move the state, and at the
-      // top level operator bytes too; the bytes between them are operand
-      // text and are passed over in one go.
-      const ByteTable& moves = depth > 0 ? kGroupBytes : kTopLevelBytes;
+    if (depth > 0 && !quotes.in_quotes) {
+      // Inside brackets only quotes and brackets move the state; the bytes
+      // between them are operand text and are passed over in one go.
       const size_t from = i;
-      while (i < n && !moves[static_cast<unsigned char>(text[i])]) ++i;
+      while (i < n && !kGroupBytes[static_cast<unsigned char>(text[i])]) ++i;
+      if (i > from) {
+        expect_operand = false;
+        continue;
+      }
+    } else if (depth == 0 && !quotes.in_quotes) {
+      // So it is at the top level, where operator bytes matter too.
+      const size_t from = i;
+      while (i < n && !kTopLevelBytes[static_cast<unsigned char>(text[i])]) ++i;
       if (i > from) {
         expect_operand = false;
         continue;
