@@ -1,9 +1,9 @@
 // Byte searches sixteen bytes at a time, for the scanners that stop at one
 // or two byte values (a quote, a backslash) in long runs of other bytes.
 // match16 reads exactly the sixteen bytes at `p` (match64 the 64); the
-// caller makes sure they are in bounds. Bit k of the mask is set when p[k] matches. On x86-64
-// the compare is one SSE2 instruction per byte value; elsewhere a plain loop
-// the compiler may vectorise.
+// caller makes sure they are in bounds. Bit k of the mask is set when p[k]
+// matches. On x86-64 the compare is one SSE2 instruction per byte value;
+// elsewhere a plain loop the compiler may vectorise.
 #pragma once
 
 #include <bit>
