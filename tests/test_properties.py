@@ -108,3 +108,36 @@ def test_annotation_arguments_survive_a_save(annotation, value):
     assert again.meta == doc.meta and [a.arg for a in again.annotations("s.k")] == [a.arg for a in doc.annotations("s.k")]
     # Keys are written in byte order, so the findings come in another order.
     assert sorted(e.args for e in validate_all(again)) == sorted(e.args for e in validate_all(doc)) != []
+
+
+# Long string values, past the lengths the core reads in blocks of 16 and 64
+# bytes, with escapes dense or sparse and any characters between them: the
+# value is the content with each escape replaced as the rules say (unknown
+# escapes keep their backslash), and the str made of it is exact.
+ESCAPES = {"\\n": "\n", "\\r": "\r", "\\t": "\t", '\\"': '"', "\\\\": "\\"}
+STRING_PIECES = st.sampled_from([*ESCAPES, "\\q", "\\x", "\\0", "\\é"]) | st.text(
+    st.characters(blacklist_characters='"\\+-*/#()[]{}\n\r', blacklist_categories=("Cs",)), max_size=40
+)
+
+
+def unescaped(content: str) -> str:
+    out, i = [], 0
+    while i < len(content):
+        pair = content[i : i + 2]
+        if pair in ESCAPES:
+            out.append(ESCAPES[pair])
+            i += 2
+        else:
+            out.append(content[i])
+            i += 1
+    return "".join(out)
+
+
+@SETTINGS
+@given(st.lists(STRING_PIECES, min_size=1, max_size=80).map("".join))
+def test_long_strings_unescape_as_the_rules_say(content):
+    source = f'k = "{content}"\n'
+    assert parse(source).config == {"k": unescaped(content)}
+    # The same text inside an array, and as one of many lines.
+    assert parse(f'k = ["{content}", 1]\n').config == {"k": [unescaped(content), 1]}
+    assert parse(source * 3 + f'j = "{content}"\n').config == {"k": unescaped(content), "j": unescaped(content)}

@@ -10,21 +10,23 @@
 #include <cstdint>
 #include <string_view>
 
+#include "byte_match.h"
 #include "byte_table.h"
 #include "quote_rules.h"
 #include "text.h"
 
 namespace brindle {
 
+// Bytes that can change the splitter's quote or bracket state.
+inline constexpr ByteTable kGroupBytes = byte_table("\"#()[]{}");
+
+// Those and the operator bytes: what the splitter looks at outside brackets.
+inline constexpr ByteTable kTopLevelBytes = byte_table("\"#()[]{}", "+-*/");
+
 // Calls visit(token, index, is_operator) for every token of `text` in order:
 // operands trimmed, with `index` the position of their first byte in `text`;
 // operators as one byte. A blank operand yields nothing, so operators may
 // follow each other. Stops early when visit returns false.
-// Bytes that can change the splitter's quote or bracket state.
-inline constexpr ByteTable kGroupBytes = byte_table("\"#()[]{}");
-
-constexpr bool is_group_byte(char c) { return kGroupBytes[static_cast<unsigned char>(c)]; }
-
 template <class Visit>
 void split_expression(std::string_view text, Visit&& visit) {
   const size_t n = text.size();
@@ -62,11 +64,25 @@ void split_expression(std::string_view text, Visit&& visit) {
       // Inside brackets only quotes and brackets move the state; the bytes
       // between them are operand text and are passed over in one go.
       const size_t from = i;
-      while (i < n && !is_group_byte(text[i])) ++i;
+      while (i < n && !kGroupBytes[static_cast<unsigned char>(text[i])]) ++i;
       if (i > from) {
         expect_operand = false;
         continue;
       }
+    } else if (depth == 0 && !quotes.in_quotes) {
+      // So it is at the top level, where operator bytes matter too.
+      const size_t from = i;
+      while (i < n && !kTopLevelBytes[static_cast<unsigned char>(text[i])]) ++i;
+      if (i > from) {
+        expect_operand = false;
+        continue;
+      }
+    }
+    if (quotes.in_quotes) {
+      // Inside quotes only the closing quote moves the state: the bytes
+      // before it are passed over in one search.
+      i = find_byte(text, i, '"');
+      if (i == n) break;
     }
     const char c = text[i];
     const bool was_quoted = quotes.in_quotes;

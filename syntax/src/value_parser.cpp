@@ -3,11 +3,16 @@
 #include "value_parser.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstddef>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <system_error>
 
+#include "byte_match.h"
 #include "quoting.h"
 #include "text.h"
 
@@ -78,43 +83,94 @@ ParseFailure too_deep(uint64_t offset, size_t length) {
 
 // ---- strings ------------------------------------------------------------
 
-std::string unescape(std::string_view content) {
-  std::string out;
-  size_t at = content.find('\\');
-  if (at == std::string_view::npos) {
-    out.assign(content);
-    return out;
-  }
-  // Runs between backslashes are copied whole.
-  out.reserve(content.size());
-  size_t from = 0;
-  while (at != std::string_view::npos) {
-    out.append(content.data() + from, at - from);
-    from = at + 2;
-    switch (at + 1 < content.size() ? content[at + 1] : '\0') {
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
-      case '"': out.push_back('"'); break;
-      case '\\': out.push_back('\\'); break;
-      default:
-        // Unknown escapes (and a final backslash) keep the backslash; the
-        // byte after it is copied as it is with the next run.
-        out.push_back('\\');
-        from = at + 1;
-        break;
+// The byte an escape `\c` stands for, or 0 when `c` makes no escape (the
+// backslash then stays, and `c` is read as ordinary text).
+constexpr std::array<char, 256> kEscaped = [] {
+  std::array<char, 256> table{};
+  table['n'] = '\n';
+  table['r'] = '\r';
+  table['t'] = '\t';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  return table;
+}();
+
+// The content of a quoted string with its escapes replaced. Unknown escapes
+// (and a final backslash) keep the backslash; the byte after it is read as
+// it is.
+//
+// Long contents go 64 bytes at a time: a window is copied whole, then each
+// of its backslashes is settled and the rest of the window copied again at
+// its new place, so that a window costs one unpredictable branch however
+// many escapes it holds. The last bytes go sixteen at a time up to each
+// backslash. The output never runs ahead of the input, so every block
+// stored stays within content.size() bytes of `out`. Returns the number of
+// bytes written.
+size_t unescape_into(std::string_view content, char* out) {
+  constexpr size_t kWindow = 4 * kMatchWidth;
+  const char* from = content.data();
+  const char* const end = from + content.size();
+  char* to = out;
+  const auto settle = [&]() {  // the escape at `from`; false for a final backslash
+    if (end - from < 2) return false;
+    const char escaped = kEscaped[static_cast<unsigned char>(from[1])];
+    *to++ = escaped != '\0' ? escaped : '\\';
+    from += escaped != '\0' ? 2 : 1;
+    return true;
+  };
+  // A window, one more and a byte: every copy of 64 bytes starts at most
+  // one byte past its window, and stays inside the content.
+  while (end - from > static_cast<ptrdiff_t>(2 * kWindow)) {
+    const char* const window = from;
+    uint64_t backslashes = match64(window, '\\');
+    std::memcpy(to, from, kWindow);
+    while (backslashes != 0) {
+      const int k = std::countr_zero(backslashes);
+      to += window + k - from;
+      from = window + k;
+      // Byte k + 1 starts no escape: a known escape takes it along (even
+      // a backslash), and after an unknown one it is no backslash.
+      backslashes &= ~(uint64_t{3} << k);
+      settle();
+      std::memcpy(to, from, kWindow);
     }
-    at = content.find('\\', from);
+    if (from < window + kWindow) {
+      to += window + kWindow - from;
+      from = window + kWindow;
+    }
   }
-  out.append(content.data() + from, content.size() - from);
-  return out;
+  for (;;) {
+    // Copy whole blocks up to the next backslash; the bytes stored past it
+    // are overwritten by what follows.
+    while (end - from >= static_cast<ptrdiff_t>(kMatchWidth)) {
+      std::memcpy(to, from, kMatchWidth);
+      const uint32_t mask = match16(from, '\\');
+      if (mask != 0) {
+        const int k = std::countr_zero(mask);
+        from += k;
+        to += k;
+        break;
+      }
+      from += kMatchWidth;
+      to += kMatchWidth;
+    }
+    while (from < end && *from != '\\') *to++ = *from++;
+    if (from == end) break;
+    if (!settle()) {
+      *to++ = '\\';
+      break;
+    }
+  }
+  return static_cast<size_t>(to - out);
 }
 
 ValueResult parse_string(const ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() == 1 || t.back() != '"') return failure("unterminated string", offset, t.size());
   const std::string_view content = t.substr(1, t.size() - 2);
   if (content.find('\\') == std::string_view::npos) return Value::string_in(content, ctx.arena);
-  return Value::string_in(unescape(content), ctx.arena);
+  // Not zeroed: every byte read back is written first.
+  const std::unique_ptr<char[]> out(new char[content.size()]);
+  return Value::string_in(std::string_view(out.get(), unescape_into(content, out.get())), ctx.arena);
 }
 
 // `v` as a level of the value being built holds it: in the context's arena

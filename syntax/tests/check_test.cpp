@@ -177,6 +177,11 @@ TEST(Check, LintsCanBeTurnedOffAndNeverChangeTheDocument) {
 
 TEST(Check, InvalidUtf8IsReportedAtTheFirstBadByte) {
   EXPECT_EQ(finding_codes("k = \"\xef\xbf\xbd\"\nj = \"\xff\""), Codes{"B100@2:6"});
+  // Past the first windows of a long string full of escapes, and past one.
+  std::string escaped;
+  for (int i = 0; i < 40; ++i) escaped += "a\\\"b";
+  EXPECT_EQ(finding_codes("k = \"" + escaped + "\xff\\t\""), Codes{"B100@1:166"});
+  EXPECT_EQ(finding_codes("k = \"" + escaped + "\"\nj = \"" + escaped + "\xc3\""), Codes{"B100@2:166"});
 }
 
 TEST(Check, LocatorCountsCharacters) {

@@ -90,6 +90,51 @@ TEST(Quoting, StopsVisitExactlyTheWantedUnquotedBytes) {
   EXPECT_EQ(got, (std::vector<size_t>{0, 4, 6}));
 }
 
+// Long strings are read in blocks of 64 bytes with their escapes settled
+// together: runs of backslashes of every length, at every offset and
+// across block boundaries, must close the string where a byte-by-byte
+// reading does, and the walks over such text must report the same bytes.
+TEST(Quoting, LongStringsCloseWhereAByteByByteReadingDoes) {
+  const auto reference_close = [](std::string_view text, size_t i) {
+    while (i < text.size()) {
+      if (text[i] == '"') return i;
+      i += text[i] == '\\' ? 2 : 1;
+    }
+    return text.size();
+  };
+  // A run of k backslashes ending just before a quote at every offset: an
+  // odd run escapes the quote, an even one does not.
+  for (size_t run = 1; run <= 5; ++run) {
+    for (size_t at = 0; at + run < 200; ++at) {
+      std::string text(200, 'x');
+      text.replace(at, run, std::string(run, '\\'));
+      text[at + run] = '"';
+      text += "\"tail";
+      for (const size_t from : {size_t{0}, size_t{1}, size_t{63}, size_t{64}}) {
+        if (from > at) continue;
+        ASSERT_EQ(closing_quote(text, from), reference_close(text, from)) << run << " " << at << " " << from;
+      }
+      ASSERT_EQ(walked("\"" + text), reference("\"" + text)) << run << " " << at;
+    }
+  }
+  // Random long texts, dense and sparse in quotes and backslashes.
+  std::mt19937 rng(41);
+  const char pieces[] = {'a', ' ', '\\', '"', '\\', '\\', 't', '#'};
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(rng() % 400, 'a');
+    const unsigned spread = 1 + rng() % 40;  // one special byte in `spread` on average
+    for (char& c : text) c = rng() % spread == 0 ? pieces[rng() % 8] : 'a';
+    const size_t from = text.empty() ? 0 : rng() % text.size();
+    ASSERT_EQ(closing_quote(text, from), reference_close(text, from)) << text << " @" << from;
+    const std::string quoted = "\"" + text;
+    ASSERT_EQ(walked(quoted), reference(quoted)) << quoted;
+  }
+  // No closing quote at all, or a backslash as the very last byte.
+  EXPECT_EQ(closing_quote(std::string(130, 'b'), 0), 130u);
+  EXPECT_EQ(closing_quote(std::string(127, 'b') + "\\", 0), 128u);
+  EXPECT_EQ(closing_quote(std::string(63, 'b') + "\\\"" + std::string(70, 'b'), 0), 135u);
+}
+
 TEST(Quoting, StopsWhereTheCallbackSays) {
   // Stopping on the second quote leaves the rest unwalked.
   std::vector<size_t> quotes;

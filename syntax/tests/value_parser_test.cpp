@@ -110,10 +110,14 @@ TEST(Operand, StringEscapesMatchAByteByByteReading) {
     return out;
   };
   std::mt19937 rng(5);
-  const char pieces[] = {'a', 'n', 'q', '\\', 't', 'r', '"', '\0', 'x', '\xc3'};
-  for (int round = 0; round < 4000; ++round) {
-    std::string content(rng() % 40, 'a');
-    for (char& c : content) c = pieces[rng() % 10];
+  const char pieces[] = {'a', 'n', 'q', '\\', 't', 'r', '"', '\0', 'x', '\xc3', '\xff', '\x80'};
+  for (int round = 0; round < 8000; ++round) {
+    // Short contents full of escapes, then long ones (copied in blocks
+    // between their backslashes) with escapes dense or sparse.
+    const bool long_one = round >= 4000;
+    std::string content(rng() % (long_one ? 300 : 40), 'a');
+    const unsigned spread = long_one ? 1 + rng() % 50 : 1;
+    for (char& c : content) c = rng() % spread == 0 ? pieces[rng() % 12] : 'b';
     const std::string text = "\"" + content + "\"";
     Dict vars;
     FakeEnv env;

@@ -239,7 +239,10 @@ def describe_ref(ix: _index.Index, ref: _index.Ref, variables: Optional[Dict[str
     """What a `$` reference gives and where that comes from; `variables` are the document's, if known."""
     lines = []
     if ref.kind == _index.REF_ENV:
-        value = os.environ.get(ref.name)
+        try:
+            value = os.environ.get(ref.name)
+        except UnicodeEncodeError:  # a name no environment can hold (a lone surrogate)
+            value = None
         if value is None:
             lines.append(f"`$ENV.{ref.name}`: environment variable `{ref.name}` is **not set**, so it gives `null`")
         else:
