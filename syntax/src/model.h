@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <string>
 #include <string_view>
@@ -206,6 +207,18 @@ struct DictEntry {
   EntrySpans spans_;
 };
 static_assert(sizeof(DictEntry) == 48);
+// A Value moves as its 16 bytes, leaving a null that owns nothing; inline
+// strings are read by offset, never through a pointer into the value.
+template <>
+struct Relocatable<Value> : std::true_type {};
+// An entry is nothing but its members, each relocatable: a dictionary's
+// entry array grows and sorts by moving bytes.
+template <>
+struct Relocatable<DictEntry>
+    : std::bool_constant<relocatable_v<Key> && relocatable_v<Value> && relocatable_v<EntrySpans>> {};
+static_assert(relocatable_v<DictEntry>);
+static_assert(sizeof(DictEntry) == sizeof(Key) + sizeof(Value) + sizeof(EntrySpans));
+static_assert(!std::is_polymorphic_v<DictEntry>);
 static_assert(std::endian::native == std::endian::little);
 
 template <size_t I>
