@@ -28,6 +28,7 @@
 #include "entry_spans.h"
 #include "key.h"
 #include "span.h"
+#include "span_list.h"
 
 namespace brindle {
 
@@ -276,18 +277,19 @@ class OptionalSpan {
   Span span_{kAbsent, 0};
 };
 
-// 128 bytes, two cache lines; a large document holds one per annotation.
+// 96 bytes; a large document holds one per annotation. A name is short
+// (inline in its Key) and most have no list, whose spans cost a pointer.
 struct Annotation {
   OptionalSpan arg_span;          // present exactly when an argument was written
   AnnotationArg arg;              // std::monostate when there is none
-  std::string name;               // without the '@'
-  std::vector<Span> item_spans;   // one per List item
+  Key name;                       // without the '@'
+  SpanList item_spans;            // one per List item
   Span span;                      // the whole annotation text, from its '@'
 
   // '@' through the end of the name, which follows the '@' directly.
   Span name_span() const { return {span.start, span.start + 1 + name.size()}; }
 };
-static_assert(sizeof(Annotation) == 128);
+static_assert(sizeof(Annotation) == 96);
 
 enum class DiagnosticKind : uint8_t {
   Syntax = 0,
@@ -311,7 +313,7 @@ struct Diagnostic {
 enum class VariableKind : uint8_t { Document = 0, Builtin = 1, Environment = 2 };
 
 struct VariableRef {
-  std::string name;  // without '$'; for $ENV.X the name X
+  Key name;          // without '$'; for $ENV.X the name X
   Span span;         // the whole '$' operand
   VariableKind kind = VariableKind::Document;
 };
