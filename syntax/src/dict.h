@@ -12,10 +12,13 @@
 // dictionary read before it is sealed still answers `find` correctly; only
 // its iteration order (and size, with repeated keys) is not final yet.
 //
-// The entry array is on the heap while a dictionary fills. Sealing it with
-// an arena (or `moved_into`) moves the entries into an array of exactly
-// their number in that arena, and long keys with them (see Key); a copy of
-// a dictionary is always on the heap, its keys heap-owned.
+// The entry array is on the heap while a dictionary fills; entries move as
+// bytes, so a large array grows without holding its old copy beside the
+// new one (see RelocatableArray), and a large dictionary sorts its entries
+// where they are. Sealing it with an arena (or `moved_into`) moves the
+// entries into an array of exactly their number in that arena, and long
+// keys with them (see Key); a copy of a dictionary is always on the heap,
+// its keys heap-owned.
 #pragma once
 
 #include <cstddef>
