@@ -165,7 +165,7 @@ PyObject* annotation_category(PyObject* self, void*) {
 }
 
 std::string annotation_text(const Annotation& a) {
-  std::string out = "@" + a.name;
+  std::string out = std::string("@") + a.name;
   switch (arg_kind(a.arg)) {
     case ArgKind::None:
       break;

@@ -154,7 +154,7 @@ std::optional<ParseFailure> parse_into(std::string_view text, Span span, Annotat
   size_t name_end = 2;
   while (name_end < t.size() && is_name_byte(t[name_end])) ++name_end;
 
-  ann.name.assign(t.data() + 1, name_end - 1);
+  ann.name.assign(t.substr(1, name_end - 1));
   ann.span = span;
 
   const std::string_view rest = trim_start(t.substr(name_end));

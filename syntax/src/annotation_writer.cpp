@@ -84,7 +84,7 @@ class Candidate {
 // with it bare, else quoted (an item's quotes and `#` change how the rest of
 // the line is read, so items are not judged alone). Each check reads the line
 // so far, so long lists have every item quoted instead (or when `quote_all`).
-void list_form(Candidate& c, const std::string& name, const std::vector<std::string>& items,
+void list_form(Candidate& c, std::string_view name, const std::vector<std::string>& items,
                bool quote_all = false) {
   constexpr size_t kCheckedItems = 64;
   quote_all = quote_all || items.size() > kCheckedItems;

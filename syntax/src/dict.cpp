@@ -1,9 +1,11 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <stdexcept>
 
 #include "key_order.h"
+#include "key_order_in_place.h"
 #include "model.h"
 
 namespace brindle {
@@ -25,9 +27,9 @@ void prefetch_entry(const DictEntry* e) {
 // sealed with one.
 constexpr size_t kGatherBelow = 256 * 1024;
 
-// From this many bytes an entry array is given large pages, where the
-// system offers them: one page fault per 2 MB rather than per 4 KB.
-constexpr size_t kHugeFrom = 4 << 20;
+// From this many bytes of entries a dictionary sorted where it stands sorts
+// its entries directly rather than handles to them.
+constexpr size_t kSortInPlaceFrom = 256 * 1024;
 
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
@@ -203,25 +205,12 @@ void Dict::rebuild_index() {
   for (size_t i = 0; i < entries_.size(); ++i) index_entry(i);
 }
 
-void Dict::grow() {
-  const size_t capacity = entries_.capacity();
-  if (capacity * sizeof(DictEntry) < kHugeFrom) return;  // the vector's own doubling
-  // Advised before the entries move in, so that moving them faults once
-  // per large page.
-  Entries bigger{entries_.get_allocator()};
-  bigger.reserve(2 * capacity);
-  advise_huge_pages(bigger.data(), bigger.capacity() * sizeof(DictEntry));
-  bigger.insert(bigger.end(), std::make_move_iterator(entries_.begin()), std::make_move_iterator(entries_.end()));
-  entries_ = std::move(bigger);
-}
-
 DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
   // Arrival in key order keeps the dictionary sorted, so seal() has nothing
   // to do and lookups stay binary searches.
   if (sorted_ && !entries_.empty() && !(std::string_view(entries_.back().first) < key)) {
     sorted_ = false;
   }
-  if (entries_.size() == entries_.capacity()) grow();
   entries_.emplace_back();
   entries_.back().first.assign(key, arena);
   if (index_) {
@@ -280,7 +269,7 @@ void Dict::seal(const DropFn& dropped, std::string_view prefix, Arena* arena) {
 
 void Dict::move_entries_into(Arena* arena) {
   if (arena == nullptr || in_arena(*arena)) return;
-  Entries moved{ArenaAllocator<DictEntry>(arena)};
+  Entries moved(arena);
   moved.reserve(entries_.size());
   for (DictEntry& e : entries_) {
     moved.push_back(std::move(e));
@@ -311,6 +300,19 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   // sorting the entries (see key_order.h).
   using key_order::Handle;
   const size_t n = entries_.size();
+  if ((arena == nullptr || in_arena(*arena)) && n * sizeof(DictEntry) >= kSortInPlaceFrom) {
+    // Handles and their sorting room would cost two thirds of the entries
+    // again at the peak; the entries sort where they are, with only their
+    // numbers beside them.
+    std::vector<uint32_t> numbers(n);
+    std::iota(numbers.begin(), numbers.end(), 0u);
+    key_order::sort_in_place(entries_.data(), numbers.data(), n,
+                             [](const DictEntry& e) { return std::string_view(e.first); });
+    numbers = {};
+    sorted_ = true;
+    drop_repeats(dropped, prefix);
+    return;
+  }
   std::vector<Handle> order(n);
   for (size_t i = 0; i < n; ++i) {
     order[i] = Handle{key_order::head_of(std::string_view(entries_[i].first)), static_cast<uint32_t>(i)};
@@ -325,31 +327,19 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   for (size_t i = 0; i + 1 < n; ++i) repeats += same_key(order[i], order[i + 1]) ? 1 : 0;
   if (arena == nullptr || in_arena(*arena)) {
     // In place: no second array of entries, which for a large dictionary
-    // would double its peak memory. Of a run of equal keys the last one
-    // stored counts; the others are dropped in key order, then the kept
-    // ones close up.
+    // would double its peak memory.
     std::vector<uint32_t> from(n);
     for (size_t i = 0; i < n; ++i) from[i] = order[i].index;
     order = {};
     key_order::permute(entries_.data(), from.data(), n);
     from = {};
     sorted_ = true;
-    if (repeats == 0) return;
-    size_t kept = 0;
-    for (size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && std::string_view(entries_[i].first) == std::string_view(entries_[i + 1].first)) {
-        if (dropped) dropped(prefix, entries_[i]);
-        continue;
-      }
-      if (kept != i) entries_[kept] = std::move(entries_[i]);
-      ++kept;
-    }
-    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end());
+    if (repeats != 0) drop_repeats(dropped, prefix);
     return;
   }
   // Gathered into the arena, in an array of exactly the entries kept
   // (the heap array filled by doubling was not).
-  Entries sorted{ArenaAllocator<DictEntry>(arena)};
+  Entries sorted(arena);
   sorted.reserve(n - repeats);
   for (size_t i = 0; i < n; ++i) {
     if (i + kPrefetchSteps < n) prefetch_entry(&entries_[order[i + kPrefetchSteps].index]);
@@ -362,6 +352,22 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   }
   entries_ = std::move(sorted);
   sorted_ = true;
+}
+
+void Dict::drop_repeats(const DropFn& dropped, std::string_view prefix) {
+  // Of a run of equal keys the last one stored counts; the others are
+  // dropped in key order, then the kept ones close up.
+  const size_t n = entries_.size();
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (i + 1 < n && std::string_view(entries_[i].first) == std::string_view(entries_[i + 1].first)) {
+      if (dropped) dropped(prefix, entries_[i]);
+      continue;
+    }
+    if (kept != i) entries_[kept] = std::move(entries_[i]);
+    ++kept;
+  }
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end());
 }
 
 void Dict::seal_tree(const DropFn& dropped, Arena* arena) {

@@ -12,10 +12,13 @@
 // dictionary read before it is sealed still answers `find` correctly; only
 // its iteration order (and size, with repeated keys) is not final yet.
 //
-// The entry array is on the heap while a dictionary fills. Sealing it with
-// an arena (or `moved_into`) moves the entries into an array of exactly
-// their number in that arena, and long keys with them (see Key); a copy of
-// a dictionary is always on the heap, its keys heap-owned.
+// The entry array is on the heap while a dictionary fills; entries move as
+// bytes, so a large array grows without holding its old copy beside the
+// new one (see RelocatableArray), and a large dictionary sorts its entries
+// where they are. Sealing it with an arena (or `moved_into`) moves the
+// entries into an array of exactly their number in that arena, and long
+// keys with them (see Key); a copy of a dictionary is always on the heap,
+// its keys heap-owned.
 #pragma once
 
 #include <cstddef>
@@ -29,6 +32,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "relocatable_array.h"
 #include "span.h"
 
 namespace brindle {
@@ -39,7 +43,7 @@ struct DictEntry;
 class Dict {
  public:
   using value_type = DictEntry;
-  using Entries = std::vector<DictEntry, ArenaAllocator<DictEntry>>;
+  using Entries = RelocatableArray<DictEntry>;
   using iterator = Entries::iterator;
   using const_iterator = Entries::const_iterator;
 
@@ -107,7 +111,7 @@ class Dict {
   // This dictionary, sealed, with its entries and values in `arena`.
   Dict moved_into(Arena& arena) &&;
   // Whether the entry array is in `arena`.
-  bool in_arena(const Arena& arena) const { return entries_.get_allocator().arena() == &arena; }
+  bool in_arena(const Arena& arena) const { return entries_.arena() == &arena; }
 
   // Same keys in the same order with equal values; positions are not compared.
   friend bool operator==(const Dict& a, const Dict& b);
@@ -117,9 +121,10 @@ class Dict {
   size_t find_index(std::string_view key) const;  // size() when absent
   void index_entry(size_t i);
   DictEntry& append_entry(std::string_view key, Arena* arena);
-  void grow();
   void rebuild_index();
   void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);
+  // After sorting: drops all but the last of each run of equal keys.
+  void drop_repeats(const DropFn& dropped, std::string_view prefix);
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
   void seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena);
   void move_entries_into(Arena* arena);  // as they are; null: stay

@@ -551,7 +551,7 @@ size_t annotated_line(const Session& s, const Path& p) {
 std::vector<std::string> annotation_names(const Document& doc, const Path& p) {
   std::vector<std::string> out;
   if (const auto* list = doc.annotations.find(join(p))) {
-    for (const Annotation& a : *list) out.push_back(a.name);
+    for (const Annotation& a : *list) out.emplace_back(a.name.view());
   }
   return out;
 }
@@ -578,7 +578,7 @@ EditResult Editor::add_annotation(std::string_view path_text, std::string_view a
   one.push_back(std::move(edit));
   std::string result = apply_edits(text_, std::move(one));
   std::vector<std::string> expected = annotation_names(build_document(text_, EmptyEnv{}), *path);
-  expected.push_back(std::get<Annotation>(parsed).name);
+  expected.emplace_back(std::get<Annotation>(parsed).name.view());
   if (annotation_names(build_document(result, EmptyEnv{}), *path) != expected) {
     return invalid("the annotation would not attach to " + quoted(path_text));
   }

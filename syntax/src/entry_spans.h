@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 
+#include "relocatable.h"
 #include "span.h"
 
 namespace brindle {
@@ -110,5 +111,9 @@ class EntrySpans {
   uint32_t words_[4] = {kAbsent, 0, kAbsent, 0};
 };
 static_assert(sizeof(EntrySpans) == 16);
+// A move copies the words and leaves the source without spans, which owns
+// no block; a block is on the heap, never inside the object.
+template <>
+struct Relocatable<EntrySpans> : std::true_type {};
 
 }  // namespace brindle

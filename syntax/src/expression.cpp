@@ -332,12 +332,12 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
   if (name.starts_with("ENV.")) {
     const std::string_view env_name = name.substr(4);
     ctx.variable_refs.push_back(
-        VariableRef{std::string(env_name), span, VariableKind::Environment});
+        VariableRef{Key(env_name), span, VariableKind::Environment});
     auto found = ctx.env.get(env_name);
     return found ? Value::string(std::move(*found)) : Value::null();
   }
   if (auto builtin = builtin_value(name)) {
-    ctx.variable_refs.push_back(VariableRef{std::string(name), span, VariableKind::Builtin});
+    ctx.variable_refs.push_back(VariableRef{Key(name), span, VariableKind::Builtin});
     return std::move(*builtin);
   }
   const auto it = ctx.vars.find(name);
@@ -352,7 +352,7 @@ ValueResult resolve_variable(ValueContext& ctx, std::string_view text, uint64_t 
   const Measure m = measure(it->second);
   if (ctx.depth + m.depth > kMaxValueDepth) return ParseFailure{"value nested too deeply", span};
   if (!charge(ctx, m.bytes)) return ParseFailure{"value too large", span};
-  ctx.variable_refs.push_back(VariableRef{std::string(name), span, VariableKind::Document});
+  ctx.variable_refs.push_back(VariableRef{Key(name), span, VariableKind::Document});
   return Value(it->second);
 }
 

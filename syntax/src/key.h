@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "arena.h"
+#include "relocatable.h"
 
 namespace brindle {
 
@@ -133,6 +134,10 @@ class Key {
   alignas(8) unsigned char raw_[16] = {};
 };
 static_assert(sizeof(Key) == 16);
+// A move copies the 16 bytes and leaves the source empty, which owns
+// nothing; no byte points into the key itself.
+template <>
+struct Relocatable<Key> : std::true_type {};
 
 // Writes the bytes of the key (for test output and debugging).
 std::ostream& operator<<(std::ostream& out, const Key& key);

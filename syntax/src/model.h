@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@
 #include "entry_spans.h"
 #include "key.h"
 #include "span.h"
+#include "span_list.h"
 
 namespace brindle {
 
@@ -210,6 +212,18 @@ struct DictEntry {
   EntrySpans spans_;
 };
 static_assert(sizeof(DictEntry) == 48);
+// A Value moves as its 16 bytes, leaving a null that owns nothing; inline
+// strings are read by offset, never through a pointer into the value.
+template <>
+struct Relocatable<Value> : std::true_type {};
+// An entry is nothing but its members, each relocatable: a dictionary's
+// entry array grows and sorts by moving bytes.
+template <>
+struct Relocatable<DictEntry>
+    : std::bool_constant<relocatable_v<Key> && relocatable_v<Value> && relocatable_v<EntrySpans>> {};
+static_assert(relocatable_v<DictEntry>);
+static_assert(sizeof(DictEntry) == sizeof(Key) + sizeof(Value) + sizeof(EntrySpans));
+static_assert(!std::is_polymorphic_v<DictEntry>);
 static_assert(std::endian::native == std::endian::little);
 
 template <size_t I>
@@ -267,18 +281,19 @@ class OptionalSpan {
   Span span_{kAbsent, 0};
 };
 
-// 128 bytes, two cache lines; a large document holds one per annotation.
+// 96 bytes; a large document holds one per annotation. A name is short
+// (inline in its Key) and most have no list, whose spans cost a pointer.
 struct Annotation {
   OptionalSpan arg_span;          // present exactly when an argument was written
   AnnotationArg arg;              // std::monostate when there is none
-  std::string name;               // without the '@'
-  std::vector<Span> item_spans;   // one per List item
+  Key name;                       // without the '@'
+  SpanList item_spans;            // one per List item
   Span span;                      // the whole annotation text, from its '@'
 
   // '@' through the end of the name, which follows the '@' directly.
   Span name_span() const { return {span.start, span.start + 1 + name.size()}; }
 };
-static_assert(sizeof(Annotation) == 128);
+static_assert(sizeof(Annotation) == 96);
 
 enum class DiagnosticKind : uint8_t {
   Syntax = 0,
@@ -302,7 +317,7 @@ struct Diagnostic {
 enum class VariableKind : uint8_t { Document = 0, Builtin = 1, Environment = 2 };
 
 struct VariableRef {
-  std::string name;  // without '$'; for $ENV.X the name X
+  Key name;          // without '$'; for $ENV.X the name X
   Span span;         // the whole '$' operand
   VariableKind kind = VariableKind::Document;
 };

@@ -218,7 +218,7 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
       for (Annotation& a : list) {
         a.name = "n" + std::to_string(below(1000));
         a.span = Span{static_cast<uint64_t>(step), static_cast<uint64_t>(step) + 1};
-        names.push_back(a.name);
+        names.emplace_back(a.name.view());
       }
       AnnotationTable::Segments segments;
       if (below(4) == 0) segments = {"service", "settings.key", std::to_string(step)};
@@ -253,7 +253,7 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
       const auto [path, list] = table.entry(i);
       EXPECT_EQ(path, model[i].path);
       std::vector<std::string> names;
-      for (const Annotation& a : list) names.push_back(a.name);
+      for (const Annotation& a : list) names.emplace_back(a.name.view());
       EXPECT_EQ(names, model[i].names) << path;
       EXPECT_EQ(table.segments(i), model[i].segments) << path;
       ASSERT_NE(table.find(model[i].path), nullptr);

@@ -1,5 +1,6 @@
-// Handle sorting and in-place permutation against plain references: key
-// sets of every awkward kind, at sizes on both sides of each threshold.
+// Handle sorting, in-place permutation and the in-place sort of items
+// against plain references: key sets of every awkward kind, at sizes on
+// both sides of each threshold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "key.h"
 #include "key_order.h"
+#include "key_order_in_place.h"
 
 namespace brindle::key_order {
 namespace {
@@ -59,31 +62,52 @@ TEST(KeyOrder, HeadIsTheFirstEightBytesBigEndianZeroPadded) {
   for (const auto& [key, head] : cases) EXPECT_EQ(head_of(key), head) << key;
 }
 
+// Every awkward key set of size n: long shared prefixes, keys that are
+// prefixes of each other, zero bytes and high bytes, many repeats.
+std::vector<std::vector<std::string>> awkward_sets(std::mt19937& rng, size_t n) {
+  const std::string digits = "0123456789";
+  const std::string bytes = std::string("\x00\x01\x7f\x80\xfe\xff" "aAzZ", 10);
+  std::vector<std::vector<std::string>> sets;
+  sets.emplace_back();
+  for (size_t i = 0; i < n; ++i) sets.back().push_back(std::string(1, 'k').append(std::to_string(i)));
+  sets.emplace_back(sets.back().rbegin(), sets.back().rend());
+  sets.push_back(random_keys(rng, n, "a-long-shared-section-prefix.", digits, 0, 3));
+  sets.push_back(random_keys(rng, n, "", "a", 0, 20));
+  sets.push_back(random_keys(rng, n, "", bytes, 0, 12));
+  sets.push_back(random_keys(rng, n, "pre", std::string("\0", 1), 0, 14));
+  sets.push_back(random_keys(rng, n, "same-head", "xy", 1, 2));
+  sets.push_back(random_keys(rng, n, "", "ab", 0, 26));
+  sets.emplace_back(n, "one key repeated everywhere");
+  return sets;
+}
+
+// Items sorted where they stand (Keys, inline and heap-owned) carry their
+// numbers along: both must come out as a stable sort puts them.
+TEST(KeyOrder, InPlaceSortLikeAStableSortOfTheKeys) {
+  std::mt19937 rng(5);
+  const size_t sizes[] = {0, 1, 2, kInPlaceCompareBelow - 1, kInPlaceCompareBelow, kInPlaceCompareBelow + 1, 300, 20000};
+  for (size_t n : sizes) {
+    const auto sets = awkward_sets(rng, n);
+    for (size_t s = 0; s < sets.size(); ++s) {
+      const std::vector<std::string>& keys = sets[s];
+      std::vector<Key> items;
+      for (const std::string& k : keys) items.emplace_back(k);
+      std::vector<uint32_t> numbers(n);
+      std::iota(numbers.begin(), numbers.end(), 0u);
+      sort_in_place(items.data(), numbers.data(), n, [](const Key& k) { return k.view(); });
+      ASSERT_EQ(numbers, reference_order(keys)) << "size " << n << " set " << s;
+      for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i].view(), keys[numbers[i]]) << "size " << n << " set " << s;
+    }
+  }
+}
+
 // Key sets where the head alone cannot decide, at sizes around the
 // comparison and radix thresholds and deep into the radix.
 TEST(KeyOrder, SortedLikeAStableSortOfTheKeys) {
   std::mt19937 rng(7);
-  const std::string digits = "0123456789";
-  const std::string bytes = std::string("\x00\x01\x7f\x80\xfe\xff" "aAzZ", 10);
   const size_t sizes[] = {0, 1, 2, 63, 64, 65, kRadixFrom - 1, kRadixFrom, kRadixFrom + 1, 20000};
   for (size_t n : sizes) {
-    std::vector<std::vector<std::string>> sets;
-    // Numbered keys arriving in numeric order (few ascending runs).
-    sets.emplace_back();
-    for (size_t i = 0; i < n; ++i) sets.back().push_back(std::string(1, 'k').append(std::to_string(i)));
-    // The same backwards.
-    sets.emplace_back(sets.back().rbegin(), sets.back().rend());
-    // A shared prefix far past eight bytes; some keys end inside it.
-    sets.push_back(random_keys(rng, n, "a-long-shared-section-prefix.", digits, 0, 3));
-    // Keys that are prefixes of each other, and empty keys.
-    sets.push_back(random_keys(rng, n, "", "a", 0, 20));
-    // Zero bytes and bytes >= 0x80: zeros must not pass for the padding.
-    sets.push_back(random_keys(rng, n, "", bytes, 0, 12));
-    sets.push_back(random_keys(rng, n, "pre", std::string("\0", 1), 0, 14));
-    // Many repeats of a few keys, repeated at every position.
-    sets.push_back(random_keys(rng, n, "same-head", "xy", 1, 2));
-    // Mixed lengths of a small alphabet across several head windows.
-    sets.push_back(random_keys(rng, n, "", "ab", 0, 26));
+    const auto sets = awkward_sets(rng, n);
     for (size_t s = 0; s < sets.size(); ++s) {
       EXPECT_EQ(handle_order(sets[s]), reference_order(sets[s])) << "size " << n << " set " << s;
     }
