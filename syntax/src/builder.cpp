@@ -1,5 +1,6 @@
 #include "builder.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -98,6 +99,12 @@ size_t last_vars_header(std::string_view source) {
 }
 
 enum class Mode { TopLevel, VarsSection, Block };
+
+// The first pass keeps its records for the second when the last variables
+// header starts within this many bytes: a few hundred lines at most.
+constexpr size_t kKeepRecordsBelow = 16 * 1024;
+constexpr size_t kKeepRecordsAtMost = 512;
+constexpr size_t kKeepRecordsFirst = 32;
 
 class Builder {
  public:
@@ -202,10 +209,27 @@ class Builder {
   // it, no later record can be a header and the pass is over.
   void variables_pass(size_t last_vars) {
     bool in_vars = false;
-    Lexer lexer(source_);
+    // Near the start of the source the records read here are kept for the
+    // second pass, which then reads on from where this one stopped (most
+    // files are small; a large one pays no memory per line for this).
+    bool keep = last_vars <= kKeepRecordsBelow;
+    if (keep) kept_.reserve(kKeepRecordsFirst);
     LineRecord rec;
-    while (lexer.next(rec)) {
-      if (!in_vars && rec.kind != LineKind::VarsHeader && rec.line_span.start > last_vars) break;
+    while (lexer_.next(rec)) {
+      const bool past = !in_vars && rec.kind != LineKind::VarsHeader && rec.line_span.start > last_vars;
+      if (!past) visit_for_variables(rec, in_vars);
+      if (keep && kept_.size() == kKeepRecordsAtMost) {  // a long variables section
+        keep = false;
+        std::vector<LineRecord>().swap(kept_);
+      }
+      if (keep) kept_.push_back(std::move(rec));
+      if (past) break;
+    }
+    // Otherwise the second pass reads the source again from its start.
+    if (!keep) lexer_ = Lexer(source_);
+  }
+
+  void visit_for_variables(const LineRecord& rec, bool& in_vars) {
       switch (rec.kind) {
         case LineKind::Section:
           in_vars = false;
@@ -219,7 +243,6 @@ class Builder {
         default:
           break;
       }
-    }
   }
 
   void define_variable(const LineRecord& rec) {
@@ -236,24 +259,10 @@ class Builder {
 
   void structure_pass() {
     section_dict_ = &doc_.config;
-    Lexer lexer(source_);
+    for (const LineRecord& kept : kept_) structure_record(kept);
+    std::vector<LineRecord>().swap(kept_);
     LineRecord rec;
-    while (lexer.next(rec)) {
-      switch (mode_) {
-        case Mode::TopLevel:
-          top_level(rec);
-          break;
-        case Mode::VarsSection:
-          if (rec.kind == LineKind::Section) {
-            section_header(rec);
-            mode_ = Mode::TopLevel;
-          }
-          break;
-        case Mode::Block:
-          in_block(rec);
-          break;
-      }
-    }
+    while (lexer_.next(rec)) structure_record(rec);
     // End of input: waiting annotations are dropped. A block still open has
     // swallowed every line after its opener, sections included, so the
     // document is not what was written: that is the first thing to report.
@@ -265,6 +274,23 @@ class Builder {
           doc_.diagnostics.begin(),
           Diagnostic{"unclosed block: `" + std::string(block_opener_) + "` has no closing `}#`",
                      block_key_span_, false, DiagnosticKind::Syntax});
+    }
+  }
+
+  void structure_record(const LineRecord& rec) {
+    switch (mode_) {
+      case Mode::TopLevel:
+        top_level(rec);
+        break;
+      case Mode::VarsSection:
+        if (rec.kind == LineKind::Section) {
+          section_header(rec);
+          mode_ = Mode::TopLevel;
+        }
+        break;
+      case Mode::Block:
+        in_block(rec);
+        break;
     }
   }
 
@@ -450,6 +476,10 @@ class Builder {
   std::vector<VariableRef> value_refs_;
   bool errors_only_ = false;
   Document doc_;
+  // The records both passes read: the first pass reads with it, the second
+  // replays what the first kept and reads on with it.
+  Lexer lexer_{source_};
+  std::vector<LineRecord> kept_;
 
   // Second-pass state.
   Mode mode_ = Mode::TopLevel;

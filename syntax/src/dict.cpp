@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -12,6 +13,10 @@ namespace {
 
 // Below this many entries an unsealed dictionary is searched linearly.
 constexpr size_t kIndexFrom = 16;
+// Room a filling dictionary takes at its first entry.
+constexpr size_t kFirstEntries = 8;
+// Up to this many entries, sealing sorts without the heap.
+constexpr size_t kStackSort = 32;
 
 // How far ahead an entry read in random order is fetched.
 constexpr int kPrefetchSteps = 8;
@@ -222,6 +227,10 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
     sorted_ = false;
   }
   if (entries_.size() == entries_.capacity()) grow();
+  // A dictionary that fills starts with room for a few entries: doubling
+  // from one would allocate and move at each of the first steps, which is
+  // most of what a small section or block costs.
+  if (entries_.capacity() == 0) entries_.reserve(kFirstEntries);
   entries_.emplace_back();
   entries_.back().first.assign(key, arena);
   if (index_) {
@@ -311,13 +320,26 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   // sorting the entries (see key_order.h).
   using key_order::Handle;
   const size_t n = entries_.size();
-  std::vector<Handle> order(n);
+  // Most dictionaries (a section, a block) are small: their handles and
+  // permutation sit on the stack, where the heap would cost more than the
+  // sort.
+  std::array<Handle, kStackSort> stack_order;
+  std::vector<Handle> heap_order;
+  Handle* order = stack_order.data();
+  if (n > kStackSort) {
+    heap_order.resize(n);
+    order = heap_order.data();
+  }
   for (size_t i = 0; i < n; ++i) {
     order[i] = Handle{key_order::head_of(std::string_view(entries_[i].first)), static_cast<uint32_t>(i)};
   }
   const DictEntry* const data = entries_.data();
   const auto key_of = [data](uint32_t i) { return std::string_view(data[i].first); };
-  key_order::sort_handles(order, key_of);
+  if (n > kStackSort) {
+    key_order::sort_handles(heap_order, key_of);
+  } else {
+    key_order::insertion_sort(order, n, key_of);
+  }
   auto same_key = [&key_of](const Handle& a, const Handle& b) {
     return a.head == b.head && key_of(a.index) == key_of(b.index);
   };
@@ -328,11 +350,13 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
     // would double its peak memory. Of a run of equal keys the last one
     // stored counts; the others are dropped in key order, then the kept
     // ones close up.
-    std::vector<uint32_t> from(n);
+    std::array<uint32_t, kStackSort> stack_from;
+    std::vector<uint32_t> heap_from(n > kStackSort ? n : 0);
+    uint32_t* from = n > kStackSort ? heap_from.data() : stack_from.data();
     for (size_t i = 0; i < n; ++i) from[i] = order[i].index;
-    order = {};
-    key_order::permute(entries_.data(), from.data(), n);
-    from = {};
+    std::vector<Handle>().swap(heap_order);
+    key_order::permute(entries_.data(), from, n);
+    std::vector<uint32_t>().swap(heap_from);
     sorted_ = true;
     if (repeats == 0) return;
     size_t kept = 0;
