@@ -106,6 +106,9 @@ constexpr size_t kKeepRecordsBelow = 16 * 1024;
 constexpr size_t kKeepRecordsAtMost = 512;
 constexpr size_t kKeepRecordsFirst = 32;
 
+// Room the annotations waiting for a key take at their first.
+constexpr size_t kAnnotationsPerKey = 4;
+
 class Builder {
  public:
   // With `errors_only`, values are evaluated (and charged) as in a build but
@@ -411,6 +414,9 @@ class Builder {
   }
 
   void annotation_line(const LineRecord& rec, std::vector<Annotation>& into) {
+    // A key rarely has more than a few annotations; the list keeps its room
+    // from key to key.
+    if (into.capacity() == 0) into.reserve(kAnnotationsPerKey);
     const size_t at = rec.raw.find('@');
     const uint64_t start = rec.line_span.start + (at == std::string_view::npos ? 0 : at);
     const Span span{start, start + rec.annotation_text.size()};

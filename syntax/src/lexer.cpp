@@ -236,6 +236,18 @@ std::string unquote_key(std::string_view text) {
 
 std::vector<std::string> split_key_path(std::string_view name) {
   std::vector<std::string> names;
+  // Without a quote every point cuts and no segment needs unquoting: the
+  // segments are the trimmed pieces, read straight into their strings.
+  if (std::memchr(name.data(), '"', name.size()) == nullptr) {
+    names.reserve(1 + static_cast<size_t>(std::count(name.begin(), name.end(), '.')));
+    size_t from = 0;
+    for (;;) {
+      const size_t dot = name.find('.', from);
+      names.emplace_back(trim(name.substr(from, dot == std::string_view::npos ? dot : dot - from)));
+      if (dot == std::string_view::npos) return names;
+      from = dot + 1;
+    }
+  }
   for (KeySegment& segment : split_key_segments(name)) names.push_back(std::move(segment.name));
   return names;
 }
