@@ -108,6 +108,8 @@ constexpr size_t kKeepRecordsFirst = 32;
 
 // Room the annotations waiting for a key take at their first.
 constexpr size_t kAnnotationsPerKey = 4;
+// Room the references of one value take at the first value that has any.
+constexpr size_t kReferencesPerValue = 4;
 
 class Builder {
  public:
@@ -169,6 +171,7 @@ class Builder {
 
     std::vector<VariableRef>& refs = value_refs_;
     refs.clear();
+    if (refs.capacity() == 0) refs.reserve(kReferencesPerValue);
     value_groups_.reset(trimmed);  // built only if the value nests deeply
     ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &value_groups_};
     ctx.pieces = std::move(value_pieces_);

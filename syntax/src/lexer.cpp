@@ -156,6 +156,11 @@ bool classify_key_line(std::string_view line, size_t lead, uint64_t line_start, 
   return true;
 }
 
+// What a joined value's buffers take at its first line: bytes beyond twice
+// that line, and pieces.
+constexpr size_t kJoinedRoom = 128;
+constexpr size_t kJoinedPieces = 8;
+
 // Appends the following physical lines to a value whose brackets are still
 // open (`depth` deep). Each new line is walked once, so a bracket that never
 // closes costs one pass over the rest of the source. The joined texts go to
@@ -172,6 +177,11 @@ void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
       if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
       raw = &rec.owned->raw;
       value = &rec.owned->value;
+      // Room for a few more lines at once, where growing from one line's
+      // size would allocate at almost every line of a short list.
+      raw->reserve(2 * rec.raw.size() + kJoinedRoom);
+      value->reserve(2 * rec.value.size() + kJoinedRoom);
+      rec.joins.reserve(kJoinedPieces);
       raw->assign(rec.raw);
       value->assign(rec.value);
       rec.joins.push_back({0, value->size(), rec.value_span.start, rec.line_span.end});
