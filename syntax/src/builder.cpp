@@ -21,14 +21,15 @@ constexpr std::string_view kUndefinedVariable = "undefined variable";
 
 // Descends from `root` along `segments`, creating missing sections and
 // replacing any non-Dict value in the way by an empty Dict (the entry keeps
-// its positions). Returns the entry of the last segment.
-DictEntry& walk_sections(Dict& root, const std::vector<std::string>& segments) {
+// its positions). Returns the entry of the last segment. A new section's
+// header goes to `arena` when one is given.
+DictEntry& walk_sections(Dict& root, const std::vector<std::string>& segments, Arena* arena = nullptr) {
   Dict* cur = &root;
   DictEntry* entry = nullptr;
   for (const std::string& segment : segments) {
     bool inserted = false;
     entry = &cur->upsert(segment, inserted);
-    if (!entry->second.is(Tag::Dict)) entry->second = Value::dict({});  // the old value is lost
+    if (!entry->second.is(Tag::Dict)) entry->second = Value::dict_in(arena);  // the old value is lost
     cur = &entry->second.as_dict();
   }
   return *entry;
@@ -393,7 +394,7 @@ class Builder {
     std::string path = join_segments(segments);
     if (!errors_only_) {
       settle_section();
-      DictEntry& entry = walk_sections(doc_.config, segments);
+      DictEntry& entry = walk_sections(doc_.config, segments, doc_.arena.get());
       entry.set_key_span(rec.name_span);
       section_dict_ = &entry.second.as_dict();
     }

@@ -79,6 +79,9 @@ class Value {
   // (heap-owned otherwise): a parser builds straight into a document's arena
   // this way, with nothing to move when the builder stores the value.
   static Value array_in(Arena* arena);
+  // The same for an empty dict: only its header is in the arena, and its
+  // entries stay where the dict puts them (see Dict::seal).
+  static Value dict_in(Arena* arena);
   // A string, arena-held when `arena` is given and it is too long to sit
   // inline; heap-owned as `string` makes it otherwise.
   static Value string_in(std::string_view s, Arena* arena);

@@ -61,6 +61,13 @@ Value Value::array_in(Arena* arena) {
   return out;
 }
 
+Value Value::dict_in(Arena* arena) {
+  if (arena == nullptr) return Value(Tag::Dict, new Dict());
+  Value out(Tag::Dict, new (arena->allocate(sizeof(Dict), alignof(Dict))) Dict());
+  out.raw_[1] = kArenaHeader;
+  return out;
+}
+
 Value Value::array(Array a) { return Value(Tag::Array, new Array(std::move(a))); }
 
 Value Value::dict(Dict d) { return Value(Tag::Dict, new Dict(std::move(d))); }
