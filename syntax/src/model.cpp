@@ -186,18 +186,31 @@ void AnnotationTable::finish() {
   if (grow) rebuild_index(merged_);
   // Survivors move down to `kept`; a repeat hands its list and segments to
   // the entry that came first and is dropped (its path bytes stay behind).
+  // Without an index, a filter of the hashes kept so far tells most new
+  // paths apart without scanning the entries before them.
+  const bool scanning = index_.empty();
+  uint64_t seen[4] = {0, 0, 0, 0};
+  const auto mark = [&seen](uint32_t hash) { seen[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63); };
+  const auto maybe_seen = [&seen](uint32_t hash) { return (seen[(hash >> 6) & 3] >> (hash & 63)) & 1; };
+  if (scanning) {
+    for (size_t at = 0; at < merged_; ++at) mark(slots_[at].hash);
+  }
   size_t kept = merged_;
   for (size_t at = merged_; at < all; ++at) {
     const Slot s = slots_[at];
     const std::string_view path = std::string_view(paths_).substr(s.path_at, s.path_size);
-    const size_t first = find_index_below(path, s.hash, kept);
+    const size_t first = scanning && !maybe_seen(s.hash) ? kept : find_index_below(path, s.hash, kept);
     if (first != kept) {
       slots_[first].list = s.list;
       slots_[first].segments = s.segments;
       continue;
     }
     slots_[kept] = s;
-    if (!index_.empty()) index_slot(kept);
+    if (scanning) {
+      mark(s.hash);
+    } else {
+      index_slot(kept);
+    }
     ++kept;
   }
   slots_.resize(kept);
