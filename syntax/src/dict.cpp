@@ -15,6 +15,8 @@ namespace {
 constexpr size_t kIndexFrom = 16;
 // Room a filling dictionary takes at its first entry.
 constexpr size_t kFirstEntries = 8;
+// Up to this many entries, a sorted dictionary is searched entry by entry.
+constexpr size_t kFindByScan = 8;
 // Up to this many entries, sealing sorts without the heap.
 constexpr size_t kStackSort = 32;
 
@@ -87,6 +89,14 @@ void Dict::reserve(size_t n) { entries_.reserve(n); }
 size_t Dict::find_index(std::string_view key) const {
   const size_t n = entries_.size();
   if (sorted_) {
+    // A few entries are compared one by one: most differ in size, and a
+    // binary search would compare bytes at every step.
+    if (n <= kFindByScan) {
+      for (size_t i = 0; i < n; ++i) {
+        if (entries_[i].first == key) return i;
+      }
+      return n;
+    }
     auto it = std::lower_bound(entries_.begin(), entries_.end(), key, key_less);
     return it != entries_.end() && it->first == key ? static_cast<size_t>(it - entries_.begin()) : n;
   }
