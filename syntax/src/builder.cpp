@@ -266,10 +266,20 @@ class Builder {
 
   void structure_pass() {
     section_dict_ = &doc_.config;
-    for (const LineRecord& kept : kept_) structure_record(kept);
+    // One loop over the kept records, then the lexer's: a single call site
+    // keeps the per-record work inline.
+    size_t replayed = 0;
+    LineRecord read;
+    for (;;) {
+      const LineRecord* rec = &read;
+      if (replayed < kept_.size()) {
+        rec = &kept_[replayed++];
+      } else if (!lexer_.next(read)) {
+        break;
+      }
+      structure_record(*rec);
+    }
     std::vector<LineRecord>().swap(kept_);
-    LineRecord rec;
-    while (lexer_.next(rec)) structure_record(rec);
     // End of input: waiting annotations are dropped. A block still open has
     // swallowed every line after its opener, sections included, so the
     // document is not what was written: that is the first thing to report.

@@ -236,11 +236,16 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
   if (sorted_ && !entries_.empty() && !(std::string_view(entries_.back().first) < key)) {
     sorted_ = false;
   }
-  if (entries_.size() == entries_.capacity()) grow();
-  // A dictionary that fills starts with room for a few entries: doubling
-  // from one would allocate and move at each of the first steps, which is
-  // most of what a small section or block costs.
-  if (entries_.capacity() == 0) entries_.reserve(kFirstEntries);
+  if (entries_.size() == entries_.capacity()) {
+    // A dictionary that fills starts with room for a few entries: doubling
+    // from one would allocate and move at each of the first steps, which is
+    // most of what a small section or block costs.
+    if (entries_.capacity() == 0) {
+      entries_.reserve(kFirstEntries);
+    } else {
+      grow();
+    }
+  }
   entries_.emplace_back();
   entries_.back().first.assign(key, arena);
   if (index_) {
