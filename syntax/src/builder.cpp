@@ -1,6 +1,5 @@
 #include "builder.h"
 
-#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -236,20 +235,22 @@ class Builder {
     if (!keep) lexer_ = Lexer(source_);
   }
 
+  // Follows whether records stand in a variables section, defining the
+  // variables of those that do.
   void visit_for_variables(const LineRecord& rec, bool& in_vars) {
-      switch (rec.kind) {
-        case LineKind::Section:
-          in_vars = false;
-          break;
-        case LineKind::VarsHeader:
-          in_vars = true;
-          break;
-        case LineKind::KeyValue:
-          if (in_vars) define_variable(rec);
-          break;
-        default:
-          break;
-      }
+    switch (rec.kind) {
+      case LineKind::Section:
+        in_vars = false;
+        break;
+      case LineKind::VarsHeader:
+        in_vars = true;
+        break;
+      case LineKind::KeyValue:
+        if (in_vars) define_variable(rec);
+        break;
+      default:
+        break;
+    }
   }
 
   void define_variable(const LineRecord& rec) {
