@@ -106,6 +106,9 @@ constexpr size_t kKeepRecordsBelow = 16 * 1024;
 constexpr size_t kKeepRecordsAtMost = 512;
 constexpr size_t kKeepRecordsFirst = 32;
 
+// Up to this many bytes of source, section headers are held by the arena.
+constexpr size_t kHeadersInArenaUpTo = 64 * 1024;
+
 // Room the annotations waiting for a key take at their first.
 constexpr size_t kAnnotationsPerKey = 4;
 // Room the references of one value take at the first value that has any.
@@ -405,7 +408,11 @@ class Builder {
     std::string path = join_segments(segments);
     if (!errors_only_) {
       settle_section();
-      DictEntry& entry = walk_sections(doc_.config, segments, doc_.arena.get());
+      // A small file's section headers go to the arena, whose one block
+      // holds its values anyway. A large file's arena is one large block,
+      // which a header must not bring in before any value needs it.
+      Arena* const headers = source_.size() <= kHeadersInArenaUpTo ? doc_.arena.get() : nullptr;
+      DictEntry& entry = walk_sections(doc_.config, segments, headers);
       entry.set_key_span(rec.name_span);
       section_dict_ = &entry.second.as_dict();
     }

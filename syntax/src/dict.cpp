@@ -236,16 +236,7 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
   if (sorted_ && !entries_.empty() && !(std::string_view(entries_.back().first) < key)) {
     sorted_ = false;
   }
-  if (entries_.size() == entries_.capacity()) {
-    // A dictionary that fills starts with room for a few entries: doubling
-    // from one would allocate and move at each of the first steps, which is
-    // most of what a small section or block costs.
-    if (entries_.capacity() == 0) {
-      entries_.reserve(kFirstEntries);
-    } else {
-      grow();
-    }
-  }
+  if (entries_.size() == entries_.capacity()) grow();
   entries_.emplace_back();
   entries_.back().first.assign(key, arena);
   if (index_) {
@@ -277,6 +268,12 @@ DictEntry& Dict::append(std::string_view key, Arena* arena) {
     if (arena != nullptr) e.first.move_into(*arena);
     return e;
   }
+  // A dictionary filled key by key (a section, a block) starts with room
+  // for a few entries: doubling from one would allocate and move at each of
+  // the first steps, which is most of what a small one costs. A dictionary
+  // that only holds sections (filled by upsert) keeps growing from one, as
+  // it stays on the heap, at its size, to the end of the parse.
+  if (entries_.capacity() == 0) entries_.reserve(kFirstEntries);
   return append_entry(key, arena);
 }
 
