@@ -132,6 +132,17 @@ void cut_section_name(std::string_view name, std::vector<std::string>& out) {
 
 enum class Mode { TopLevel, VarsSection, Block };
 
+// The first pass keeps its records for the second when the last variables
+// header starts within this many bytes: a few hundred lines at most.
+constexpr size_t kKeepRecordsBelow = 16 * 1024;
+constexpr size_t kKeepRecordsAtMost = 512;
+constexpr size_t kKeepRecordsFirst = 32;
+
+// Room the annotations waiting for a key take at their first.
+constexpr size_t kAnnotationsPerKey = 4;
+// Room the references of one value take at the first value that has any.
+constexpr size_t kReferencesPerValue = 4;
+
 class Builder {
  public:
   // With `errors_only`, values are evaluated (and charged) as in a build but
@@ -198,6 +209,7 @@ class Builder {
 
     std::vector<VariableRef>& refs = value_refs_;
     refs.clear();
+    if (refs.capacity() == 0) refs.reserve(kReferencesPerValue);
     value_groups_.reset(trimmed);  // built only if the value nests deeply
     ValueContext ctx{refs, doc_.vars, env_, rec.value_span, &budget_, 0, &value_groups_};
     ctx.pieces = std::move(value_pieces_);
@@ -241,23 +253,41 @@ class Builder {
   // it, no later record can be a header and the pass is over.
   void variables_pass(size_t last_vars) {
     bool in_vars = false;
-    Lexer lexer(source_);
+    // Near the start of the source the records read here are kept for the
+    // second pass, which then reads on from where this one stopped (most
+    // files are small; a large one pays no memory per line for this).
+    bool keep = last_vars <= kKeepRecordsBelow;
+    if (keep) kept_.reserve(kKeepRecordsFirst);
     LineRecord rec;
-    while (lexer.next(rec)) {
-      if (!in_vars && rec.kind != LineKind::VarsHeader && rec.line_span.start > last_vars) break;
-      switch (rec.kind) {
-        case LineKind::Section:
-          in_vars = false;
-          break;
-        case LineKind::VarsHeader:
-          in_vars = true;
-          break;
-        case LineKind::KeyValue:
-          if (in_vars) define_variable(rec);
-          break;
-        default:
-          break;
+    while (lexer_.next(rec)) {
+      const bool past = !in_vars && rec.kind != LineKind::VarsHeader && rec.line_span.start > last_vars;
+      if (!past) visit_for_variables(rec, in_vars);
+      if (keep && kept_.size() == kKeepRecordsAtMost) {  // a long variables section
+        keep = false;
+        std::vector<LineRecord>().swap(kept_);
       }
+      if (keep) kept_.push_back(std::move(rec));
+      if (past) break;
+    }
+    // Otherwise the second pass reads the source again from its start.
+    if (!keep) lexer_ = Lexer(source_);
+  }
+
+  // Follows whether records stand in a variables section, defining the
+  // variables of those that do.
+  void visit_for_variables(const LineRecord& rec, bool& in_vars) {
+    switch (rec.kind) {
+      case LineKind::Section:
+        in_vars = false;
+        break;
+      case LineKind::VarsHeader:
+        in_vars = true;
+        break;
+      case LineKind::KeyValue:
+        if (in_vars) define_variable(rec);
+        break;
+      default:
+        break;
     }
   }
 
@@ -275,24 +305,20 @@ class Builder {
 
   void structure_pass() {
     section_dict_ = &doc_.config;
-    Lexer lexer(source_);
-    LineRecord rec;
-    while (lexer.next(rec)) {
-      switch (mode_) {
-        case Mode::TopLevel:
-          top_level(rec);
-          break;
-        case Mode::VarsSection:
-          if (rec.kind == LineKind::Section) {
-            section_header(rec);
-            mode_ = Mode::TopLevel;
-          }
-          break;
-        case Mode::Block:
-          in_block(rec);
-          break;
+    // One loop over the kept records, then the lexer's: a single call site
+    // keeps the per-record work inline.
+    size_t replayed = 0;
+    LineRecord read;
+    for (;;) {
+      const LineRecord* rec = &read;
+      if (replayed < kept_.size()) {
+        rec = &kept_[replayed++];
+      } else if (!lexer_.next(read)) {
+        break;
       }
+      structure_record(*rec);
     }
+    std::vector<LineRecord>().swap(kept_);
     // End of input: waiting annotations are dropped. A block still open has
     // swallowed every line after its opener, sections included, so the
     // document is not what was written: that is the first thing to report.
@@ -304,6 +330,23 @@ class Builder {
           doc_.diagnostics.begin(),
           Diagnostic{"unclosed block: `" + std::string(block_opener_) + "` has no closing `}#`",
                      block_key_span_, false, DiagnosticKind::Syntax});
+    }
+  }
+
+  void structure_record(const LineRecord& rec) {
+    switch (mode_) {
+      case Mode::TopLevel:
+        top_level(rec);
+        break;
+      case Mode::VarsSection:
+        if (rec.kind == LineKind::Section) {
+          section_header(rec);
+          mode_ = Mode::TopLevel;
+        }
+        break;
+      case Mode::Block:
+        in_block(rec);
+        break;
     }
   }
 
@@ -450,6 +493,9 @@ class Builder {
   }
 
   void annotation_line(const LineRecord& rec, std::vector<Annotation>& into) {
+    // A key rarely has more than a few annotations; the list keeps its room
+    // from key to key.
+    if (into.capacity() == 0) into.reserve(kAnnotationsPerKey);
     // The text is a view of the line from its '@', the line's first byte
     // that is not blank.
     const auto at = static_cast<uint64_t>(rec.annotation_text.data() - rec.raw.data());
@@ -520,6 +566,10 @@ class Builder {
   std::vector<VariableRef> value_refs_;
   bool errors_only_ = false;
   Document doc_;
+  // The records both passes read: the first pass reads with it, the second
+  // replays what the first kept and reads on with it.
+  Lexer lexer_{source_};
+  std::vector<LineRecord> kept_;
 
   // Second-pass state.
   Mode mode_ = Mode::TopLevel;

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <functional>
 #include <numeric>
@@ -14,6 +15,12 @@ namespace {
 
 // Below this many entries an unsealed dictionary is searched linearly.
 constexpr size_t kIndexFrom = 16;
+// Room a filling dictionary takes at its first entry.
+constexpr size_t kFirstEntries = 8;
+// Up to this many entries, a sorted dictionary is searched entry by entry.
+constexpr size_t kFindByScan = 8;
+// Up to this many entries, sealing sorts without the heap.
+constexpr size_t kStackSort = 32;
 
 // How far ahead an entry read in random order is fetched.
 constexpr int kPrefetchSteps = 8;
@@ -84,6 +91,14 @@ void Dict::reserve(size_t n) { entries_.reserve(n); }
 size_t Dict::find_index(std::string_view key) const {
   const size_t n = entries_.size();
   if (sorted_) {
+    // A few entries are compared one by one: most differ in size, and a
+    // binary search would compare bytes at every step.
+    if (n <= kFindByScan) {
+      for (size_t i = 0; i < n; ++i) {
+        if (entries_[i].first == key) return i;
+      }
+      return n;
+    }
     auto it = std::lower_bound(entries_.begin(), entries_.end(), key, key_less);
     return it != entries_.end() && it->first == key ? static_cast<size_t>(it - entries_.begin()) : n;
   }
@@ -242,6 +257,12 @@ DictEntry& Dict::append(std::string_view key, Arena* arena) {
     if (arena != nullptr) e.first.move_into(*arena);
     return e;
   }
+  // A dictionary filled key by key (a section, a block) starts with room
+  // for a few entries: doubling from one would allocate and move at each of
+  // the first steps, which is most of what a small one costs. A dictionary
+  // that only holds sections (filled by upsert) keeps growing from one, as
+  // it stays on the heap, at its size, to the end of the parse.
+  if (entries_.capacity() == 0) entries_.reserve(kFirstEntries);
   return append_entry(key, arena);
 }
 
@@ -313,13 +334,26 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
     drop_repeats(dropped, prefix);
     return;
   }
-  std::vector<Handle> order(n);
+  // Most dictionaries (a section, a block) are small: their handles and
+  // permutation sit on the stack, where the heap would cost more than the
+  // sort.
+  std::array<Handle, kStackSort> stack_order;
+  std::vector<Handle> heap_order;
+  Handle* order = stack_order.data();
+  if (n > kStackSort) {
+    heap_order.resize(n);
+    order = heap_order.data();
+  }
   for (size_t i = 0; i < n; ++i) {
     order[i] = Handle{key_order::head_of(std::string_view(entries_[i].first)), static_cast<uint32_t>(i)};
   }
   const DictEntry* const data = entries_.data();
   const auto key_of = [data](uint32_t i) { return std::string_view(data[i].first); };
-  key_order::sort_handles(order, key_of);
+  if (n > kStackSort) {
+    key_order::sort_handles(heap_order, key_of);
+  } else {
+    key_order::insertion_sort(order, n, key_of);
+  }
   auto same_key = [&key_of](const Handle& a, const Handle& b) {
     return a.head == b.head && key_of(a.index) == key_of(b.index);
   };
@@ -327,12 +361,16 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   for (size_t i = 0; i + 1 < n; ++i) repeats += same_key(order[i], order[i + 1]) ? 1 : 0;
   if (arena == nullptr || in_arena(*arena)) {
     // In place: no second array of entries, which for a large dictionary
-    // would double its peak memory.
-    std::vector<uint32_t> from(n);
+    // would double its peak memory. Of a run of equal keys the last one
+    // stored counts; the others are dropped in key order, then the kept
+    // ones close up.
+    std::array<uint32_t, kStackSort> stack_from;
+    std::vector<uint32_t> heap_from(n > kStackSort ? n : 0);
+    uint32_t* from = n > kStackSort ? heap_from.data() : stack_from.data();
     for (size_t i = 0; i < n; ++i) from[i] = order[i].index;
-    order = {};
-    key_order::permute(entries_.data(), from.data(), n);
-    from = {};
+    std::vector<Handle>().swap(heap_order);
+    key_order::permute(entries_.data(), from, n);
+    std::vector<uint32_t>().swap(heap_from);
     sorted_ = true;
     if (repeats != 0) drop_repeats(dropped, prefix);
     return;

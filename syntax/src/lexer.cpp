@@ -161,6 +161,11 @@ bool classify_key_line(std::string_view line, size_t lead, uint64_t line_start, 
   return true;
 }
 
+// What a joined value's buffers take at its first line: bytes beyond twice
+// that line, and pieces.
+constexpr size_t kJoinedRoom = 128;
+constexpr size_t kJoinedPieces = 8;
+
 // Appends the following physical lines to a value whose brackets are still
 // open (`depth` deep). Each new line is walked once, so a bracket that never
 // closes costs one pass over the rest of the source. The joined texts go to
@@ -177,6 +182,11 @@ void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
       if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
       raw = &rec.owned->raw;
       value = &rec.owned->value;
+      // Room for a few more lines at once, where growing from one line's
+      // size would allocate at almost every line of a short list.
+      raw->reserve(2 * rec.raw.size() + kJoinedRoom);
+      value->reserve(2 * rec.value.size() + kJoinedRoom);
+      rec.joins.reserve(kJoinedPieces);
       raw->assign(rec.raw);
       value->assign(rec.value);
       rec.joins.push_back({0, value->size(), rec.value_span.start, rec.line_span.end});
@@ -241,6 +251,18 @@ std::string unquote_key(std::string_view text) {
 
 std::vector<std::string> split_key_path(std::string_view name) {
   std::vector<std::string> names;
+  // Without a quote every point cuts and no segment needs unquoting: the
+  // segments are the trimmed pieces, read straight into their strings.
+  if (std::memchr(name.data(), '"', name.size()) == nullptr) {
+    names.reserve(1 + static_cast<size_t>(std::count(name.begin(), name.end(), '.')));
+    size_t from = 0;
+    for (;;) {
+      const size_t dot = name.find('.', from);
+      names.emplace_back(trim(name.substr(from, dot == std::string_view::npos ? dot : dot - from)));
+      if (dot == std::string_view::npos) return names;
+      from = dot + 1;
+    }
+  }
   for (KeySegment& segment : split_key_segments(name)) names.push_back(std::move(segment.name));
   return names;
 }

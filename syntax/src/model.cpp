@@ -11,6 +11,8 @@ namespace {
 // Below this many entries a lookup compares paths one by one: cheaper than
 // hashing for the few annotated keys of an ordinary file.
 constexpr size_t kScanLimit = 16;
+// Up to this many entries, reordering by source position sorts by insertion.
+constexpr size_t kInsertionSortUpTo = 64;
 // Annotation records per block: the first block holds a small file's
 // annotations, later ones double up to this size (a longer list gets a
 // block of its own size).
@@ -92,7 +94,17 @@ size_t AnnotationTable::find_index(std::string_view path) const {
 
 size_t AnnotationTable::find_index_below(std::string_view path, uint32_t hash,
                                          size_t count) const {
-  if (index_.empty()) return scan(path, count);
+  if (index_.empty()) {
+    // Every slot keeps its hash: most entries differ there.
+    for (size_t at = 0; at < count; ++at) {
+      const Slot& s = slots_[at];
+      if (s.hash == hash && s.path_size == path.size() &&
+          std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
+        return at;
+      }
+    }
+    return count;
+  }
   const size_t mask = index_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint64_t slot = index_[i];
@@ -174,18 +186,31 @@ void AnnotationTable::finish() {
   if (grow) rebuild_index(merged_);
   // Survivors move down to `kept`; a repeat hands its list and segments to
   // the entry that came first and is dropped (its path bytes stay behind).
+  // Without an index, a filter of the hashes kept so far tells most new
+  // paths apart without scanning the entries before them.
+  const bool scanning = index_.empty();
+  uint64_t seen[4] = {0, 0, 0, 0};
+  const auto mark = [&seen](uint32_t hash) { seen[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63); };
+  const auto maybe_seen = [&seen](uint32_t hash) { return (seen[(hash >> 6) & 3] >> (hash & 63)) & 1; };
+  if (scanning) {
+    for (size_t at = 0; at < merged_; ++at) mark(slots_[at].hash);
+  }
   size_t kept = merged_;
   for (size_t at = merged_; at < all; ++at) {
     const Slot s = slots_[at];
     const std::string_view path = std::string_view(paths_).substr(s.path_at, s.path_size);
-    const size_t first = find_index_below(path, s.hash, kept);
+    const size_t first = scanning && !maybe_seen(s.hash) ? kept : find_index_below(path, s.hash, kept);
     if (first != kept) {
       slots_[first].list = s.list;
       slots_[first].segments = s.segments;
       continue;
     }
     slots_[kept] = s;
-    if (!index_.empty()) index_slot(kept);
+    if (scanning) {
+      mark(s.hash);
+    } else {
+      index_slot(kept);
+    }
     ++kept;
   }
   slots_.resize(kept);
@@ -238,7 +263,18 @@ void AnnotationTable::sort_by_source_position() {
   auto before = [&](const Slot& a, const Slot& b) { return first(a) < first(b); };
   // Entries mostly arrive in source order already.
   if (std::is_sorted(slots_.begin(), slots_.end(), before)) return;
-  std::stable_sort(slots_.begin(), slots_.end(), before);
+  if (slots_.size() <= kInsertionSortUpTo) {
+    // The few entries of a small file, nearly in order: an insertion sort
+    // (stable too) without the merge sort's buffer.
+    for (size_t i = 1; i < slots_.size(); ++i) {
+      const Slot item = slots_[i];
+      size_t j = i;
+      for (; j > 0 && before(item, slots_[j - 1]); --j) slots_[j] = slots_[j - 1];
+      slots_[j] = item;
+    }
+  } else {
+    std::stable_sort(slots_.begin(), slots_.end(), before);
+  }
   if (!index_.empty()) rebuild_index(slots_.size());
 }
 
