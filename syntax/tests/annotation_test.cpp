@@ -139,8 +139,10 @@ TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
       EXPECT_EQ(static_cast<bool>(x), a.has_value());
       EXPECT_EQ(x.value_or(Span{7, 8}), a.value_or(Span{7, 8}));
       EXPECT_EQ(static_cast<std::optional<Span>>(x), a);
-      if (a) EXPECT_EQ(*x, *a);
-      if (a) EXPECT_EQ(x->end, a->end);
+      if (a) {
+        EXPECT_EQ(*x, *a);
+        EXPECT_EQ(x->end, a->end);
+      }
       EXPECT_EQ(x == y, a == b);
     }
     OptionalSpan cleared(a);

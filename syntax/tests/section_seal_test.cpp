@@ -33,7 +33,9 @@ std::string at(std::string_view src, std::optional<Span> s) {
 void expect_sealed(const Dict& d, const std::string& path) {
   const DictEntry* last = nullptr;
   for (const DictEntry& e : d) {
-    if (last != nullptr) EXPECT_LT(std::string_view(last->first), std::string_view(e.first)) << path;
+    if (last != nullptr) {
+      EXPECT_LT(std::string_view(last->first), std::string_view(e.first)) << path;
+    }
     EXPECT_EQ(&*d.find(e.first), &e) << path << e.first;
     if (e.second.is(Tag::Dict)) expect_sealed(e.second.as_dict(), path + std::string(e.first) + ".");
     last = &e;
