@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "insertion_sort.h"
+
 namespace brindle::key_order {
 
 struct Handle {
@@ -64,13 +66,7 @@ struct ByKey {
 // allocation: comparisons stay few and mostly end on the heads.
 template <class KeyOf>
 void insertion_sort(Handle* h, size_t n, KeyOf key_of) {
-  const ByKey<KeyOf> less{key_of};
-  for (size_t i = 1; i < n; ++i) {
-    const Handle item = h[i];
-    size_t j = i;
-    for (; j > 0 && less(item, h[j - 1]); --j) h[j] = h[j - 1];
-    h[j] = item;
-  }
+  brindle::insertion_sort(h, n, ByKey<KeyOf>{key_of});
 }
 
 // Whether the handles, in their order, are already sorted: true for keys

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "insertion_sort.h"
+
 namespace brindle {
 
 namespace {
@@ -76,10 +78,10 @@ AnnotationTable& AnnotationTable::operator=(const AnnotationTable& other) {
 
 // The first of the first `count` entries whose path is `path` (found one by
 // one while the table has no index), or `count` when there is none.
-size_t AnnotationTable::scan(std::string_view path, size_t count) const {
+size_t AnnotationTable::scan(std::string_view path, size_t count, std::optional<uint32_t> hash) const {
   for (size_t at = 0; at < count; ++at) {
     const Slot& s = slots_[at];
-    if (s.path_size == path.size() &&
+    if ((!hash || s.hash == *hash) && s.path_size == path.size() &&
         std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
       return at;
     }
@@ -94,17 +96,7 @@ size_t AnnotationTable::find_index(std::string_view path) const {
 
 size_t AnnotationTable::find_index_below(std::string_view path, uint32_t hash,
                                          size_t count) const {
-  if (index_.empty()) {
-    // Every slot keeps its hash: most entries differ there.
-    for (size_t at = 0; at < count; ++at) {
-      const Slot& s = slots_[at];
-      if (s.hash == hash && s.path_size == path.size() &&
-          std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
-        return at;
-      }
-    }
-    return count;
-  }
+  if (index_.empty()) return scan(path, count, hash);
   const size_t mask = index_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint64_t slot = index_[i];
@@ -266,12 +258,7 @@ void AnnotationTable::sort_by_source_position() {
   if (slots_.size() <= kInsertionSortUpTo) {
     // The few entries of a small file, nearly in order: an insertion sort
     // (stable too) without the merge sort's buffer.
-    for (size_t i = 1; i < slots_.size(); ++i) {
-      const Slot item = slots_[i];
-      size_t j = i;
-      for (; j > 0 && before(item, slots_[j - 1]); --j) slots_[j] = slots_[j - 1];
-      slots_[j] = item;
-    }
+    insertion_sort(slots_.data(), slots_.size(), before);
   } else {
     std::stable_sort(slots_.begin(), slots_.end(), before);
   }

@@ -424,7 +424,10 @@ class AnnotationTable {
   // The entry number of `path`, or size() when absent.
   size_t find_index(std::string_view path) const;
   size_t find_index_below(std::string_view path, uint32_t hash, size_t count) const;
-  size_t scan(std::string_view path, size_t count) const;
+  // The first of the first `count` entries whose path is `path`, else
+  // count. Given the path's hash, entries kept with another hash are passed
+  // over without reading their paths.
+  size_t scan(std::string_view path, size_t count, std::optional<uint32_t> hash = std::nullopt) const;
   void index_slot(size_t at);
   // Sizes the index for every entry and fills it with the first `count`.
   void rebuild_index(size_t count);
