@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 #include "key_order.h"
@@ -41,6 +42,18 @@ constexpr size_t kSortInPlaceFrom = 256 * 1024;
 uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
+
+// Whether every entry has a key position and they grow strictly with the
+// entries' order, which is their order of arrival.
+bool positions_grow(const DictEntry* entries, size_t n) {
+  uint64_t last = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const std::optional<Span> at = entries[i].key_span();
+    if (!at || (i != 0 && at->start <= last)) return false;
+    last = at->start;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -308,7 +321,11 @@ Dict Dict::moved_into(Arena& arena) && {
   seal({}, {}, &arena);
   for (DictEntry& e : entries_) {
     e.first.move_into(arena);
-    e.second = Value::into_arena(std::move(e.second), arena);
+    // A scalar holds nothing to move; skipping it spares a large
+    // dictionary of numbers a write to every entry.
+    if (e.second.is(Tag::String) || e.second.is(Tag::Array) || e.second.is(Tag::Dict)) {
+      e.second = Value::into_arena(std::move(e.second), arena);
+    }
   }
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
@@ -322,16 +339,29 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   using key_order::Handle;
   const size_t n = entries_.size();
   if ((arena == nullptr || in_arena(*arena)) && n * sizeof(DictEntry) >= kSortInPlaceFrom) {
-    // Handles and their sorting room would cost two thirds of the entries
-    // again at the peak; the entries sort where they are, with only their
-    // numbers beside them.
-    std::vector<uint32_t> numbers(n);
-    std::iota(numbers.begin(), numbers.end(), 0u);
-    key_order::sort_in_place(entries_.data(), numbers.data(), n,
-                             [](const DictEntry& e) { return std::string_view(e.first); });
-    numbers = {};
+    // Handles to all the entries would cost two thirds of them again at the
+    // peak; the entries sort where they are, with a bounded scratch area.
+    const size_t chunk = std::min(n, key_order::kInPlaceChunk);
+    std::vector<Handle> handles(2 * chunk);
+    std::vector<uint32_t> from(chunk);
+    const key_order::InPlaceScratch scratch{handles.data(), from.data(), chunk};
+    const auto key_of = [](const DictEntry& e) { return std::string_view(e.first); };
+    const auto position = [](const DictEntry& e) { return e.key_span()->start; };
+    // Entries stored from the source carry the positions of their keys,
+    // which grow with arrival as a rule: then they order repeated keys, and
+    // no array of numbers need stand beside the entries.
+    size_t repeats = 0;
+    if (positions_grow(entries_.data(), n)) {
+      repeats = key_order::sort_in_place(entries_.data(), nullptr, n, key_of, position, scratch);
+    } else {
+      std::vector<uint32_t> numbers(n);
+      std::iota(numbers.begin(), numbers.end(), 0u);
+      repeats = key_order::sort_in_place(entries_.data(), numbers.data(), n, key_of, position, scratch);
+    }
+    handles = {};
+    from = {};
     sorted_ = true;
-    drop_repeats(dropped, prefix);
+    if (repeats != 0) drop_repeats(dropped, prefix);
     return;
   }
   // Most dictionaries (a section, a block) are small: their handles and

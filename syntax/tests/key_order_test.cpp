@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <numeric>
 #include <random>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -81,22 +82,76 @@ std::vector<std::vector<std::string>> awkward_sets(std::mt19937& rng, size_t n) 
   return sets;
 }
 
-// Items sorted where they stand (Keys, inline and heap-owned) carry their
-// numbers along: both must come out as a stable sort puts them.
-TEST(KeyOrder, InPlaceSortLikeAStableSortOfTheKeys) {
+// An item that carries its own number, as a dictionary entry carries the
+// position of its key.
+struct Numbered {
+  Key key;
+  uint64_t number;
+};
+
+}  // namespace
+}  // namespace brindle::key_order
+
+template <>
+struct brindle::Relocatable<brindle::key_order::Numbered> : std::true_type {};
+
+namespace brindle::key_order {
+namespace {
+
+std::string_view key_of_numbered(const Numbered& item) { return item.key.view(); }
+uint64_t number_of_numbered(const Numbered& item) { return item.number; }
+
+// Items sorted where they stand (Keys, inline and heap-owned) come out as a
+// stable sort of (key, number) puts them, whether the numbers move beside
+// them in an array or are read from the items, and whatever the size of the
+// scratch area: one item, the comparison threshold of the handle sort, a
+// power of two, the default. The numbers read from items are not their
+// order of arrival, so that a sort ordering repeats by place would fail.
+TEST(KeyOrder, InPlaceSortLikeAStableSortOfKeyAndNumber) {
   std::mt19937 rng(5);
-  const size_t sizes[] = {0, 1, 2, kInPlaceCompareBelow - 1, kInPlaceCompareBelow, kInPlaceCompareBelow + 1, 300, 20000};
-  for (size_t n : sizes) {
-    const auto sets = awkward_sets(rng, n);
-    for (size_t s = 0; s < sets.size(); ++s) {
-      const std::vector<std::string>& keys = sets[s];
-      std::vector<Key> items;
-      for (const std::string& k : keys) items.emplace_back(k);
-      std::vector<uint32_t> numbers(n);
-      std::iota(numbers.begin(), numbers.end(), 0u);
-      sort_in_place(items.data(), numbers.data(), n, [](const Key& k) { return k.view(); });
-      ASSERT_EQ(numbers, reference_order(keys)) << "size " << n << " set " << s;
-      for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i].view(), keys[numbers[i]]) << "size " << n << " set " << s;
+  const size_t chunks[] = {1, 2, kCompareBelow - 1, kCompareBelow, 1024, kInPlaceChunk};
+  const size_t sizes[] = {0, 1, 2, 63, 64, 65, 1023, 1024, 1025, 20000};
+  for (size_t chunk : chunks) {
+    std::vector<Handle> handles(2 * chunk);
+    std::vector<uint32_t> from(chunk);
+    const InPlaceScratch scratch{handles.data(), from.data(), chunk};
+    for (size_t n : sizes) {
+      const auto sets = awkward_sets(rng, n);
+      for (size_t s = 0; s < sets.size(); ++s) {
+        const std::vector<std::string>& keys = sets[s];
+        const std::string what = "chunk " + std::to_string(chunk) + " size " + std::to_string(n) + " set " + std::to_string(s);
+        std::vector<uint64_t> own(n);  // distinct, in no particular order
+        for (size_t i = 0; i < n; ++i) own[i] = (i * 7919 + 13) % 1000003 * 4 + (i % 4);
+        std::vector<uint32_t> want(n);
+        std::iota(want.begin(), want.end(), 0u);
+        std::sort(want.begin(), want.end(), [&](uint32_t a, uint32_t b) {
+          return keys[a] != keys[b] ? keys[a] < keys[b] : own[a] < own[b];
+        });
+        size_t distinct = 0;
+        for (size_t i = 0; i < n; ++i) distinct += i == 0 || keys[want[i]] != keys[want[i - 1]] ? 1 : 0;
+
+        std::vector<Numbered> items;
+        for (size_t i = 0; i < n; ++i) items.push_back(Numbered{Key(keys[i]), own[i]});
+        const size_t repeats =
+            sort_in_place(items.data(), nullptr, n, key_of_numbered, number_of_numbered, scratch);
+        EXPECT_EQ(repeats, n - distinct) << what;
+        for (size_t i = 0; i < n; ++i) {
+          ASSERT_EQ(items[i].number, own[want[i]]) << what << " at " << i;
+          ASSERT_EQ(items[i].key.view(), keys[want[i]]) << what << " at " << i;
+        }
+
+        // Numbers in an array: arrival order.
+        std::vector<Key> bare;
+        for (const std::string& k : keys) bare.emplace_back(k);
+        std::vector<uint32_t> numbers(n);
+        std::iota(numbers.begin(), numbers.end(), 0u);
+        const auto never = [](const Key&) -> uint64_t { std::abort(); };
+        EXPECT_EQ(sort_in_place(bare.data(), numbers.data(), n, [](const Key& k) { return k.view(); }, never, scratch),
+                  n - distinct)
+            << what;
+        ASSERT_EQ(numbers, reference_order(keys)) << what;
+        for (size_t i = 0; i < n; ++i) ASSERT_EQ(bare[i].view(), keys[numbers[i]]) << what;
+      }
     }
   }
 }
