@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "key_order.h"
 #include "relocatable.h"
@@ -181,20 +182,61 @@ class InPlaceSort {
     }
   }
 
-  // A part that fits the scratch area: its handles are sorted, runs of
-  // equal keys among them put in order of number, and the items follow.
+  // A part that fits the scratch area. Its handles are sorted by head,
+  // least significant byte first and only by the bytes that differ
+  // somewhere in the part (for most parts all keys end within the heads);
+  // runs of equal heads are then sorted by key, and runs of equal keys by
+  // number. The items follow, each moved once.
   void sort_chunk(size_t begin, size_t n, size_t depth) {
-    Handle* const h = scratch_.handles;
+    Handle* h = scratch_.handles;
+    Handle* spare = h + scratch_.chunk;
+    uint64_t any = 0;
+    uint64_t all = ~uint64_t{0};
     for (size_t i = 0; i < n; ++i) {
-      h[i] = Handle{head_of(key(begin + i).substr(depth)), static_cast<uint32_t>(i)};
+      const uint64_t head = head_of(key(begin + i).substr(depth));
+      h[i] = Handle{head, static_cast<uint32_t>(i)};
+      any |= head;
+      all &= head;
+    }
+    const uint64_t differ = any ^ all;
+    for (int shift = 0; shift < 64; shift += 8) {
+      if (((differ >> shift) & 0xFF) == 0) continue;
+      uint32_t at[256] = {};
+      for (size_t i = 0; i < n; ++i) ++at[(h[i].head >> shift) & 0xFF];
+      uint32_t sum = 0;
+      for (uint32_t& a : at) sum += std::exchange(a, sum);
+      for (size_t i = 0; i < n; ++i) spare[at[(h[i].head >> shift) & 0xFF]++] = h[i];
+      std::swap(h, spare);
     }
     T* const part = items_ + begin;
     const KeyOf& key_of = key_of_;
     const auto key_at = [part, &key_of](uint32_t i) { return key_of(part[i]); };
-    msd_sort(h, h + scratch_.chunk, n, depth, 0, true, ByKey<decltype(key_at)>{key_at});
+    const ByKey<decltype(key_at)> less{key_at};
     for (size_t i = 0; i + 1 < n;) {
       size_t j = i + 1;
-      while (j < n && h[j].head == h[i].head && key_at(h[j].index) == key_at(h[i].index)) ++j;
+      while (j < n && h[j].head == h[i].head) ++j;
+      if (j - i > 1) order_same_head(begin, h + i, spare + i, j - i, depth, less);
+      i = j;
+    }
+    uint32_t* const from = scratch_.from;
+    for (size_t i = 0; i < n; ++i) from[i] = h[i].index;
+    move_along_cycles(begin, n);
+  }
+
+  // Handles h[0, n) of equal heads (keys that share their bytes from
+  // `depth` for eight bytes, or end there alike padded) to items of the
+  // part at `begin`: by key, then by number. `spare` has room for n
+  // handles.
+  template <class Less>
+  void order_same_head(size_t begin, Handle* h, Handle* spare, size_t n, size_t depth, const Less& less) {
+    if (n < kCompareBelow) {
+      std::sort(h, h + n, less);
+    } else {
+      msd_sort(h, spare, n, depth, 8, true, less);
+    }
+    for (size_t i = 0; i + 1 < n;) {
+      size_t j = i + 1;
+      while (j < n && less.key_of(h[j].index) == less.key_of(h[i].index)) ++j;
       if (j - i > 1) {
         repeats_ += j - i - 1;
         std::sort(h + i, h + j, [&](const Handle& a, const Handle& b) {
@@ -203,9 +245,13 @@ class InPlaceSort {
       }
       i = j;
     }
+  }
+
+  // Position i of the part at `begin` takes the item now at from[i]; the
+  // walk along each cycle fetches the item two steps ahead.
+  void move_along_cycles(size_t begin, size_t n) {
+    T* const part = items_ + begin;
     uint32_t* const from = scratch_.from;
-    for (size_t i = 0; i < n; ++i) from[i] = h[i].index;
-    // Position i takes the item now at from[i]; follow the cycles.
     for (size_t start = 0; start < n; ++start) {
       if (from[start] == start) continue;
       alignas(T) unsigned char carried[sizeof(T)];
@@ -214,6 +260,7 @@ class InPlaceSort {
       size_t at = start;
       while (from[at] != start) {
         const size_t next = from[at];
+        __builtin_prefetch(part + from[next]);
         std::memcpy(static_cast<void*>(part + at), static_cast<void*>(part + next), sizeof(T));
         if (numbers_ != nullptr) numbers_[begin + at] = numbers_[begin + next];
         from[at] = static_cast<uint32_t>(at);
