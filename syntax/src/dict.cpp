@@ -43,18 +43,6 @@ uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(ke
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
 
-// Whether every entry has a key position and they grow strictly with the
-// entries' order, which is their order of arrival.
-bool positions_grow(const DictEntry* entries, size_t n) {
-  uint64_t last = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const std::optional<Span> at = entries[i].key_span();
-    if (!at || (i != 0 && at->start <= last)) return false;
-    last = at->start;
-  }
-  return true;
-}
-
 }  // namespace
 
 // Open addressing, at most half full. A slot is 0 when empty, else the
@@ -346,14 +334,17 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
     std::vector<uint32_t> from(chunk);
     const key_order::InPlaceScratch scratch{handles.data(), from.data(), chunk};
     const auto key_of = [](const DictEntry& e) { return std::string_view(e.first); };
-    const auto position = [](const DictEntry& e) { return e.key_span()->start; };
     // Entries stored from the source carry the positions of their keys,
     // which grow with arrival as a rule: then they order repeated keys, and
-    // no array of numbers need stand beside the entries.
-    size_t repeats = 0;
-    if (positions_grow(entries_.data(), n)) {
-      repeats = key_order::sort_in_place(entries_.data(), nullptr, n, key_of, position, scratch);
-    } else {
+    // no array of numbers need stand beside the entries. The sort checks
+    // that they grow before it moves anything.
+    const auto position = [](const DictEntry& e) -> uint64_t {
+      const std::optional<Span> at = e.key_span();
+      return at ? at->start + 1 : 0;
+    };
+    std::optional<size_t> repeats =
+        key_order::sort_in_place(entries_.data(), nullptr, n, key_of, position, scratch);
+    if (!repeats) {
       std::vector<uint32_t> numbers(n);
       std::iota(numbers.begin(), numbers.end(), 0u);
       repeats = key_order::sort_in_place(entries_.data(), numbers.data(), n, key_of, position, scratch);
@@ -361,7 +352,7 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
     handles = {};
     from = {};
     sorted_ = true;
-    if (repeats != 0) drop_repeats(dropped, prefix);
+    if (*repeats != 0) drop_repeats(dropped, prefix);
     return;
   }
   // Most dictionaries (a section, a block) are small: their handles and

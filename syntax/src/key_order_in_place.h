@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -66,44 +67,127 @@ class InPlaceSort {
     static_assert(relocatable_v<T>, "items are moved as bytes");
   }
 
+  // Sorts items[0, n). Without an array of numbers, first checks that the
+  // numbers read from the items are above zero and grow strictly along
+  // them (in the first count, which reads every item anyway); when they do
+  // not, returns false having moved nothing.
+  bool sort_all(size_t n) {
+    if (n <= scratch_.chunk) {
+      if (numbers_ == nullptr && !numbers_grow(n)) return false;
+      if (n > 1) sort_chunk(0, n, 0);
+      return true;
+    }
+    uint32_t count[2][257] = {};
+    if (!tally_first(n, count)) return false;
+    const unsigned first = bucket_at(key(0), 0);
+    size_t depth = 0;
+    if (count[0][first] == n && first != 0) {
+      // All keys share their first byte: the second is counted already,
+      // unless they share that one too.
+      const unsigned second = bucket_at(key(0), 1);
+      if (count[1][second] == n && second != 0) {
+        sort(0, n, shared_prefix(0, n, 0));
+        return true;
+      }
+      depth = 1;
+    }
+    const Part rest = level(Part{0, n, depth}, count[depth]);
+    if (rest.n > 1) sort(rest.begin, rest.n, rest.depth);
+    return true;
+  }
+
   // Sorts items [begin, begin + n), whose keys share their first `depth`
   // bytes.
   void sort(size_t begin, size_t n, size_t depth) {
     while (n > scratch_.chunk) {
       uint32_t count[257] = {};
       for (size_t i = begin; i < begin + n; ++i) ++count[bucket_at(key(i), depth)];
-      const unsigned first = bucket_at(key(begin), depth);
-      if (count[first] == n) {
-        if (first == 0) {  // every key ended: one key, repeated
-          repeated(begin, n);
-          return;
-        }
-        depth = shared_prefix(begin, n, depth);
-        continue;
-      }
-      uint32_t end[257];
-      uint32_t sum = 0;
-      unsigned largest = 1;
-      for (unsigned b = 0; b < 257; ++b) {
-        sum += count[b];
-        end[b] = sum;
-        if (b != 0 && count[b] > count[largest]) largest = b;
-      }
-      distribute(begin, count, end, depth);
-      // Keys that ended are one key, repeated.
-      if (count[0] > 1) repeated(begin, count[0]);
-      for (unsigned b = 1; b < 257; ++b) {
-        if (count[b] > 1 && b != largest) sort(begin + end[b] - count[b], count[b], depth + 1);
-      }
-      begin += end[largest] - count[largest];
-      n = count[largest];
-      ++depth;
+      const Part rest = level(Part{begin, n, depth}, count);
+      begin = rest.begin;
+      n = rest.n;
+      depth = rest.depth;
     }
     if (n > 1) sort_chunk(begin, n, depth);
   }
 
   // How many items sorted so far have the key of the one before them.
   size_t repeats() const { return repeats_; }
+
+ private:
+  // Counts items[0, n) by their first byte and by their second, checking
+  // the growth of the numbers read from the items when there is no array.
+  bool tally_first(size_t n, uint32_t (&count)[2][257]) const {
+    uint64_t last = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string_view k = key(i);
+      ++count[0][bucket_at(k, 0)];
+      ++count[1][bucket_at(k, 1)];
+      if (numbers_ == nullptr) {
+        const uint64_t at = number_of_(items_[i]);
+        if (at <= last) return false;
+        last = at;
+      }
+    }
+    return true;
+  }
+
+  bool numbers_grow(size_t n) const {
+    uint64_t last = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t at = number_of_(items_[i]);
+      if (at <= last) return false;
+      last = at;
+    }
+    return true;
+  }
+
+  static unsigned largest_bucket(const uint32_t* count) {
+    unsigned largest = 1;
+    for (unsigned b = 2; b < 257; ++b) {
+      if (count[b] > count[largest]) largest = b;
+    }
+    return largest;
+  }
+
+  // Items [begin, begin + n) whose keys share their first `depth` bytes.
+  struct Part {
+    size_t begin;
+    size_t n;
+    size_t depth;
+  };
+
+  // One level on a part, its keys counted by byte `depth`; returns what is
+  // left to sort (nothing when n is 0). When all keys share that byte, none
+  // moves: all ended (one key, repeated) and they are put in order of
+  // number, or the part is left to sort from the end of the prefix its
+  // keys share. Otherwise the items go to their buckets and every bucket
+  // but the largest is sorted: the largest is left, so that the recursion
+  // stays at most log2(n) deep.
+  Part level(Part part, const uint32_t* count) {
+    const auto [begin, n, depth] = part;
+    const unsigned first = bucket_at(key(begin), depth);
+    if (count[first] == n) {
+      if (first == 0) {
+        repeated(begin, n);
+        return Part{begin, 0, depth};
+      }
+      return Part{begin, n, shared_prefix(begin, n, depth)};
+    }
+    uint32_t end[257];
+    uint32_t sum = 0;
+    for (unsigned b = 0; b < 257; ++b) {
+      sum += count[b];
+      end[b] = sum;
+    }
+    const unsigned largest = largest_bucket(count);
+    distribute(begin, count, end, depth);
+    // Keys that ended are one key, repeated.
+    if (count[0] > 1) repeated(begin, count[0]);
+    for (unsigned b = 1; b < 257; ++b) {
+      if (count[b] > 1 && b != largest) sort(begin + end[b] - count[b], count[b], depth + 1);
+    }
+    return Part{begin + end[largest] - count[largest], count[largest], depth + 1};
+  }
 
  private:
   std::string_view key(size_t i) const { return key_of_(items_[i]); }
@@ -280,16 +364,18 @@ class InPlaceSort {
   size_t repeats_ = 0;
 };
 
-// `key_of(item)` gives an item's key as a std::string_view. With `numbers`
-// null, `number_of(item)` gives an item's number, different for items of
-// equal keys; else numbers[i] is the number of items[i]. `scratch` has
-// room for a part of scratch.chunk items (at least one). Returns how many
-// items have the key of the one before them once sorted.
+// `key_of(item)` gives an item's key as a std::string_view. numbers[i] is
+// the number of items[i]; with `numbers` null, `number_of(item)` is, and
+// these numbers must then be above zero and grow strictly along the items
+// as they stand: if they do not, nothing moves and the result is
+// std::nullopt. `scratch` has room for a part of scratch.chunk items (at
+// least one). Returns how many items have the key of the one before them
+// once sorted.
 template <class T, class KeyOf, class NumberOf>
-size_t sort_in_place(T* items, uint32_t* numbers, size_t n, const KeyOf& key_of, const NumberOf& number_of,
+std::optional<size_t> sort_in_place(T* items, uint32_t* numbers, size_t n, const KeyOf& key_of, const NumberOf& number_of,
                      const InPlaceScratch& scratch) {
   InPlaceSort<T, KeyOf, NumberOf> sorter(items, numbers, key_of, number_of, scratch);
-  sorter.sort(0, n, 0);
+  if (!sorter.sort_all(n)) return std::nullopt;
   return sorter.repeats();
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <random>
 #include <type_traits>
 #include <string>
@@ -102,12 +103,11 @@ std::string_view key_of_numbered(const Numbered& item) { return item.key.view();
 uint64_t number_of_numbered(const Numbered& item) { return item.number; }
 
 // Items sorted where they stand (Keys, inline and heap-owned) come out as a
-// stable sort of (key, number) puts them, whether the numbers move beside
-// them in an array or are read from the items, and whatever the size of the
-// scratch area: one item, the comparison threshold of the handle sort, a
-// power of two, the default. The numbers read from items are not their
-// order of arrival, so that a sort ordering repeats by place would fail.
-TEST(KeyOrder, InPlaceSortLikeAStableSortOfKeyAndNumber) {
+// stable sort puts them, whether their numbers move beside them in an array
+// or are read from the items (growing with gaps, as positions do), and
+// whatever the size of the scratch area: one item, the comparison threshold
+// of the handle sort, a power of two, the default.
+TEST(KeyOrder, InPlaceSortLikeAStableSortOfTheKeys) {
   std::mt19937 rng(5);
   const size_t chunks[] = {1, 2, kCompareBelow - 1, kCompareBelow, 1024, kInPlaceChunk};
   const size_t sizes[] = {0, 1, 2, 63, 64, 65, 1023, 1024, 1025, 20000};
@@ -120,38 +120,63 @@ TEST(KeyOrder, InPlaceSortLikeAStableSortOfKeyAndNumber) {
       for (size_t s = 0; s < sets.size(); ++s) {
         const std::vector<std::string>& keys = sets[s];
         const std::string what = "chunk " + std::to_string(chunk) + " size " + std::to_string(n) + " set " + std::to_string(s);
-        std::vector<uint64_t> own(n);  // distinct, in no particular order
-        for (size_t i = 0; i < n; ++i) own[i] = (i * 7919 + 13) % 1000003 * 4 + (i % 4);
-        std::vector<uint32_t> want(n);
-        std::iota(want.begin(), want.end(), 0u);
-        std::sort(want.begin(), want.end(), [&](uint32_t a, uint32_t b) {
-          return keys[a] != keys[b] ? keys[a] < keys[b] : own[a] < own[b];
-        });
+        const std::vector<uint32_t> want = reference_order(keys);
         size_t distinct = 0;
         for (size_t i = 0; i < n; ++i) distinct += i == 0 || keys[want[i]] != keys[want[i - 1]] ? 1 : 0;
 
         std::vector<Numbered> items;
-        for (size_t i = 0; i < n; ++i) items.push_back(Numbered{Key(keys[i]), own[i]});
-        const size_t repeats =
-            sort_in_place(items.data(), nullptr, n, key_of_numbered, number_of_numbered, scratch);
-        EXPECT_EQ(repeats, n - distinct) << what;
+        uint64_t number = 0;
+        for (size_t i = 0; i < n; ++i) items.push_back(Numbered{Key(keys[i]), number += 1 + rng() % 3});
+        std::vector<uint64_t> own(n);
+        for (size_t i = 0; i < n; ++i) own[i] = items[i].number;
+        EXPECT_EQ(sort_in_place(items.data(), nullptr, n, key_of_numbered, number_of_numbered, scratch),
+                  std::optional<size_t>(n - distinct))
+            << what;
         for (size_t i = 0; i < n; ++i) {
           ASSERT_EQ(items[i].number, own[want[i]]) << what << " at " << i;
           ASSERT_EQ(items[i].key.view(), keys[want[i]]) << what << " at " << i;
         }
 
-        // Numbers in an array: arrival order.
         std::vector<Key> bare;
         for (const std::string& k : keys) bare.emplace_back(k);
         std::vector<uint32_t> numbers(n);
         std::iota(numbers.begin(), numbers.end(), 0u);
         const auto never = [](const Key&) -> uint64_t { std::abort(); };
         EXPECT_EQ(sort_in_place(bare.data(), numbers.data(), n, [](const Key& k) { return k.view(); }, never, scratch),
-                  n - distinct)
+                  std::optional<size_t>(n - distinct))
             << what;
-        ASSERT_EQ(numbers, reference_order(keys)) << what;
+        ASSERT_EQ(numbers, want) << what;
         for (size_t i = 0; i < n; ++i) ASSERT_EQ(bare[i].view(), keys[numbers[i]]) << what;
       }
+    }
+  }
+}
+
+// Numbers read from the items that do not grow strictly from above zero
+// are refused before anything moves, on both sides of the scratch size.
+TEST(KeyOrder, InPlaceSortRefusesNumbersThatDoNotGrow) {
+  std::mt19937 rng(9);
+  const size_t chunk = 64;
+  std::vector<Handle> handles(2 * chunk);
+  std::vector<uint32_t> from(chunk);
+  const InPlaceScratch scratch{handles.data(), from.data(), chunk};
+  enum class Fault { ZeroFirst, EqualPair, LastFalls, AllZero };
+  for (size_t n : {size_t{1}, size_t{2}, chunk - 1, chunk, chunk + 1, size_t{5000}}) {
+    for (const Fault fault : {Fault::ZeroFirst, Fault::EqualPair, Fault::LastFalls, Fault::AllZero}) {
+      if (n == 1 && fault != Fault::ZeroFirst && fault != Fault::AllZero) continue;
+      const std::vector<std::string> keys = random_keys(rng, n, "k", "0123456789", 0, 6);
+      std::vector<Numbered> items;
+      for (size_t i = 0; i < n; ++i) items.push_back(Numbered{Key(keys[i]), fault == Fault::AllZero ? 0 : 2 * i + 2});
+      switch (fault) {
+        case Fault::ZeroFirst: items[0].number = 0; break;
+        case Fault::EqualPair: items[n / 2].number = items[n / 2 - 1].number; break;
+        case Fault::LastFalls: items[n - 1].number = 1; break;
+        case Fault::AllZero: break;
+      }
+      const std::string what = "size " + std::to_string(n) + " fault " + std::to_string(static_cast<int>(fault));
+      EXPECT_EQ(sort_in_place(items.data(), nullptr, n, key_of_numbered, number_of_numbered, scratch), std::nullopt)
+          << what;
+      for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i].key.view(), keys[i]) << what;
     }
   }
 }
