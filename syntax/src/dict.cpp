@@ -330,9 +330,9 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
     // Handles to all the entries would cost two thirds of them again at the
     // peak; the entries sort where they are, with a bounded scratch area.
     const size_t chunk = std::min(n, key_order::kInPlaceChunk);
-    std::vector<Handle> handles(2 * chunk);
-    std::vector<uint32_t> from(chunk);
-    const key_order::InPlaceScratch scratch{handles.data(), from.data(), chunk};
+    const bool pairs = n > chunk;
+    auto area = std::make_unique_for_overwrite<unsigned char[]>(key_order::in_place_scratch_bytes(chunk, pairs));
+    const key_order::InPlaceScratch scratch{area.get(), chunk, pairs};
     const auto key_of = [](const DictEntry& e) { return std::string_view(e.first); };
     // Entries stored from the source carry the positions of their keys,
     // which grow with arrival as a rule: then they order repeated keys, and
@@ -349,8 +349,7 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
       std::iota(numbers.begin(), numbers.end(), 0u);
       repeats = key_order::sort_in_place(entries_.data(), numbers.data(), n, key_of, position, scratch);
     }
-    handles = {};
-    from = {};
+    area.reset();
     sorted_ = true;
     if (*repeats != 0) drop_repeats(dropped, prefix);
     return;

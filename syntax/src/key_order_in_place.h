@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -34,14 +35,26 @@
 
 namespace brindle::key_order {
 
-// The scratch area sort_in_place wants for a part of `chunk` items: two
-// handles per item (a sorting pass moves them between two arrays) and one
-// number.
+// Buckets of a level that splits by two bytes: 0 for a key that ends
+// before them, then one per first byte and second bucket (see pair_at).
+constexpr size_t kPairBuckets = 1 + 256 * 257;
+
+// The scratch area of sort_in_place: for a part of up to `chunk` items,
+// two handles per item (a sorting pass moves them between two arrays) and
+// one number; with `pairs`, also two counters per bucket of a level that
+// splits by two bytes, in the same memory (that level is over before any
+// handle is made). `area` has in_place_scratch_bytes of room, aligned as
+// for new.
 struct InPlaceScratch {
-  Handle* handles = nullptr;  // 2 * chunk of them
-  uint32_t* from = nullptr;   // chunk of them
-  size_t chunk = 0;           // parts of up to this many items use it
+  unsigned char* area = nullptr;
+  size_t chunk = 0;
+  bool pairs = false;
 };
+
+inline size_t in_place_scratch_bytes(size_t chunk, bool pairs) {
+  const size_t handles = chunk * (2 * sizeof(Handle) + sizeof(uint32_t));
+  return pairs ? std::max(handles, 2 * kPairBuckets * sizeof(uint32_t)) : handles;
+}
 
 // Parts of up to this many items are sorted as handles (16 bytes each, two
 // arrays of them): large enough that the in-place levels only split large
@@ -56,6 +69,17 @@ constexpr size_t kBucketAhead = 4;
 inline unsigned bucket_at(std::string_view key, size_t depth) {
   return depth < key.size() ? 1u + static_cast<unsigned char>(key[depth]) : 0u;
 }
+
+// Bucket of a key by its two bytes from `depth`, in key order: 0 when it
+// ends before, else 1 + 257 * its byte + its bucket at depth + 1.
+inline unsigned pair_at(std::string_view key, size_t depth) {
+  if (depth >= key.size()) return 0;
+  return 1u + 257u * static_cast<unsigned char>(key[depth]) + bucket_at(key, depth + 1);
+}
+
+// A level splits by two bytes only while the items go to at most this many
+// buckets: the fronts of the buckets being filled then stay in cache.
+constexpr size_t kPairStreams = 512;
 
 template <class T, class KeyOf, class NumberOf>
 class InPlaceSort {
@@ -78,7 +102,8 @@ class InPlaceSort {
       return true;
     }
     uint32_t count[2][257] = {};
-    if (!tally_first(n, count)) return false;
+    uint32_t* const pairs = scratch_.pairs ? new (scratch_.area) uint32_t[kPairBuckets]() : nullptr;
+    if (!tally_first(n, count, pairs)) return false;
     const unsigned first = bucket_at(key(0), 0);
     size_t depth = 0;
     if (count[0][first] == n && first != 0) {
@@ -89,6 +114,7 @@ class InPlaceSort {
         sort(0, n, shared_prefix(0, n, 0));
         return true;
       }
+      if (pairs != nullptr && split_by_pairs(pairs, 1)) return true;
       depth = 1;
     }
     const Part rest = level(Part{0, n, depth}, count[depth]);
@@ -116,16 +142,76 @@ class InPlaceSort {
  private:
   // Counts items[0, n) by their first byte and by their second, checking
   // the growth of the numbers read from the items when there is no array.
-  bool tally_first(size_t n, uint32_t (&count)[2][257]) const {
+  bool tally_first(size_t n, uint32_t (&count)[2][257], uint32_t* pairs) const {
     uint64_t last = 0;
     for (size_t i = 0; i < n; ++i) {
       const std::string_view k = key(i);
       ++count[0][bucket_at(k, 0)];
       ++count[1][bucket_at(k, 1)];
+      if (pairs != nullptr) ++pairs[pair_at(k, 1)];
       if (numbers_ == nullptr) {
         const uint64_t at = number_of_(items_[i]);
         if (at <= last) return false;
         last = at;
+      }
+    }
+    return true;
+  }
+
+  // All the items, counted by two bytes from `depth` in `pairs` (all
+  // of them sharing the bytes before), go to their buckets by both bytes at
+  // once when they fill few buckets, and each bucket is sorted; else
+  // nothing moves and false is returned. A key with a common first letter
+  // and digits or words after it splits this way into parts that fit the
+  // scratch area where one byte would leave parts for another level.
+  bool split_by_pairs(uint32_t* pairs, size_t depth) {
+    uint32_t* const next = pairs;
+    uint32_t* const end = new (pairs + kPairBuckets) uint32_t[kPairBuckets];
+    uint32_t filled[kPairStreams];
+    size_t streams = 0;
+    for (uint32_t b = 0; b < kPairBuckets; ++b) {
+      if (next[b] == 0) continue;
+      if (streams == kPairStreams) return false;
+      filled[streams++] = b;
+    }
+    uint32_t sum = 0;
+    for (size_t f = 0; f < streams; ++f) {
+      const uint32_t b = filled[f];
+      const uint32_t count = next[b];
+      next[b] = sum;
+      sum += count;
+      end[b] = sum;
+    }
+    for (size_t f = 0; f < streams; ++f) {
+      const uint32_t b = filled[f];
+      size_t at = next[b];
+      const size_t stop = end[b];
+      while (at < stop) {
+        const unsigned to = pair_at(key(at), depth);
+        if (to == b) {
+          ++at;
+          continue;
+        }
+        const size_t dest = next[to]++;
+        __builtin_prefetch(items_ + dest + kBucketAhead);
+        if (numbers_ != nullptr) __builtin_prefetch(numbers_ + dest + kBucketAhead);
+        swap(at, dest);
+      }
+      next[b] = static_cast<uint32_t>(at);
+    }
+    // Where each bucket ends, read before sorting them takes the scratch
+    // area. A bucket of keys that end within the two bytes holds one key.
+    uint32_t stops[kPairStreams];
+    for (size_t f = 0; f < streams; ++f) stops[f] = end[filled[f]];
+    for (size_t f = 0; f < streams; ++f) {
+      const uint32_t b = filled[f];
+      const size_t begin = f == 0 ? 0 : stops[f - 1];
+      const size_t count = stops[f] - begin;
+      if (count < 2) continue;
+      if (b == 0 || (b - 1) % 257 == 0) {
+        repeated(begin, count);
+      } else {
+        sort(begin, count, depth + 2);
       }
     }
     return true;
@@ -272,8 +358,9 @@ class InPlaceSort {
   // runs of equal heads are then sorted by key, and runs of equal keys by
   // number. The items follow, each moved once.
   void sort_chunk(size_t begin, size_t n, size_t depth) {
-    Handle* h = scratch_.handles;
+    Handle* h = new (scratch_.area) Handle[2 * scratch_.chunk];
     Handle* spare = h + scratch_.chunk;
+    uint32_t* const from = new (h + 2 * scratch_.chunk) uint32_t[scratch_.chunk];
     uint64_t any = 0;
     uint64_t all = ~uint64_t{0};
     for (size_t i = 0; i < n; ++i) {
@@ -302,9 +389,8 @@ class InPlaceSort {
       if (j - i > 1) order_same_head(begin, h + i, spare + i, j - i, depth, less);
       i = j;
     }
-    uint32_t* const from = scratch_.from;
     for (size_t i = 0; i < n; ++i) from[i] = h[i].index;
-    move_along_cycles(begin, n);
+    move_along_cycles(begin, n, from);
   }
 
   // Handles h[0, n) of equal heads (keys that share their bytes from
@@ -333,9 +419,8 @@ class InPlaceSort {
 
   // Position i of the part at `begin` takes the item now at from[i]; the
   // walk along each cycle fetches the item two steps ahead.
-  void move_along_cycles(size_t begin, size_t n) {
+  void move_along_cycles(size_t begin, size_t n, uint32_t* from) {
     T* const part = items_ + begin;
-    uint32_t* const from = scratch_.from;
     for (size_t start = 0; start < n; ++start) {
       if (from[start] == start) continue;
       alignas(T) unsigned char carried[sizeof(T)];
@@ -368,12 +453,11 @@ class InPlaceSort {
 // the number of items[i]; with `numbers` null, `number_of(item)` is, and
 // these numbers must then be above zero and grow strictly along the items
 // as they stand: if they do not, nothing moves and the result is
-// std::nullopt. `scratch` has room for a part of scratch.chunk items (at
-// least one). Returns how many items have the key of the one before them
-// once sorted.
+// std::nullopt. scratch.chunk is at least one. Returns how many items have
+// the key of the one before them once sorted.
 template <class T, class KeyOf, class NumberOf>
-std::optional<size_t> sort_in_place(T* items, uint32_t* numbers, size_t n, const KeyOf& key_of, const NumberOf& number_of,
-                     const InPlaceScratch& scratch) {
+std::optional<size_t> sort_in_place(T* items, uint32_t* numbers, size_t n, const KeyOf& key_of,
+                                    const NumberOf& number_of, const InPlaceScratch& scratch) {
   InPlaceSort<T, KeyOf, NumberOf> sorter(items, numbers, key_of, number_of, scratch);
   if (!sorter.sort_all(n)) return std::nullopt;
   return sorter.repeats();

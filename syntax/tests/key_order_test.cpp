@@ -80,6 +80,12 @@ std::vector<std::vector<std::string>> awkward_sets(std::mt19937& rng, size_t n) 
   sets.push_back(random_keys(rng, n, "same-head", "xy", 1, 2));
   sets.push_back(random_keys(rng, n, "", "ab", 0, 26));
   sets.emplace_back(n, "one key repeated everywhere");
+  // One lead letter, then few pairs of bytes (keys ending within them
+  // repeated) or nearly every pair.
+  sets.push_back(random_keys(rng, n, "k", digits, 0, 2));
+  std::string every_byte;
+  for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
+  sets.push_back(random_keys(rng, n, "x", every_byte, 0, 4));
   return sets;
 }
 
@@ -105,21 +111,24 @@ uint64_t number_of_numbered(const Numbered& item) { return item.number; }
 // Items sorted where they stand (Keys, inline and heap-owned) come out as a
 // stable sort puts them, whether their numbers move beside them in an array
 // or are read from the items (growing with gaps, as positions do), and
-// whatever the size of the scratch area: one item, the comparison threshold
-// of the handle sort, a power of two, the default.
+// whatever the size of the scratch area (one item, the comparison threshold
+// of the handle sort, a power of two, the default) and whether a level may
+// split by two bytes.
 TEST(KeyOrder, InPlaceSortLikeAStableSortOfTheKeys) {
   std::mt19937 rng(5);
-  const size_t chunks[] = {1, 2, kCompareBelow - 1, kCompareBelow, 1024, kInPlaceChunk};
+  const std::pair<size_t, bool> scratches[] = {{1, false}, {2, true}, {kCompareBelow - 1, false},
+                                               {kCompareBelow, true}, {1024, false}, {1024, true},
+                                               {kInPlaceChunk, true}};
   const size_t sizes[] = {0, 1, 2, 63, 64, 65, 1023, 1024, 1025, 20000};
-  for (size_t chunk : chunks) {
-    std::vector<Handle> handles(2 * chunk);
-    std::vector<uint32_t> from(chunk);
-    const InPlaceScratch scratch{handles.data(), from.data(), chunk};
+  for (const auto& [chunk, pairs] : scratches) {
+    std::vector<unsigned char> area(in_place_scratch_bytes(chunk, pairs));
+    const InPlaceScratch scratch{area.data(), chunk, pairs};
     for (size_t n : sizes) {
       const auto sets = awkward_sets(rng, n);
       for (size_t s = 0; s < sets.size(); ++s) {
         const std::vector<std::string>& keys = sets[s];
-        const std::string what = "chunk " + std::to_string(chunk) + " size " + std::to_string(n) + " set " + std::to_string(s);
+        const std::string what = "chunk " + std::to_string(chunk) + (pairs ? " pairs" : "") + " size " +
+                                 std::to_string(n) + " set " + std::to_string(s);
         const std::vector<uint32_t> want = reference_order(keys);
         size_t distinct = 0;
         for (size_t i = 0; i < n; ++i) distinct += i == 0 || keys[want[i]] != keys[want[i - 1]] ? 1 : 0;
@@ -157,9 +166,8 @@ TEST(KeyOrder, InPlaceSortLikeAStableSortOfTheKeys) {
 TEST(KeyOrder, InPlaceSortRefusesNumbersThatDoNotGrow) {
   std::mt19937 rng(9);
   const size_t chunk = 64;
-  std::vector<Handle> handles(2 * chunk);
-  std::vector<uint32_t> from(chunk);
-  const InPlaceScratch scratch{handles.data(), from.data(), chunk};
+  std::vector<unsigned char> area(in_place_scratch_bytes(chunk, true));
+  const InPlaceScratch scratch{area.data(), chunk, true};
   enum class Fault { ZeroFirst, EqualPair, LastFalls, AllZero };
   for (size_t n : {size_t{1}, size_t{2}, chunk - 1, chunk, chunk + 1, size_t{5000}}) {
     for (const Fault fault : {Fault::ZeroFirst, Fault::EqualPair, Fault::LastFalls, Fault::AllZero}) {
