@@ -2,23 +2,25 @@
 //
 // `sort_in_place` puts items[0, n) in byte-wise key order, equal keys by
 // their numbers (their order of arrival). A number is either read from the
-// item itself, or numbers[i], an array that moves along with the items.
-// Besides that array it uses only a scratch area of handles, bounded in
-// size, and a few counters per level: sorting handles to all the items
+// item itself (a dictionary entry's key position), checked to grow along
+// the items as they arrived, or numbers[i], an array that moves along with
+// the items. Besides that array it uses only a scratch area bounded in
+// size and a few counters per level: sorting handles to all the items
 // would hold arrays of them beside the entries at the peak.
 //
 // Items must be relocatable (they are moved as bytes). Most significant
 // byte first: a level counts the keys by their next byte (a key that ends
 // there comes first) and swaps every item straight into its bucket, a
 // bucket being filled front to back as a stream; a level where all keys
-// share the byte skips the whole shared prefix at once. A part that fits
-// the scratch area is sorted as compact handles (key_order.h) and then
-// moved into place along the cycles of its permutation, each item once:
-// the in-place levels, which move every item at every byte, only split the
-// large parts. The largest bucket goes on in the loop and the others
-// recurse, so the recursion is at most log2(n) deep. Time is linear in the
-// bytes of the keys that tell them apart, plus n log n for long runs of
-// one repeated key; nothing throws.
+// share the byte skips the whole shared prefix at once. Below a first byte
+// all keys share, the first level may split by two bytes at once. A part
+// that fits the scratch area is sorted as compact handles (key_order.h)
+// and then moved into place along the cycles of its permutation, each item
+// once: the in-place levels, which move every item at every level, only
+// split the large parts. The largest bucket goes on in the loop and the
+// others recurse, so the recursion is at most about log2(n) deep. Time is
+// linear in the bytes of the keys that tell them apart, plus n log n for
+// long runs of one repeated key; nothing throws.
 #pragma once
 
 #include <algorithm>
@@ -275,7 +277,6 @@ class InPlaceSort {
     return Part{begin + end[largest] - count[largest], count[largest], depth + 1};
   }
 
- private:
   std::string_view key(size_t i) const { return key_of_(items_[i]); }
   uint64_t number(size_t i) const { return numbers_ != nullptr ? numbers_[i] : number_of_(items_[i]); }
 
