@@ -4,6 +4,7 @@
 
 #include <string>
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -206,6 +207,39 @@ TEST(FlatDict, IndexCopiesAndMoves) {
                              [](const DictEntry& a, const DictEntry& b) { return a.first < b.first; }));
   EXPECT_EQ(moved.find("key42")->second.as_integer(), -42);
   EXPECT_EQ(moved.find("absent"), moved.end());
+}
+
+// A large section as the builder stores it, keys repeated at random: key
+// order, the last value and last positions of each key, whatever the size
+// (sorted as handles, in place within one part, in place by levels) and
+// whether the keys share a first byte.
+TEST(FlatDict, LargeSectionsKeepTheLastOfEachKey) {
+  std::mt19937 rng(17);
+  for (const size_t n : {size_t{4000}, size_t{7000}, size_t{30000}}) {
+    for (const std::string lead : {"k", ""}) {
+      std::string source = "[s]\n";
+      std::map<std::string, std::pair<size_t, int>> last;  // key: its line's offset, its value
+      for (int i = 0; i < static_cast<int>(n); ++i) {
+        const std::string key = (lead.empty() ? std::string(1, static_cast<char>('a' + rng() % 26)) : lead) +
+                                std::to_string(rng() % (n - n / 8));
+        last[key] = {source.size(), i};
+        source += key + " = " + std::to_string(i) + "\n";
+      }
+      const Document doc = build_document(source, kNoEnv);
+      const std::string what = "size " + std::to_string(n) + " lead '" + lead + "'";
+      ASSERT_TRUE(doc.diagnostics.empty()) << what;
+      const Dict& section = doc.config.at("s").as_dict();
+      ASSERT_EQ(section.size(), last.size()) << what;
+      auto want = last.begin();
+      for (const DictEntry& e : section) {
+        ASSERT_EQ(std::string(e.first), want->first) << what;
+        ASSERT_EQ(e.second.as_integer(), want->second.second) << what << " " << want->first;
+        ASSERT_EQ(e.key_span(), std::optional<Span>(Span{want->second.first, want->second.first + want->first.size()}))
+            << what << " " << want->first;
+        ++want;
+      }
+    }
+  }
 }
 
 // A document moved out of the builder and then moved again keeps its data
