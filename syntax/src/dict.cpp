@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <numeric>
+#include <optional>
 #include <stdexcept>
 
 #include "key_order.h"
@@ -308,7 +309,11 @@ Dict Dict::moved_into(Arena& arena) && {
   seal({}, {}, &arena);
   for (DictEntry& e : entries_) {
     e.first.move_into(arena);
-    e.second = Value::into_arena(std::move(e.second), arena);
+    // A scalar holds nothing to move; skipping it spares a large
+    // dictionary of numbers a write to every entry.
+    if (e.second.is(Tag::String) || e.second.is(Tag::Array) || e.second.is(Tag::Dict)) {
+      e.second = Value::into_arena(std::move(e.second), arena);
+    }
   }
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
@@ -322,16 +327,31 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   using key_order::Handle;
   const size_t n = entries_.size();
   if ((arena == nullptr || in_arena(*arena)) && n * sizeof(DictEntry) >= kSortInPlaceFrom) {
-    // Handles and their sorting room would cost two thirds of the entries
-    // again at the peak; the entries sort where they are, with only their
-    // numbers beside them.
-    std::vector<uint32_t> numbers(n);
-    std::iota(numbers.begin(), numbers.end(), 0u);
-    key_order::sort_in_place(entries_.data(), numbers.data(), n,
-                             [](const DictEntry& e) { return std::string_view(e.first); });
-    numbers = {};
+    // Handles to all the entries would cost two thirds of them again at the
+    // peak; the entries sort where they are, with a bounded scratch area.
+    const size_t chunk = std::min(n, key_order::kInPlaceChunk);
+    const bool pairs = n > chunk;
+    auto area = std::make_unique_for_overwrite<unsigned char[]>(key_order::in_place_scratch_bytes(chunk, pairs));
+    const key_order::InPlaceScratch scratch{area.get(), chunk, pairs};
+    const auto key_of = [](const DictEntry& e) { return std::string_view(e.first); };
+    // Entries stored from the source carry the positions of their keys,
+    // which grow with arrival as a rule: then they order repeated keys, and
+    // no array of numbers need stand beside the entries. The sort checks
+    // that they grow before it moves anything.
+    const auto position = [](const DictEntry& e) -> uint64_t {
+      const std::optional<Span> at = e.key_span();
+      return at ? at->start + 1 : 0;
+    };
+    std::optional<size_t> repeats =
+        key_order::sort_in_place(entries_.data(), nullptr, n, key_of, position, scratch);
+    if (!repeats) {
+      std::vector<uint32_t> numbers(n);
+      std::iota(numbers.begin(), numbers.end(), 0u);
+      repeats = key_order::sort_in_place(entries_.data(), numbers.data(), n, key_of, position, scratch);
+    }
+    area.reset();
     sorted_ = true;
-    drop_repeats(dropped, prefix);
+    if (*repeats != 0) drop_repeats(dropped, prefix);
     return;
   }
   // Most dictionaries (a section, a block) are small: their handles and

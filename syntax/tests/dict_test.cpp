@@ -4,6 +4,7 @@
 
 #include <string>
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <random>
@@ -105,8 +106,20 @@ TEST(FlatDict, SealedOrderWhateverTheArrival) {
 // reported to the drop callback in key order, then arrival order. Sizes
 // straddle the comparison and radix thresholds, the size gathered into an
 // arena and the size from which the array grows by hand; with and without
-// an arena.
+// an arena. Key positions grow with arrival (as the builder stores them),
+// are absent, run backwards or repeat one: only the order of arrival may
+// decide among repeated keys.
 TEST(FlatDict, SealMatchesAStableSortWithLastWins) {
+  enum class Positions { Growing, Absent, Backwards, OneRepeated };
+  const auto position = [](Positions p, size_t i, size_t n) -> std::optional<Span> {
+    switch (p) {
+      case Positions::Growing: return Span{3 * i, 3 * i + 1};
+      case Positions::Absent: return std::nullopt;
+      case Positions::Backwards: return Span{n - i, n - i + 1};
+      case Positions::OneRepeated: return Span{i == n / 2 && i > 0 ? i - 1 : i, i + 1};
+    }
+    return std::nullopt;
+  };
   std::mt19937 rng(3);
   const size_t gathered = 256 * 1024 / sizeof(DictEntry);  // the largest array moved into an arena
   const size_t sizes[] = {0, 1, 2, 5, 63, 64, 65, 2047, 2048, 2049, gathered - 1, gathered, gathered + 1, 70000};
@@ -114,51 +127,54 @@ TEST(FlatDict, SealMatchesAStableSortWithLastWins) {
   int round = 0;
   for (size_t n : sizes) {
     for (const std::string& alphabet : alphabets) {
-      const bool with_arena = round++ % 2 == 0;
-      // Few distinct keys for small sizes, so repeats land at every position.
-      const size_t spread = std::max<size_t>(2, n / 3);
-      std::vector<std::string> keys;
-      for (size_t i = 0; i < n; ++i) {
-        size_t x = rng() % spread;
-        std::string k = x % 5 == 0 ? "" : "shared-prefix-of-many-keys.";
-        for (; x != 0; x /= alphabet.size()) k += alphabet[x % alphabet.size()];
-        keys.push_back(k);
-      }
-      std::vector<uint32_t> order(n);
-      std::iota(order.begin(), order.end(), 0u);
-      std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
-      std::vector<std::string> want_drops;
-      std::vector<std::string> want;
-      for (size_t i = 0; i < n; ++i) {
-        const std::string row = keys[order[i]] + "=" + std::to_string(order[i]);
-        (i + 1 < n && keys[order[i + 1]] == keys[order[i]] ? want_drops : want).push_back(row);
-      }
+      for (const Positions positions : {Positions::Growing, Positions::Absent, Positions::Backwards, Positions::OneRepeated}) {
+        const bool with_arena = round++ % 3 == 0;  // every kind of positions both ways
+        // Few distinct keys for small sizes, so repeats land at every position.
+        const size_t spread = std::max<size_t>(2, n / 3);
+        std::vector<std::string> keys;
+        for (size_t i = 0; i < n; ++i) {
+          size_t x = rng() % spread;
+          std::string k = x % 5 == 0 ? "" : "shared-prefix-of-many-keys.";
+          for (; x != 0; x /= alphabet.size()) k += alphabet[x % alphabet.size()];
+          keys.push_back(k);
+        }
+        std::vector<uint32_t> order(n);
+        std::iota(order.begin(), order.end(), 0u);
+        std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
+        std::vector<std::string> want_drops;
+        std::vector<std::string> want;
+        for (size_t i = 0; i < n; ++i) {
+          const std::string row = keys[order[i]] + "=" + std::to_string(order[i]);
+          (i + 1 < n && keys[order[i + 1]] == keys[order[i]] ? want_drops : want).push_back(row);
+        }
 
-      Arena arena;
-      Dict d;
-      for (size_t i = 0; i < n; ++i) {
-        DictEntry& e = d.append(keys[i]);
-        e.second = Value::integer(static_cast<int64_t>(i));
-        e.set_key_span(Span{i, i + 1});
-      }
-      std::vector<std::string> drops;
-      d.seal([&](std::string_view prefix, const DictEntry& e) {
-        drops.push_back(std::string(prefix) + e.first + "=" + std::to_string(e.second.as_integer()));
-      }, "p.", with_arena ? &arena : nullptr);
-      std::vector<std::string> got;
-      bool spans_follow = true;
-      for (const DictEntry& e : d) {
-        got.push_back(e.first + "=" + std::to_string(e.second.as_integer()));
-        const uint64_t i = static_cast<uint64_t>(e.second.as_integer());
-        spans_follow = spans_follow && e.key_span() == std::optional<Span>(Span{i, i + 1});
-      }
-      for (std::string& row : want_drops) row = "p." + row;
-      const std::string what = "size " + std::to_string(n) + " alphabet " + std::to_string(alphabet.size());
-      EXPECT_EQ(got, want) << what;
-      EXPECT_EQ(drops, want_drops) << what;
-      EXPECT_TRUE(spans_follow) << what;
-      for (size_t i = 0; i < n; i += 97) {
-        ASSERT_NE(d.find(keys[i]), d.end()) << what;
+        Arena arena;
+        Dict d;
+        for (size_t i = 0; i < n; ++i) {
+          DictEntry& e = d.append(keys[i]);
+          e.second = Value::integer(static_cast<int64_t>(i));
+          if (const auto at = position(positions, i, n)) e.set_key_span(*at);
+        }
+        std::vector<std::string> drops;
+        d.seal([&](std::string_view prefix, const DictEntry& e) {
+          drops.push_back(std::string(prefix) + e.first + "=" + std::to_string(e.second.as_integer()));
+        }, "p.", with_arena ? &arena : nullptr);
+        std::vector<std::string> got;
+        bool spans_follow = true;
+        for (const DictEntry& e : d) {
+          got.push_back(e.first + "=" + std::to_string(e.second.as_integer()));
+          const uint64_t i = static_cast<uint64_t>(e.second.as_integer());
+          spans_follow = spans_follow && e.key_span() == position(positions, i, n);
+        }
+        for (std::string& row : want_drops) row = "p." + row;
+        const std::string what = "size " + std::to_string(n) + " alphabet " + std::to_string(alphabet.size()) +
+                                 " positions " + std::to_string(static_cast<int>(positions));
+        EXPECT_EQ(got, want) << what;
+        EXPECT_EQ(drops, want_drops) << what;
+        EXPECT_TRUE(spans_follow) << what;
+        for (size_t i = 0; i < n; i += 97) {
+          ASSERT_NE(d.find(keys[i]), d.end()) << what;
+        }
       }
     }
   }
@@ -191,6 +207,39 @@ TEST(FlatDict, IndexCopiesAndMoves) {
                              [](const DictEntry& a, const DictEntry& b) { return a.first < b.first; }));
   EXPECT_EQ(moved.find("key42")->second.as_integer(), -42);
   EXPECT_EQ(moved.find("absent"), moved.end());
+}
+
+// A large section as the builder stores it, keys repeated at random: key
+// order, the last value and last positions of each key, whatever the size
+// (sorted as handles, in place within one part, in place by levels) and
+// whether the keys share a first byte.
+TEST(FlatDict, LargeSectionsKeepTheLastOfEachKey) {
+  std::mt19937 rng(17);
+  for (const size_t n : {size_t{4000}, size_t{7000}, size_t{30000}}) {
+    for (const std::string lead : {"k", ""}) {
+      std::string source = "[s]\n";
+      std::map<std::string, std::pair<size_t, int>> last;  // key: its line's offset, its value
+      for (int i = 0; i < static_cast<int>(n); ++i) {
+        const std::string key = (lead.empty() ? std::string(1, static_cast<char>('a' + rng() % 26)) : lead) +
+                                std::to_string(rng() % (n - n / 8));
+        last[key] = {source.size(), i};
+        source += key + " = " + std::to_string(i) + "\n";
+      }
+      const Document doc = build_document(source, kNoEnv);
+      const std::string what = "size " + std::to_string(n) + " lead '" + lead + "'";
+      ASSERT_TRUE(doc.diagnostics.empty()) << what;
+      const Dict& section = doc.config.at("s").as_dict();
+      ASSERT_EQ(section.size(), last.size()) << what;
+      auto want = last.begin();
+      for (const DictEntry& e : section) {
+        ASSERT_EQ(std::string(e.first), want->first) << what;
+        ASSERT_EQ(e.second.as_integer(), want->second.second) << what << " " << want->first;
+        ASSERT_EQ(e.key_span(), std::optional<Span>(Span{want->second.first, want->second.first + want->first.size()}))
+            << what << " " << want->first;
+        ++want;
+      }
+    }
+  }
 }
 
 // A document moved out of the builder and then moved again keeps its data

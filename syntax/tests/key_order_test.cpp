@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 #include <random>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -78,25 +80,111 @@ std::vector<std::vector<std::string>> awkward_sets(std::mt19937& rng, size_t n) 
   sets.push_back(random_keys(rng, n, "same-head", "xy", 1, 2));
   sets.push_back(random_keys(rng, n, "", "ab", 0, 26));
   sets.emplace_back(n, "one key repeated everywhere");
+  // One lead letter, then few pairs of bytes (keys ending within them
+  // repeated) or nearly every pair.
+  sets.push_back(random_keys(rng, n, "k", digits, 0, 2));
+  std::string every_byte;
+  for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
+  sets.push_back(random_keys(rng, n, "x", every_byte, 0, 4));
   return sets;
 }
 
-// Items sorted where they stand (Keys, inline and heap-owned) carry their
-// numbers along: both must come out as a stable sort puts them.
+// An item that carries its own number, as a dictionary entry carries the
+// position of its key.
+struct Numbered {
+  Key key;
+  uint64_t number;
+};
+
+}  // namespace
+}  // namespace brindle::key_order
+
+template <>
+struct brindle::Relocatable<brindle::key_order::Numbered> : std::true_type {};
+
+namespace brindle::key_order {
+namespace {
+
+std::string_view key_of_numbered(const Numbered& item) { return item.key.view(); }
+uint64_t number_of_numbered(const Numbered& item) { return item.number; }
+
+// Items sorted where they stand (Keys, inline and heap-owned) come out as a
+// stable sort puts them, whether their numbers move beside them in an array
+// or are read from the items (growing with gaps, as positions do), and
+// whatever the size of the scratch area (one item, the comparison threshold
+// of the handle sort, a power of two, the default) and whether a level may
+// split by two bytes.
 TEST(KeyOrder, InPlaceSortLikeAStableSortOfTheKeys) {
   std::mt19937 rng(5);
-  const size_t sizes[] = {0, 1, 2, kInPlaceCompareBelow - 1, kInPlaceCompareBelow, kInPlaceCompareBelow + 1, 300, 20000};
-  for (size_t n : sizes) {
-    const auto sets = awkward_sets(rng, n);
-    for (size_t s = 0; s < sets.size(); ++s) {
-      const std::vector<std::string>& keys = sets[s];
-      std::vector<Key> items;
-      for (const std::string& k : keys) items.emplace_back(k);
-      std::vector<uint32_t> numbers(n);
-      std::iota(numbers.begin(), numbers.end(), 0u);
-      sort_in_place(items.data(), numbers.data(), n, [](const Key& k) { return k.view(); });
-      ASSERT_EQ(numbers, reference_order(keys)) << "size " << n << " set " << s;
-      for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i].view(), keys[numbers[i]]) << "size " << n << " set " << s;
+  const std::pair<size_t, bool> scratches[] = {{1, false}, {2, true}, {kCompareBelow - 1, false},
+                                               {kCompareBelow, true}, {1024, false}, {1024, true},
+                                               {kInPlaceChunk, true}};
+  const size_t sizes[] = {0, 1, 2, 63, 64, 65, 1023, 1024, 1025, 20000};
+  for (const auto& [chunk, pairs] : scratches) {
+    std::vector<unsigned char> area(in_place_scratch_bytes(chunk, pairs));
+    const InPlaceScratch scratch{area.data(), chunk, pairs};
+    for (size_t n : sizes) {
+      const auto sets = awkward_sets(rng, n);
+      for (size_t s = 0; s < sets.size(); ++s) {
+        const std::vector<std::string>& keys = sets[s];
+        const std::string what = "chunk " + std::to_string(chunk) + (pairs ? " pairs" : "") + " size " +
+                                 std::to_string(n) + " set " + std::to_string(s);
+        const std::vector<uint32_t> want = reference_order(keys);
+        size_t distinct = 0;
+        for (size_t i = 0; i < n; ++i) distinct += i == 0 || keys[want[i]] != keys[want[i - 1]] ? 1 : 0;
+
+        std::vector<Numbered> items;
+        uint64_t number = 0;
+        for (size_t i = 0; i < n; ++i) items.push_back(Numbered{Key(keys[i]), number += 1 + rng() % 3});
+        std::vector<uint64_t> own(n);
+        for (size_t i = 0; i < n; ++i) own[i] = items[i].number;
+        EXPECT_EQ(sort_in_place(items.data(), nullptr, n, key_of_numbered, number_of_numbered, scratch),
+                  std::optional<size_t>(n - distinct))
+            << what;
+        for (size_t i = 0; i < n; ++i) {
+          ASSERT_EQ(items[i].number, own[want[i]]) << what << " at " << i;
+          ASSERT_EQ(items[i].key.view(), keys[want[i]]) << what << " at " << i;
+        }
+
+        std::vector<Key> bare;
+        for (const std::string& k : keys) bare.emplace_back(k);
+        std::vector<uint32_t> numbers(n);
+        std::iota(numbers.begin(), numbers.end(), 0u);
+        const auto never = [](const Key&) -> uint64_t { std::abort(); };
+        EXPECT_EQ(sort_in_place(bare.data(), numbers.data(), n, [](const Key& k) { return k.view(); }, never, scratch),
+                  std::optional<size_t>(n - distinct))
+            << what;
+        ASSERT_EQ(numbers, want) << what;
+        for (size_t i = 0; i < n; ++i) ASSERT_EQ(bare[i].view(), keys[numbers[i]]) << what;
+      }
+    }
+  }
+}
+
+// Numbers read from the items that do not grow strictly from above zero
+// are refused before anything moves, on both sides of the scratch size.
+TEST(KeyOrder, InPlaceSortRefusesNumbersThatDoNotGrow) {
+  std::mt19937 rng(9);
+  const size_t chunk = 64;
+  std::vector<unsigned char> area(in_place_scratch_bytes(chunk, true));
+  const InPlaceScratch scratch{area.data(), chunk, true};
+  enum class Fault { ZeroFirst, EqualPair, LastFalls, AllZero };
+  for (size_t n : {size_t{1}, size_t{2}, chunk - 1, chunk, chunk + 1, size_t{5000}}) {
+    for (const Fault fault : {Fault::ZeroFirst, Fault::EqualPair, Fault::LastFalls, Fault::AllZero}) {
+      if (n == 1 && fault != Fault::ZeroFirst && fault != Fault::AllZero) continue;
+      const std::vector<std::string> keys = random_keys(rng, n, "k", "0123456789", 0, 6);
+      std::vector<Numbered> items;
+      for (size_t i = 0; i < n; ++i) items.push_back(Numbered{Key(keys[i]), fault == Fault::AllZero ? 0 : 2 * i + 2});
+      switch (fault) {
+        case Fault::ZeroFirst: items[0].number = 0; break;
+        case Fault::EqualPair: items[n / 2].number = items[n / 2 - 1].number; break;
+        case Fault::LastFalls: items[n - 1].number = 1; break;
+        case Fault::AllZero: break;
+      }
+      const std::string what = "size " + std::to_string(n) + " fault " + std::to_string(static_cast<int>(fault));
+      EXPECT_EQ(sort_in_place(items.data(), nullptr, n, key_of_numbered, number_of_numbered, scratch), std::nullopt)
+          << what;
+      for (size_t i = 0; i < n; ++i) ASSERT_EQ(items[i].key.view(), keys[i]) << what;
     }
   }
 }
