@@ -84,6 +84,12 @@ Value Value::move_payload_into(Value v, Arena& arena) {
         return held.finish();
       }
       Array& from = *v.load<Array*>();
+      // A large array keeps its buffer: copying it would hold it twice at
+      // the peak. Its items still move in.
+      if (from.size() * sizeof(Value) > kKeepArrayBytes) {
+        for (Value& item : from) item = into_arena(std::move(item), arena);
+        return v;
+      }
       ArenaArrayBuilder held(arena);
       held.reserve(from.size());
       for (Value& item : from) held.push_back(into_arena(std::move(item), arena));

@@ -145,6 +145,27 @@ TEST(ArenaArray, StoringIntoAnotherArenaMovesTheItems) {
   }
 }
 
+// A heap array stored into an arena moves its items there; one of more
+// than 256 KB keeps its own buffer (copying it would hold it twice), its
+// items still moving in.
+TEST(ArenaArray, StoringAHeapArrayMovesItsItems) {
+  constexpr size_t kKeptFrom = 256 * 1024 / sizeof(Value) + 1;
+  for (size_t n : {size_t{0}, size_t{1}, size_t{5}, kKeptFrom - 1, kKeptFrom, kKeptFrom + 7}) {
+    Arena arena;
+    Array items;
+    for (size_t i = 0; i < n; ++i) items.push_back(i % 2 ? Value::string(kLong) : Value::integer(static_cast<int64_t>(i)));
+    const Value want = Value::array(items);
+    const Value stored = Value::into_arena(Value::array(std::move(items)), arena);
+    EXPECT_EQ(stored, want) << n;
+    EXPECT_EQ(stored.in_arena(), n < kKeptFrom) << n;
+    EXPECT_EQ(n != 0 && arena.holds(stored.as_array().data()), n != 0 && n < kKeptFrom) << n;
+    for (const Value& item : stored.as_array()) {
+      EXPECT_EQ(item.in_arena(), item.is(Tag::String)) << n;
+      if (item.is(Tag::String)) EXPECT_TRUE(arena.holds(item.as_string().data())) << n;
+    }
+  }
+}
+
 // Changing an arena array moves it to the heap first; what is put in then
 // belongs to it, and what it held reads the same.
 TEST(ArenaArray, ChangingItMovesItToTheHeap) {
