@@ -306,7 +306,7 @@ struct DictEntry {
  private:
   EntrySpans spans_;
 };
-static_assert(sizeof(DictEntry) == 48);
+static_assert(sizeof(DictEntry) == 40);
 // A Value moves as its 16 bytes, leaving a null that owns nothing; inline
 // strings are read by offset, never through a pointer into the value.
 template <>
