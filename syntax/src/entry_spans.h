@@ -62,6 +62,8 @@ class EntrySpans {
   bool has_value_span() const { return wide() ? block()[2] != kNone : (word_ & kHasValue) != 0; }
   void set_key_span(Span s) { set(s, value_span()); }
   void set_value_span(Span s) { set(key_span(), s); }
+  // Both at once, as an entry is stored: neither is read back first.
+  void set_spans(Span key, Span value) { set(key, value); }
   // Whether the spans are in a heap block (see the top of this file).
   bool wide() const { return (word_ & kWide) != 0; }
 

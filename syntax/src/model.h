@@ -302,6 +302,7 @@ struct DictEntry {
   bool has_value_span() const { return spans_.has_value_span(); }
   void set_key_span(Span s) { spans_.set_key_span(s); }
   void set_value_span(Span s) { spans_.set_value_span(s); }
+  void set_spans(Span key, Span value) { spans_.set_spans(key, value); }
 
  private:
   EntrySpans spans_;

@@ -92,6 +92,14 @@ TEST(EntrySpans, EveryPairReadsBackExactly) {
       expect_spans(s, c);
       EXPECT_EQ(s.wide(), needs_block(c.key, c.value));
 
+      if (c.key && c.value) {  // both at once, over an object in either form
+        EntrySpans both;
+        both.set_key_span(order ? Span{k48, k48} : Span{1, 2});
+        both.set_spans(*c.key, *c.value);
+        expect_spans(both, c);
+        EXPECT_EQ(both.wide(), s.wide());
+      }
+
       EntrySpans copy(s);
       expect_spans(copy, c);
       EntrySpans assigned;
