@@ -118,10 +118,11 @@ TEST(ArenaArray, MovesAndStoringAgainKeepTheItemsInPlace) {
   for (const Case& c : cases()) {
     Arena arena;
     Value got = arena_array(arena, c.kind, c.size, c.room);
-    const Value* const items = got.as_array().data();
+    // Read through const values: a mutable as_array() moves the items.
+    const Value* const items = std::as_const(got).as_array().data();
     Value moved = std::move(got);
     EXPECT_TRUE(got.is(Tag::Null)) << where(c);
-    Value stored = Value::into_arena(std::move(moved), arena);
+    const Value stored = Value::into_arena(std::move(moved), arena);
     EXPECT_EQ(stored.as_array().data(), items) << where(c);
     EXPECT_EQ(stored, heap_array(c.kind, c.size)) << where(c);
   }
@@ -161,7 +162,9 @@ TEST(ArenaArray, StoringAHeapArrayMovesItsItems) {
     EXPECT_EQ(n != 0 && arena.holds(stored.as_array().data()), n != 0 && n < kKeptFrom) << n;
     for (const Value& item : stored.as_array()) {
       EXPECT_EQ(item.in_arena(), item.is(Tag::String)) << n;
-      if (item.is(Tag::String)) EXPECT_TRUE(arena.holds(item.as_string().data())) << n;
+      if (item.is(Tag::String)) {
+        EXPECT_TRUE(arena.holds(item.as_string().data())) << n;
+      }
     }
   }
 }
