@@ -109,7 +109,7 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
   return out.release();
 }
 
-PyObject* array_to_py(const Array& array, int depth, Caches& caches) {
+PyObject* array_to_py(ArrayView array, int depth, Caches& caches) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
     return nullptr;

@@ -45,6 +45,15 @@ Arena::~Arena() {
   }
 }
 
+bool Arena::holds(const void* p) const {
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  for (const Block* b = head_; b != nullptr; b = b->previous) {
+    const auto first = reinterpret_cast<uintptr_t>(b);
+    if (at >= first && at < first + b->size) return true;
+  }
+  return false;
+}
+
 void* Arena::allocate_slow(size_t size, size_t align) {
   // A block is aligned for any type, and its header keeps that alignment.
   static_assert(sizeof(Block) % 16 == 0);

@@ -38,6 +38,10 @@ class Arena {
     return allocate_slow(size, align);
   }
 
+  // Whether `p` points into one of the arena's blocks. Walks them: there
+  // are few, each twice the last.
+  bool holds(const void* p) const;
+
   // Bytes of the blocks taken so far (what the arena costs, used or not).
   size_t reserved() const { return reserved_; }
   size_t block_count() const { return blocks_; }

@@ -84,8 +84,7 @@ inline void store_entry(Document& doc, Dict& target, std::string_view prefix,
   Arena* const arena = doc.arena.get();
   DictEntry& e = target.append(key, arena);  // replaces an earlier one when sealed
   e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
-  e.set_key_span(key_span);
-  e.set_value_span(value_span);
+  e.set_spans(key_span, value_span);
   if (!annotations.empty()) store_annotations(doc, prefix, parents, key, annotations, path);
 }
 

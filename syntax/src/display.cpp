@@ -223,7 +223,7 @@ std::string debug_text(const Value& value) {
   while (!stack.empty()) {
     Frame& f = stack.back();
     if (f.container->is(Tag::Array)) {
-      const Array& a = f.container->as_array();
+      const ArrayView a = f.container->as_array();
       if (f.index == a.size()) {
         out.append("])");
         stack.pop_back();

@@ -4,32 +4,38 @@
 
 namespace brindle {
 
-void EntrySpans::set_wide(int at, Span s) {
+namespace {
+
+uint64_t word_of(const uint64_t* block) {
+  uint64_t w;
+  std::memcpy(&w, &block, sizeof w);
+  return w;
+}
+
+}  // namespace
+
+void EntrySpans::set_wide(const std::optional<Span>& key, const std::optional<Span>& value) {
   if (!wide()) {
     auto* b = static_cast<uint64_t*>(::operator new(4 * sizeof(uint64_t)));
-    b[0] = words_[kKeyStart] == kAbsent ? kNone : words_[kKeyStart];
-    b[1] = words_[kKeyEnd];
-    b[2] = words_[kValueStart] == kAbsent ? kNone : words_[kValueStart];
-    b[3] = words_[kValueEnd];
-    words_[kKeyStart] = kWide;
-    std::memcpy(words_ + kValueStart, &b, sizeof b);
+    static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 2, "a block's address leaves bit 0 free");
+    word_ = word_of(b) | kWide;
   }
   uint64_t* b = block();
-  b[at] = s.start;
-  b[at + 1] = s.end;
+  b[0] = key ? key->start : kNone;
+  b[1] = key ? key->end : 0;
+  b[2] = value ? value->start : kNone;
+  b[3] = value ? value->end : 0;
 }
 
 void EntrySpans::copy_wide(const EntrySpans& other) {
   auto* b = static_cast<uint64_t*>(::operator new(4 * sizeof(uint64_t)));
   std::memcpy(b, other.block(), 4 * sizeof(uint64_t));
-  words_[kKeyStart] = kWide;
-  std::memcpy(words_ + kValueStart, &b, sizeof b);
+  word_ = word_of(b) | kWide;
 }
 
 void EntrySpans::release_wide() noexcept {
   ::operator delete(static_cast<void*>(block()));
-  words_[kKeyStart] = kAbsent;
-  words_[kValueStart] = kAbsent;
+  word_ = 0;
 }
 
 }  // namespace brindle

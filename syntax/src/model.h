@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <span>
 #include <tuple>
@@ -38,9 +39,12 @@ struct Null {
   friend bool operator==(Null, Null) { return true; }
 };
 
-// A vector of values; its buffer is on the heap unless it was placed in a
-// document's arena (see Value::into_arena).
+// A vector of values: how an array is built, and what a heap-owned array
+// value holds. An arena-held array keeps its items alone (see Value); both
+// are read through an ArrayView.
 using Array = std::vector<Value, ArenaAllocator<Value>>;
+class ArrayView;
+class ArenaArrayBuilder;
 
 // Fixed tag order; it is the variant index of Value::Storage.
 enum class Tag : uint8_t {
@@ -60,13 +64,20 @@ enum class Tag : uint8_t {
 //
 // Ownership. A value is heap-owned (made by the factories without an arena,
 // or a copy of any value) or arena-held (made by `into_arena`, as the builder
-// does for every value it stores, or by the factories given an arena, as the
-// value parser does inside a build): then its string, its array or dict header and
-// their buffers live in an Arena and are not freed by the value; the value
-// still destroys what it holds that is not in the arena. Copying any value
-// gives a heap-owned deep copy. Moving a value moves its payload as it is:
-// a value moved out of a document stays tied to that document's arena and
-// must not outlive the document; copy it to keep it longer.
+// does for every value it stores, by the factories given an arena, or by an
+// ArenaArrayBuilder, as the value parser does inside a build): then its
+// string, its dict header, its array's items and their buffers live in an
+// Arena and are not freed by the value; the value still destroys what it
+// holds that is not in the arena. Copying any value gives a heap-owned deep
+// copy. Moving a value moves its payload as it is: a value moved out of a
+// document stays tied to that document's arena and must not outlive the
+// document; copy it to keep it longer.
+//
+// An arena-held array is its items alone, exactly as many as it has, with
+// their number kept in the value: no header, no spare room. Reading it
+// (`as_array() const`) gives a view of them. Changing it (`as_array()`)
+// first moves its items into a heap-owned Array, which the value then owns;
+// the items themselves stay as they were (arena-held payloads included).
 class Value {
  public:
   Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }
@@ -77,10 +88,6 @@ class Value {
   static Value null() { return Value(); }
   static Value array(Array a);
   static Value dict(Dict d);
-  // An empty array, arena-held with its buffer in `arena` when one is given
-  // (heap-owned otherwise): a parser builds straight into a document's arena
-  // this way, with nothing to move when the builder stores the value.
-  static Value array_in(Arena* arena);
   // An empty dictionary whose header is arena-held when `arena` is given
   // (heap-owned otherwise); its entry array starts on the heap, where it
   // grows until sealing with the arena moves it in.
@@ -103,17 +110,6 @@ class Value {
       case Tag::Dict: return raw_[1] != 0;
       default: return false;
     }
-  }
-  // Marks an arena-held array whose items hold nothing that needs
-  // destroying (scalars, strings inline or in an arena, arrays so marked):
-  // destroying it then walks nothing. The mark goes at the first mutable
-  // access to the array, through which items might change.
-  void seal_array() {
-    if (!is(Tag::Array) || raw_[1] != kArenaHeader) return;
-    for (const Value& item : *load<const Array*>()) {
-      if (item.owns() && !(item.is(Tag::Array) && item.raw_[1] == kArenaTree)) return;
-    }
-    raw_[1] = kArenaTree;
   }
 
   Value(const Value& other);
@@ -138,14 +134,14 @@ class Value {
   bool is(Tag t) const { return tag() == t; }
 
   // Each accessor requires the matching tag. A string's view lasts as long
-  // as the value is neither changed nor destroyed.
+  // as the value is neither changed nor destroyed; so does an array's.
   std::string_view as_string() const;
   int64_t as_integer() const { return load<int64_t>(); }
   double as_float() const { return load<double>(); }
   bool as_bool() const { return load<uint64_t>() != 0; }
-  const Array& as_array() const { return *load<Array*>(); }
+  ArrayView as_array() const;
   Array& as_array() {
-    if (raw_[1] == kArenaTree) raw_[1] = kArenaHeader;  // see seal_array
+    if (raw_[1] != 0) make_heap_array();
     return *load<Array*>();
   }
   const Dict& as_dict() const { return *load<Dict*>(); }
@@ -155,16 +151,23 @@ class Value {
   friend bool operator==(const Value& a, const Value& b);
 
  private:
+  friend class ArenaArrayBuilder;
   // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
   // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
   // kArenaString (arena-held) and a pointer to a block holding its length
-  // then its bytes. An array or dict keeps in byte 1 kArenaHeader when its
-  // header is arena-held (destroyed in place, never deleted), else 0; an
-  // array keeps kArenaTree instead when nothing in it needs destroying.
+  // then its bytes. A dict keeps in byte 1 kArenaHeader when its header is
+  // arena-held (destroyed in place, never deleted), else 0. An array keeps
+  // in byte 1 0 and a pointer to its heap Array, or else kArenaItems or
+  // kArenaTree, its number of items in bytes 2-7 and a pointer to them;
+  // kArenaTree marks items that hold nothing needing destruction (scalars,
+  // strings inline or in an arena, arrays so marked), which destroying the
+  // array then does not walk.
   static constexpr size_t kInline = 14;
   static constexpr unsigned char kArenaString = 0xFF;
   static constexpr unsigned char kArenaHeader = 1;
+  static constexpr unsigned char kArenaItems = 1;
   static constexpr unsigned char kArenaTree = 2;
+  static constexpr uint64_t kMaxArenaItems = (uint64_t{1} << 48) - 1;
   template <class T>
   Value(Tag t, T payload) {
     raw_[0] = static_cast<unsigned char>(t);
@@ -181,15 +184,107 @@ class Value {
     if constexpr (sizeof(T) < 8) std::memset(raw_ + 8, 0, 8);
     std::memcpy(raw_ + 8, &in, sizeof in);
   }
+  uint64_t arena_items() const {
+    uint64_t n = 0;
+    std::memcpy(&n, raw_ + 2, 6);
+    return n;
+  }
+  // An arena-held array of the `count` items at `items`.
+  static Value arena_array(Value* items, uint64_t count, bool tree) {
+    Value out(Tag::Array, items);
+    out.raw_[1] = tree ? kArenaTree : kArenaItems;
+    std::memcpy(out.raw_ + 2, &count, 6);
+    return out;
+  }
+  // Whether destroying the value has nothing to do.
+  bool holds_nothing_to_destroy() const { return !owns() || (is(Tag::Array) && raw_[1] == kArenaTree); }
   bool owns() const {
     const Tag t = tag();
     return t == Tag::Array || t == Tag::Dict || (t == Tag::String && raw_[1] == 0);
   }
   bool inline_string() const { return static_cast<unsigned char>(raw_[1] - 1) < kInline + 1; }
+  // Moves the items of an arena-held array into a heap-owned Array.
+  void make_heap_array();
   void release() noexcept;
   static Value move_payload_into(Value v, Arena& arena);
 
   alignas(8) unsigned char raw_[16] = {};
+};
+
+// The items of an array, read in place: a view, valid while the array is
+// neither changed nor destroyed. An Array reads as one.
+class ArrayView {
+ public:
+  using value_type = Value;
+  using iterator = const Value*;
+  using const_iterator = const Value*;
+
+  ArrayView() = default;
+  ArrayView(const Value* data, size_t size) : data_(data), size_(size) {}
+  ArrayView(const Array& a) : data_(a.data()), size_(a.size()) {}  // NOLINT: reads as the array
+
+  const Value* begin() const { return data_; }
+  const Value* end() const { return data_ + size_; }
+  const Value* data() const { return data_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const Value& operator[](size_t i) const { return data_[i]; }
+  const Value& front() const { return data_[0]; }
+  const Value& back() const { return data_[size_ - 1]; }
+
+  friend bool operator==(ArrayView a, ArrayView b) {
+    if (a.size_ != b.size_) return false;
+    for (size_t i = 0; i < a.size_; ++i) {
+      if (!(a.data_[i] == b.data_[i])) return false;
+    }
+    return true;
+  }
+
+ private:
+  const Value* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+inline ArrayView Value::as_array() const {
+  if (raw_[1] == 0) return ArrayView(*load<const Array*>());
+  return ArrayView(load<const Value*>(), arena_items());
+}
+
+// Builds an arena-held array in place: room for a number of items known up
+// front is taken from the arena once, the items are placed in it one by one
+// (each must already be arena-held or hold nothing: `push_back` does not
+// move payloads), and `finish` gives the value. Items placed but never
+// finished are destroyed with the builder.
+class ArenaArrayBuilder {
+ public:
+  explicit ArenaArrayBuilder(Arena& arena) : arena_(arena) {}
+  ArenaArrayBuilder(const ArenaArrayBuilder&) = delete;
+  ArenaArrayBuilder& operator=(const ArenaArrayBuilder&) = delete;
+  ~ArenaArrayBuilder() {
+    for (size_t i = 0; i < size_; ++i) items_[i].~Value();
+  }
+
+  // Takes room for `room` items in all; past it, room is taken again (and
+  // what was taken before is left to the arena).
+  void reserve(size_t room);
+  void push_back(Value v) {
+    if (size_ == room_) reserve(room_ == 0 ? 4 : 2 * room_);
+    if (!v.holds_nothing_to_destroy()) tree_ = false;
+    new (items_ + size_++) Value(std::move(v));
+  }
+  size_t size() const { return size_; }
+  Value finish() {
+    Value out = Value::arena_array(items_, size_, tree_);
+    size_ = 0;
+    return out;
+  }
+
+ private:
+  Arena& arena_;
+  Value* items_ = nullptr;
+  size_t size_ = 0;
+  size_t room_ = 0;
+  bool tree_ = true;
 };
 
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
@@ -207,11 +302,12 @@ struct DictEntry {
   bool has_value_span() const { return spans_.has_value_span(); }
   void set_key_span(Span s) { spans_.set_key_span(s); }
   void set_value_span(Span s) { spans_.set_value_span(s); }
+  void set_spans(Span key, Span value) { spans_.set_spans(key, value); }
 
  private:
   EntrySpans spans_;
 };
-static_assert(sizeof(DictEntry) == 48);
+static_assert(sizeof(DictEntry) == 40);
 // A Value moves as its 16 bytes, leaving a null that owns nothing; inline
 // strings are read by offset, never through a pointer into the value.
 template <>

@@ -16,10 +16,21 @@ constexpr size_t kPage = 4096;
 
 size_t whole_pages(size_t bytes) { return (bytes + kPage - 1) & ~(kPage - 1); }
 
+// The whole mapping is advised, not only the large pages inside it: advice
+// on part of it would split it in two, which mremap then refuses to move.
+void advise_mapping(void* p, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+  madvise(p, whole_pages(bytes), MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
 void* map(size_t bytes) {
   void* const p = mmap(nullptr, whole_pages(bytes), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
-  advise_huge_pages(p, whole_pages(bytes));
+  advise_mapping(p, bytes);
   return p;
 }
 #endif
@@ -34,7 +45,7 @@ void* regrow(void* old, size_t old_bytes, size_t used_bytes, size_t new_bytes) {
     if (whole_pages(new_bytes) == whole_pages(old_bytes)) return old;
     void* const p = mremap(old, whole_pages(old_bytes), whole_pages(new_bytes), MREMAP_MAYMOVE);
     if (p == MAP_FAILED) throw std::bad_alloc();
-    advise_huge_pages(p, whole_pages(new_bytes));
+    advise_mapping(p, new_bytes);
     return p;
   }
   if (new_bytes >= kMapFrom) {

@@ -53,14 +53,6 @@ Value Value::string_in(std::string_view s, Arena* arena) {
   return out;
 }
 
-Value Value::array_in(Arena* arena) {
-  if (arena == nullptr) return Value(Tag::Array, new Array());
-  auto* held = new (arena->allocate(sizeof(Array), alignof(Array))) Array(ArenaAllocator<Value>(arena));
-  Value out(Tag::Array, held);
-  out.raw_[1] = kArenaHeader;
-  return out;
-}
-
 Value Value::dict_in(Arena* arena) {
   if (arena == nullptr) return Value(Tag::Dict, new Dict());
   auto* held = new (arena->allocate(sizeof(Dict), alignof(Dict))) Dict();
@@ -80,20 +72,28 @@ Value Value::move_payload_into(Value v, Arena& arena) {
       return string_in(v.as_string(), &arena);
     }
     case Tag::Array: {
-      Array& from = *v.load<Array*>();  // as_array() would drop a seal_array mark
-      if (v.raw_[1] != 0 && from.get_allocator().arena() == &arena) return v;
+      if (v.raw_[1] != 0) {
+        // Held by an arena already: this one, or another whose items are
+        // moved over (a moved value keeps its payload where it was).
+        const uint64_t count = v.arena_items();
+        Value* items = v.load<Value*>();
+        if (count == 0 || arena.holds(items)) return v;
+        ArenaArrayBuilder held(arena);
+        held.reserve(count);
+        for (uint64_t i = 0; i < count; ++i) held.push_back(into_arena(std::move(items[i]), arena));
+        return held.finish();
+      }
+      Array& from = *v.load<Array*>();
       // A large array keeps its buffer: copying it would hold it twice at
       // the peak. Its items still move in.
       if (from.size() * sizeof(Value) > kKeepArrayBytes) {
         for (Value& item : from) item = into_arena(std::move(item), arena);
         return v;
       }
-      Value out = array_in(&arena);
-      Array& held = out.as_array();
+      ArenaArrayBuilder held(arena);
       held.reserve(from.size());
       for (Value& item : from) held.push_back(into_arena(std::move(item), arena));
-      out.seal_array();
-      return out;
+      return held.finish();
     }
     case Tag::Dict: {
       Dict& from = v.as_dict();
@@ -117,10 +117,12 @@ Value::Value(const Value& other) {
         return;
       }
       break;
-    case Tag::Array:
+    case Tag::Array: {
+      const ArrayView items = other.as_array();
       raw_[0] = static_cast<unsigned char>(Tag::Array);
-      store(new Array(other.as_array()));
+      store(new Array(items.begin(), items.end()));
       return;
+    }
     case Tag::Dict:
       raw_[0] = static_cast<unsigned char>(Tag::Dict);
       store(new Dict(other.as_dict()));
@@ -129,6 +131,26 @@ Value::Value(const Value& other) {
       break;
   }
   std::memcpy(raw_, other.raw_, sizeof raw_);
+}
+
+void Value::make_heap_array() {
+  Value* const items = load<Value*>();
+  const uint64_t count = arena_items();
+  auto* heap = new Array();
+  heap->reserve(count);
+  for (uint64_t i = 0; i < count; ++i) heap->push_back(std::move(items[i]));
+  raw_[1] = 0;
+  std::memset(raw_ + 2, 0, 6);
+  store(heap);
+}
+
+void ArenaArrayBuilder::reserve(size_t room) {
+  if (room <= room_) return;
+  if (room > Value::kMaxArenaItems) throw std::bad_alloc();
+  auto* const fresh = static_cast<Value*>(arena_.allocate(room * sizeof(Value), alignof(Value)));
+  if (size_ != 0) std::memcpy(static_cast<void*>(fresh), items_, size_ * sizeof(Value));  // relocatable
+  items_ = fresh;
+  room_ = room;
 }
 
 Value& Value::operator=(const Value& other) {
@@ -147,11 +169,11 @@ void Value::release() noexcept {
       if (raw_[1] == 0) ::operator delete(load<unsigned char*>());
       break;
     case Tag::Array:
-      if (raw_[1] == kArenaTree) break;  // nothing in it to destroy
-      if (raw_[1] == kArenaHeader) {
-        load<Array*>()->~Array();
-      } else {
+      if (raw_[1] == 0) {
         delete load<Array*>();
+      } else if (raw_[1] == kArenaItems) {
+        Value* const items = load<Value*>();
+        for (uint64_t i = 0, n = arena_items(); i < n; ++i) items[i].~Value();
       }
       break;
     case Tag::Dict:

@@ -465,12 +465,44 @@ std::optional<ValueResult> for_each_item(ValueContext& ctx, std::string_view tex
   }
 }
 
+// The items of an array as the parser makes them: straight into the arena
+// when there is one, where the array takes exactly the room of its items,
+// else into a heap Array.
+class ArrayOut {
+ public:
+  explicit ArrayOut(Arena* arena) {
+    if (arena != nullptr) {
+      held_.emplace(*arena);
+    } else {
+      heap_ = Value::array(Array{});
+    }
+  }
+  void reserve(size_t total) {
+    if (held_) {
+      held_->reserve(total);
+    } else {
+      heap_.as_array().reserve(total);
+    }
+  }
+  void push_back(Value v) {
+    if (held_) {
+      held_->push_back(std::move(v));
+    } else {
+      heap_.as_array().push_back(std::move(v));
+    }
+  }
+  Value finish() { return held_ ? held_->finish() : std::move(heap_); }
+
+ private:
+  std::optional<ArenaArrayBuilder> held_;
+  Value heap_;
+};
+
 ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) {
   if (t.size() < 2 || t.back() != ']') return failure("malformed array", offset, t.size());
   if (ctx.depth >= kMaxValueDepth) return too_deep(offset, t.size());
   NestingLevel level(ctx);
-  Value result = Value::array_in(ctx.arena);
-  Array& out = result.as_array();
+  ArrayOut out(ctx.arena);
   auto failure = for_each_item(
       ctx, t.substr(1, t.size() - 2), offset + 1, nested_groups(ctx, t),
       [&](size_t total) { out.reserve(total); },
@@ -498,8 +530,7 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
         return std::nullopt;
       });
   if (failure) return std::move(*failure);
-  result.seal_array();
-  return result;
+  return out.finish();
 }
 
 ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t offset) {

@@ -160,7 +160,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
       pending = nullptr;
       if (!append_scalar(out, v, quote_var)) {
         if (v.is(Tag::Array)) {
-          const Array& a = v.as_array();
+          const ArrayView a = v.as_array();
           if (a.empty()) {
             out += "[]";
           } else {
@@ -189,7 +189,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
     if (open.empty()) return;
     OpenContainer& top = open.back();
     if (top.container->is(Tag::Array)) {
-      const Array& a = top.container->as_array();
+      const ArrayView a = top.container->as_array();
       if (top.index < a.size()) {
         out += ", ";
         pending = &a[top.index++];

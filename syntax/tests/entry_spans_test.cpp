@@ -1,6 +1,6 @@
 // The spans of a dictionary entry: every pair of key and value spans,
-// absent or present, with offsets at the edges of the 32-bit form and past
-// it, read back exactly through copies, moves and later changes.
+// absent or present, at the edges of the one-word form and past them, read
+// back exactly through copies, moves and later changes.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -24,26 +24,42 @@ std::string show(const MaybeSpan& s) {
   return s ? std::to_string(s->start) + "-" + std::to_string(s->end) : "absent";
 }
 
-// Absent, then spans whose offsets sit on each edge.
+// Absent, then spans whose offsets, sizes and distances sit on each edge
+// of the one-word form.
 const std::vector<MaybeSpan>& edges() {
   static const std::vector<MaybeSpan> all = {
       std::nullopt,
       Span{0, 0},
       Span{0, 1},
       Span{7, 12},
-      Span{k32 - 3, k32 - 3},  // the largest start of the 32-bit form
-      Span{k32 - 3, k32 - 1},  // ... and the largest end
-      Span{k32 - 2, k32 - 2},  // the first start past it
-      Span{k32 - 1, k32 - 1},
-      Span{5, k32},            // an end past it
-      Span{k32, k32 + 9},
+      Span{100, 355},          // the longest key of the word
+      Span{100, 356},          // one byte more
+      Span{127, 130},          // as far after a key at 0 as a value may start
+      Span{128, 128},          // one byte further
+      Span{0, 16383},          // the longest value of the word
+      Span{0, 16384},
+      Span{k32 - 3, k32 - 3},
+      Span{k32 - 1, k32 - 1},  // the largest start of the word
+      Span{k32 - 1, k32 + 254},
+      Span{k32 - 2, k32 + 126},
+      Span{5, k32},            // far too long for it
+      Span{k32, k32 + 9},      // the first start past it
       Span{k48 - 2, k48 - 1},
       Span{k48 - 2, k48 + 3},
   };
   return all;
 }
 
-bool needs_block(const MaybeSpan& s) { return s && (s->start >= k32 - 2 || s->end >= k32); }
+// Whether a pair of spans needs the heap block: a start past 32 bits, a key
+// of 256 bytes or more, a value of 16 KB or more, or one that does not
+// start within 127 bytes after its key's start.
+bool needs_block(const MaybeSpan& key, const MaybeSpan& value) {
+  if (key && (key->start >= k32 || key->end - key->start >= 256)) return true;
+  if (!value) return false;
+  if (!key && value->start >= k32) return true;
+  const uint64_t base = key ? key->start : value->start;
+  return value->start < base || value->start - base >= 128 || value->end - value->start >= 16384;
+}
 
 struct Case {
   MaybeSpan key;
@@ -74,7 +90,15 @@ TEST(EntrySpans, EveryPairReadsBackExactly) {
       if (c.value) s.set_value_span(*c.value);
       if (order == 1 && c.key) s.set_key_span(*c.key);
       expect_spans(s, c);
-      EXPECT_EQ(s.wide(), needs_block(c.key) || needs_block(c.value));
+      EXPECT_EQ(s.wide(), needs_block(c.key, c.value));
+
+      if (c.key && c.value) {  // both at once, over an object in either form
+        EntrySpans both;
+        both.set_key_span(order ? Span{k48, k48} : Span{1, 2});
+        both.set_spans(*c.key, *c.value);
+        expect_spans(both, c);
+        EXPECT_EQ(both.wide(), s.wide());
+      }
 
       EntrySpans copy(s);
       expect_spans(copy, c);
@@ -107,8 +131,10 @@ TEST(EntrySpans, LaterChangesKeepTheOtherSpan) {
       EntrySpans b(a);
       a.set_key_span(*next);
       expect_spans(a, Case{next, c.value});
+      EXPECT_EQ(a.wide(), needs_block(next, c.value));
       b.set_value_span(*next);
       expect_spans(b, Case{c.key, next});
+      EXPECT_EQ(b.wide(), needs_block(c.key, next));
     }
   }
 }

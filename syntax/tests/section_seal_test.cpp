@@ -145,7 +145,7 @@ void expect_held(const Dict& d, const Arena& arena, const std::string& path) {
 
 TEST(SectionSeal, SectionsEndInTheArena) {
   std::string wide = "[w]\n";
-  for (int k = 0; k < 6000; ++k) wide += "k" + std::to_string(k) + " = 1\n";
+  for (int k = 0; k < 8000; ++k) wide += "k" + std::to_string(k) + " = 1\n";
   const std::string sources[] = {
       "[a]\n[b]\nk = 1\n",
       "[a]\nk = \"a string too long to sit inline\"\n[b]\n[a]\nj = 2\n",
