@@ -5,6 +5,8 @@ import functools
 import math
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 from brindle import dumps, parse
 
@@ -159,6 +161,23 @@ def test_config_values_types_and_order(source, want):
     config = parse(source).config
     assert same(config, want), config
     assert same(parse(dumps(config)).config, want)  # and back through dumps of the dict
+
+
+INT = st.integers(-(2**63), 2**63 - 1)
+SCALAR = st.one_of(st.booleans(), st.none(), st.text(max_size=20), st.floats(allow_nan=False), INT)
+# Arrays are converted with a loop of its own for each run of integers: runs
+# of every length, at the start, the end and between other items, nested.
+ITEMS = st.recursive(st.lists(st.one_of(INT, SCALAR), max_size=12) | st.lists(INT, max_size=40),
+                     lambda inner: st.lists(st.one_of(INT, SCALAR, inner), max_size=8), max_leaves=60)
+
+
+@settings(max_examples=300, deadline=None)
+@given(st.lists(ITEMS, min_size=1, max_size=4))
+def test_arrays_with_runs_of_integers_convert_item_by_item(arrays):
+    want = {f"a{i}": items for i, items in enumerate(arrays)}
+    doc = parse(dumps(want))
+    assert same(doc.config, want), doc.config
+    assert all(same(doc.get(k), v) for k, v in want.items())
 
 
 @pytest.mark.parametrize("got, want", [

@@ -117,11 +117,22 @@ PyObject* array_to_py(ArrayView array, int depth, Caches& caches) {
   // Sized up front: a list with empty slots is safe to drop on an error path.
   Ref out(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!out) return nullptr;
+  PyObject* const list = out.get();
+  const Value* item = array.data();
+  const Value* const end = item + array.size();
   Py_ssize_t i = 0;
-  for (const Value& item : array) {
-    PyObject* v = item_to_py(item, depth + 1, caches);
+  while (item != end) {
+    // Runs of integers (whole arrays of them, mostly) take a loop of their
+    // own: no dispatch on the tag between one int and the next.
+    for (; item != end && item->is(Tag::Integer); ++item) {
+      PyObject* v = PyLong_FromLongLong(item->as_integer());
+      if (v == nullptr) return nullptr;
+      PyList_SetItem(list, i++, v);  // steals v; cannot fail in range
+    }
+    if (item == end) break;
+    PyObject* v = item_to_py(*item++, depth + 1, caches);
     if (v == nullptr) return nullptr;
-    PyList_SetItem(out.get(), i++, v);  // steals v; cannot fail in range
+    PyList_SetItem(list, i++, v);
   }
   return out.release();
 }

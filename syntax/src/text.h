@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "byte_table.h"
+
 namespace brindle {
 
 // True for the code points of the Unicode White_Space property.
@@ -25,10 +27,11 @@ void append_utf8(std::string& out, char32_t cp);
 std::string_view trim_start_slow(std::string_view s);
 std::string_view trim_end_slow(std::string_view s);
 
-inline bool is_ascii_blank(char c) {
-  const auto b = static_cast<unsigned char>(c);
-  return b == 0x20 || (b >= 0x09 && b <= 0x0D);
-}
+// Tab, line feed, vertical tab, form feed, carriage return and space: the
+// ASCII White_Space bytes, tested with one load (trims run on every line).
+inline constexpr ByteTable kAsciiBlank = byte_table("\t\n\v\f\r ");
+
+inline bool is_ascii_blank(char c) { return kAsciiBlank[static_cast<unsigned char>(c)]; }
 
 inline std::string_view trim_start(std::string_view s) {
   size_t i = 0;

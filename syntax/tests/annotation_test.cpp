@@ -164,6 +164,23 @@ TEST(Annotation, CategoriesAreDisjointAndExact) {
                  "internal:m readonly:m deprecated:m experimental:m type:t tag:g Min: tags: : mi: requiredx: Type: ");
 }
 
+TEST(Annotation, NamesTakeLettersDigitsAndUnderscoresOnly) {
+  // Every byte value inside a name: ASCII letters, digits and '_' continue
+  // it; any other byte ends it there (the rest then parses or fails).
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const bool name_byte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+    const std::string text = std::string("@a") + c + "b";
+    const auto r = parse_annotation(text, {0, text.size()});
+    if (name_byte) {
+      ASSERT_EQ(r.index(), 0u) << b;
+      EXPECT_EQ(std::string(std::string_view(std::get<0>(r).name)), text.substr(1)) << b;
+    } else if (r.index() == 0) {
+      EXPECT_EQ(std::string(std::string_view(std::get<0>(r).name)), "a") << b;
+    }
+  }
+}
+
 TEST(Annotation, RandomInputs) {
   std::mt19937_64 rng(4242);
   // Doubles printed with 17 significant digits read back bit for bit.

@@ -26,6 +26,21 @@ TEST(Text, TrimRemovesUnicodeWhiteSpaceFromTheNamedEnds) {
     EXPECT_EQ(std::string(trim(in)) + "|" + std::string(trim_start(in)) + "|" + std::string(trim_end(in)), out) << in;
 }
 
+TEST(Text, AsciiBlankTableAgreesWithTheWhiteSpaceSet) {
+  // The one-load test of a byte against the general code point test: every
+  // ASCII byte it claims is White_Space and no other; bytes from 0x80 on
+  // start sequences and are left to the general path. Trims around an 'x'
+  // then remove exactly the blanks.
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    EXPECT_EQ(is_ascii_blank(c), b < 0x80 && is_white_space(static_cast<char32_t>(b))) << b;
+    const std::string padded = std::string(2, c) + "x" + std::string(3, c);
+    const bool blank = b < 0x80 && is_white_space(static_cast<char32_t>(b));
+    EXPECT_EQ(trim_start(padded), blank ? "x" + std::string(3, c) : padded) << b;
+    EXPECT_EQ(trim_end(padded), blank ? std::string(2, c) + "x" : padded) << b;
+  }
+}
+
 TEST(Text, DecodesEachSequenceLengthAndRejectsMalformedBytes) {
   // Malformed bytes decode as U+FFFD one byte at a time, are not trimmed as
   // NEL, and count one character each; well-formed ones round-trip.
