@@ -120,9 +120,9 @@ void write_big(const std::string& kind, const char* path) {
   };
   if (kind == "keys") {
     for (int s = 0, n = 0; s < 10000; ++s) {
-      chunk += "[section_" + std::to_string(s) + "]\n";
+      chunk.append("[section_").append(std::to_string(s)).append("]\n");
       for (int k = 0; k < 1000; ++k, ++n) {
-        chunk += "key_" + std::to_string(k) + " = " + std::to_string(n) + "\n";
+        chunk.append("key_").append(std::to_string(k)).append(" = ").append(std::to_string(n)).append("\n");
       }
       flush(false);
     }
