@@ -15,6 +15,9 @@
 //        parse_bench file PATH   (one build of a file, for /usr/bin/time -v)
 //        parse_bench linear sections|wide|deep|ints [runs]   (time(10 MB) / time(1 MB))
 //        parse_bench small PATH [runs] (only the small-file loop, for a profiler)
+//        parse_bench write keys|array PATH   (writes a big file for `file`:
+//             keys  10 M keys in sections of a thousand, about 178 MB;
+//             array one array of 33 M small integers, about 97 MB)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -102,6 +105,39 @@ std::string ints_document(size_t target_bytes) {
     }
   }
   return src;
+}
+
+// The two big files. `keys`: 10 000 sections of 1 000 `key_K = N` lines.
+// `array`: one key whose array holds 33 M integers below 100, twenty to a
+// line.
+void write_big(const std::string& kind, const char* path) {
+  std::ofstream out(path, std::ios::binary);
+  std::string chunk;
+  const auto flush = [&](bool force) {
+    if (!force && chunk.size() < (1u << 20)) return;
+    out.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    chunk.clear();
+  };
+  if (kind == "keys") {
+    for (int s = 0, n = 0; s < 10000; ++s) {
+      chunk.append("[section_").append(std::to_string(s)).append("]\n");
+      for (int k = 0; k < 1000; ++k, ++n) {
+        chunk.append("key_").append(std::to_string(k)).append(" = ").append(std::to_string(n)).append("\n");
+      }
+      flush(false);
+    }
+  } else {
+    uint64_t x = 7;
+    chunk += "values = [\n";
+    for (int i = 0; i < 33000000; ++i) {
+      x = x * 6364136223846793005u + 1442695040888963407u;
+      chunk += std::to_string((x >> 33) % 100);
+      chunk += i + 1 == 33000000 ? "\n" : (i % 20 == 19 ? ",\n" : ",");
+      flush(false);
+    }
+    chunk += "]\n";
+  }
+  flush(true);
 }
 
 std::string shape_document(const std::string& shape, size_t bytes) {
@@ -216,6 +252,10 @@ int main(int argc, char** argv) {
   }
   if (argc > 2 && std::string(argv[1]) == "small") {
     small_file(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
+    return 0;
+  }
+  if (argc > 3 && std::string(argv[1]) == "write") {
+    write_big(argv[2], argv[3]);
     return 0;
   }
   if (argc > 2 && std::string(argv[1]) == "file") {

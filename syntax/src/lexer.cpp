@@ -165,50 +165,100 @@ bool classify_key_line(std::string_view line, size_t lead, uint64_t line_start, 
 // that line, and pieces.
 constexpr size_t kJoinedRoom = 128;
 constexpr size_t kJoinedPieces = 8;
+// Past this many bytes a joined value reads the rest of its lines ahead
+// once and takes its buffers at their final size: a huge value then never
+// holds an outgrown buffer next to its copy, nor touches more memory than
+// it keeps.
+constexpr size_t kReadAheadFrom = size_t{1} << 20;
+
+// One line of a joined value: its comment-free text without the blanks
+// around it, and the depth its brackets add.
+struct JoinedLine {
+  std::string_view piece;
+  size_t lead = 0;  // blanks before the piece
+  int64_t depth = 0;
+};
+
+JoinedLine joined_line(std::string_view line) {
+  const CodeScan scan = scan_code<true>(line);
+  const std::string_view stripped = trim_end(line.substr(0, scan.code_end));
+  const size_t lead = leading_blank_bytes(stripped);
+  return {stripped.substr(lead), lead, scan.depth};
+}
+
+// Makes room in `value` and `joins` for the lines that `lines` has still to
+// give to a value `depth` deep, reading them on a copy of the lexer.
+void reserve_rest(const Lexer& lines, int64_t depth, std::string& value, std::vector<JoinPiece>& joins) {
+  Lexer ahead = lines;
+  uint64_t start = 0;
+  std::string_view line;
+  size_t bytes = 0;
+  size_t pieces = 0;
+  while (depth >= 1 && ahead.next_line(start, line)) {
+    const JoinedLine joined = joined_line(line);
+    bytes += 1 + joined.piece.size();
+    ++pieces;
+    depth += joined.depth;
+  }
+  value.reserve(value.size() + bytes);
+  joins.reserve(joins.size() + pieces);
+}
 
 // Appends the following physical lines to a value whose brackets are still
-// open (`depth` deep). Each new line is walked once, so a bracket that never
-// closes costs one pass over the rest of the source. The joined texts go to
-// the record's own buffers, which keep their storage from one joined value to
-// the next.
+// open (`depth` deep). Each new line is walked once (a huge value twice), so
+// a bracket that never closes costs a pass or two over the rest of the
+// source. The joined value goes to the record's own buffer, which keeps its
+// storage from one joined value to the next. The raw text stays a view of
+// the source while the lines are joined by line feeds alone; a carriage
+// return dropped between them makes it a copy.
 void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
   uint64_t start = 0;
   std::string_view line;
   bool first = true;
-  std::string* raw = nullptr;
+  bool read_ahead = false;
+  std::string* raw = nullptr;  // null while the raw text is a view
   std::string* value = nullptr;
+  const char* const raw_begin = rec.raw.data();
+  const char* raw_end = raw_begin + rec.raw.size();
   while (depth >= 1 && lines.next_line(start, line)) {
     if (first) {
       if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
-      raw = &rec.owned->raw;
       value = &rec.owned->value;
       // Room for a few more lines at once, where growing from one line's
       // size would allocate at almost every line of a short list.
-      raw->reserve(2 * rec.raw.size() + kJoinedRoom);
       value->reserve(2 * rec.value.size() + kJoinedRoom);
       rec.joins.reserve(kJoinedPieces);
-      raw->assign(rec.raw);
       value->assign(rec.value);
       rec.joins.push_back({0, value->size(), rec.value_span.start, rec.line_span.end});
       first = false;
     }
-    const CodeScan scan = scan_code<true>(line);
-    const std::string_view stripped = trim_end(line.substr(0, scan.code_end));
-    const size_t lead = leading_blank_bytes(stripped);
-    const std::string_view piece = stripped.substr(lead);
-    raw->push_back('\n');
-    raw->append(line);
+    if (raw == nullptr && line.data() != raw_end + 1) {
+      raw = &rec.owned->raw;
+      raw->assign(raw_begin, static_cast<size_t>(raw_end - raw_begin));
+    }
+    if (raw != nullptr) {
+      raw->push_back('\n');
+      raw->append(line);
+    } else {
+      raw_end = line.data() + line.size();
+    }
+    const JoinedLine joined = joined_line(line);
     value->push_back(' ');
     const uint64_t line_end = start + line.size();
-    rec.joins.push_back({value->size(), piece.size(), start + lead, line_end});
-    value->append(piece);
+    rec.joins.push_back({value->size(), joined.piece.size(), start + joined.lead, line_end});
+    value->append(joined.piece);
     // Blanks hold no bracket, so the line's depth is the piece's.
-    depth += scan.depth;
+    depth += joined.depth;
     rec.line_span.end = line_end;
     rec.value_span.end = line_end;
+    if (!read_ahead && value->size() >= kReadAheadFrom && depth >= 1) {
+      read_ahead = true;
+      reserve_rest(lines, depth, *value, rec.joins);
+    }
   }
   if (first) return;  // no line followed
-  rec.raw = *raw;
+  rec.raw = raw != nullptr ? std::string_view(*raw)
+                           : std::string_view(raw_begin, static_cast<size_t>(raw_end - raw_begin));
   rec.value = *value;
 }
 

@@ -576,19 +576,29 @@ ValueResult parse_inline_dict(ValueContext& ctx, std::string_view t, uint64_t of
 // depth never returns to 0, and its closer (the one byte where it does) is
 // no stop for any caller, so nothing is missed.
 //
-// `stop` can only be true on `stop_byte`, so other bytes that move no state
-// are passed over without calling it.
+// `stop` can only be true on a byte of `stops`, which holds the bytes that
+// move state (scan_stops makes it), so the others are passed over without
+// calling it.
+constexpr ByteTable scan_stops(char stop_byte) {
+  const char wanted[] = {'#', '(', ')', '{', '}', '[', ']', stop_byte};
+  return stop_bytes(std::string_view(wanted, sizeof wanted));
+}
+
 template <class Stop>
-std::optional<size_t> scan_top_level(std::string_view text, char stop_byte, Stop stop,
+std::optional<size_t> scan_top_level(std::string_view text, const ByteTable& stops, Stop stop,
                                      GroupIndex* groups) {
-  static constexpr ByteTable kMovesState = stop_bytes("#(){}[]");
   const size_t n = text.size();
   const bool jump = groups != nullptr && groups->covers(text);
   int64_t depth = 0;
   QuoteState<QuoteRule::Escapes> quotes;
   for (size_t i = 0; i < n; ++i) {
+    // The bulk of any text: a loop of its own, small enough that its speed
+    // does not hang on where the code around it happens to land.
+    if (!quotes.escaped) {
+      while (i < n && !stops[static_cast<unsigned char>(text[i])]) ++i;
+      if (i == n) break;
+    }
     const char c = text[i];
-    if (!quotes.escaped && !kMovesState[static_cast<unsigned char>(c)] && c != stop_byte) continue;
     if (quotes.structural(c)) {
       const char next = i + 1 < n ? text[i + 1] : '\0';
       if (jump && depth == 0 && ((c == '#' && next == '{') || c == '(' || c == '[' || c == '{')) {
@@ -624,7 +634,8 @@ bool for_each_piece(std::string_view text, uint64_t offset, GroupIndex* groups, 
   }
   size_t start = 0;
   bool go_on = true;
-  scan_top_level(text, ',', [&](size_t i, int64_t depth) {
+  static constexpr ByteTable kCommaStops = scan_stops(',');
+  scan_top_level(text, kCommaStops, [&](size_t i, int64_t depth) {
     if (text[i] == ',' && depth == 0) {
       go_on = fn(Piece{text.substr(start, i - start), offset + start});
       start = i + 1;
@@ -698,9 +709,18 @@ std::optional<size_t> find_top_level(std::string_view text, std::string_view nee
   if ((groups == nullptr || !groups->covers(text)) && text.find(needle) == std::string_view::npos) {
     return std::nullopt;
   }
-  return scan_top_level(text, needle.empty() ? '\0' : needle[0], [&](size_t i, int64_t depth) {
-    return depth == 0 && text.substr(i).starts_with(needle);
-  }, groups);
+  const auto scan = [&](const ByteTable& stops) {
+    return scan_top_level(text, stops, [&](size_t i, int64_t depth) {
+      return depth == 0 && text.substr(i).starts_with(needle);
+    }, groups);
+  };
+  // The two needles in use have tables of their own.
+  static constexpr ByteTable kEqualsStops = scan_stops('=');
+  static constexpr ByteTable kFallbackStops = scan_stops('?');
+  const char first = needle.empty() ? '\0' : needle[0];
+  if (first == '=') return scan(kEqualsStops);
+  if (first == '?') return scan(kFallbackStops);
+  return scan(scan_stops(first));
 }
 
 }  // namespace brindle
