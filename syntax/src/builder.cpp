@@ -83,7 +83,11 @@ inline void store_entry(Document& doc, Dict& target, std::string_view prefix,
                         std::string& path) {
   Arena* const arena = doc.arena.get();
   DictEntry& e = target.append(key, arena);  // replaces an earlier one when sealed
-  e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
+  // An array the value grammar built in this arena is there already, items
+  // and all: nothing to move (the test into_arena makes, without a call).
+  const bool placed = value.is(Tag::Array) && value.in_arena() &&
+                      std::as_const(value).as_array().get_allocator().arena() == arena;
+  e.second = arena != nullptr && !placed ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_key_span(key_span);
   e.set_value_span(value_span);
   if (!annotations.empty()) store_annotations(doc, prefix, parents, key, annotations, path);

@@ -419,6 +419,8 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
   // and moves on to the rest only when that side is null.
   std::string_view rest = text;
   uint64_t at = offset;
+  // A concatenation holds no `?`: its one walk needs no look for `??` first.
+  if (std::optional<Value> joined = evaluate_concatenation(ctx, text, offset)) return std::move(*joined);
   if (!ctx.may_have_fallbacks) return evaluate_expression(ctx, rest, at);
   for (;;) {
     const auto split = find_top_level(rest, "??", index_for(ctx, rest));
