@@ -168,36 +168,43 @@ constexpr size_t kJoinedPieces = 8;
 
 // Appends the following physical lines to a value whose brackets are still
 // open (`depth` deep). Each new line is walked once, so a bracket that never
-// closes costs one pass over the rest of the source. The joined texts go to
-// the record's own buffers, which keep their storage from one joined value to
-// the next.
+// closes costs one pass over the rest of the source. The joined value goes
+// to the record's own buffer, which keeps its storage from one joined value
+// to the next. The joined lines stand in the source as they are whenever each
+// ended with a line feed alone: the raw text is then a view of it, and is
+// copied only once a carriage return has been dropped between two of them.
 void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
   uint64_t start = 0;
   std::string_view line;
   bool first = true;
-  std::string* raw = nullptr;
+  bool raw_is_view = true;
   std::string* value = nullptr;
   while (depth >= 1 && lines.next_line(start, line)) {
     if (first) {
       if (!rec.owned) rec.owned = std::make_unique<LineRecord::Owned>();
-      raw = &rec.owned->raw;
       value = &rec.owned->value;
       // Room for a few more lines at once, where growing from one line's
       // size would allocate at almost every line of a short list.
-      raw->reserve(2 * rec.raw.size() + kJoinedRoom);
       value->reserve(2 * rec.value.size() + kJoinedRoom);
       rec.joins.reserve(kJoinedPieces);
-      raw->assign(rec.raw);
       value->assign(rec.value);
       rec.joins.push_back({0, value->size(), rec.value_span.start, rec.line_span.end});
       first = false;
+    }
+    if (raw_is_view && start != rec.line_span.end + 1) {
+      raw_is_view = false;
+      rec.owned->raw.assign(rec.raw);
+    }
+    if (raw_is_view) {
+      rec.raw = lines.source().substr(rec.line_span.start, start + line.size() - rec.line_span.start);
+    } else {
+      rec.owned->raw.push_back('\n');
+      rec.owned->raw.append(line);
     }
     const CodeScan scan = scan_code<true>(line);
     const std::string_view stripped = trim_end(line.substr(0, scan.code_end));
     const size_t lead = leading_blank_bytes(stripped);
     const std::string_view piece = stripped.substr(lead);
-    raw->push_back('\n');
-    raw->append(line);
     value->push_back(' ');
     const uint64_t line_end = start + line.size();
     rec.joins.push_back({value->size(), piece.size(), start + lead, line_end});
@@ -208,7 +215,7 @@ void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
     rec.value_span.end = line_end;
   }
   if (first) return;  // no line followed
-  rec.raw = *raw;
+  if (!raw_is_view) rec.raw = rec.owned->raw;
   rec.value = *value;
 }
 

@@ -88,6 +88,7 @@ class Lexer {
   // before the line feed is dropped too; a last line without a line feed
   // counts only when it is not empty.
   bool next_line(uint64_t& start, std::string_view& text);
+  std::string_view source() const { return src_; }
 
  private:
   bool read_line(uint64_t& start, std::string_view& text);

@@ -68,10 +68,23 @@ std::optional<Value> parse_literal_array(std::string_view t, Arena* arena) {
     } else {
       const size_t from = i;
       if (c == '-') ++i;
-      while (i < end && kWordBytes[static_cast<unsigned char>(t[i])]) ++i;
-      std::optional<Value> word = parse_literal(t.substr(from, i - from));
-      if (!word) return std::nullopt;  // not a word, or one the grammar rejects
-      new (&scalars[count++].scalar) Value(std::move(*word));
+      // Short decimal integers, the commonest words, are read on the way;
+      // eighteen digits cannot overflow.
+      int64_t magnitude = 0;
+      const size_t digits_from = i;
+      while (i < end && static_cast<unsigned char>(t[i] - '0') <= 9 && i - digits_from < 18) {
+        magnitude = magnitude * 10 + (t[i] - '0');
+        ++i;
+      }
+      const bool digits_only = i > digits_from && (i == end || !kWordBytes[static_cast<unsigned char>(t[i])]);
+      if (digits_only) {
+        new (&scalars[count++].scalar) Value(Value::integer(c == '-' ? -magnitude : magnitude));
+      } else {
+        while (i < end && kWordBytes[static_cast<unsigned char>(t[i])]) ++i;
+        std::optional<Value> word = parse_literal(t.substr(from, i - from));
+        if (!word) return std::nullopt;  // not a word, or one the grammar rejects
+        new (&scalars[count++].scalar) Value(std::move(*word));
+      }
     }
     while (i < end && is_ascii_blank(t[i])) ++i;
     if (i == end) break;
