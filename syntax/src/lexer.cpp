@@ -220,8 +220,11 @@ void join_open_value(Lexer& lines, LineRecord& rec, int64_t depth) {
       rec.owned->raw.push_back('\n');
       rec.owned->raw.append(line);
     }
-    const CodeScan scan = scan_code<true>(line);
-    const std::string_view stripped = trim_end(line.substr(0, scan.code_end));
+    // Most continuation lines hold no byte the walk stops at ("  2,").
+    size_t stop = 0;
+    while (stop < line.size() && !kCodeStops[static_cast<unsigned char>(line[stop])]) ++stop;
+    const CodeScan scan = stop == line.size() ? CodeScan{line.size(), 0} : scan_code<true>(line);
+    const std::string_view stripped = trim_end_quick(line.substr(0, scan.code_end));
     const size_t lead = leading_blank_bytes(stripped);
     const std::string_view piece = stripped.substr(lead);
     value->push_back(' ');
