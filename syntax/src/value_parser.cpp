@@ -665,7 +665,6 @@ std::optional<Value> parse_literal(std::string_view t, Arena* arena) {
     return Value::string_in(inner, arena);
   }
   if (const auto plain = plain_decimal(t)) return Value::integer(*plain);
-  if (const auto fraction = plain_fraction(t)) return Value::floating(*fraction);
   // Letters, digits, points and underscores after an optional leading
   // minus: no operator, fallback, reference, bracket, quote or blank, so
   // the text is one operand, a keyword or a number.
@@ -676,6 +675,7 @@ std::optional<Value> parse_literal(std::string_view t, Arena* arena) {
   if (t == "true") return Value::boolean(true);
   if (t == "false") return Value::boolean(false);
   if (t == "null") return Value::null();
+  if (const auto fraction = plain_fraction(t)) return Value::floating(*fraction);
   ValueResult r = parse_number(t, 0);
   if (failed(r)) return std::nullopt;
   return std::get<Value>(std::move(r));
