@@ -204,6 +204,8 @@ class Builder {
     const std::string_view trimmed = rec.joins.empty() && !block_entry ? text : trim_start(text);
     // Most values are one literal: read without a context or the layers.
     if (std::optional<Value> literal = parse_literal(trimmed, doc_.arena.get())) return literal;
+    // So are short arrays of literals, the next most common values.
+    if (std::optional<Value> array = parse_literal_array(trimmed, doc_.arena.get())) return array;
     const uint64_t offset = rec.value_span.start + (text.size() - trimmed.size());
 
     std::vector<VariableRef>& refs = value_refs_;

@@ -1,6 +1,8 @@
 // Expressions over operands: `??` fallbacks, the left-to-right fold of
 // `+ - * /`, and `$` references to variables, built-ins and the environment.
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "builtins.h"
+#include "byte_table.h"
 #include "display.h"
 #include "expression_split.h"
 #include "group_index.h"
@@ -258,7 +261,144 @@ class Fold {
   std::optional<ParseFailure> failure_;
 };
 
+// ---- concatenations --------------------------------------------------
+
+// Operands of a concatenation read in one walk: a `$` reference, a quoted
+// string without backslashes, or a word (number or keyword).
+enum class OperandKind : uint8_t { Reference, String, Word };
+
+struct Operand {
+  OperandKind kind;
+  uint32_t start;  // of the operand's first byte in the expression
+  uint32_t size;
+};
+
+// An expression this long at most, of this many operands at most, may take
+// the one-walk path; anything longer goes through the fold.
+constexpr size_t kConcatMostBytes = 1024;
+constexpr size_t kConcatMostOperands = 8;
+
+// Bytes of a reference's name and of a word: none is a quote, a blank, a
+// bracket or an operator, so the operand ends where they do.
+constexpr ByteTable kNameBytes = byte_table(kAsciiAlnum, "._");
+
+// Cuts `text` into operands joined by `+` alone, each of the three kinds
+// above; 0 for any other text (then nothing is written past the count).
+size_t concatenation_operands(std::string_view text, Operand (&out)[kConcatMostOperands]) {
+  const size_t n = text.size();
+  if (n > kConcatMostBytes) return 0;
+  size_t count = 0;
+  size_t i = 0;
+  for (;;) {
+    while (i < n && is_ascii_blank(text[i])) ++i;
+    if (i == n || count == kConcatMostOperands) return 0;
+    const size_t from = i;
+    OperandKind kind = OperandKind::Word;
+    if (text[i] == '"') {
+      // Closed by the first quote and holding no backslash, a string reads
+      // alike under every quote rule.
+      const size_t close = find_either(text, i + 1, '"', '\\');
+      if (close == n || text[close] != '"') return 0;
+      kind = OperandKind::String;
+      i = close + 1;
+    } else {
+      if (text[i] == '$') {
+        kind = OperandKind::Reference;
+        ++i;
+      }
+      const size_t name = i;
+      while (i < n && kNameBytes[static_cast<unsigned char>(text[i])]) ++i;
+      if (i == name) return 0;
+    }
+    out[count++] = Operand{kind, static_cast<uint32_t>(from), static_cast<uint32_t>(i - from)};
+    while (i < n && is_ascii_blank(text[i])) ++i;
+    if (i == n) return count >= 2 ? count : 0;
+    if (text[i] != '+') return 0;
+    ++i;
+  }
+}
+
 }  // namespace
+
+std::optional<Value> evaluate_concatenation(ValueContext& ctx, std::string_view text, uint64_t offset) {
+  Operand operands[kConcatMostOperands];
+  const size_t count = concatenation_operands(text, operands);
+  if (count == 0) return std::nullopt;
+
+  // Each operand's text as concatenation sees it; numbers are written into
+  // `digits`, long enough for any integer.
+  std::string_view pieces[kConcatMostOperands];
+  char digits[kConcatMostOperands][24];
+  bool is_string[kConcatMostOperands];
+  uint64_t copied = 0;  // what copying the referenced values is charged
+  size_t total = 0;
+  for (size_t k = 0; k < count; ++k) {
+    const std::string_view token = text.substr(operands[k].start, operands[k].size);
+    Value word;
+    const Value* v = &word;
+    switch (operands[k].kind) {
+      case OperandKind::String:
+        pieces[k] = token.substr(1, token.size() - 2);
+        is_string[k] = true;
+        total += pieces[k].size();
+        continue;
+      case OperandKind::Reference: {
+        const std::string_view name = token.substr(1);
+        if (name.starts_with("ENV.") || is_builtin_name(name)) return std::nullopt;
+        const auto it = ctx.vars.find(name);
+        if (it == ctx.vars.end()) return std::nullopt;
+        v = &it->second;
+        break;
+      }
+      case OperandKind::Word: {
+        std::optional<Value> literal = parse_literal(token);
+        if (!literal) return std::nullopt;
+        word = std::move(*literal);
+        break;
+      }
+    }
+    is_string[k] = v->is(Tag::String);
+    switch (v->tag()) {
+      case Tag::String: pieces[k] = v->as_string(); break;
+      case Tag::Integer: {
+        const auto written = std::to_chars(digits[k], digits[k] + sizeof digits[k], v->as_integer());
+        pieces[k] = std::string_view(digits[k], static_cast<size_t>(written.ptr - digits[k]));
+        break;
+      }
+      case Tag::Bool: pieces[k] = v->as_bool() ? "true" : "false"; break;
+      case Tag::Null: pieces[k] = "null"; break;
+      default: return std::nullopt;  // floats, arrays and dicts: the fold
+    }
+    if (operands[k].kind == OperandKind::Reference) copied += sizeof(Value) + (is_string[k] ? pieces[k].size() : 0);
+    total += pieces[k].size();
+  }
+  if (!is_string[0] && !is_string[1]) return std::nullopt;  // the first `+` adds
+  // The fold charges every byte it appends, the first operand's too when
+  // that is not a string; all its charges pass exactly when their sum does.
+  const uint64_t charged = copied + total - (is_string[0] ? pieces[0].size() : 0);
+  if (ctx.budget != nullptr && charged > ctx.budget->remaining) return std::nullopt;
+  if (ctx.budget != nullptr) ctx.budget->remaining -= charged;
+
+  for (size_t k = 0; k < count; ++k) {
+    if (operands[k].kind != OperandKind::Reference) continue;
+    const uint64_t start = offset + operands[k].start;
+    ctx.variable_refs.push_back(VariableRef{Key(text.substr(operands[k].start + 1, operands[k].size - 1)),
+                                            Span{start, start + operands[k].size}, VariableKind::Document});
+  }
+  char small[256];
+  std::string large;
+  char* out = small;
+  if (total > sizeof small) {
+    large.resize(total);
+    out = large.data();
+  }
+  size_t at = 0;
+  for (size_t k = 0; k < count; ++k) {
+    if (!pieces[k].empty()) std::memcpy(out + at, pieces[k].data(), pieces[k].size());
+    at += pieces[k].size();
+  }
+  return Value::string_in(std::string_view(out, total), ctx.arena);
+}
 
 void look_over_long_value(ValueContext& ctx, std::string_view text) {
   // A search per operator byte: each runs many bytes per step, where a
@@ -279,6 +419,8 @@ ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offse
   // and moves on to the rest only when that side is null.
   std::string_view rest = text;
   uint64_t at = offset;
+  // A concatenation holds no `?`: its one walk needs no look for `??` first.
+  if (std::optional<Value> joined = evaluate_concatenation(ctx, text, offset)) return std::move(*joined);
   if (!ctx.may_have_fallbacks) return evaluate_expression(ctx, rest, at);
   for (;;) {
     const auto split = find_top_level(rest, "??", index_for(ctx, rest));
@@ -317,6 +459,11 @@ ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64
     return parse_operand(ctx, operand, offset + lead);
   }
 
+  if (std::optional<Value> joined = evaluate_concatenation(ctx, text, offset)) return std::move(*joined);
+  return fold_expression(ctx, text, offset);
+}
+
+ValueResult fold_expression(ValueContext& ctx, std::string_view text, uint64_t offset) {
   Fold fold(ctx, text, offset);
   split_expression(text, [&](std::string_view token, size_t at, bool) {
     return fold.feed(token, offset + at);

@@ -22,6 +22,25 @@ size_t count_physical_lines(std::string_view source) {
 
 size_t leading_blank_bytes(std::string_view s) { return s.size() - trim_start(s).size(); }
 
+// Printable ASCII other than the blank: a byte no trimming removes, and no
+// byte of a longer blank either.
+inline bool is_plain_byte(char c) {
+  const auto b = static_cast<unsigned char>(c);
+  return b > ' ' && b < 0x7F;
+}
+
+// trim_start and trim_end, with the commonest case (no blank at that end,
+// or one space before a plain byte) decided before the general walk.
+inline std::string_view trim_start_quick(std::string_view s) {
+  if (!s.empty() && is_plain_byte(s[0])) return s;
+  if (s.size() >= 2 && s[0] == ' ' && is_plain_byte(s[1])) return s.substr(1);
+  return trim_start(s);
+}
+inline std::string_view trim_end_quick(std::string_view s) {
+  if (!s.empty() && is_plain_byte(s.back())) return s;
+  return trim_end(s);
+}
+
 // What one walk over a line's bytes outside its strings finds: where its
 // comment starts (the size when it has none) and the depth of the brackets
 // before that. Depth arithmetic is done in 64 bits so that no number of
@@ -76,6 +95,14 @@ CodeScan scan_code(std::string_view text) {
   return out;
 }
 
+// scan_code<true> for a line of code, passing over a text without a stop
+// byte (most values: "42", "  2,") without calling the walk.
+CodeScan scan_line_code(std::string_view text) {
+  size_t stop = 0;
+  while (stop < text.size() && !kCodeStops[static_cast<unsigned char>(text[stop])]) ++stop;
+  return stop == text.size() ? CodeScan{text.size(), 0} : scan_code<true>(text);
+}
+
 int64_t depth_of(std::string_view text) {
   // Without a bracket byte the depth is 0, whatever the quotes; most values
   // have none.
@@ -121,16 +148,14 @@ bool classify_key_line(std::string_view line, size_t lead, uint64_t line_start, 
   }
 
   const std::string_view written = body.substr(0, key_len);
-  std::string_view after = trim_start(body.substr(key_len));
+  std::string_view after = trim_start_quick(body.substr(key_len));
   if (after.empty() || after[0] != '=') return false;
   // Blanks hold no byte the walk stops at, so the value is walked from its
   // first other byte. Most values hold no stop byte at all: passing over
   // them is all the walk would do, so it is only called for the others.
-  const std::string_view code = trim_start(after.substr(1));
-  size_t stop = 0;
-  while (stop < code.size() && !kCodeStops[static_cast<unsigned char>(code[stop])]) ++stop;
-  const CodeScan scan = stop == code.size() ? CodeScan{code.size(), 0} : scan_code<true>(code);
-  const std::string_view value_text = trim_end(code.substr(0, scan.code_end));
+  const std::string_view code = trim_start_quick(after.substr(1));
+  const CodeScan scan = scan_line_code(code);
+  const std::string_view value_text = trim_end_quick(code.substr(0, scan.code_end));
   if (value_text.empty()) return false;
 
   // A quoted key without backslashes unquotes to a plain slice of the
@@ -180,8 +205,8 @@ struct JoinedLine {
 };
 
 JoinedLine joined_line(std::string_view line) {
-  const CodeScan scan = scan_code<true>(line);
-  const std::string_view stripped = trim_end(line.substr(0, scan.code_end));
+  const CodeScan scan = scan_line_code(line);
+  const std::string_view stripped = trim_end_quick(line.substr(0, scan.code_end));
   const size_t lead = leading_blank_bytes(stripped);
   return {stripped.substr(lead), lead, scan.depth};
 }
@@ -413,7 +438,7 @@ bool Lexer::next(LineRecord& rec) {
   rec.line_span = {start, start + line.size()};
 
   // The first byte decides between a comment line, a key line and the rest.
-  const size_t lead = leading_blank_bytes(line);
+  const size_t lead = !line.empty() && is_plain_byte(line[0]) ? 0 : leading_blank_bytes(line);
   if (lead == line.size()) return true;
   const char first = line[lead];
   if (first == '#') return true;  // a comment, or `#{` that no rule accepts

@@ -305,6 +305,35 @@ std::optional<int64_t> plain_decimal(std::string_view t) {
   return negative ? -magnitude : magnitude;
 }
 
+// Ten to the powers a plain fraction divides by; each is exact in a double.
+constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                   1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// The common float, an optional minus and digits on both sides of one
+// point, fifteen at most, as parse_number reads it: the integer of its digits
+// and the power of ten are exact, so their quotient is the correctly rounded
+// value of the text, the one std::from_chars gives. The sign applies last,
+// as there.
+std::optional<double> plain_fraction(std::string_view t) {
+  const bool negative = !t.empty() && t[0] == '-';
+  constexpr size_t kNoPoint = static_cast<size_t>(-1);
+  size_t point = kNoPoint;
+  size_t digits = 0;
+  int64_t mantissa = 0;
+  for (size_t i = negative ? 1 : 0; i < t.size(); ++i) {
+    if (t[i] == '.' && point == kNoPoint) {
+      point = digits;
+      continue;
+    }
+    const auto digit = static_cast<unsigned char>(t[i] - '0');
+    if (digit > 9 || ++digits > 15) return std::nullopt;
+    mantissa = mantissa * 10 + digit;
+  }
+  if (point == kNoPoint || point == 0 || point == digits) return std::nullopt;
+  const double value = static_cast<double>(mantissa) / kPowersOfTen[digits - point];
+  return value * (negative ? -1.0 : 1.0);
+}
+
 ValueResult parse_number(std::string_view t, uint64_t offset) {
   if (const auto plain = plain_decimal(t)) return Value::integer(*plain);
   const auto reject = [&] { return quoted_failure("cannot parse value: `", t, offset, t.size()); };
@@ -688,6 +717,7 @@ std::optional<Value> parse_literal(std::string_view t, Arena* arena) {
   if (t == "true") return Value::boolean(true);
   if (t == "false") return Value::boolean(false);
   if (t == "null") return Value::null();
+  if (const auto fraction = plain_fraction(t)) return Value::floating(*fraction);
   ValueResult r = parse_number(t, 0);
   if (failed(r)) return std::nullopt;
   return std::get<Value>(std::move(r));

@@ -115,12 +115,32 @@ inline void look_over_value(ValueContext& ctx, std::string_view text) {
 // reports what is wrong. With an arena, a long string is made there.
 std::optional<Value> parse_literal(std::string_view text, Arena* arena = nullptr);
 
+// A value text (trimmed) that is one array of such literals, with no
+// array, dict, reference or operator inside: `[1, "a", true]`. Its value is
+// the one parse_value gives, read in one walk without splitting the text
+// first. Nullopt for any other text (parse_value then reads it), for more
+// items than a short array holds, and when an item does not parse.
+std::optional<Value> parse_literal_array(std::string_view text, Arena* arena = nullptr);
+
 // The whole value text, with `??` fallbacks. `text` is trimmed.
 ValueResult parse_value(ValueContext& ctx, std::string_view text, uint64_t offset);
 
 // One expression without `??`: split into operands and operators, folded
 // strictly left to right.
 ValueResult evaluate_expression(ValueContext& ctx, std::string_view text, uint64_t offset);
+
+// The same, when the text is `a + b + ...` with a string first or second,
+// so that every `+` concatenates, and each operand is a `$` reference to a
+// document variable, a quoted string without backslashes or a word: the
+// value the fold makes of it, with the same references recorded and the same
+// bytes charged, made in one walk without copying any variable. Nullopt, with
+// nothing recorded or charged, for any other text and whenever the fold
+// would fail; evaluate_expression then folds it.
+std::optional<Value> evaluate_concatenation(ValueContext& ctx, std::string_view text, uint64_t offset);
+
+// The fold of evaluate_expression: the text split into operands and
+// operators, combined left to right.
+ValueResult fold_expression(ValueContext& ctx, std::string_view text, uint64_t offset);
 
 // One operand (trimmed).
 ValueResult parse_operand(ValueContext& ctx, std::string_view text, uint64_t offset);

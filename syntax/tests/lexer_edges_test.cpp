@@ -234,6 +234,33 @@ TEST(LexerEdges, RecordsAgreeWithTheCommentAndBracketHelpers) {
   }
 }
 
+// A joined record's raw text is its physical lines joined by line feeds,
+// whatever ended them (a view of the source when nothing was dropped).
+TEST(LexerEdges, JoinedRecordsKeepTheirLinesJoinedByLineFeeds) {
+  std::mt19937_64 rng(92);
+  const std::string eols[] = {"\n", "\r\n", "\r\r\n"};
+  const std::string items[] = {"1", " \"a\"", "[", "]", "\r", " # c", "#{", "}#", ""};
+  int joined = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string src = "k = [";
+    for (size_t i = 0, n = 1 + rng() % 6; i < n; ++i) {
+      src += items[rng() % std::size(items)] + "," + eols[rng() % std::size(eols)];
+    }
+    src += "]" + eols[rng() % std::size(eols)] + "j = 2\n";
+    for (const LineRecord& r : lex(src)) {
+      std::string want;
+      const std::string_view written = std::string_view(src).substr(r.line_span.start, r.line_span.end - r.line_span.start);
+      for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == '\r' && i + 1 < written.size() && written[i + 1] == '\n') continue;
+        want += written[i];
+      }
+      ASSERT_EQ(r.raw, want) << src;
+      if (!r.joins.empty()) ++joined;
+    }
+  }
+  EXPECT_GT(joined, 1000);
+}
+
 // Key lines read on their own fast path agree with the general helpers:
 // the value is the trimmed code after the `=` (strip_comment walks the whole
 // line), whether or not its bytes stop the walk, and is placed by its span.

@@ -5,6 +5,7 @@
 // value or diagnostic, on the same spans, in a document too.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
@@ -77,6 +78,32 @@ TEST(Literal, ArrayItemsReadTheSameEitherWay) {
       {R"([1, [2, "s"], #{ k = "v" }#])", R"([1, [2, "s"], {"k": "v"}])"},
   };
   for (const auto& [text, want] : cases) EXPECT_EQ(Session().run(text), want) << "[" << text << "]";
+}
+
+// Plain fractions (digits, one point, digits) are read by division; the
+// grammar reads them with the library. Same bits, sign of zero included,
+// on both sides of the fifteen digits the division takes.
+TEST(Literal, PlainFractionsReadToTheSameBitsAsTheGrammar) {
+  std::mt19937_64 rng(20261209);
+  std::uniform_int_distribution<int> digit(0, 9);
+  std::uniform_int_distribution<int> length(1, 17);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = rng() % 2 ? "-" : "";
+    const int whole = length(rng);
+    const int fraction = length(rng);
+    for (int i = 0; i < whole; ++i) text += static_cast<char>('0' + digit(rng));
+    text += '.';
+    for (int i = 0; i < fraction; ++i) text += static_cast<char>('0' + digit(rng));
+    const std::optional<Value> v = parse_literal(text);
+    ASSERT_TRUE(v.has_value()) << text;
+    Session s;
+    s.run(text);
+    ASSERT_TRUE(s.last.has_value()) << text;
+    ASSERT_TRUE(v->is(Tag::Float) && s.last->is(Tag::Float)) << text;
+    const double a = v->as_float();
+    const double b = s.last->as_float();
+    EXPECT_EQ(0, std::memcmp(&a, &b, sizeof a)) << text << " " << a << " " << b;
+  }
 }
 
 // A document as one short text: each value of the config (with its key
