@@ -91,18 +91,20 @@ std::optional<Value> parse_literal_array(std::string_view t, Arena* arena) {
     if (t[i] != ',') return std::nullopt;
     ++i;
   }
-  Value result = Value::array_in(arena);
-  Array& out = result.as_array();
-  out.reserve(count);
-  for (size_t k = 0; k < count; ++k) {
-    if ((is_string >> k) & 1) {
-      out.push_back(Value::string_in(std::string_view(string_data[k], string_size[k]), arena));
-    } else {
-      out.push_back(std::move(scalars[k].scalar));
-    }
+  auto item = [&](size_t k) {
+    return (is_string >> k) & 1 ? Value::string_in(std::string_view(string_data[k], string_size[k]), arena)
+                                : std::move(scalars[k].scalar);
+  };
+  if (arena != nullptr) {
+    ArenaArrayBuilder out(*arena);
+    out.reserve(count);
+    for (size_t k = 0; k < count; ++k) out.push_back(item(k));
+    return out.finish();
   }
-  result.seal_array();
-  return result;
+  Array out;
+  out.reserve(count);
+  for (size_t k = 0; k < count; ++k) out.push_back(item(k));
+  return Value::array(std::move(out));
 }
 
 }  // namespace brindle
