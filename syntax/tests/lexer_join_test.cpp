@@ -153,7 +153,7 @@ TEST(LexerJoin, LongArraysBuildToTheirItems) {
     ASSERT_TRUE(doc.diagnostics.empty()) << count;
     const Dict& s = doc.config.begin()->second.as_dict();
     ASSERT_EQ(s.size(), 2u);
-    const Array& items = s.begin()->second.as_array();
+    const auto items = s.begin()->second.as_array();
     ASSERT_EQ(items.size(), count);
     size_t wrong = 0;
     for (size_t i = 0; i < count; ++i) wrong += items[i].as_integer() != static_cast<int64_t>(i * 7 % 1000);
