@@ -186,20 +186,7 @@ class InPlaceSort {
     }
     for (size_t f = 0; f < streams; ++f) {
       const uint32_t b = filled[f];
-      size_t at = next[b];
-      const size_t stop = end[b];
-      while (at < stop) {
-        const unsigned to = pair_at(key(at), depth);
-        if (to == b) {
-          ++at;
-          continue;
-        }
-        const size_t dest = next[to]++;
-        __builtin_prefetch(items_ + dest + kBucketAhead);
-        if (numbers_ != nullptr) __builtin_prefetch(numbers_ + dest + kBucketAhead);
-        swap(at, dest);
-      }
-      next[b] = static_cast<uint32_t>(at);
+      fill_bucket(b, end[b], next, [&](size_t i) { return pair_at(key(i), depth); });
     }
     // Where each bucket ends, read before sorting them takes the scratch
     // area. A bucket of keys that end within the two bytes holds one key.
@@ -311,21 +298,28 @@ class InPlaceSort {
     size_t next[257];
     for (unsigned b = 0; b < 257; ++b) next[b] = begin + end[b] - count[b];
     for (unsigned b = 0; b < 257; ++b) {
-      size_t at = next[b];
-      const size_t stop = begin + end[b];
-      while (at < stop) {
-        const unsigned to = bucket_at(key(at), depth);
-        if (to == b) {
-          ++at;
-          continue;
-        }
-        const size_t dest = next[to]++;
-        __builtin_prefetch(items_ + dest + kBucketAhead);
-        if (numbers_ != nullptr) __builtin_prefetch(numbers_ + dest + kBucketAhead);
-        swap(at, dest);
-      }
-      next[b] = at;
+      fill_bucket(b, begin + end[b], next, [&](size_t i) { return bucket_at(key(i), depth); });
     }
+  }
+
+  // Bucket `b`, from next[b] up to `stop`, takes the items that belong
+  // there, each other item it holds swapped to the next free place of its
+  // own bucket; next[b] ends at `stop`.
+  template <class Next, class BucketOf>
+  void fill_bucket(unsigned b, size_t stop, Next* next, const BucketOf& bucket_of) {
+    size_t at = next[b];
+    while (at < stop) {
+      const unsigned to = bucket_of(at);
+      if (to == b) {
+        ++at;
+        continue;
+      }
+      const size_t dest = next[to]++;
+      __builtin_prefetch(items_ + dest + kBucketAhead);
+      if (numbers_ != nullptr) __builtin_prefetch(numbers_ + dest + kBucketAhead);
+      swap(at, dest);
+    }
+    next[b] = static_cast<Next>(at);
   }
 
   // Items [begin, begin + n) have one and the same key.
