@@ -78,6 +78,13 @@ Value Value::move_payload_into(Value v, Arena& arena) {
         const uint64_t count = v.arena_items();
         Value* items = v.load<Value*>();
         if (count == 0 || arena.holds(items)) return v;
+        if (v.raw_[1] >= kPackedBase) {
+          const size_t bytes = count << (v.raw_[1] - kPackedBase);
+          void* const to = arena.allocate(bytes, 8);
+          std::memcpy(to, items, bytes);
+          v.store(to);
+          return v;
+        }
         ArenaArrayBuilder held(arena);
         held.reserve(count);
         for (uint64_t i = 0; i < count; ++i) held.push_back(into_arena(std::move(items[i]), arena));
@@ -119,8 +126,15 @@ Value::Value(const Value& other) {
       break;
     case Tag::Array: {
       const ArrayView items = other.as_array();
+      auto* copy = new Array();
+      copy->reserve(items.size());
+      if (const Value* values = items.values()) {
+        copy->insert(copy->end(), values, values + items.size());
+      } else {
+        for (size_t i = 0; i < items.size(); ++i) copy->push_back(Value::integer(items.integer_at(i)));
+      }
       raw_[0] = static_cast<unsigned char>(Tag::Array);
-      store(new Array(items.begin(), items.end()));
+      store(copy);
       return;
     }
     case Tag::Dict:
@@ -134,11 +148,16 @@ Value::Value(const Value& other) {
 }
 
 void Value::make_heap_array() {
-  Value* const items = load<Value*>();
   const uint64_t count = arena_items();
   auto* heap = new Array();
   heap->reserve(count);
-  for (uint64_t i = 0; i < count; ++i) heap->push_back(std::move(items[i]));
+  if (raw_[1] >= kPackedBase) {
+    const ArrayView packed = std::as_const(*this).as_array();
+    for (uint64_t i = 0; i < count; ++i) heap->push_back(Value::integer(packed.integer_at(i)));
+  } else {
+    Value* const items = load<Value*>();
+    for (uint64_t i = 0; i < count; ++i) heap->push_back(std::move(items[i]));
+  }
   raw_[1] = 0;
   std::memset(raw_ + 2, 0, 6);
   store(heap);
@@ -147,10 +166,40 @@ void Value::make_heap_array() {
 void ArenaArrayBuilder::reserve(size_t room) {
   if (room <= room_) return;
   if (room > Value::kMaxArenaItems) throw std::bad_alloc();
-  auto* const fresh = static_cast<Value*>(arena_.allocate(room * sizeof(Value), alignof(Value)));
-  if (size_ != 0) std::memcpy(static_cast<void*>(fresh), items_, size_ * sizeof(Value));  // relocatable
+  const size_t item_bytes = width_ != 0 ? width_ : sizeof(Value);
+  void* const fresh = arena_.allocate(room * item_bytes, width_ != 0 ? width_ : alignof(Value));
+  if (size_ != 0) std::memcpy(fresh, items_, size_ * item_bytes);  // Values are relocatable
   items_ = fresh;
   room_ = room;
+}
+
+void ArenaArrayBuilder::repack(void* to, unsigned to_width) const {
+  const ArrayView from = ArrayView::packed(items_, size_, width_);
+  for (size_t i = 0; i < size_; ++i) {
+    const int64_t v = from.integer_at(i);
+    switch (to_width) {
+      case 0: new (static_cast<Value*>(to) + i) Value(Value::integer(v)); break;
+      case 2: static_cast<int16_t*>(to)[i] = static_cast<int16_t>(v); break;
+      case 4: static_cast<int32_t*>(to)[i] = static_cast<int32_t>(v); break;
+      default: static_cast<int64_t*>(to)[i] = v; break;
+    }
+  }
+}
+
+void ArenaArrayBuilder::widen(int64_t i) {
+  unsigned width = width_ * 2;
+  while (!fits(i, width)) width *= 2;
+  void* const fresh = arena_.allocate(room_ * width, width);
+  repack(fresh, width);
+  items_ = fresh;
+  width_ = static_cast<uint8_t>(width);
+}
+
+void ArenaArrayBuilder::unpack() {
+  void* const fresh = room_ == 0 ? nullptr : arena_.allocate(room_ * sizeof(Value), alignof(Value));
+  repack(fresh, 0);
+  items_ = fresh;
+  width_ = 0;
 }
 
 Value& Value::operator=(const Value& other) {
@@ -186,6 +235,17 @@ void Value::release() noexcept {
     default: break;
   }
   raw_[0] = static_cast<unsigned char>(Tag::Null);
+}
+
+bool operator==(ArrayView a, ArrayView b) {
+  if (a.size_ != b.size_) return false;
+  if (a.width_ != 0 && a.width_ == b.width_) return a.size_ == 0 || std::memcmp(a.data_, b.data_, a.size_ * a.width_) == 0;
+  Value scratch_a;
+  Value scratch_b;
+  for (size_t i = 0; i < a.size_; ++i) {
+    if (!(a.item(i, scratch_a) == b.item(i, scratch_b))) return false;
+  }
+  return true;
 }
 
 bool operator==(const Value& a, const Value& b) {

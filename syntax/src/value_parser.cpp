@@ -520,6 +520,14 @@ class ArrayOut {
       heap_.as_array().push_back(std::move(v));
     }
   }
+  // Integers go straight into a packed array's room.
+  void push_integer(int64_t i) {
+    if (held_) {
+      held_->push_integer(i);
+    } else {
+      heap_.as_array().push_back(Value::integer(i));
+    }
+  }
   Value finish() { return held_ ? held_->finish() : std::move(heap_); }
 
  private:
@@ -542,7 +550,7 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
         // layers that look for fallbacks, operators and other operand kinds.
         // Plain integers, the most common items, are read right here.
         if (const auto plain = plain_decimal(item)) {
-          out.push_back(Value::integer(*plain));
+          out.push_integer(*plain);
           return std::nullopt;
         }
         if (std::optional<Value> literal = parse_literal(item, ctx.arena)) {
