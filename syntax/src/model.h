@@ -388,13 +388,9 @@ class ArenaArrayBuilder {
   size_t size() const { return size_; }
   // Bytes per item while packed (1, 2, 4 or 8); 0 once they are Values.
   unsigned packed_width() const { return width_; }
-  Value finish() {
-    // No items: the empty array reads the same in either form.
-    Value out = width_ != 0 && size_ != 0 ? Value::packed_array(items_, size_, width_)
-                                          : Value::arena_array(values(), size_, tree_);
-    size_ = 0;
-    return out;
-  }
+  // The array; room it did not use goes back to the arena when nothing was
+  // placed there since.
+  Value finish();
 
  private:
   static bool fits(int64_t i, unsigned width) {
@@ -410,6 +406,8 @@ class ArenaArrayBuilder {
   // The packed items rewritten at `to`, `to_width` bytes each (0: as
   // Values).
   void repack(void* to, unsigned to_width) const;
+  // The same in their own room, grown to `to_width` (wider) bytes each.
+  void repack_backwards(unsigned to_width);
 
   Arena& arena_;
   void* items_ = nullptr;

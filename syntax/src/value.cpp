@@ -167,7 +167,13 @@ void ArenaArrayBuilder::reserve(size_t room) {
   if (room <= room_) return;
   if (room > Value::kMaxArenaItems) throw std::bad_alloc();
   const size_t item_bytes = width_ != 0 ? width_ : sizeof(Value);
-  void* const fresh = arena_.allocate(room * item_bytes, width_ != 0 ? width_ : alignof(Value));
+  // Nothing placed in the arena since: the room grows where it is.
+  if (items_ != nullptr && arena_.resize_last(items_, room_ * item_bytes, room * item_bytes)) {
+    room_ = room;
+    return;
+  }
+  // Packed room is aligned for the widest items, so that it can widen in place.
+  void* const fresh = arena_.allocate(room * item_bytes, width_ != 0 ? 8 : alignof(Value));
   if (size_ != 0) std::memcpy(fresh, items_, size_ * item_bytes);  // Values are relocatable
   items_ = fresh;
   room_ = room;
@@ -189,10 +195,41 @@ void ArenaArrayBuilder::repack(void* to, unsigned to_width) const {
 void ArenaArrayBuilder::widen(int64_t i) {
   unsigned width = width_ * 2;
   while (!fits(i, width)) width *= 2;
-  void* const fresh = arena_.allocate(room_ * width, width);
+  // In place when the room is the arena's last piece (its start is aligned
+  // for any width): the last item is rewritten first, so no item is
+  // overwritten before it is read.
+  if (arena_.resize_last(items_, room_ * width_, room_ * width)) {
+    repack_backwards(width);
+    width_ = static_cast<uint8_t>(width);
+    return;
+  }
+  void* const fresh = arena_.allocate(room_ * width, 8);
   repack(fresh, width);
   items_ = fresh;
   width_ = static_cast<uint8_t>(width);
+}
+
+void ArenaArrayBuilder::repack_backwards(unsigned to_width) {
+  const ArrayView from = ArrayView::packed(items_, size_, width_);
+  for (size_t i = size_; i-- > 0;) {
+    const int64_t v = from.integer_at(i);
+    switch (to_width) {
+      case 2: static_cast<int16_t*>(items_)[i] = static_cast<int16_t>(v); break;
+      case 4: static_cast<int32_t*>(items_)[i] = static_cast<int32_t>(v); break;
+      default: static_cast<int64_t*>(items_)[i] = v; break;
+    }
+  }
+}
+
+Value ArenaArrayBuilder::finish() {
+  const size_t item_bytes = width_ != 0 ? width_ : sizeof(Value);
+  // Room never used goes back when nothing followed it into the arena.
+  if (size_ < room_ && arena_.resize_last(items_, room_ * item_bytes, size_ * item_bytes)) room_ = size_;
+  // No items: the empty array reads the same in either form.
+  Value out = width_ != 0 && size_ != 0 ? Value::packed_array(items_, size_, width_)
+                                        : Value::arena_array(values(), size_, tree_);
+  size_ = 0;
+  return out;
 }
 
 void ArenaArrayBuilder::unpack() {
