@@ -338,15 +338,17 @@ inline ArrayView Value::as_array() const {
   return ArrayView(load<const Value*>(), arena_items());
 }
 
-// Builds an arena-held array in place: room for a number of items known up
-// front is taken from the arena once, the items are placed in it one by one
+// Builds an arena-held array in place: the items are placed one by one
 // (each must already be arena-held or hold nothing: `push_back` does not
 // move payloads), and `finish` gives the value. Items placed but never
 // finished are destroyed with the builder.
 //
 // While every item is an integer they are kept packed, as narrow as the
-// widest so far needs; a wider one moves them to wider room, and any other
-// item to room for Values (what they moved out of stays in the arena).
+// widest so far needs. The first few wait in the builder, so that an array
+// that turns out not to be all integers takes its room once, as Values.
+// Past them, a wider integer moves the items to wider room, and any other
+// item to room for Values (in place when nothing else went into the arena
+// since; else what they moved out of stays there).
 class ArenaArrayBuilder {
  public:
   explicit ArenaArrayBuilder(Arena& arena) : arena_(arena) {}
@@ -357,8 +359,9 @@ class ArenaArrayBuilder {
     for (size_t i = 0; i < size_; ++i) values()[i].~Value();
   }
 
-  // Takes room for `room` items in all; past it, room is taken again (and
-  // what was taken before is left to the arena).
+  // Room for `room` items in all, taken when the first item that needs it
+  // comes; past it, room is taken again (what was taken before is left to
+  // the arena, unless it can grow where it is).
   void reserve(size_t room);
   void push_back(Value v) {
     if (width_ != 0 && v.is(Tag::Integer)) {
@@ -366,7 +369,7 @@ class ArenaArrayBuilder {
       return;
     }
     if (width_ != 0) unpack();
-    if (size_ == room_) reserve(room_ == 0 ? 4 : 2 * room_);
+    if (size_ >= room_) grow();
     if (!v.holds_nothing_to_destroy()) tree_ = false;
     new (values() + size_++) Value(std::move(v));
   }
@@ -376,7 +379,12 @@ class ArenaArrayBuilder {
       push_back(Value::integer(i));
       return;
     }
-    if (size_ == room_) reserve(room_ == 0 ? 4 : 2 * room_);
+    if (items_ == nullptr && size_ < kWaiting) {
+      waiting_[size_++] = i;
+      while (!fits(i, width_)) width_ = static_cast<uint8_t>(width_ * 2);
+      return;
+    }
+    if (size_ >= room_) grow();
     if (!fits(i, width_)) widen(i);
     switch (width_) {
       case 1: static_cast<int8_t*>(items_)[size_++] = static_cast<int8_t>(i); break;
@@ -393,26 +401,35 @@ class ArenaArrayBuilder {
   Value finish();
 
  private:
+  static constexpr size_t kWaiting = 8;
   static bool fits(int64_t i, unsigned width) {
     if (width >= 8) return true;
     const int64_t half = int64_t{1} << (8 * width - 1);
     return i >= -half && i < half;
   }
   Value* values() const { return static_cast<Value*>(items_); }
+  size_t item_bytes() const { return width_ != 0 ? width_ : sizeof(Value); }
+  // Room for more items: what was reserved, else twice what there is.
+  void grow();
+  // Takes room for `room` items of the current width, the items there so
+  // far (waiting ones included) moved over.
+  void take_room(size_t room);
   // Moves the packed items to room wide enough for `i` as well.
   void widen(int64_t i);
   // Moves the packed items to room for Values.
   void unpack();
+  // Packed item `k`, waiting or placed.
+  int64_t packed_at(size_t k) const;
   // The packed items rewritten at `to`, `to_width` bytes each (0: as
-  // Values).
+  // Values); back to front, so that `to` may be their own room grown.
   void repack(void* to, unsigned to_width) const;
-  // The same in their own room, grown to `to_width` (wider) bytes each.
-  void repack_backwards(unsigned to_width);
 
   Arena& arena_;
-  void* items_ = nullptr;
+  void* items_ = nullptr;  // null while nothing needed room
   size_t size_ = 0;
-  size_t room_ = 0;
+  size_t room_ = 0;      // items the room at items_ holds
+  size_t wanted_ = 0;    // items reserve() asked room for
+  int64_t waiting_[kWaiting];
   uint8_t width_ = 1;
   bool tree_ = true;
 };
