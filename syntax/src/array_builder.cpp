@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "model.h"
+#include "array_builder.h"
 
 namespace brindle {
 

@@ -165,15 +165,14 @@ class Value {
   // kArenaTree marks items that hold nothing needing destruction (scalars,
   // strings inline or in an arena, arrays so marked), which destroying the
   // array then does not walk. Packed integers have in byte 1
-  // kPackedBase + log2 of their width (kPacked1 .. kPacked8), and are
-  // counted and pointed to likewise.
+  // kPackedBase + log2 of their width in bytes, and are counted and pointed
+  // to likewise.
   static constexpr size_t kInline = 14;
   static constexpr unsigned char kArenaString = 0xFF;
   static constexpr unsigned char kArenaHeader = 1;
   static constexpr unsigned char kArenaItems = 1;
   static constexpr unsigned char kArenaTree = 2;
   static constexpr unsigned char kPackedBase = 3;
-  static constexpr unsigned char kPacked8 = kPackedBase + 3;
   static constexpr uint64_t kMaxArenaItems = (uint64_t{1} << 48) - 1;
   template <class T>
   Value(Tag t, T payload) {
@@ -337,102 +336,6 @@ inline ArrayView Value::as_array() const {
   if (raw_[1] >= kPackedBase) return ArrayView::packed(load<const void*>(), arena_items(), 1u << (raw_[1] - kPackedBase));
   return ArrayView(load<const Value*>(), arena_items());
 }
-
-// Builds an arena-held array in place: the items are placed one by one
-// (each must already be arena-held or hold nothing: `push_back` does not
-// move payloads), and `finish` gives the value. Items placed but never
-// finished are destroyed with the builder.
-//
-// While every item is an integer they are kept packed, as narrow as the
-// widest so far needs. The first few wait in the builder, so that an array
-// that turns out not to be all integers takes its room once, as Values.
-// Past them, a wider integer moves the items to wider room, and any other
-// item to room for Values (in place when nothing else went into the arena
-// since; else what they moved out of stays there).
-class ArenaArrayBuilder {
- public:
-  explicit ArenaArrayBuilder(Arena& arena) : arena_(arena) {}
-  ArenaArrayBuilder(const ArenaArrayBuilder&) = delete;
-  ArenaArrayBuilder& operator=(const ArenaArrayBuilder&) = delete;
-  ~ArenaArrayBuilder() {
-    if (width_ != 0) return;
-    for (size_t i = 0; i < size_; ++i) values()[i].~Value();
-  }
-
-  // Room for `room` items in all, taken when the first item that needs it
-  // comes; past it, room is taken again (what was taken before is left to
-  // the arena, unless it can grow where it is).
-  void reserve(size_t room);
-  void push_back(Value v) {
-    if (width_ != 0 && v.is(Tag::Integer)) {
-      push_integer(v.as_integer());
-      return;
-    }
-    if (width_ != 0) unpack();
-    if (size_ >= room_) grow();
-    if (!v.holds_nothing_to_destroy()) tree_ = false;
-    new (values() + size_++) Value(std::move(v));
-  }
-  // The same as push_back(Value::integer(i)), without making the Value.
-  void push_integer(int64_t i) {
-    if (width_ == 0) {
-      push_back(Value::integer(i));
-      return;
-    }
-    if (items_ == nullptr && size_ < kWaiting) {
-      waiting_[size_++] = i;
-      while (!fits(i, width_)) width_ = static_cast<uint8_t>(width_ * 2);
-      return;
-    }
-    if (size_ >= room_) grow();
-    if (!fits(i, width_)) widen(i);
-    switch (width_) {
-      case 1: static_cast<int8_t*>(items_)[size_++] = static_cast<int8_t>(i); break;
-      case 2: static_cast<int16_t*>(items_)[size_++] = static_cast<int16_t>(i); break;
-      case 4: static_cast<int32_t*>(items_)[size_++] = static_cast<int32_t>(i); break;
-      default: static_cast<int64_t*>(items_)[size_++] = i; break;
-    }
-  }
-  size_t size() const { return size_; }
-  // Bytes per item while packed (1, 2, 4 or 8); 0 once they are Values.
-  unsigned packed_width() const { return width_; }
-  // The array; room it did not use goes back to the arena when nothing was
-  // placed there since.
-  Value finish();
-
- private:
-  static constexpr size_t kWaiting = 8;
-  static bool fits(int64_t i, unsigned width) {
-    if (width >= 8) return true;
-    const int64_t half = int64_t{1} << (8 * width - 1);
-    return i >= -half && i < half;
-  }
-  Value* values() const { return static_cast<Value*>(items_); }
-  size_t item_bytes() const { return width_ != 0 ? width_ : sizeof(Value); }
-  // Room for more items: what was reserved, else twice what there is.
-  void grow();
-  // Takes room for `room` items of the current width, the items there so
-  // far (waiting ones included) moved over.
-  void take_room(size_t room);
-  // Moves the packed items to room wide enough for `i` as well.
-  void widen(int64_t i);
-  // Moves the packed items to room for Values.
-  void unpack();
-  // Packed item `k`, waiting or placed.
-  int64_t packed_at(size_t k) const;
-  // The packed items rewritten at `to`, `to_width` bytes each (0: as
-  // Values); back to front, so that `to` may be their own room grown.
-  void repack(void* to, unsigned to_width) const;
-
-  Arena& arena_;
-  void* items_ = nullptr;  // null while nothing needed room
-  size_t size_ = 0;
-  size_t room_ = 0;      // items the room at items_ holds
-  size_t wanted_ = 0;    // items reserve() asked room for
-  int64_t waiting_[kWaiting];
-  uint8_t width_ = 1;
-  bool tree_ = true;
-};
 
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
 // structured bindings give those two); the spans are set when the builder

@@ -2,6 +2,7 @@
 #include <new>
 #include <utility>
 
+#include "array_builder.h"
 #include "model.h"
 
 namespace brindle {

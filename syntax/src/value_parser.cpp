@@ -12,6 +12,7 @@
 #include <string>
 #include <system_error>
 
+#include "array_builder.h"
 #include "byte_match.h"
 #include "integer_run.h"
 #include "quoting.h"
@@ -477,18 +478,18 @@ class Items {
 
 // The items of a bracketed level's inner text, chunk by chunk, in order:
 // `start(total)` once with the number of items, then `item(piece)` for each
-// until one returns a failure, which is returned. With kGuess, a level of
+// until one returns a failure, which is returned. With `guess`, a level of
 // more than one chunk is not counted first (a second walk over all of it):
 // `total` then guesses from the bytes of the first chunk, and may be off
 // either way.
-template <bool kGuess = false, class Start, class Item>
+template <class Start, class Item>
 std::optional<ValueResult> for_each_item(ValueContext& ctx, std::string_view text, uint64_t offset,
-                                         GroupIndex* groups, Start start, Item item) {
+                                         GroupIndex* groups, Start start, Item item, bool guess = false) {
   for (bool first = true;; first = false) {
     const Items items(ctx, text, offset, groups);
     if (first && !items.more()) {
       start(items.size());
-    } else if (first && kGuess) {
+    } else if (first && guess) {
       // As many per byte in the rest as in the first chunk, and an eighth more.
       const double per_byte = static_cast<double>(items.size()) / static_cast<double>(items.rest());
       start(items.size() + static_cast<size_t>(per_byte * 1.125 * static_cast<double>(text.size() - items.rest())));
@@ -556,12 +557,12 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
   // Integers first, the commonest items of a long array, straight into
   // their packed room; the grammar goes on where they stop. Their room
   // doubles as they come, in place while nothing else goes into the arena;
-  // room guessed short grows, and room left over goes back (see
-  // ArenaArrayBuilder).
+  // in an arena, room guessed short grows and room left over goes back (see
+  // ArenaArrayBuilder); a heap array is counted, its buffer being its own.
   const std::string_view inner = t.substr(1, t.size() - 2);
   const size_t done = read_integer_run(inner, [&](int64_t i) { out.push_integer(i); });
   if (done == inner.size()) return out.finish();
-  auto failure = for_each_item<true>(
+  auto failure = for_each_item(
       ctx, inner.substr(done), offset + 1 + done, nested_groups(ctx, t),
       [&](size_t total) { out.reserve(out.size() + total); },
       [&](const Piece& piece) -> std::optional<ValueResult> {
@@ -586,7 +587,8 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
         if (failed(r)) return r;
         out.push_back(held(ctx, std::get<Value>(std::move(r))));
         return std::nullopt;
-      });
+      },
+      ctx.arena != nullptr);
   if (failure) return std::move(*failure);
   return out.finish();
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builder.h"
+#include "array_builder.h"
 #include "model.h"
 #include "test_support.h"
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "builder.h"
+#include "array_builder.h"
 #include "model.h"
 #include "serializer.h"
 #include "test_support.h"
