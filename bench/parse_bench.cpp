@@ -12,7 +12,7 @@
 // Usage: parse_bench [runs] [megabytes] [example-path]
 //        parse_bench peak sections|wide|deep|ints [megabytes]
 //        parse_bench only sections|wide|deep|ints [megabytes]
-//        parse_bench file PATH   (one build of a file, for /usr/bin/time -v)
+//        parse_bench file PATH   (one build of a file: MB/s and peak growth)
 //        parse_bench linear sections|wide|deep|ints [runs]   (time(10 MB) / time(1 MB))
 //        parse_bench small PATH [runs] (only the small-file loop, for a profiler)
 //        parse_bench write keys|array PATH   (writes a big file for `file`:
@@ -267,6 +267,7 @@ int main(int argc, char** argv) {
       in.read(src.data(), static_cast<std::streamsize>(src.size()));
     }
     const brindle::EmptyEnv env;
+    const long rss_before = peak_rss_kb();
     const double t0 = cpu_now();
     auto doc = std::make_unique<Document>(brindle::build_document(src, env));
     const double t1 = cpu_now();
@@ -275,8 +276,12 @@ int main(int argc, char** argv) {
     doc.reset();
     const double t2 = cpu_now();
     const double mb = static_cast<double>(src.size()) / 1e6;
-    std::printf("%s %.1f MB %zu top keys %zu diagnostics  build %.2f s  free %.2f s  => %.1f MB/s\n",
-                argv[2], mb, top, problems, t1 - t0, t2 - t1, mb / (t2 - t0));
+    // The peak before the build is the source (read at its final size).
+    const double growth = static_cast<double>(peak_rss_kb() - rss_before) / 1024.0;
+    std::printf("%s %.1f MB %zu top keys %zu diagnostics  build %.2f s  free %.2f s  => %.1f MB/s  "
+                "peak growth %.1f MB = %.2f x source\n",
+                argv[2], mb, top, problems, t1 - t0, t2 - t1, mb / (t2 - t0), growth,
+                growth * 1.048576 / mb);
     return 0;
   }
   if (argc > 2 && std::string(argv[1]) == "peak") {

@@ -109,6 +109,21 @@ PyObject* dict_to_py_at(const Dict& dict, int depth, Caches& caches) {
   return out.release();
 }
 
+// A list (made with room for them) of packed integers, read straight from
+// their storage.
+template <class Int>
+PyObject* packed_to_py(Ref& out, ArrayView array) {
+  const Int* item = static_cast<const Int*>(array.storage());
+  PyObject* const list = out.get();
+  for (Py_ssize_t i = 0, n = static_cast<Py_ssize_t>(array.size()); i < n; ++i) {
+    PyObject* v = sizeof(Int) <= sizeof(long) ? PyLong_FromLong(static_cast<long>(item[i]))
+                                              : PyLong_FromLongLong(item[i]);
+    if (v == nullptr) return nullptr;
+    PyList_SetItem(list, i, v);  // steals v; cannot fail in range
+  }
+  return out.release();
+}
+
 PyObject* array_to_py(ArrayView array, int depth, Caches& caches) {
   if (depth >= kMaxValueNesting) {
     PyErr_Format(PyExc_RecursionError, "value nested more than %d levels deep", kMaxValueNesting);
@@ -118,7 +133,14 @@ PyObject* array_to_py(ArrayView array, int depth, Caches& caches) {
   Ref out(PyList_New(static_cast<Py_ssize_t>(array.size())));
   if (!out) return nullptr;
   PyObject* const list = out.get();
-  const Value* item = array.data();
+  switch (array.packed_width()) {
+    case 0: break;
+    case 1: return packed_to_py<int8_t>(out, array);
+    case 2: return packed_to_py<int16_t>(out, array);
+    case 4: return packed_to_py<int32_t>(out, array);
+    default: return packed_to_py<int64_t>(out, array);
+  }
+  const Value* item = array.values();
   const Value* const end = item + array.size();
   Py_ssize_t i = 0;
   while (item != end) {

@@ -38,6 +38,16 @@ class Arena {
     return allocate_slow(size, align);
   }
 
+  // Resizes in place the last piece handed out, `p` of `size` bytes, to
+  // `new_size`: true when `p` is that piece and its block has the room
+  // (shrinking always has). Otherwise nothing changes.
+  bool resize_last(void* p, size_t size, size_t new_size) {
+    if (static_cast<char*>(p) + size != next_ || next_ == nullptr) return false;
+    if (new_size > size && new_size - size > static_cast<size_t>(end_ - next_)) return false;
+    next_ = static_cast<char*>(p) + new_size;
+    return true;
+  }
+
   // Whether `p` points into one of the arena's blocks. Walks them: there
   // are few, each twice the last.
   bool holds(const void* p) const;

@@ -208,6 +208,7 @@ std::string debug_text(const Value& value) {
   };
   std::string out;
   std::vector<Frame> stack;
+  Value scratch;
   auto open = [&](const Value& v) {
     if (v.is(Tag::Array)) {
       out.append("Array([");
@@ -230,7 +231,8 @@ std::string debug_text(const Value& value) {
         continue;
       }
       if (f.index > 0) out.append(", ");
-      const Value& child = a[f.index++];
+      // A packed item is an integer, which open() writes without keeping it.
+      const Value& child = a.item(f.index++, scratch);
       open(child);  // may invalidate f
     } else {
       const Dict& d = f.container->as_dict();

@@ -86,7 +86,11 @@ Measure measure(const Value& root) {
         break;
       case Tag::Array:
         m.depth = std::max(m.depth, level + 1);
-        for (const Value& e : v->as_array()) pending.emplace_back(&e, level + 1);
+        if (const ArrayView a = v->as_array(); const Value* items = a.values()) {
+          for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(items + i, level + 1);
+        } else {
+          m.bytes += a.size() * sizeof(Value);  // packed integers: what each would cost popped
+        }
         break;
       case Tag::Dict:
         m.depth = std::max(m.depth, level + 1);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "array_builder.h"
 #include "byte_table.h"
 #include "quoting.h"
 #include "text.h"

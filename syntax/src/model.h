@@ -74,10 +74,12 @@ enum class Tag : uint8_t {
 // document; copy it to keep it longer.
 //
 // An arena-held array is its items alone, exactly as many as it has, with
-// their number kept in the value: no header, no spare room. Reading it
-// (`as_array() const`) gives a view of them. Changing it (`as_array()`)
-// first moves its items into a heap-owned Array, which the value then owns;
-// the items themselves stay as they were (arena-held payloads included).
+// their number kept in the value: no header, no spare room. When every item
+// is an integer they are packed: each kept in 1, 2, 4 or 8 bytes, the fewest
+// that hold them all. Reading it (`as_array() const`) gives a view of them,
+// packed or not. Changing it (`as_array()`) first moves its items into a
+// heap-owned Array, which the value then owns; the items themselves stay as
+// they were (arena-held payloads included).
 class Value {
  public:
   Value() noexcept { raw_[0] = static_cast<unsigned char>(Tag::Null); }
@@ -152,6 +154,7 @@ class Value {
 
  private:
   friend class ArenaArrayBuilder;
+  friend class ArrayView;
   // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
   // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
   // kArenaString (arena-held) and a pointer to a block holding its length
@@ -161,12 +164,15 @@ class Value {
   // kArenaTree, its number of items in bytes 2-7 and a pointer to them;
   // kArenaTree marks items that hold nothing needing destruction (scalars,
   // strings inline or in an arena, arrays so marked), which destroying the
-  // array then does not walk.
+  // array then does not walk. Packed integers have in byte 1
+  // kPackedBase + log2 of their width in bytes, and are counted and pointed
+  // to likewise.
   static constexpr size_t kInline = 14;
   static constexpr unsigned char kArenaString = 0xFF;
   static constexpr unsigned char kArenaHeader = 1;
   static constexpr unsigned char kArenaItems = 1;
   static constexpr unsigned char kArenaTree = 2;
+  static constexpr unsigned char kPackedBase = 3;
   static constexpr uint64_t kMaxArenaItems = (uint64_t{1} << 48) - 1;
   template <class T>
   Value(Tag t, T payload) {
@@ -196,8 +202,21 @@ class Value {
     std::memcpy(out.raw_ + 2, &count, 6);
     return out;
   }
+  // An arena-held array of `count` integers packed `width` bytes each.
+  static Value packed_array(void* items, uint64_t count, unsigned width) {
+    Value out(Tag::Array, items);
+    out.raw_[1] = static_cast<unsigned char>(kPackedBase + std::countr_zero(width));
+    std::memcpy(out.raw_ + 2, &count, 6);
+    return out;
+  }
+  // Makes `v` the integer `i` (what it held is let go first).
+  static void set_integer(Value& v, int64_t i) {
+    if (v.owns()) v.release();
+    v.raw_[0] = static_cast<unsigned char>(Tag::Integer);
+    v.store(i);
+  }
   // Whether destroying the value has nothing to do.
-  bool holds_nothing_to_destroy() const { return !owns() || (is(Tag::Array) && raw_[1] == kArenaTree); }
+  bool holds_nothing_to_destroy() const { return !owns() || (is(Tag::Array) && raw_[1] >= kArenaTree); }
   bool owns() const {
     const Tag t = tag();
     return t == Tag::Array || t == Tag::Dict || (t == Tag::String && raw_[1] == 0);
@@ -212,80 +231,111 @@ class Value {
 };
 
 // The items of an array, read in place: a view, valid while the array is
-// neither changed nor destroyed. An Array reads as one.
+// neither changed nor destroyed. An Array reads as one. The items are either
+// Values (`values()` gives them) or packed integers (`values()` is null),
+// and read alike through `item`, indexing and iteration. Indexing gives a
+// copy; iteration and `item` give a reference that, for a packed item, is
+// to a Value made on the spot and lasts only until the next step (or the
+// next call with the same scratch): a walk that keeps addresses of items
+// takes them from `values()`, packed items being integers, which hold
+// nothing to walk.
 class ArrayView {
  public:
+  class iterator;
   using value_type = Value;
-  using iterator = const Value*;
-  using const_iterator = const Value*;
+  using const_iterator = iterator;
 
   ArrayView() = default;
   ArrayView(const Value* data, size_t size) : data_(data), size_(size) {}
   ArrayView(const Array& a) : data_(a.data()), size_(a.size()) {}  // NOLINT: reads as the array
-
-  const Value* begin() const { return data_; }
-  const Value* end() const { return data_ + size_; }
-  const Value* data() const { return data_; }
-  size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
-  const Value& operator[](size_t i) const { return data_[i]; }
-  const Value& front() const { return data_[0]; }
-  const Value& back() const { return data_[size_ - 1]; }
-
-  friend bool operator==(ArrayView a, ArrayView b) {
-    if (a.size_ != b.size_) return false;
-    for (size_t i = 0; i < a.size_; ++i) {
-      if (!(a.data_[i] == b.data_[i])) return false;
-    }
-    return true;
-  }
-
- private:
-  const Value* data_ = nullptr;
-  size_t size_ = 0;
-};
-
-inline ArrayView Value::as_array() const {
-  if (raw_[1] == 0) return ArrayView(*load<const Array*>());
-  return ArrayView(load<const Value*>(), arena_items());
-}
-
-// Builds an arena-held array in place: room for a number of items known up
-// front is taken from the arena once, the items are placed in it one by one
-// (each must already be arena-held or hold nothing: `push_back` does not
-// move payloads), and `finish` gives the value. Items placed but never
-// finished are destroyed with the builder.
-class ArenaArrayBuilder {
- public:
-  explicit ArenaArrayBuilder(Arena& arena) : arena_(arena) {}
-  ArenaArrayBuilder(const ArenaArrayBuilder&) = delete;
-  ArenaArrayBuilder& operator=(const ArenaArrayBuilder&) = delete;
-  ~ArenaArrayBuilder() {
-    for (size_t i = 0; i < size_; ++i) items_[i].~Value();
-  }
-
-  // Takes room for `room` items in all; past it, room is taken again (and
-  // what was taken before is left to the arena).
-  void reserve(size_t room);
-  void push_back(Value v) {
-    if (size_ == room_) reserve(room_ == 0 ? 4 : 2 * room_);
-    if (!v.holds_nothing_to_destroy()) tree_ = false;
-    new (items_ + size_++) Value(std::move(v));
-  }
-  size_t size() const { return size_; }
-  Value finish() {
-    Value out = Value::arena_array(items_, size_, tree_);
-    size_ = 0;
+  // `size` integers of `width` bytes each (1, 2, 4 or 8) at `data`.
+  static ArrayView packed(const void* data, size_t size, unsigned width) {
+    ArrayView out;
+    out.data_ = data;
+    out.size_ = size;
+    out.width_ = static_cast<uint8_t>(width);
     return out;
   }
 
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // The items when they are Values; null when they are packed.
+  const Value* values() const { return width_ == 0 ? static_cast<const Value*>(data_) : nullptr; }
+  // Bytes per packed item; 0 when the items are Values.
+  unsigned packed_width() const { return width_; }
+  // Where the items are kept, packed or not.
+  const void* storage() const { return data_; }
+  // Packed item `i`; requires a packed view.
+  int64_t integer_at(size_t i) const {
+    switch (width_) {
+      case 1: return static_cast<const int8_t*>(data_)[i];
+      case 2: return static_cast<const int16_t*>(data_)[i];
+      case 4: return static_cast<const int32_t*>(data_)[i];
+      default: return static_cast<const int64_t*>(data_)[i];
+    }
+  }
+  // Item `i`: in place, or made in `scratch` when packed.
+  const Value& item(size_t i, Value& scratch) const {
+    if (width_ == 0) return static_cast<const Value*>(data_)[i];
+    Value::set_integer(scratch, integer_at(i));
+    return scratch;
+  }
+  Value operator[](size_t i) const {
+    Value scratch;
+    return item(i, scratch);
+  }
+  Value front() const { return (*this)[0]; }
+  Value back() const { return (*this)[size_ - 1]; }
+  iterator begin() const;
+  iterator end() const;
+
+  friend bool operator==(ArrayView a, ArrayView b);
+
  private:
-  Arena& arena_;
-  Value* items_ = nullptr;
+  const void* data_ = nullptr;
   size_t size_ = 0;
-  size_t room_ = 0;
-  bool tree_ = true;
+  uint8_t width_ = 0;
 };
+
+// Reads items in order; `*it` is valid until the iterator steps or goes.
+class ArrayView::iterator {
+ public:
+  using iterator_category = std::input_iterator_tag;
+  using value_type = Value;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const Value*;
+  using reference = const Value&;
+
+  iterator() = default;
+  iterator(const ArrayView* view, size_t at) : data_(view->data_), at_(at), width_(view->width_) {}
+  const Value& operator*() const {
+    if (width_ == 0) return static_cast<const Value*>(data_)[at_];
+    Value::set_integer(current_, ArrayView::packed(data_, 0, width_).integer_at(at_));
+    return current_;
+  }
+  const Value* operator->() const { return &**this; }
+  iterator& operator++() {
+    ++at_;
+    return *this;
+  }
+  void operator++(int) { ++at_; }
+  friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
+
+ private:
+  const void* data_ = nullptr;
+  size_t at_ = 0;
+  uint8_t width_ = 0;
+  mutable Value current_;
+};
+
+inline ArrayView::iterator ArrayView::begin() const { return iterator(this, 0); }
+inline ArrayView::iterator ArrayView::end() const { return iterator(this, size_); }
+
+inline ArrayView Value::as_array() const {
+  if (raw_[1] == 0) return ArrayView(*load<const Array*>());
+  if (raw_[1] >= kPackedBase) return ArrayView::packed(load<const void*>(), arena_items(), 1u << (raw_[1] - kPackedBase));
+  return ArrayView(load<const Value*>(), arena_items());
+}
 
 // One entry of a Dict. `first` and `second` read like a std::map entry (and
 // structured bindings give those two); the spans are set when the builder

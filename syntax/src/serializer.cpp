@@ -232,7 +232,11 @@ int value_depth(const Value& root, int cap) {
     pending.pop_back();
     if (v->is(Tag::Array)) {
       deepest = std::max(deepest, level + 1);
-      for (const Value& e : v->as_array()) pending.emplace_back(&e, level + 1);
+      // Packed items are integers: they add no level.
+      const ArrayView a = v->as_array();
+      if (const Value* items = a.values()) {
+        for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(items + i, level + 1);
+      }
     } else if (v->is(Tag::Dict)) {
       deepest = std::max(deepest, level + 1);
       for (const auto& [key, e] : v->as_dict()) pending.emplace_back(&e, level + 1);

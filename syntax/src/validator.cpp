@@ -84,7 +84,9 @@ bool is_number(const Value& v) { return v.is(Tag::Integer) || v.is(Tag::Float); 
 
 bool all_elements(const Value& v, bool (*accept)(const Value&)) {
   if (!v.is(Tag::Array)) return false;
-  for (const Value& e : v.as_array()) {
+  const ArrayView a = v.as_array();
+  if (a.values() == nullptr && !a.empty()) return accept(a.front());  // packed: integers alike
+  for (const Value& e : a) {
     if (!accept(e)) return false;
   }
   return true;

@@ -2,6 +2,7 @@
 #include <new>
 #include <utility>
 
+#include "array_builder.h"
 #include "model.h"
 
 namespace brindle {
@@ -78,6 +79,13 @@ Value Value::move_payload_into(Value v, Arena& arena) {
         const uint64_t count = v.arena_items();
         Value* items = v.load<Value*>();
         if (count == 0 || arena.holds(items)) return v;
+        if (v.raw_[1] >= kPackedBase) {
+          const size_t bytes = count << (v.raw_[1] - kPackedBase);
+          void* const to = arena.allocate(bytes, 8);
+          std::memcpy(to, items, bytes);
+          v.store(to);
+          return v;
+        }
         ArenaArrayBuilder held(arena);
         held.reserve(count);
         for (uint64_t i = 0; i < count; ++i) held.push_back(into_arena(std::move(items[i]), arena));
@@ -119,8 +127,15 @@ Value::Value(const Value& other) {
       break;
     case Tag::Array: {
       const ArrayView items = other.as_array();
+      auto* copy = new Array();
+      copy->reserve(items.size());
+      if (const Value* values = items.values()) {
+        copy->insert(copy->end(), values, values + items.size());
+      } else {
+        for (size_t i = 0; i < items.size(); ++i) copy->push_back(Value::integer(items.integer_at(i)));
+      }
       raw_[0] = static_cast<unsigned char>(Tag::Array);
-      store(new Array(items.begin(), items.end()));
+      store(copy);
       return;
     }
     case Tag::Dict:
@@ -134,23 +149,19 @@ Value::Value(const Value& other) {
 }
 
 void Value::make_heap_array() {
-  Value* const items = load<Value*>();
   const uint64_t count = arena_items();
   auto* heap = new Array();
   heap->reserve(count);
-  for (uint64_t i = 0; i < count; ++i) heap->push_back(std::move(items[i]));
+  if (raw_[1] >= kPackedBase) {
+    const ArrayView packed = std::as_const(*this).as_array();
+    for (uint64_t i = 0; i < count; ++i) heap->push_back(Value::integer(packed.integer_at(i)));
+  } else {
+    Value* const items = load<Value*>();
+    for (uint64_t i = 0; i < count; ++i) heap->push_back(std::move(items[i]));
+  }
   raw_[1] = 0;
   std::memset(raw_ + 2, 0, 6);
   store(heap);
-}
-
-void ArenaArrayBuilder::reserve(size_t room) {
-  if (room <= room_) return;
-  if (room > Value::kMaxArenaItems) throw std::bad_alloc();
-  auto* const fresh = static_cast<Value*>(arena_.allocate(room * sizeof(Value), alignof(Value)));
-  if (size_ != 0) std::memcpy(static_cast<void*>(fresh), items_, size_ * sizeof(Value));  // relocatable
-  items_ = fresh;
-  room_ = room;
 }
 
 Value& Value::operator=(const Value& other) {
@@ -186,6 +197,17 @@ void Value::release() noexcept {
     default: break;
   }
   raw_[0] = static_cast<unsigned char>(Tag::Null);
+}
+
+bool operator==(ArrayView a, ArrayView b) {
+  if (a.size_ != b.size_) return false;
+  if (a.width_ != 0 && a.width_ == b.width_) return a.size_ == 0 || std::memcmp(a.data_, b.data_, a.size_ * a.width_) == 0;
+  Value scratch_a;
+  Value scratch_b;
+  for (size_t i = 0; i < a.size_; ++i) {
+    if (!(a.item(i, scratch_a) == b.item(i, scratch_b))) return false;
+  }
+  return true;
 }
 
 bool operator==(const Value& a, const Value& b) {

@@ -163,10 +163,18 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
           const ArrayView a = v.as_array();
           if (a.empty()) {
             out += "[]";
+          } else if (a.packed_width() != 0) {
+            // Integers only: written at once, as each would be on its own.
+            out += '[';
+            for (size_t i = 0; i < a.size(); ++i) {
+              if (i != 0) out += ", ";
+              append_integer(out, a.integer_at(i));
+            }
+            out += ']';
           } else {
             out += '[';
             open.push_back({&v, 1, {}});
-            pending = &a.front();
+            pending = a.values();
             continue;
           }
         } else {
@@ -192,7 +200,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
       const ArrayView a = top.container->as_array();
       if (top.index < a.size()) {
         out += ", ";
-        pending = &a[top.index++];
+        pending = a.values() + top.index++;
       } else {
         out += ']';
         open.pop_back();
@@ -214,6 +222,14 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
 }
 
 
+// Pushes the items of `a` for a walk looking for strings; packed items are
+// integers, with none to find.
+void push_values(std::vector<const Value*>& pending, ArrayView a) {
+  if (const Value* items = a.values()) {
+    for (size_t i = 0; i < a.size(); ++i) pending.push_back(items + i);
+  }
+}
+
 // Values whose fixed form might not read back: a string holding a quote, or
 // an inline key holding a quote, a backslash or a line feed. Walked without
 // recursion.
@@ -228,7 +244,7 @@ bool needs_check(const Value& root) {
     if (v->is(Tag::String)) {
       if (v->as_string().find('"') != std::string::npos) return true;
     } else if (v->is(Tag::Array)) {
-      for (const Value& e : v->as_array()) pending.push_back(&e);
+      push_values(pending, v->as_array());
     } else if (v->is(Tag::Dict)) {
       for (const auto& [key, e] : v->as_dict()) {
         if (key.find_first_of("\"\\\n") != std::string::npos) return true;
@@ -267,7 +283,7 @@ bool holds_quote(const Value& root) {
     pending.pop_back();
     if (v->is(Tag::String) && v->as_string().find('"') != std::string::npos) return true;
     if (v->is(Tag::Array)) {
-      for (const Value& e : v->as_array()) pending.push_back(&e);
+      push_values(pending, v->as_array());
     } else if (v->is(Tag::Dict)) {
       for (const auto& [key, e] : v->as_dict()) pending.push_back(&e);
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "builder.h"
+#include "array_builder.h"
 #include "model.h"
 #include "test_support.h"
 
@@ -89,9 +90,12 @@ TEST(ArenaArray, ReadsBackAsTheHeapArray) {
     EXPECT_EQ(items.empty(), c.size == 0) << where(c);
     for (size_t i = 0; i < c.size; ++i) EXPECT_EQ(items[i], item(c.kind, i)) << where(c) << " item " << i;
     if (c.size != 0) {
-      EXPECT_TRUE(arena.holds(items.data())) << where(c);
-      EXPECT_EQ(&items.front(), items.begin()) << where(c);
-      EXPECT_EQ(&items.back(), items.end() - 1) << where(c);
+      EXPECT_TRUE(arena.holds(items.storage())) << where(c);
+      EXPECT_EQ(items.front(), item(c.kind, 0)) << where(c);
+      EXPECT_EQ(items.back(), item(c.kind, c.size - 1)) << where(c);
+      // Integers alone are packed; any other items are Values.
+      EXPECT_EQ(items.packed_width() != 0, c.kind == 0) << where(c);
+      EXPECT_EQ(items.values() == nullptr, c.kind == 0) << where(c);
     }
   }
 }
@@ -119,11 +123,11 @@ TEST(ArenaArray, MovesAndStoringAgainKeepTheItemsInPlace) {
     Arena arena;
     Value got = arena_array(arena, c.kind, c.size, c.room);
     // Read through const values: a mutable as_array() moves the items.
-    const Value* const items = std::as_const(got).as_array().data();
+    const void* const items = std::as_const(got).as_array().storage();
     Value moved = std::move(got);
     EXPECT_TRUE(got.is(Tag::Null)) << where(c);
     const Value stored = Value::into_arena(std::move(moved), arena);
-    EXPECT_EQ(stored.as_array().data(), items) << where(c);
+    EXPECT_EQ(stored.as_array().storage(), items) << where(c);
     EXPECT_EQ(stored, heap_array(c.kind, c.size)) << where(c);
   }
 }
@@ -140,8 +144,8 @@ TEST(ArenaArray, StoringIntoAnotherArenaMovesTheItems) {
     EXPECT_TRUE(stored.in_arena()) << where(c);
     EXPECT_EQ(stored, heap_array(c.kind, c.size)) << where(c);
     if (c.size != 0) {
-      EXPECT_TRUE(second.holds(stored.as_array().data())) << where(c);
-      EXPECT_FALSE(first.holds(stored.as_array().data())) << where(c);
+      EXPECT_TRUE(second.holds(stored.as_array().storage())) << where(c);
+      EXPECT_FALSE(first.holds(stored.as_array().storage())) << where(c);
     }
   }
 }
@@ -159,7 +163,7 @@ TEST(ArenaArray, StoringAHeapArrayMovesItsItems) {
     const Value stored = Value::into_arena(Value::array(std::move(items)), arena);
     EXPECT_EQ(stored, want) << n;
     EXPECT_EQ(stored.in_arena(), n < kKeptFrom) << n;
-    EXPECT_EQ(n != 0 && arena.holds(stored.as_array().data()), n != 0 && n < kKeptFrom) << n;
+    EXPECT_EQ(n != 0 && arena.holds(stored.as_array().storage()), n != 0 && n < kKeptFrom) << n;
     for (const Value& item : stored.as_array()) {
       EXPECT_EQ(item.in_arena(), item.is(Tag::String)) << n;
       if (item.is(Tag::String)) {
