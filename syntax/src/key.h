@@ -77,6 +77,28 @@ class Key {
   bool is_inline() const { return raw_[0] <= kInline; }
   bool in_arena() const { return raw_[0] == kHeld; }
   int compare(std::string_view other) const { return view().compare(other); }
+  // The key's 16 bytes as two words. Two keys of which one is inline hold
+  // the same bytes exactly when their words are equal; `inline_words`
+  // gives the words an inline key of `s` (at most kInline bytes) would have,
+  // without making one, so a lookup compares words rather than bytes.
+  struct Words {
+    uint64_t low;
+    uint64_t high;
+    friend bool operator==(const Words&, const Words&) = default;
+  };
+  Words words() const {
+    Words w;
+    std::memcpy(&w, raw_, sizeof w);
+    return w;
+  }
+  static Words inline_words(std::string_view s) {
+    unsigned char raw[16] = {};
+    raw[0] = static_cast<unsigned char>(s.size());
+    if (!s.empty()) std::memcpy(raw + 2, s.data(), s.size());
+    Words w;
+    std::memcpy(&w, raw, sizeof w);
+    return w;
+  }
   size_t find(char c, size_t from = 0) const { return view().find(c, from); }
   size_t find(std::string_view s, size_t from = 0) const { return view().find(s, from); }
   size_t find_first_of(std::string_view s, size_t from = 0) const { return view().find_first_of(s, from); }
