@@ -434,7 +434,6 @@ class Builder {
                      rec.name_span, DiagnosticKind::Syntax);
       return;
     }
-    std::string path = join_segments(segments);
     if (!errors_only_) {
       settle_section();
       // The arena's first block is sized for the whole document: the values
@@ -450,8 +449,11 @@ class Builder {
       // one took, rather than growing to it by doubling.
       if (section_dict_->empty()) section_dict_->reserve(std::min(last_section_size_, kReserveAtMost));
     }
-    prefix_ = path;
-    prefix_ += '.';
+    // The new path and a point, built where it stays (and keeps its room):
+    // the section being left was settled under the old one.
+    prefix_.clear();
+    for (const std::string& segment : segments) prefix_.append(segment).push_back('.');
+    const std::string_view path(prefix_.data(), prefix_.size() - 1);
     if (!pending_.empty() && !errors_only_) {
       doc_.annotations.append(path, pending_,
                             holds_point(segments) ? segments : std::vector<std::string>{});
