@@ -20,9 +20,9 @@ constexpr size_t kFirstEntries = 8;
 // Up to this many entries, a sorted dictionary is searched entry by entry.
 constexpr size_t kFindByScan = 8;
 // Up to this many entries (a section of a few dozen keys), sealing sorts
-// by insertion without the heap: keys arrive nearly in order, and most
-// comparisons end on the heads.
-constexpr size_t kStackSort = 64;
+// without the heap: keys arrive in a few ordered runs, and most comparisons
+// end on the heads.
+constexpr size_t kStackSort = key_order::kSmallAtMost;
 
 // How far ahead an entry read in random order is fetched.
 constexpr int kPrefetchSteps = 8;
@@ -412,7 +412,8 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   if (n > kStackSort) {
     key_order::sort_handles(heap_order, key_of);
   } else {
-    key_order::insertion_sort(order, n, key_of);
+    std::array<Handle, kStackSort> spare;
+    key_order::sort_small(order, spare.data(), n, key_of);
   }
   auto same_key = [&key_of](const Handle& a, const Handle& b) {
     return a.head == b.head && key_of(a.index) == key_of(b.index);
