@@ -77,16 +77,13 @@ void store_annotations(Document& doc, std::string_view prefix, const std::vector
 // replacing an earlier value, with its spans beside it, and then the
 // annotations waiting for it (see store_annotations). Inline: it is the
 // builder's step for every key line, and most entries have no annotations.
-// The spans come by reference and the value moves once, straight into the
-// entry: copies through temporaries on the stack cost a stall each here.
 inline void store_entry(Document& doc, Dict& target, std::string_view prefix,
-                        const std::vector<std::string>& parents, std::string_view key, const Span& key_span,
-                        const Span& value_span, Value&& value, std::vector<Annotation>& annotations,
+                        const std::vector<std::string>& parents, std::string_view key, Span key_span,
+                        Span value_span, Value&& value, std::vector<Annotation>& annotations,
                         std::string& path) {
   Arena* const arena = doc.arena.get();
   DictEntry& e = target.append(key, arena);  // replaces an earlier one when sealed
-  if (arena != nullptr) Value::move_into_arena(value, *arena);
-  e.second = std::move(value);
+  e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_spans(key_span, value_span);
   if (!annotations.empty()) store_annotations(doc, prefix, parents, key, annotations, path);
 }

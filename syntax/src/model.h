@@ -110,10 +110,6 @@ class Value {
     if (!v.owns()) return v;  // moved, not copied: a copy would be heap-owned
     return move_payload_into(std::move(v), arena);
   }
-  // The same, in place: a value holding nothing to move is not touched.
-  static void move_into_arena(Value& v, Arena& arena) {
-    if (v.owns()) v = move_payload_into(std::move(v), arena);
-  }
   // Whether the payload is held by an arena rather than owned.
   bool in_arena() const {
     switch (tag()) {
