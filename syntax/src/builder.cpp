@@ -161,15 +161,7 @@ class Builder {
     const size_t last_vars = last_vars_header(source_);
     if (last_vars != std::string_view::npos) variables_pass(last_vars);
     doc_.vars.seal({}, {}, arena);
-    if (!errors_only_) {
-      keep_dropped_ = [this](std::string_view prefix, const DictEntry& dropped) {
-        if (!dropped.second.is(Tag::Dict)) return;
-        std::string path(prefix);
-        path += dropped.first;
-        path += '.';
-        keep_replaced_positions(dropped.second.as_dict(), path);
-      };
-    }
+    if (!errors_only_) keep_dropped_ = Dict::DropFn(keep_replaced_);
     structure_pass();
     if (errors_only_) return std::move(doc_);
     // Key order is made once every entry is in, for what the sections did
@@ -442,7 +434,6 @@ class Builder {
                      rec.name_span, DiagnosticKind::Syntax);
       return;
     }
-    std::string path = join_segments(segments);
     if (!errors_only_) {
       settle_section();
       // The arena's first block is sized for the whole document: the values
@@ -458,8 +449,11 @@ class Builder {
       // one took, rather than growing to it by doubling.
       if (section_dict_->empty()) section_dict_->reserve(std::min(last_section_size_, kReserveAtMost));
     }
-    prefix_ = path;
-    prefix_ += '.';
+    // The new path and a point, built where it stays (and keeps its room):
+    // the section being left was settled under the old one.
+    prefix_.clear();
+    for (const std::string& segment : segments) prefix_.append(segment).push_back('.');
+    const std::string_view path(prefix_.data(), prefix_.size() - 1);
     if (!pending_.empty() && !errors_only_) {
       doc_.annotations.append(path, pending_,
                             holds_point(segments) ? segments : std::vector<std::string>{});
@@ -543,10 +537,12 @@ class Builder {
 
   void close_block() {
     if (charge_path(section_prefix(), block_key_, block_key_span_) && !errors_only_) {
-      block_entries_.seal();
+      // Straight into the arena, header and entries; block_entries_ keeps
+      // its heap room for the next block.
+      Value block = Value::dict_in(doc_.arena.get());
+      block.as_dict() = block_entries_.sealed_into(*doc_.arena.get());
       store_entry(doc_, *section_dict_, section_prefix(), section_, block_key_, block_key_span_,
-                  block_key_span_, Value::dict(std::move(block_entries_)),
-                  block_key_annotations_, path_);
+                  block_key_span_, std::move(block), block_key_annotations_, path_);
     }
     block_entries_.clear();
     block_key_annotations_.clear();
@@ -585,7 +581,20 @@ class Builder {
   DictEntry* section_entry_ = nullptr;  // the entry holding it (valid as long)
   std::string prefix_;  // the section path and a point; unused at the root
   size_t last_section_size_ = 0;  // entries of the last section left
-  Dict::DropFn keep_dropped_;  // what sealing calls with each dropped entry
+  // What sealing calls with each dropped entry: the positions below a dict
+  // replaced by a later entry of its key are kept aside.
+  struct KeepReplaced {
+    Builder* builder;
+    void operator()(std::string_view prefix, const DictEntry& dropped) const {
+      if (!dropped.second.is(Tag::Dict)) return;
+      std::string path(prefix);
+      path += dropped.first;
+      path += '.';
+      builder->keep_replaced_positions(dropped.second.as_dict(), path);
+    }
+  };
+  KeepReplaced keep_replaced_{this};
+  Dict::DropFn keep_dropped_;  // refers to keep_replaced_ when documents are built
   std::vector<Annotation> pending_;
   std::string path_;  // an annotated entry's path, reused to spare allocations
 

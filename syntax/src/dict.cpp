@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <functional>
 #include <numeric>
 #include <optional>
 #include <stdexcept>
@@ -20,8 +19,10 @@ constexpr size_t kIndexFrom = 16;
 constexpr size_t kFirstEntries = 8;
 // Up to this many entries, a sorted dictionary is searched entry by entry.
 constexpr size_t kFindByScan = 8;
-// Up to this many entries, sealing sorts without the heap.
-constexpr size_t kStackSort = 32;
+// Up to this many entries (a section of a few dozen keys), sealing sorts
+// without the heap: keys arrive in a few ordered runs, and most comparisons
+// end on the heads.
+constexpr size_t kStackSort = key_order::kSmallAtMost;
 
 // How far ahead an entry read in random order is fetched.
 constexpr int kPrefetchSteps = 8;
@@ -95,6 +96,13 @@ size_t Dict::find_index(std::string_view key) const {
     // A few entries are compared one by one: most differ in size, and a
     // binary search would compare bytes at every step.
     if (n <= kFindByScan) {
+      if (key.size() <= Key::kInline) {
+        const Key::Words probe = Key::inline_words(key);
+        for (size_t i = 0; i < n; ++i) {
+          if (entries_[i].first.words() == probe) return i;
+        }
+        return n;
+      }
       for (size_t i = 0; i < n; ++i) {
         if (entries_[i].first == key) return i;
       }
@@ -114,6 +122,13 @@ size_t Dict::find_index(std::string_view key) const {
     }
   }
   // Backwards: of repeated keys not yet sealed, the last one counts.
+  if (key.size() <= Key::kInline) {
+    const Key::Words probe = Key::inline_words(key);
+    for (size_t i = n; i-- > 0;) {
+      if (entries_[i].first.words() == probe) return i;
+    }
+    return n;
+  }
   for (size_t i = n; i-- > 0;) {
     if (entries_[i].first == key) return i;
   }
@@ -304,6 +319,31 @@ void Dict::settle(Arena& arena) {
   if (entries_.size() * sizeof(DictEntry) < kGatherBelow) move_entries_into(&arena);
 }
 
+Dict Dict::sealed_into(Arena& arena) {
+  index_.reset();
+  filled_ = false;
+  // Sorted where it is, on the heap, then copied once into the arena.
+  if (!sorted_) sort_entries({}, {}, nullptr);
+  Dict out;
+  if (entries_.size() * sizeof(DictEntry) >= kGatherBelow) {
+    // A large array stays where it is, as seal() leaves it: a copy would
+    // hold it twice at the peak.
+    for (DictEntry& e : entries_) e.first.move_into(arena);
+    out.entries_ = std::move(entries_);
+    clear();
+    return out;
+  }
+  out.entries_ = Entries(&arena);
+  out.entries_.reserve(entries_.size());
+  for (DictEntry& e : entries_) {
+    e.first.move_into(arena);
+    out.entries_.push_back(std::move(e));
+  }
+  entries_.clear();
+  sorted_ = true;
+  return out;
+}
+
 Dict Dict::moved_into(Arena& arena) && {
   Dict out;
   seal({}, {}, &arena);
@@ -372,7 +412,8 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   if (n > kStackSort) {
     key_order::sort_handles(heap_order, key_of);
   } else {
-    key_order::insertion_sort(order, n, key_of);
+    std::array<Handle, kStackSort> spare;
+    key_order::sort_small(order, spare.data(), n, key_of);
   }
   auto same_key = [&key_of](const Handle& a, const Handle& b) {
     return a.head == b.head && key_of(a.index) == key_of(b.index);

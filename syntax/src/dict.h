@@ -23,11 +23,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -39,6 +39,27 @@ namespace brindle {
 
 class Value;
 struct DictEntry;
+
+// What sealing calls with the path of a dictionary (its key path and a
+// point, empty at the root) and each entry it drops for a later one. It
+// refers to a callable without owning it: the callable must outlive it, as
+// a temporary does for the call it is passed to. Empty by default.
+class DictDropFn {
+ public:
+  DictDropFn() = default;
+  template <class F>
+    requires(!std::is_same_v<std::remove_cvref_t<F>, DictDropFn>)
+  DictDropFn(const F& f)  // NOLINT: converts from any callable, as std::function does
+      : target_(&f), call_([](const void* t, std::string_view prefix, const DictEntry& dropped) {
+          (*static_cast<const F*>(t))(prefix, dropped);
+        }) {}
+  explicit operator bool() const { return call_ != nullptr; }
+  void operator()(std::string_view prefix, const DictEntry& dropped) const { call_(target_, prefix, dropped); }
+
+ private:
+  const void* target_ = nullptr;
+  void (*call_)(const void*, std::string_view, const DictEntry&) = nullptr;
+};
 
 class Dict {
  public:
@@ -93,7 +114,7 @@ class Dict {
   DictEntry& append(std::string_view key, Arena* arena = nullptr);
   // Called with the path of the dictionary (its key path and a point, empty
   // at the root) and each entry that sealing drops for a later one.
-  using DropFn = std::function<void(std::string_view prefix, const DictEntry& dropped)>;
+  using DropFn = DictDropFn;
   // Puts the entries in key order, dropping replaced ones, and drops the
   // hash index. With an arena, the sealed entries go to an array of their
   // exact number there (a large array stays on the heap).
@@ -108,6 +129,12 @@ class Dict {
   // lookups as they are: a section no longer written to gives its heap
   // array back while the parse still needs heap memory. A large array stays.
   void settle(Arena& arena);
+  // A dictionary of this one's entries, sealed (repeats dropped silently),
+  // its entry array of exactly their number and its long keys in `arena`;
+  // values move over as they are. This one is left empty but keeps its room,
+  // so that one dictionary can fill many in turn (the blocks of a parse).
+  // A large array moves over as it is, on the heap, as seal() leaves it.
+  Dict sealed_into(Arena& arena);
   // This dictionary, sealed, with its entries and values in `arena`.
   Dict moved_into(Arena& arena) &&;
   // Whether the entry array is in `arena`.

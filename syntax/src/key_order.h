@@ -69,6 +69,49 @@ void insertion_sort(Handle* h, size_t n, KeyOf key_of) {
   brindle::insertion_sort(h, n, ByKey<KeyOf>{key_of});
 }
 
+// Up to this many handles `sort_small` takes, with a spare array as large.
+constexpr size_t kSmallAtMost = 64;
+
+// The same order as sort_handles for at most kSmallAtMost handles, with no
+// allocation; `spare` holds as many. Keys arrive in a few ascending runs as
+// a rule (key_1 .. key_9, then key_10 .. key_19 ...): those are merged
+// pairwise, each pass moving every handle once, where insertion would move
+// a late run past every key it precedes. Many short runs go by insertion.
+template <class KeyOf>
+void sort_small(Handle* h, Handle* spare, size_t n, KeyOf key_of) {
+  const ByKey<KeyOf> less{key_of};
+  uint32_t starts[kSmallAtMost + 1];  // run r is [starts[r], starts[r + 1])
+  size_t runs = 0;
+  starts[0] = 0;
+  for (size_t i = 1; i < n; ++i) {
+    if (less(h[i], h[i - 1])) starts[++runs] = static_cast<uint32_t>(i);
+  }
+  starts[++runs] = static_cast<uint32_t>(n);
+  if (runs <= 1) return;
+  if (runs > 8 || 4 * runs > n) {
+    brindle::insertion_sort(h, n, less);
+    return;
+  }
+  Handle* from = h;
+  Handle* to = spare;
+  while (runs > 1) {
+    size_t kept = 0;
+    for (size_t r = 0; r < runs; r += 2) {
+      Handle* const out = to + starts[r];
+      if (r + 1 == runs) {
+        std::copy(from + starts[r], from + starts[r + 1], out);
+      } else {
+        std::merge(from + starts[r], from + starts[r + 1], from + starts[r + 1], from + starts[r + 2], out, less);
+      }
+      starts[kept++] = starts[r];
+    }
+    starts[kept] = static_cast<uint32_t>(n);
+    runs = kept;
+    std::swap(from, to);
+  }
+  if (from != h) std::copy(from, from + n, h);
+}
+
 // Whether the handles, in their order, are already sorted: true for keys
 // that arrived in order apart from repeats.
 template <class KeyOf>

@@ -96,7 +96,15 @@ class Value {
   static Value dict_in(Arena* arena);
   // A string, arena-held when `arena` is given and it is too long to sit
   // inline; heap-owned as `string` makes it otherwise.
-  static Value string_in(std::string_view s, Arena* arena);
+  // Inline here: most strings of a configuration are short.
+  static Value string_in(std::string_view s, Arena* arena) {
+    if (s.size() > kInline) return arena != nullptr ? arena_string(s, *arena) : string(s);
+    Value v;
+    v.raw_[0] = static_cast<unsigned char>(Tag::String);
+    v.raw_[1] = static_cast<unsigned char>(s.size() + 1);
+    if (!s.empty()) std::memcpy(v.raw_ + 2, s.data(), s.size());
+    return v;
+  }
   // The same value with its payloads (recursively) moved into `arena`;
   // scalars and inline strings are unchanged. Nesting is bounded by the
   // parser, which bounds the recursion.
@@ -226,6 +234,8 @@ class Value {
   void make_heap_array();
   void release() noexcept;
   static Value move_payload_into(Value v, Arena& arena);
+  // A string too long to sit inline, its bytes in `arena`.
+  static Value arena_string(std::string_view s, Arena& arena);
 
   alignas(8) unsigned char raw_[16] = {};
 };

@@ -41,10 +41,9 @@ std::string_view Value::as_string() const {
   return {reinterpret_cast<const char*>(block + sizeof size), size};
 }
 
-Value Value::string_in(std::string_view s, Arena* arena) {
-  if (arena == nullptr || s.size() <= kInline) return string(s);
+Value Value::arena_string(std::string_view s, Arena& arena) {
   const size_t size = s.size();
-  auto* block = static_cast<unsigned char*>(arena->allocate(sizeof(size_t) + size, alignof(size_t)));
+  auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + size, alignof(size_t)));
   std::memcpy(block, &size, sizeof size);
   std::memcpy(block + sizeof size, s.data(), size);
   Value out;
@@ -70,7 +69,7 @@ Value Value::move_payload_into(Value v, Arena& arena) {
   switch (v.tag()) {
     case Tag::String: {
       if (v.raw_[1] != 0) return v;  // inline, or in an arena already
-      return string_in(v.as_string(), &arena);
+      return arena_string(v.as_string(), arena);
     }
     case Tag::Array: {
       if (v.raw_[1] != 0) {

@@ -202,6 +202,35 @@ TEST(KeyOrder, SortedLikeAStableSortOfTheKeys) {
   }
 }
 
+// Small sorts of keys that arrive in a given number of ascending runs
+// (merged), or in many (by insertion), with repeats across and within runs
+// and heads that tie: the order of a stable sort of the keys.
+TEST(KeyOrder, SmallSortOfRunsLikeAStableSort) {
+  std::mt19937 rng(11);
+  const std::string alphabets[] = {"ab", "0123456789", std::string("\x00\xff" "a", 3)};
+  for (size_t n : {size_t{0}, size_t{1}, size_t{2}, size_t{7}, size_t{8}, size_t{41}, size_t{63}, kSmallAtMost}) {
+    for (size_t runs : {1, 2, 3, 4, 5, 8, 9, 16}) {
+      for (const std::string& alphabet : alphabets) {
+        for (const std::string prefix : {"", "key_", "a-shared-prefix-past-eight-bytes/"}) {
+          std::vector<std::string> keys = random_keys(rng, n, prefix, alphabet, 0, 3);
+          // Cut into `runs` pieces, each sorted: the runs the sort finds.
+          std::vector<size_t> cuts = {0, n};
+          for (size_t r = 1; r < runs && n > 0; ++r) cuts.push_back(rng() % (n + 1));
+          std::sort(cuts.begin(), cuts.end());
+          for (size_t c = 0; c + 1 < cuts.size(); ++c) std::sort(keys.begin() + cuts[c], keys.begin() + cuts[c + 1]);
+          std::vector<Handle> h(n);
+          for (size_t i = 0; i < n; ++i) h[i] = Handle{head_of(keys[i]), static_cast<uint32_t>(i)};
+          std::vector<Handle> spare(kSmallAtMost);
+          sort_small(h.data(), spare.data(), n, [&](uint32_t i) { return std::string_view(keys[i]); });
+          std::vector<uint32_t> got(n);
+          for (size_t i = 0; i < n; ++i) got[i] = h[i].index;
+          ASSERT_EQ(got, reference_order(keys)) << "size " << n << " runs " << runs << " prefix " << prefix;
+        }
+      }
+    }
+  }
+}
+
 TEST(KeyOrder, PermuteMovesEachItemToItsPlace) {
   std::mt19937 rng(11);
   // Both ways: following cycles, and by swaps from the size on.
