@@ -24,6 +24,7 @@
 #include <variant>
 #include <vector>
 
+#include "annotation_arg.h"
 #include "arena.h"
 #include "dict.h"
 #include "entry_spans.h"
@@ -338,14 +339,6 @@ inline Dict::const_iterator Dict::end() const { return entries_.end(); }
 inline size_t Dict::size() const { return entries_.size(); }
 inline bool Dict::empty() const { return entries_.empty(); }
 
-// Argument of one annotation. Variant index order is the argument tag order:
-// None 0, Text 1, Integer 2, Float 3, List 4.
-using AnnotationArg =
-    std::variant<std::monostate, std::string, int64_t, double, std::vector<std::string>>;
-
-enum class ArgKind : uint8_t { None = 0, Text = 1, Integer = 2, Float = 3, List = 4 };
-inline ArgKind arg_kind(const AnnotationArg& a) { return static_cast<ArgKind>(a.index()); }
-
 // A span that may be absent, read like std::optional<Span> but kept in the
 // room of a span: a start no source can reach marks the absence, where the
 // optional's flag would add a padded word to every annotation.
@@ -377,19 +370,20 @@ class OptionalSpan {
   Span span_{kAbsent, 0};
 };
 
-// 96 bytes; a large document holds one per annotation. A name is short
-// (inline in its Key) and most have no list, whose spans cost a pointer.
+// 64 bytes; a large document holds one per annotation. A name is short
+// (inline in its Key); an argument holding a number needs no allocation.
 struct Annotation {
   OptionalSpan arg_span;          // present exactly when an argument was written
-  AnnotationArg arg;              // std::monostate when there is none
+  AnnotationArg arg;              // holds nothing when there is none
   Key name;                       // without the '@'
-  SpanList item_spans;            // one per List item
   Span span;                      // the whole annotation text, from its '@'
 
   // '@' through the end of the name, which follows the '@' directly.
   Span name_span() const { return {span.start, span.start + 1 + name.size()}; }
+  // One per List item, as parsed; empty for any other argument.
+  const SpanList& item_spans() const { return arg.item_spans(); }
 };
-static_assert(sizeof(Annotation) == 96);
+static_assert(sizeof(Annotation) == 64);
 
 enum class DiagnosticKind : uint8_t {
   Syntax = 0,

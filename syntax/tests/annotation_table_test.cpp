@@ -19,10 +19,10 @@ namespace {
 std::string arg_text(const AnnotationArg& arg) {
   switch (arg_kind(arg)) {
     case ArgKind::None: return "";
-    case ArgKind::Text: return "(" + std::get<std::string>(arg) + ")";
-    case ArgKind::Integer: return ":" + std::to_string(std::get<int64_t>(arg));
+    case ArgKind::Text: return "(" + get<std::string>(arg) + ")";
+    case ArgKind::Integer: return ":" + std::to_string(get<int64_t>(arg));
     case ArgKind::Float: return ":f";
-    case ArgKind::List: return ":[" + std::to_string(std::get<std::vector<std::string>>(arg).size()) + "]";
+    case ArgKind::List: return ":[" + std::to_string(get<std::vector<std::string>>(arg).size()) + "]";
   }
   return "?";
 }
