@@ -31,6 +31,7 @@
 #include "key.h"
 #include "span.h"
 #include "span_list.h"
+#include "variable_refs.h"
 
 namespace brindle {
 
@@ -404,14 +405,6 @@ struct Diagnostic {
   std::optional<Span> rule_span{};
 };
 
-enum class VariableKind : uint8_t { Document = 0, Builtin = 1, Environment = 2 };
-
-struct VariableRef {
-  Key name;          // without '$'; for $ENV.X the name X
-  Span span;         // the whole '$' operand
-  VariableKind kind = VariableKind::Document;
-};
-
 // Read access to environment variables for `$ENV.` references.
 class EnvLookup {
  public:
@@ -586,7 +579,7 @@ struct Document {
   // a value out of `config` or `vars` ties it to this document's lifetime.
   // Declared first, so that it goes last.
   ArenaHolder arena;
-  std::vector<VariableRef> variable_refs;
+  VariableRefList variable_refs;
   std::vector<Diagnostic> diagnostics;
   AnnotationTable annotations;
   Dict config;  // entries carry their key and value spans
