@@ -151,3 +151,40 @@ TEST(AnnotationArg, ParsedListKeepsItemSpansThroughCopies) {
 
 }  // namespace
 }  // namespace brindle
+
+namespace brindle {
+namespace {
+
+// Every span of a parsed annotation, shifted back by `base`, then the
+// argument: an annotation parsed past 4 GiB reads as it does near 0.
+std::string spans_from(const Annotation& a, uint64_t base) {
+  auto at = [base](Span s) { return std::to_string(s.start - base) + "-" + std::to_string(s.end - base); };
+  std::string out = std::string(a.name.view()) + " " + at(a.span) + " " + at(a.name_span());
+  out += a.arg_span ? " arg " + at(*a.arg_span) + " " + std::to_string(a.arg_span->end - base) : " no-arg";
+  for (const Span& s : a.item_spans()) out += " item " + at(s);
+  return out + " " + render(a.arg);
+}
+
+TEST(AnnotationArg, SpansReadTheSameAtAnyOffset) {
+  const char* texts[] = {"@required", "@min: 0", "@max: -2.5e3", "@description(some text)",
+                         "@enum: [a, b,  c ]", "@pattern: \"^x$\"", "@tag:   spaced  ", "@enum: []"};
+  const uint64_t bases[] = {0, 1000, (uint64_t{1} << 32) - 8, uint64_t{1} << 32, uint64_t{1} << 40};
+  for (const char* text : texts) {
+    const std::string t(text);
+    std::string first;
+    for (uint64_t base : bases) {
+      const auto parsed = parse_annotation(t, Span{base, base + t.size()});
+      ASSERT_EQ(parsed.index(), 0u) << t;
+      const Annotation& a = std::get<0>(parsed);
+      const std::string got = spans_from(a, base);
+      if (first.empty()) first = got;
+      EXPECT_EQ(got, first) << t << " at " << base;
+      // A copy of the record, as the table makes, reads the same.
+      const Annotation copy = a;
+      EXPECT_EQ(spans_from(copy, base), first) << t << " at " << base;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace brindle

@@ -129,8 +129,12 @@ TEST(Annotation, ListsOfAnyLengthKeepEveryItemAndItsSpan) {
 // An absent span and present ones, the empty span at 0 among them, read as
 // std::optional<Span> would.
 TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
+  // Past 32-bit starts and 31-bit sizes, and reversed, a span is kept aside.
+  constexpr uint64_t k4G = uint64_t{1} << 32;
   const std::optional<Span> forms[] = {std::nullopt, Span{0, 0}, Span{0, 1}, Span{5, 9},
-                                       Span{~uint64_t{0} - 1, ~uint64_t{0} - 1}};
+                                       Span{~uint64_t{0} - 1, ~uint64_t{0} - 1},
+                                       Span{k4G - 1, k4G + 5}, Span{k4G, k4G}, Span{7, 7 + (k4G >> 1) - 1},
+                                       Span{7, 7 + (k4G >> 1)}, Span{9, 3}, Span{~uint64_t{0}, 0}};
   for (const auto& a : forms) {
     for (const auto& b : forms) {
       const OptionalSpan x(a);
@@ -149,6 +153,18 @@ TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
     cleared.reset();
     EXPECT_FALSE(cleared.has_value());
     EXPECT_EQ(cleared, OptionalSpan());
+    // Copies and moves keep the span whole; a moved-from one is absent.
+    const OptionalSpan original(a);
+    OptionalSpan copy(original);
+    OptionalSpan assigned(Span{1, 2});
+    assigned = copy;
+    EXPECT_EQ(static_cast<std::optional<Span>>(assigned), a);
+    OptionalSpan moved(std::move(copy));
+    EXPECT_EQ(static_cast<std::optional<Span>>(moved), a);
+    EXPECT_FALSE(copy.has_value());  // NOLINT: moved from
+    assigned = std::move(moved);
+    EXPECT_EQ(static_cast<std::optional<Span>>(assigned), a);
+    EXPECT_EQ(static_cast<std::optional<Span>>(original), a);
   }
 }
 
