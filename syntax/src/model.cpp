@@ -260,7 +260,7 @@ const AnnotationTable::Segments& AnnotationTable::segments(size_t index) const {
 void AnnotationTable::sort_by_source_position() {
   finish();
   auto first = [](const Slot& s) {
-    return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start;
+    return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start();
   };
   auto before = [&](const Slot& a, const Slot& b) { return first(a) < first(b); };
   // Entries mostly arrive in source order already.

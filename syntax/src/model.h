@@ -341,20 +341,20 @@ inline Dict::const_iterator Dict::end() const { return entries_.end(); }
 inline size_t Dict::size() const { return entries_.size(); }
 inline bool Dict::empty() const { return entries_.empty(); }
 
-// 56 bytes; a large document holds one per annotation. A name is short
+// 48 bytes; a large document holds one per annotation. A name is short
 // (inline in its Key); an argument holding a number needs no allocation.
 struct Annotation {
   OptionalSpan arg_span;          // present exactly when an argument was written
   AnnotationArg arg;              // holds nothing when there is none
   Key name;                       // without the '@'
-  Span span;                      // the whole annotation text, from its '@'
+  PackedSpan span;                // the whole annotation text, from its '@'
 
   // '@' through the end of the name, which follows the '@' directly.
-  Span name_span() const { return {span.start, span.start + 1 + name.size()}; }
+  Span name_span() const { return {span.start(), span.start() + 1 + name.size()}; }
   // One per List item, as parsed; empty for any other argument.
   const SpanList& item_spans() const { return arg.item_spans(); }
 };
-static_assert(sizeof(Annotation) == 56);
+static_assert(sizeof(Annotation) == 48);
 
 enum class DiagnosticKind : uint8_t {
   Syntax = 0,

@@ -1,5 +1,5 @@
 // OptionalSpan: a span that may be absent, read like std::optional<Span>,
-// in 8 bytes.
+// in 8 bytes; PackedSpan: one always present, read as a Span, the same way.
 //
 // A span starting below 2^32 and shorter than 2^31 bytes (any span of an
 // ordinary source) sits in the word itself; any other moves into a small
@@ -105,5 +105,22 @@ static_assert(sizeof(OptionalSpan) == 8);
 // is on the heap, never inside the object.
 template <>
 struct Relocatable<OptionalSpan> : std::true_type {};
+
+// A span always present, kept as OptionalSpan keeps one (8 bytes for any
+// span of an ordinary source, exact for any other); reads give it by value.
+class PackedSpan {
+ public:
+  PackedSpan() : span_(Span{}) {}
+  PackedSpan(Span s) : span_(s) {}  // NOLINT: stores a Span
+  operator Span() const { return *span_; }  // NOLINT: reads as one
+  uint64_t start() const { return span_->start; }
+  uint64_t end() const { return span_->end; }
+
+ private:
+  OptionalSpan span_;
+};
+static_assert(sizeof(PackedSpan) == 8);
+template <>
+struct Relocatable<PackedSpan> : std::true_type {};
 
 }  // namespace brindle

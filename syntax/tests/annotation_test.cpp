@@ -165,6 +165,17 @@ TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
     assigned = std::move(moved);
     EXPECT_EQ(static_cast<std::optional<Span>>(assigned), a);
     EXPECT_EQ(static_cast<std::optional<Span>>(original), a);
+    // The always-present form keeps the same spans (absent reads as {0, 0}).
+    const Span want = a.value_or(Span{});
+    PackedSpan packed = a ? PackedSpan(*a) : PackedSpan();
+    PackedSpan packed_copy(packed);
+    packed = Span{3, 4};
+    packed = packed_copy;
+    EXPECT_EQ(Span(packed), want);
+    EXPECT_EQ(packed.start(), want.start);
+    EXPECT_EQ(packed.end(), want.end);
+    const PackedSpan packed_moved(std::move(packed_copy));
+    EXPECT_EQ(Span(packed_moved), want);
   }
 }
 
