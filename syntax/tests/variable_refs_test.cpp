@@ -43,7 +43,7 @@ TEST(VariableRefList, KeepsEveryReferenceExactly) {
       {Key("HOME"), {30, 39}, VariableKind::Environment},
       {Key("now"), {40, 44}, VariableKind::Builtin},
       {Key(""), {45, 46}, VariableKind::Document},
-      {Key("axb"), {50, 54}, VariableKind::Document},   // same recent slot as "ayb"
+      {Key("axb"), {50, 54}, VariableKind::Document},   // differs from "ayb" in the middle only
       {Key("ayb"), {55, 59}, VariableKind::Document},
       {Key("axb"), {60, 64}, VariableKind::Document},
       {Key(long_name), {70, 111}, VariableKind::Document},
@@ -88,8 +88,9 @@ TEST(VariableRefList, CopiesAndMovesAreWhole) {
   expect_same(assigned, model);
 }
 
-// Many references over a few names of every length and spans on both sides
-// of 4 GiB read back as a plain vector of them would.
+// Many references over a few names of every length (more names than the
+// list remembers, so some share a place among the recent ones) and spans on
+// both sides of 4 GiB read back as a plain vector of them would.
 TEST(VariableRefList, MatchesAVectorOverRandomReferences) {
   std::mt19937_64 rng(7);
   const std::vector<std::string> names = {"h", "host", "port", "hp", "ph", std::string(20, 'q'),
