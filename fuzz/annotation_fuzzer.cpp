@@ -25,11 +25,11 @@ void check(const Annotation& a, uint64_t start, uint64_t end) {
   const bool ok = fuzz::inside(a.span, start, end) && fuzz::inside(a.name_span(), start, end) &&
                   (!a.arg_span || fuzz::inside(*a.arg_span, start, end));
   if (!ok) fuzz::fail("annotation span outside the text", a.name);
-  for (const Span& s : a.item_spans) {
+  for (const Span& s : a.item_spans()) {
     if (!fuzz::inside(s, start, end)) fuzz::fail("list item span outside the text", a.name);
   }
-  const auto* list = std::get_if<std::vector<std::string>>(&a.arg);
-  if (a.item_spans.size() != (list ? list->size() : 0)) fuzz::fail("one span per list item", a.name);
+  const auto* list = get_if<std::vector<std::string>>(&a.arg);
+  if (a.item_spans().size() != (list ? list->size() : 0)) fuzz::fail("one span per list item", a.name);
   if (a.arg_span.has_value() == (a.arg.index() == 0)) fuzz::fail("argument span without argument", a.name);
 }
 
@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // (a `#` the comment scanner takes for a comment).
     auto breaks = [](const std::string& s) { return s.find_first_of("\n\r") != std::string::npos; };
     bool explained = strip_comment(text).size() != trim_end(text).size();
-    if (const auto* t = std::get_if<std::string>(&a.arg)) explained = explained || breaks(*t);
-    if (const auto* list = std::get_if<std::vector<std::string>>(&a.arg)) {
+    if (const auto* t = get_if<std::string>(&a.arg)) explained = explained || breaks(*t);
+    if (const auto* list = get_if<std::vector<std::string>>(&a.arg)) {
       for (const std::string& item : *list) explained = explained || breaks(item) || item.find(',') != item.npos;
       // Past 64 items the writer tries only the all-quoted form (checking
       // each item costs a read of the line so far): a known gap.
@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::fail("written annotation does not read back", f->message + "\n--- written:\n" + line);
   }
   const Annotation& b = std::get<Annotation>(again);
-  const auto* x = std::get_if<double>(&a.arg);
-  const auto* y = std::get_if<double>(&b.arg);
+  const auto* x = get_if<double>(&a.arg);
+  const auto* y = get_if<double>(&b.arg);
   const bool both_nan = x && y && std::isnan(*x) && std::isnan(*y);
   if (b.name != a.name || (b.arg != a.arg && !both_nan)) fuzz::fail("written annotation reads back as another", line);
   return 0;

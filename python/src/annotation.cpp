@@ -137,13 +137,13 @@ PyObject* annotation_get_arg(PyObject* self, void*) {
       case ArgKind::None:
         Py_RETURN_NONE;
       case ArgKind::Text:
-        return to_str(std::get<std::string>(a.arg));
+        return to_str(get<std::string>(a.arg));
       case ArgKind::Integer:
-        return PyLong_FromLongLong(std::get<int64_t>(a.arg));
+        return PyLong_FromLongLong(get<int64_t>(a.arg));
       case ArgKind::Float:
-        return PyFloat_FromDouble(std::get<double>(a.arg));
+        return PyFloat_FromDouble(get<double>(a.arg));
       case ArgKind::List: {
-        const auto& items = std::get<std::vector<std::string>>(a.arg);
+        const auto& items = get<std::vector<std::string>>(a.arg);
         Ref list(PyList_New(static_cast<Py_ssize_t>(items.size())));
         if (!list) return nullptr;
         Py_ssize_t i = 0;
@@ -170,18 +170,18 @@ std::string annotation_text(const Annotation& a) {
     case ArgKind::None:
       break;
     case ArgKind::Text:
-      out += ": " + std::get<std::string>(a.arg);
+      out += ": " + get<std::string>(a.arg);
       break;
     case ArgKind::Integer:
-      out += ": " + decimal_form(std::get<int64_t>(a.arg));
+      out += ": " + decimal_form(get<int64_t>(a.arg));
       break;
     case ArgKind::Float:
-      out += ": " + shortest_form(std::get<double>(a.arg));
+      out += ": " + shortest_form(get<double>(a.arg));
       break;
     case ArgKind::List: {
       out += ": [";
       bool first = true;
-      for (const auto& item : std::get<std::vector<std::string>>(a.arg)) {
+      for (const auto& item : get<std::vector<std::string>>(a.arg)) {
         if (!first) out += ", ";
         out += item;
         first = false;
@@ -200,18 +200,18 @@ std::string annotation_debug(const Annotation& a) {
       out += "None";
       break;
     case ArgKind::Text:
-      out += debug_string(std::get<std::string>(a.arg));
+      out += debug_string(get<std::string>(a.arg));
       break;
     case ArgKind::Integer:
-      out += decimal_form(std::get<int64_t>(a.arg));
+      out += decimal_form(get<int64_t>(a.arg));
       break;
     case ArgKind::Float:
-      out += shortest_form(std::get<double>(a.arg));
+      out += shortest_form(get<double>(a.arg));
       break;
     case ArgKind::List: {
       out += "[";
       bool first = true;
-      for (const auto& item : std::get<std::vector<std::string>>(a.arg)) {
+      for (const auto& item : get<std::vector<std::string>>(a.arg)) {
         if (!first) out += ", ";
         out += debug_string(item);
         first = false;

@@ -200,7 +200,7 @@ PyObject* document_has_annotation(PyObject* self, PyObject* args, PyObject* kwar
 // every leading and trailing double quote. Other annotations have no pair.
 std::optional<std::pair<std::string_view, std::string_view>> split_tag_arg(const Annotation& a) {
   if (a.name != "tag") return std::nullopt;
-  const auto* text = std::get_if<std::string>(&a.arg);
+  const auto* text = get_if<std::string>(&a.arg);
   if (text == nullptr) return std::nullopt;
   const std::string_view whole(*text);
   const size_t eq = whole.find('=');
@@ -260,7 +260,7 @@ PyObject* document_deprecated_keys(PyObject* self, PyObject*) {
     for (const auto& [path, records] : d.annotations) {
       for (const Annotation& a : records) {
         if (a.name != "deprecated") continue;
-        const auto* text = std::get_if<std::string>(&a.arg);
+        const auto* text = get_if<std::string>(&a.arg);
         Ref entry(pair(to_str(path), text != nullptr ? to_str(*text) : Py_NewRef(Py_None)));
         if (!entry || PyList_Append(list.get(), entry.get()) < 0) return nullptr;
       }

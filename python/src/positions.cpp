@@ -28,7 +28,7 @@ std::optional<Span> find_span(const Document& doc, SpanTable table,
 PyObject* reference_list(const Document& doc) {
   Ref refs(PyList_New(0));
   if (!refs) return nullptr;
-  for (const VariableRef& ref : doc.variable_refs) {
+  for (const VariableRefView ref : doc.variable_refs) {
     Ref name(to_str(ref.name));
     if (!name) return nullptr;
     Ref item(Py_BuildValue("(iOKK)", static_cast<int>(ref.kind), name.get(),

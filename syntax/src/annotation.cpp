@@ -190,13 +190,14 @@ std::optional<ParseFailure> parse_into(std::string_view text, Span span, Annotat
   } else if (a.size() >= 2 && a.front() == '[' && a.back() == ']') {
     // Items are cut at every comma; quotes and brackets do not protect one.
     auto& items = ann.arg.emplace<std::vector<std::string>>();
+    SpanList& item_spans = ann.arg.item_spans_of_list();
     const std::string_view inner = a.substr(1, a.size() - 2);
     // Room for the items of an ordinary list at once; a long one (or one of
     // mostly empty pieces) grows as usual rather than trusting its commas.
     constexpr size_t kReserved = 16;
     const size_t pieces = 1 + static_cast<size_t>(std::count(inner.begin(), inner.end(), ','));
     items.reserve(std::min(pieces, kReserved));
-    ann.item_spans.reserve(std::min(pieces, kReserved));
+    item_spans.reserve(std::min(pieces, kReserved));
     size_t from = 0;
     while (true) {
       const size_t comma = inner.find(',', from);
@@ -205,7 +206,7 @@ std::optional<ParseFailure> parse_into(std::string_view text, Span span, Annotat
       const std::string_view item = trim(raw);
       if (!item.empty()) {
         const uint64_t item_start = at(item);
-        ann.item_spans.push_back({item_start, item_start + item.size()});
+        item_spans.push_back({item_start, item_start + item.size()});
         items.emplace_back(unquoted(item));
       }
       if (comma == std::string_view::npos) break;

@@ -27,7 +27,7 @@ bool same_float(double a, double b) {
 
 bool same_arg(const AnnotationArg& a, const AnnotationArg& b) {
   if (a.index() != b.index()) return false;
-  if (const auto* d = std::get_if<double>(&a)) return same_float(*d, std::get<double>(b));
+  if (const auto* d = get_if<double>(&a)) return same_float(*d, get<double>(b));
   return a == b;
 }
 
@@ -119,10 +119,10 @@ bool choose_form(Candidate& c, const Annotation& a) {
       c.restart();
       return c.reads_back_as(a);
     case ArgKind::Integer:
-      c.restart().append(": ").append(decimal_form(std::get<int64_t>(a.arg)));
+      c.restart().append(": ").append(decimal_form(get<int64_t>(a.arg)));
       return c.reads_back_as(a);
     case ArgKind::Float: {
-      const double d = std::get<double>(a.arg);
+      const double d = get<double>(a.arg);
       c.restart().append(": ").append(shortest_form(d));
       if (c.reads_back_as(a)) return true;
       if (!std::isfinite(d) || d != std::trunc(d)) return false;
@@ -130,7 +130,7 @@ bool choose_form(Candidate& c, const Annotation& a) {
       return c.reads_back_as(a);
     }
     case ArgKind::Text: {
-      const std::string& t = std::get<std::string>(a.arg);
+      const std::string& t = get<std::string>(a.arg);
       c.restart().append(": ").append(t);
       if (c.reads_back_as(a)) return true;
       append_quoted(c.restart().append(": "), t);
@@ -145,7 +145,7 @@ bool choose_form(Candidate& c, const Annotation& a) {
       return false;
     }
     case ArgKind::List: {
-      const auto& items = std::get<std::vector<std::string>>(a.arg);
+      const auto& items = get<std::vector<std::string>>(a.arg);
       list_form(c, a.name, items);
       if (c.reads_back_as(a)) return true;
       list_form(c, a.name, items, true);

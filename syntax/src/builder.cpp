@@ -221,7 +221,7 @@ class Builder {
     for (VariableRef& ref : refs) {
       if (errors_only_) break;
       ref.span = rec.map_span(ref.span);
-      doc_.variable_refs.push_back(std::move(ref));
+      doc_.variable_refs.push_back(ref);
     }
     return std::get<Value>(std::move(result));
   }

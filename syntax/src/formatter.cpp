@@ -312,9 +312,9 @@ class Formatter {
         buf_ += ')';
       } else if (a.arg.index() == static_cast<size_t>(ArgKind::List)) {
         buf_ += ": [";
-        for (size_t k = 0; k < a.item_spans.size(); ++k) {
+        for (size_t k = 0; k < a.item_spans().size(); ++k) {
           if (k != 0) buf_ += ", ";
-          buf_.append(slice(a.item_spans[k].start, a.item_spans[k].end));
+          buf_.append(slice(a.item_spans()[k].start, a.item_spans()[k].end));
         }
         buf_ += ']';
       } else {

@@ -22,7 +22,7 @@ class LintWalk {
       : source_(source), doc_(doc), out_(out), annotations_(source, doc, out) {
     for (const Diagnostic& d : doc.diagnostics) failed_.push_back(d.span.start);
     std::sort(failed_.begin(), failed_.end());
-    for (const VariableRef& ref : doc.variable_refs) {
+    for (const VariableRefView ref : doc.variable_refs) {
       if (ref.kind != VariableKind::Document) continue;
       const std::optional<Span> value = doc.var_value_span(ref.name);
       if (value && ref.span.start >= value->start && ref.span.end <= value->end) {
@@ -221,7 +221,7 @@ class LintWalk {
   void unused_variables() {
     if (late_var_names_.empty()) return;
     std::unordered_set<std::string_view> used;
-    for (const VariableRef& ref : doc_.variable_refs) {
+    for (const VariableRefView ref : doc_.variable_refs) {
       if (ref.kind == VariableKind::Document) used.insert(ref.name);
     }
     for (size_t i = 0; i < late_var_names_.size(); ++i) {

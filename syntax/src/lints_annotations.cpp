@@ -139,7 +139,7 @@ bool AnnotationLints::check_form(const Annotation& a) {
   const ArgKind kind = arg_kind(a.arg);
   const bool has_arg = a.arg_span.has_value();
   if (name == "type") {
-    const auto* type = std::get_if<std::string>(&a.arg);
+    const auto* type = get_if<std::string>(&a.arg);
     if (type == nullptr) {
       add(codes::kBadArgument, "`@type` needs a type name, as in `@type: int`; it checks nothing",
           arg_span, {});
@@ -152,7 +152,7 @@ bool AnnotationLints::check_form(const Annotation& a) {
     }
   } else if (is_bound_rule(name)) {
     if (kind != ArgKind::Integer && kind != ArgKind::Float) {
-      const auto* text = std::get_if<std::string>(&a.arg);
+      const auto* text = get_if<std::string>(&a.arg);
       add(codes::kBadArgument,
           at_name(name) + " needs a number after a colon; " +
               (text ? "`" + *text + "` is text" : std::string("this is not a number")) +
@@ -161,7 +161,7 @@ bool AnnotationLints::check_form(const Annotation& a) {
     }
   } else if (name == "enum") {
     if (kind != ArgKind::List) {
-      const auto* text = std::get_if<std::string>(&a.arg);
+      const auto* text = get_if<std::string>(&a.arg);
       add(codes::kBadArgument,
           "`@enum` needs a list in brackets; without one it checks nothing", arg_span,
           text ? "write `@enum: [" + *text + "]`" : std::string("write `@enum: [a, b]`"));
@@ -262,7 +262,7 @@ void AnnotationLints::check_target(const Waiting& w, const LineRecord& rec,
   if (value == nullptr) return;
   const bool from_env = rec.kind == LineKind::KeyValue &&
                         rec.value.find("$ENV.") != std::string_view::npos;
-  const auto* type = std::get_if<std::string>(&a.arg);
+  const auto* type = get_if<std::string>(&a.arg);
   const bool wants_number =
       is_numeric_rule(a.name) ||
       (a.name == "type" && type && (*type == "int" || *type == "float" || *type == "bool"));

@@ -209,12 +209,12 @@ void lint_value(const LineRecord& rec, bool block_entry, std::vector<Finding>& o
 void lint_environment(const Document& doc, const EnvLookup& env,
                       const std::vector<std::string>& names, std::vector<Finding>& out) {
   if (names.empty()) return;
-  for (const VariableRef& ref : doc.variable_refs) {
+  for (const VariableRefView ref : doc.variable_refs) {
     if (ref.kind != VariableKind::Environment || env.get(ref.name)) continue;
     const std::string_view best = closest_name(ref.name, names);
     if (best.empty()) continue;
     Finding f = make_finding(codes::kUnknownEnvironment,
-                             "`$ENV." + ref.name + "` is not set", ref.span);
+                             "`$ENV." + std::string(ref.name) + "` is not set", ref.span);
     f.suggestion = "did you mean `$ENV." + std::string(best) + "`?";
     out.push_back(std::move(f));
   }

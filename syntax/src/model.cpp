@@ -78,11 +78,10 @@ AnnotationTable& AnnotationTable::operator=(const AnnotationTable& other) {
 
 // The first of the first `count` entries whose path is `path` (found one by
 // one while the table has no index), or `count` when there is none.
-size_t AnnotationTable::scan(std::string_view path, size_t count, std::optional<uint32_t> hash) const {
+size_t AnnotationTable::scan(std::string_view path, size_t count) const {
   for (size_t at = 0; at < count; ++at) {
     const Slot& s = slots_[at];
-    if ((!hash || s.hash == *hash) && s.path_size == path.size() &&
-        std::string_view(paths_).substr(s.path_at, s.path_size) == path) {
+    if (s.path_size == path.size() && path_of(s) == path) {
       return at;
     }
   }
@@ -96,7 +95,7 @@ size_t AnnotationTable::find_index(std::string_view path) const {
 
 size_t AnnotationTable::find_index_below(std::string_view path, uint32_t hash,
                                          size_t count) const {
-  if (index_.empty()) return scan(path, count, hash);
+  if (index_.empty()) return scan(path, count);
   const size_t mask = index_.size() - 1;
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint64_t slot = index_[i];
@@ -110,19 +109,28 @@ size_t AnnotationTable::find_index_below(std::string_view path, uint32_t hash,
   }
 }
 
-void AnnotationTable::index_slot(size_t at) {
+void AnnotationTable::index_slot(size_t at, uint32_t hash) {
   const size_t mask = index_.size() - 1;
-  const uint32_t hash = slots_[at].hash;
   size_t i = hash & mask;
   while (index_[i] != 0) i = (i + 1) & mask;  // paths are distinct: no compare
   index_[i] = (uint64_t{hash} << 32) | (at + 1);
 }
 
-void AnnotationTable::rebuild_index(size_t count) {
+void AnnotationTable::grow_index(size_t count) {
   size_t size = 64;
   while (size < 2 * (slots_.size() + 1)) size *= 2;
-  index_.assign(size, 0);
-  for (size_t at = 0; at < count; ++at) index_slot(at);
+  std::vector<uint64_t> old(size, 0);
+  old.swap(index_);
+  const size_t mask = size - 1;
+  for (const uint64_t held : old) {
+    if (held == 0) continue;
+    size_t i = (held >> 32) & mask;
+    while (index_[i] != 0) i = (i + 1) & mask;
+    index_[i] = held;
+  }
+  if (old.empty()) {
+    for (size_t at = 0; at < count; ++at) index_slot(at, path_hash(path_of(slots_[at])));
+  }
 }
 
 AnnotationList AnnotationTable::store(std::vector<Annotation>& list) {
@@ -161,7 +169,7 @@ void AnnotationTable::make_room() {
 void AnnotationTable::append(std::string_view path, std::vector<Annotation>& list,
                              Segments segments) {
   make_room();
-  slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), path_hash(path), 0});
+  slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), 0});
   paths_.append(path);
   Slot& slot = slots_.back();
   slot.list = store(list);
@@ -175,7 +183,7 @@ void AnnotationTable::finish() {
     return;
   }
   const bool grow = index_.empty() ? all > kScanLimit : 2 * (all + 1) > index_.size();
-  if (grow) rebuild_index(merged_);
+  if (grow) grow_index(merged_);
   // Survivors move down to `kept`; a repeat hands its list and segments to
   // the entry that came first and is dropped (its path bytes stay behind).
   // Without an index, a filter of the hashes kept so far tells most new
@@ -185,13 +193,14 @@ void AnnotationTable::finish() {
   const auto mark = [&seen](uint32_t hash) { seen[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63); };
   const auto maybe_seen = [&seen](uint32_t hash) { return (seen[(hash >> 6) & 3] >> (hash & 63)) & 1; };
   if (scanning) {
-    for (size_t at = 0; at < merged_; ++at) mark(slots_[at].hash);
+    for (size_t at = 0; at < merged_; ++at) mark(path_hash(path_of(slots_[at])));
   }
   size_t kept = merged_;
   for (size_t at = merged_; at < all; ++at) {
     const Slot s = slots_[at];
-    const std::string_view path = std::string_view(paths_).substr(s.path_at, s.path_size);
-    const size_t first = scanning && !maybe_seen(s.hash) ? kept : find_index_below(path, s.hash, kept);
+    const std::string_view path = path_of(s);
+    const uint32_t hash = path_hash(path);
+    const size_t first = scanning && !maybe_seen(hash) ? kept : find_index_below(path, hash, kept);
     if (first != kept) {
       slots_[first].list = s.list;
       slots_[first].segments = s.segments;
@@ -199,9 +208,9 @@ void AnnotationTable::finish() {
     }
     slots_[kept] = s;
     if (scanning) {
-      mark(s.hash);
+      mark(hash);
     } else {
-      index_slot(kept);
+      index_slot(kept, hash);
     }
     ++kept;
   }
@@ -216,12 +225,13 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
   size_t at = find_index_below(path, hash, slots_.size());
   if (at == slots_.size()) {
     make_room();
-    slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), hash, 0});
+    slots_.push_back(Slot{{}, paths_.size(), static_cast<uint32_t>(path.size()), 0});
     paths_.append(path);
     if (!index_.empty() && 2 * (slots_.size() + 1) <= index_.size()) {
-      index_slot(at);
+      index_slot(at, hash);
     } else if (slots_.size() > kScanLimit) {
-      rebuild_index(slots_.size());
+      grow_index(at);
+      index_slot(at, hash);
     }
     merged_ = slots_.size();
   }
@@ -250,7 +260,7 @@ const AnnotationTable::Segments& AnnotationTable::segments(size_t index) const {
 void AnnotationTable::sort_by_source_position() {
   finish();
   auto first = [](const Slot& s) {
-    return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start;
+    return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start();
   };
   auto before = [&](const Slot& a, const Slot& b) { return first(a) < first(b); };
   // Entries mostly arrive in source order already.
@@ -262,7 +272,10 @@ void AnnotationTable::sort_by_source_position() {
   } else {
     std::stable_sort(slots_.begin(), slots_.end(), before);
   }
-  if (!index_.empty()) rebuild_index(slots_.size());
+  if (!index_.empty()) {
+    index_.clear();  // the entries moved: hash their paths again
+    grow_index(slots_.size());
+  }
 }
 
 }  // namespace brindle

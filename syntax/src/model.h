@@ -24,12 +24,15 @@
 #include <variant>
 #include <vector>
 
+#include "annotation_arg.h"
 #include "arena.h"
 #include "dict.h"
 #include "entry_spans.h"
 #include "key.h"
+#include "optional_span.h"
 #include "span.h"
 #include "span_list.h"
+#include "variable_refs.h"
 
 namespace brindle {
 
@@ -398,58 +401,20 @@ inline Dict::const_iterator Dict::end() const { return entries_.end(); }
 inline size_t Dict::size() const { return entries_.size(); }
 inline bool Dict::empty() const { return entries_.empty(); }
 
-// Argument of one annotation. Variant index order is the argument tag order:
-// None 0, Text 1, Integer 2, Float 3, List 4.
-using AnnotationArg =
-    std::variant<std::monostate, std::string, int64_t, double, std::vector<std::string>>;
-
-enum class ArgKind : uint8_t { None = 0, Text = 1, Integer = 2, Float = 3, List = 4 };
-inline ArgKind arg_kind(const AnnotationArg& a) { return static_cast<ArgKind>(a.index()); }
-
-// A span that may be absent, read like std::optional<Span> but kept in the
-// room of a span: a start no source can reach marks the absence, where the
-// optional's flag would add a padded word to every annotation.
-class OptionalSpan {
- public:
-  OptionalSpan() = default;
-  OptionalSpan(std::nullopt_t) {}
-  OptionalSpan(Span s) : span_(s) {}
-  OptionalSpan(const std::optional<Span>& s) {
-    if (s) span_ = *s;
-  }
-
-  bool has_value() const { return span_.start != kAbsent; }
-  explicit operator bool() const { return has_value(); }
-  // Both require a span to be present.
-  const Span& operator*() const { return span_; }
-  const Span* operator->() const { return &span_; }
-  Span value_or(Span other) const { return has_value() ? span_ : other; }
-  operator std::optional<Span>() const {
-    return has_value() ? std::optional<Span>(span_) : std::nullopt;
-  }
-  void reset() { span_ = Span{kAbsent, 0}; }
-  friend bool operator==(const OptionalSpan& a, const OptionalSpan& b) {
-    return a.has_value() == b.has_value() && (!a.has_value() || a.span_ == b.span_);
-  }
-
- private:
-  static constexpr uint64_t kAbsent = ~uint64_t{0};
-  Span span_{kAbsent, 0};
-};
-
-// 96 bytes; a large document holds one per annotation. A name is short
-// (inline in its Key) and most have no list, whose spans cost a pointer.
+// 48 bytes; a large document holds one per annotation. A name is short
+// (inline in its Key); an argument holding a number needs no allocation.
 struct Annotation {
   OptionalSpan arg_span;          // present exactly when an argument was written
-  AnnotationArg arg;              // std::monostate when there is none
+  AnnotationArg arg;              // holds nothing when there is none
   Key name;                       // without the '@'
-  SpanList item_spans;            // one per List item
-  Span span;                      // the whole annotation text, from its '@'
+  PackedSpan span;                // the whole annotation text, from its '@'
 
   // '@' through the end of the name, which follows the '@' directly.
-  Span name_span() const { return {span.start, span.start + 1 + name.size()}; }
+  Span name_span() const { return {span.start(), span.start() + 1 + name.size()}; }
+  // One per List item, as parsed; empty for any other argument.
+  const SpanList& item_spans() const { return arg.item_spans(); }
 };
-static_assert(sizeof(Annotation) == 96);
+static_assert(sizeof(Annotation) == 48);
 
 enum class DiagnosticKind : uint8_t {
   Syntax = 0,
@@ -468,14 +433,6 @@ struct Diagnostic {
   // whose rule produced the finding.
   std::string path{};
   std::optional<Span> rule_span{};
-};
-
-enum class VariableKind : uint8_t { Document = 0, Builtin = 1, Environment = 2 };
-
-struct VariableRef {
-  Key name;          // without '$'; for $ENV.X the name X
-  Span span;         // the whole '$' operand
-  VariableKind kind = VariableKind::Document;
 };
 
 // Read access to environment variables for `$ENV.` references.
@@ -570,23 +527,25 @@ class AnnotationTable {
   void sort_by_source_position();
 
  private:
+  // 32 bytes. The hash of a path lives in the index alone: growing the
+  // index moves the hashes it holds, and only reordering rehashes paths.
   struct Slot {
     AnnotationList list;
     uint64_t path_at;    // into paths_
     uint32_t path_size;
-    uint32_t hash;       // of the path, kept so the index never rehashes
     uint32_t segments;   // index into segments_ + 1; 0: none
   };
   // The entry number of `path`, or size() when absent.
   size_t find_index(std::string_view path) const;
   size_t find_index_below(std::string_view path, uint32_t hash, size_t count) const;
   // The first of the first `count` entries whose path is `path`, else
-  // count. Given the path's hash, entries kept with another hash are passed
-  // over without reading their paths.
-  size_t scan(std::string_view path, size_t count, std::optional<uint32_t> hash = std::nullopt) const;
-  void index_slot(size_t at);
-  // Sizes the index for every entry and fills it with the first `count`.
-  void rebuild_index(size_t count);
+  // count.
+  size_t scan(std::string_view path, size_t count) const;
+  std::string_view path_of(const Slot& s) const { return std::string_view(paths_).substr(s.path_at, s.path_size); }
+  void index_slot(size_t at, uint32_t hash);
+  // Sizes the index for every entry. What the index held is kept; without
+  // an index, the first `count` entries are hashed and indexed.
+  void grow_index(size_t count);
   // Before the first entry: room for a small file's entries at once, where
   // growing one doubling at a time would allocate and copy at every step.
   void make_room();
@@ -652,7 +611,7 @@ struct Document {
   // a value out of `config` or `vars` ties it to this document's lifetime.
   // Declared first, so that it goes last.
   ArenaHolder arena;
-  std::vector<VariableRef> variable_refs;
+  VariableRefList variable_refs;
   std::vector<Diagnostic> diagnostics;
   AnnotationTable annotations;
   Dict config;  // entries carry their key and value spans

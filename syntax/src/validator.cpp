@@ -146,11 +146,11 @@ double as_double(const Value& v) {
 
 // The numeric bound of min/max, or nothing when the argument is not a number.
 bool numeric_bound(const AnnotationArg& arg, double& out) {
-  if (auto* i = std::get_if<int64_t>(&arg)) {
+  if (auto* i = get_if<int64_t>(&arg)) {
     out = static_cast<double>(*i);
     return true;
   }
-  if (auto* d = std::get_if<double>(&arg)) {
+  if (auto* d = get_if<double>(&arg)) {
     out = *d;
     return true;
   }
@@ -167,11 +167,11 @@ int64_t truncate_saturating(double d) {
 }
 
 bool length_bound(const AnnotationArg& arg, int64_t& out) {
-  if (auto* i = std::get_if<int64_t>(&arg)) {
+  if (auto* i = get_if<int64_t>(&arg)) {
     out = *i;
     return true;
   }
-  if (auto* d = std::get_if<double>(&arg)) {
+  if (auto* d = get_if<double>(&arg)) {
     out = truncate_saturating(*d);
     return true;
   }
@@ -266,7 +266,7 @@ class PathCheck {
   }
 
   void type(const Annotation& a) {
-    auto* name = std::get_if<std::string>(&a.arg);
+    auto* name = get_if<std::string>(&a.arg);
     if (name == nullptr || has_type(value_, *name)) return;
     violation(prefix() + "expected @type: " + *name + ", got " + std::string(type_name(value_)),
               a);
@@ -296,7 +296,7 @@ class PathCheck {
   }
 
   void pattern(const Annotation& a) {
-    auto* source = std::get_if<std::string>(&a.arg);
+    auto* source = get_if<std::string>(&a.arg);
     if (source == nullptr || !value_.is(Tag::String)) return;
     const Pattern* compiled = patterns_.get(*source);
     if (compiled == nullptr) {
@@ -316,7 +316,7 @@ class PathCheck {
   }
 
   void enumeration(const Annotation& a) {
-    auto* items = std::get_if<std::vector<std::string>>(&a.arg);
+    auto* items = get_if<std::vector<std::string>>(&a.arg);
     if (items == nullptr || !value_.is(Tag::String)) return;
     const std::string_view text = value_.as_string();
     for (const auto& item : *items) {
@@ -346,7 +346,7 @@ class PathCheck {
 
   void deprecated(const Annotation& a) {
     std::string message = "`" + std::string(path_) + "` is deprecated";
-    if (auto* note = std::get_if<std::string>(&a.arg)) message += ": " + *note;
+    if (auto* note = get_if<std::string>(&a.arg)) message += ": " + *note;
     out_.push_back(
         Diagnostic{std::move(message), key_span_, true, DiagnosticKind::Deprecation,
                    std::string(path_), a.span});

@@ -19,10 +19,10 @@ namespace {
 std::string arg_text(const AnnotationArg& arg) {
   switch (arg_kind(arg)) {
     case ArgKind::None: return "";
-    case ArgKind::Text: return "(" + std::get<std::string>(arg) + ")";
-    case ArgKind::Integer: return ":" + std::to_string(std::get<int64_t>(arg));
+    case ArgKind::Text: return "(" + get<std::string>(arg) + ")";
+    case ArgKind::Integer: return ":" + std::to_string(get<int64_t>(arg));
     case ArgKind::Float: return ":f";
-    case ArgKind::List: return ":[" + std::to_string(std::get<std::vector<std::string>>(arg).size()) + "]";
+    case ArgKind::List: return ":[" + std::to_string(get<std::vector<std::string>>(arg).size()) + "]";
   }
   return "?";
 }
@@ -262,6 +262,71 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
     EXPECT_EQ(table.find("service.settings.key_"), nullptr);
     EXPECT_EQ(table.find("service.settings.key_1.x.x"), nullptr);
   }
+}
+
+}  // namespace
+}  // namespace brindle
+
+namespace brindle {
+namespace {
+
+// A table reordered by source position, then grown and replaced into, then
+// copied and moved: every path keeps answering with its last list. The
+// index is grown from what it holds and rebuilt after the reordering, so
+// each stage must find the paths of the stages before.
+TEST(AnnotationTable, AnswersAfterReorderingGrowingAndCopying) {
+  AnnotationTable table;
+  std::vector<std::pair<std::string, std::string>> model;  // path, its one annotation's name
+  auto one = [](const std::string& name, uint64_t at) {
+    std::vector<Annotation> list(1);
+    list[0].name = name;
+    list[0].arg = int64_t(at);
+    list[0].span = Span{at, at + 1};
+    return list;
+  };
+  auto put = [&](const std::string& path, const std::string& name, uint64_t at, bool append) {
+    std::vector<Annotation> list = one(name, at);
+    if (append) {
+      table.append(path, list, {});
+    } else {
+      table.take(path, list, {});
+    }
+    for (auto& [p, n] : model) {
+      if (p == path) {
+        n = name;
+        return;
+      }
+    }
+    model.emplace_back(path, name);
+  };
+  auto check = [&](const AnnotationTable& t, const char* stage) {
+    ASSERT_EQ(t.size(), model.size()) << stage;
+    for (const auto& [path, name] : model) {
+      const AnnotationList* found = t.find(path);
+      ASSERT_NE(found, nullptr) << stage << " " << path;
+      ASSERT_EQ(found->size(), 1u) << stage << " " << path;
+      EXPECT_EQ((*found)[0].name, name) << stage << " " << path;
+    }
+    EXPECT_EQ(t.find("absent.path"), nullptr) << stage;
+  };
+  // Appended against source order, so that sorting moves every entry.
+  for (int i = 0; i < 300; ++i) put("s.k" + std::to_string(i), "a" + std::to_string(i), 10000 - i, true);
+  table.sort_by_source_position();
+  check(table, "sorted");
+  for (int i = 0; i < 300; i += 3) put("s.k" + std::to_string(i), "b" + std::to_string(i), 20000 + i, false);
+  for (int i = 300; i < 700; ++i) put("s.k" + std::to_string(i), "c" + std::to_string(i), 30000 + i, i % 2 == 0);
+  table.finish();
+  check(table, "grown");
+  const AnnotationTable copy = table;
+  check(copy, "copy");
+  AnnotationTable moved = std::move(table);
+  check(moved, "moved");
+  AnnotationTable assigned;
+  put("s.k1", "d1", 40000, false);  // the model moves on; `assigned` gets it below
+  assigned = copy;
+  std::vector<Annotation> list = one("d1", 40000);
+  assigned.take("s.k1", list, {});
+  check(assigned, "assigned");
 }
 
 }  // namespace

@@ -25,14 +25,14 @@ std::string render_record(const Annotation& a, const std::string& text) {
   if (a.span != Span{kBase, kBase + text.size()} || a.name_span() != Span{kBase, kBase + 1 + a.name.size()})
     out += "BAD-SPANS ";
   char buf[32];
-  if (const auto* d = std::get_if<double>(&a.arg)) out.append("f").append(buf, std::to_chars(buf, buf + 32, *d).ptr);
-  if (const auto* i = std::get_if<int64_t>(&a.arg)) out.append("i").append(std::to_string(*i));
-  if (const auto* s = std::get_if<std::string>(&a.arg)) out += "'" + *s + "'";
+  if (const auto* d = get_if<double>(&a.arg)) out.append("f").append(buf, std::to_chars(buf, buf + 32, *d).ptr);
+  if (const auto* i = get_if<int64_t>(&a.arg)) out.append("i").append(std::to_string(*i));
+  if (const auto* s = get_if<std::string>(&a.arg)) out += "'" + *s + "'";
   if (a.arg.index() == 0) out += "-";
-  if (const auto* items = std::get_if<std::vector<std::string>>(&a.arg)) {
+  if (const auto* items = get_if<std::vector<std::string>>(&a.arg)) {
     out += "[";
     for (size_t k = 0; k < items->size(); ++k)
-      out += (k ? "," : "") + (*items)[k] + (k < a.item_spans.size() ? show(a.item_spans[k], kBase) : "?");
+      out += (k ? "," : "") + (*items)[k] + (k < a.item_spans().size() ? show(a.item_spans()[k], kBase) : "?");
     out += "]";
   }
   return a.arg_span ? out + " " + show(*a.arg_span, kBase) : out;
@@ -112,12 +112,12 @@ TEST(Annotation, ListsOfAnyLengthKeepEveryItemAndItsSpan) {
       ASSERT_FALSE(parse_annotation(text, {kBase, kBase + text.size()}, into)) << text;
       ASSERT_EQ(into.size(), 1u);
       const Annotation& a = into[0];
-      const auto* items = std::get_if<std::vector<std::string>>(&a.arg);
+      const auto* items = get_if<std::vector<std::string>>(&a.arg);
       ASSERT_TRUE(items != nullptr) << text;
       ASSERT_EQ(items->size(), n) << text;
-      ASSERT_EQ(a.item_spans.size(), n) << text;
+      ASSERT_EQ(a.item_spans().size(), n) << text;
       for (size_t k = 0; k < n; ++k) {
-        const Span s = a.item_spans[k];
+        const Span s = a.item_spans()[k];
         EXPECT_EQ(text.substr(s.start - kBase, s.end - s.start), written[k]) << text;
         const std::string& w = written[k];
         EXPECT_EQ((*items)[k], w[0] == '"' ? w.substr(1, w.size() - 2) : w) << text;
@@ -129,8 +129,12 @@ TEST(Annotation, ListsOfAnyLengthKeepEveryItemAndItsSpan) {
 // An absent span and present ones, the empty span at 0 among them, read as
 // std::optional<Span> would.
 TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
+  // Past 32-bit starts and 31-bit sizes, and reversed, a span is kept aside.
+  constexpr uint64_t k4G = uint64_t{1} << 32;
   const std::optional<Span> forms[] = {std::nullopt, Span{0, 0}, Span{0, 1}, Span{5, 9},
-                                       Span{~uint64_t{0} - 1, ~uint64_t{0} - 1}};
+                                       Span{~uint64_t{0} - 1, ~uint64_t{0} - 1},
+                                       Span{k4G - 1, k4G + 5}, Span{k4G, k4G}, Span{7, 7 + (k4G >> 1) - 1},
+                                       Span{7, 7 + (k4G >> 1)}, Span{9, 3}, Span{~uint64_t{0}, 0}};
   for (const auto& a : forms) {
     for (const auto& b : forms) {
       const OptionalSpan x(a);
@@ -149,6 +153,29 @@ TEST(Annotation, OptionalSpanReadsLikeAnOptional) {
     cleared.reset();
     EXPECT_FALSE(cleared.has_value());
     EXPECT_EQ(cleared, OptionalSpan());
+    // Copies and moves keep the span whole; a moved-from one is absent.
+    const OptionalSpan original(a);
+    OptionalSpan copy(original);
+    OptionalSpan assigned(Span{1, 2});
+    assigned = copy;
+    EXPECT_EQ(static_cast<std::optional<Span>>(assigned), a);
+    OptionalSpan moved(std::move(copy));
+    EXPECT_EQ(static_cast<std::optional<Span>>(moved), a);
+    EXPECT_FALSE(copy.has_value());  // NOLINT: moved from
+    assigned = std::move(moved);
+    EXPECT_EQ(static_cast<std::optional<Span>>(assigned), a);
+    EXPECT_EQ(static_cast<std::optional<Span>>(original), a);
+    // The always-present form keeps the same spans (absent reads as {0, 0}).
+    const Span want = a.value_or(Span{});
+    PackedSpan packed = a ? PackedSpan(*a) : PackedSpan();
+    PackedSpan packed_copy(packed);
+    packed = Span{3, 4};
+    packed = packed_copy;
+    EXPECT_EQ(Span(packed), want);
+    EXPECT_EQ(packed.start(), want.start);
+    EXPECT_EQ(packed.end(), want.end);
+    const PackedSpan packed_moved(std::move(packed_copy));
+    EXPECT_EQ(Span(packed_moved), want);
   }
 }
 
@@ -190,7 +217,7 @@ TEST(Annotation, RandomInputs) {
     std::snprintf(buf, sizeof buf, "@x: %.17e", std::bit_cast<double>(bits));
     const auto r = parse_annotation(buf, {0, std::string_view(buf).size()});
     if (std::isfinite(std::bit_cast<double>(bits))) {
-      ASSERT_EQ(std::bit_cast<uint64_t>(std::get<double>(std::get<0>(r).arg)), bits) << buf;
+      ASSERT_EQ(std::bit_cast<uint64_t>(get<double>(std::get<0>(r).arg)), bits) << buf;
     }
   }
   // Random text never breaks the parser: every span stays inside its parent.
@@ -205,9 +232,9 @@ TEST(Annotation, RandomInputs) {
     const auto r = parse_annotation(text, span);
     if (r.index() == 1) { ASSERT_TRUE(inside(std::get<1>(r).span, span)) << text; continue; }
     const Annotation& a = std::get<0>(r);
-    ASSERT_TRUE(!a.name.empty() && (a.arg_span || a.item_spans.empty())) << text;
+    ASSERT_TRUE(!a.name.empty() && (a.arg_span || a.item_spans().empty())) << text;
     ASSERT_TRUE(inside(a.arg_span.value_or(span), span)) << text;
-    for (Span s : a.item_spans) ASSERT_TRUE(inside(s, *a.arg_span)) << text;
+    for (Span s : a.item_spans()) ASSERT_TRUE(inside(s, *a.arg_span)) << text;
   }
 }
 

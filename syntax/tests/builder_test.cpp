@@ -31,7 +31,7 @@ std::string render(std::string_view src, const Document& doc) {
   for (const Diagnostic& d : doc.diagnostics) out.append(" !" + std::to_string(int(d.kind)) + " " + d.message + at(src, d.span));
   for (const auto& [path, list] : doc.annotations)
     for (size_t i = 0; i < list.size(); ++i) out.append(i ? "," : " @" + std::string(path) + ":").append(list[i].name);
-  for (const VariableRef& r : doc.variable_refs) out.append(" $" + r.name + ":" + std::to_string(int(r.kind)) + at(src, r.span));
+  for (const VariableRefView r : doc.variable_refs) out.append(" $").append(r.name).append(":" + std::to_string(int(r.kind)) + at(src, r.span));
   return out;
 }
 

@@ -74,12 +74,12 @@ TEST(Formatter, KeepsKeyLinesThatFailOnlyForTheBudget) {
 std::string render_arg(const AnnotationArg& arg) {
   switch (static_cast<ArgKind>(arg.index())) {
     case ArgKind::None: return "-";
-    case ArgKind::Text: return "T" + std::get<std::string>(arg);
-    case ArgKind::Integer: return "I" + decimal_form(std::get<int64_t>(arg));
-    case ArgKind::Float: return "F" + debug_float(std::get<double>(arg));
+    case ArgKind::Text: return "T" + get<std::string>(arg);
+    case ArgKind::Integer: return "I" + decimal_form(get<int64_t>(arg));
+    case ArgKind::Float: return "F" + debug_float(get<double>(arg));
     case ArgKind::List: {
       std::string out = "L";
-      for (const std::string& item : std::get<std::vector<std::string>>(arg)) out += item + "|";
+      for (const std::string& item : get<std::vector<std::string>>(arg)) out += item + "|";
       return out;
     }
   }

@@ -121,7 +121,7 @@ std::string document(std::string_view src) {
     out.append(" ").append(key).append(text(e->key_span())).append(text(e->value_span()));
   }
   for (const Diagnostic& d : doc.diagnostics) out.append(" !" + d.message + text(d.span));
-  for (const VariableRef& r : doc.variable_refs) out.append(" $" + r.name + text(r.span));
+  for (const VariableRefView r : doc.variable_refs) out.append(" $").append(r.name).append(text(r.span));
   return out;
 }
 

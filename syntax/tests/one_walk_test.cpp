@@ -286,7 +286,7 @@ TEST(Concatenation, DocumentsRecordReferencesWhereTheyStand) {
     EXPECT_EQ(brief(e->second), want) << value;
     EXPECT_TRUE(doc.diagnostics.empty()) << value;
     ASSERT_EQ(doc.variable_refs.size(), 2u) << value;
-    for (const VariableRef& r : doc.variable_refs) {
+    for (const VariableRefView r : doc.variable_refs) {
       EXPECT_EQ(src.substr(r.span.start, r.span.end - r.span.start), std::string(1, '$').append(r.name)) << value;
     }
   }

@@ -47,8 +47,8 @@ std::vector<std::string> outcome(const Document& doc, uint64_t by) {
   for (const auto& [path, list] : doc.annotations) {
     for (const Annotation& a : list) out.push_back("@ " + std::string(path) + " " + a.name + shifted(a.span, by));
   }
-  for (const VariableRef& r : doc.variable_refs) {
-    out.push_back("$ " + r.name + shifted(r.span, by) + std::to_string(static_cast<int>(r.kind)));
+  for (const VariableRefView r : doc.variable_refs) {
+    out.push_back("$ " + std::string(r.name) + shifted(r.span, by) + std::to_string(static_cast<int>(r.kind)));
   }
   return out;
 }
