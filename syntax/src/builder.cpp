@@ -149,6 +149,9 @@ class Builder {
   Builder(std::string_view source, const EnvLookup& env, bool errors_only = false)
       : source_(source), env_(env), budget_{value_budget_for(source.size())},
         errors_only_(errors_only) {}
+  // keep_dropped_ refers to a member of this object: it stays where it is.
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
 
   Document run() {
     // Stored values move into the document's arena as they are stored; the
