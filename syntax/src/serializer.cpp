@@ -315,6 +315,7 @@ struct Writer {
   std::string quote_var;        // a variable holding `"`, or empty
   bool defines_quote = false;   // quote_var is not one of the document's
   bool quote_used = false;
+  bool quote_any_key = true;    // key lines may quote any inline key (append_line_value)
   // Made on first use: only a dict inside a block asks.
   std::optional<std::unordered_set<std::string>> annotated;
   std::string out;
@@ -345,7 +346,7 @@ struct Writer {
       append_value(out, value);
       if (!p) p = problem(SerializeFailure::Kind::TooDeep, "`" + std::string(path) + "` is nested too deeply");
     } else {
-      switch (append_line_value(out, value, quote_var)) {
+      switch (append_line_value(out, value, quote_var, quote_any_key)) {
         case LineValue::Written: break;
         case LineValue::WrittenWithQuote: quote_used = true; break;
         case LineValue::NeedsQuoteVariable:
@@ -439,15 +440,27 @@ struct Writer {
         continue;
       }
       const size_t mark = out.size();
-      Problem p = annotations_of(key_path, "");
       bool inline_dicts = false;
-      segments.push_back(key);
-      if (Problem q = block(segments, key_path, key, value.as_dict(), &inline_dicts); !p) p = std::move(q);
-      segments.pop_back();
-      if (inline_dicts && section_header()) {
+      auto write_block = [&] {
+        Problem p = annotations_of(key_path, "");
+        segments.push_back(entry.first);
+        Problem q = block(segments, key_path, entry.first, entry.second.as_dict(), &inline_dicts);
+        segments.pop_back();
+        if (!p) p = std::move(q);
+        return p;
+      };
+      // Inline keys quoted against the odds only where no section holds
+      // the dict: a section is the form these blocks were written in.
+      quote_any_key = false;
+      Problem p = write_block();
+      quote_any_key = true;
+      if (inline_dicts) {
         out.resize(mark);
-        deeper.emplace_back(&entry, std::move(*deeper_header));
-        continue;
+        if (section_header()) {
+          deeper.emplace_back(&entry, std::move(*deeper_header));
+          continue;
+        }
+        p = write_block();
       }
       record(std::move(p));
     }

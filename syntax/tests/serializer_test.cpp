@@ -325,5 +325,36 @@ TEST(SerializeChecked, HeadersWithSegmentsInTheirOwnForms) {
   }
 }
 
+// An inline key whose quotes the scanners still pair up when it is quoted
+// as it is (here `c\" x "a\"b\`) is written so where nothing else holds it:
+// a variable, an array item, a root block. Where a section can hold its
+// dict, the section stays. Each source is written as it reads.
+TEST(SerializeChecked, InlineKeysQuotedWhereNoSectionHolds) {
+  const std::string key = "#{ \"c\\\" x \"a\\\"b\\\" = 1 }#";
+  const std::pair<std::string, std::string> cases[] = {  // source, how it is written (empty: unchanged)
+      {"[vars]\nv = " + key + "\n", ""},
+      {"k = [" + key + "]\n", ""},
+      {"[s]\nk = [1, " + key + "]\n", ""},
+      {"\"[\" = #{\n  k = " + key + "\n}#\n", ""},
+      {"[s]\nb = #{\n  k = " + key + "\n}#\n", "[s]\n\n[s.b]\nk = #{\n  \"c\\\\\\\" x \\\"a\\\\\\\"b\\\\\" = 1\n}#\n"},
+  };
+  for (const auto& [source, written] : cases) {
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << source;
+    const SerializeResult result = serialize_checked(doc, {.may_define_quote = true});
+    if (const auto* failure = std::get_if<SerializeFailure>(&result)) {
+      ADD_FAILURE() << source << failure->message;
+      continue;
+    }
+    const std::string& text = std::get<std::string>(result);
+    EXPECT_EQ(text, written.empty() ? source : written);
+    const Document back = build_document(text, EmptyEnv{});
+    ASSERT_TRUE(back.diagnostics.empty()) << text;
+    EXPECT_EQ(debug_text(Value::dict(back.config)), debug_text(Value::dict(doc.config))) << text;
+    EXPECT_EQ(debug_text(Value::dict(back.vars)), debug_text(Value::dict(doc.vars))) << text;
+    EXPECT_EQ(serialize_document(back), text) << source;
+  }
+}
+
 }  // namespace
 }  // namespace brindle
