@@ -44,6 +44,11 @@ def test_dicts_read_back(data):
     "[a]\nb = #{\n  @min: 1\n  c = 2\n}#\n[a.b.d]\n@max: 3\ne = 4\n",
     # section names a header carries only quoted, or only bare
     '["a\\\\"]\n@min: 1\nk = 1\n[x."y.z"]\nk = 2\n',
+    # sections below a segment that a header carries only in a form of its own
+    '[a."x.y"z\\".b.c.e"d]\n', '[a."p.q"r\\.b.c.e"d]\n', '[a."x.y"z\\".b.c]\n@min: 1\nk = 1\n',
+    '[k."p.q"r\\."s.t"u\\".v.w.e"d]\nn = 1\n',
+    # an inline key quoted as it is, where no section holds its dict
+    '[vars]\nv = #{ "c\\" x "a\\"b\\" = 1 }#\n', 'k = [#{ "c\\" x "a\\"b\\" = 1 }#]\n',
 ])  # fmt: skip
 def test_documents_read_back(source):
     doc = parse(source)

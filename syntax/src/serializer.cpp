@@ -105,10 +105,58 @@ bool header_line_reads_back(const std::string& line, const std::vector<std::stri
   return std::equal(back.begin(), back.end(), segments.begin(), segments.end());
 }
 
+// The forms one segment may take in a header, most usual first. The path
+// splitter toggles its quote state at every double quote not preceded by a
+// backslash, so a segment ending in a backslash cannot close an escaped
+// quote; written with its quotes unescaped, the closing quote may be
+// skipped yet the state still end closed (`". a.b"c\"` holds `. a.b"c\`).
+std::vector<std::string> segment_forms(std::string_view s) {
+  std::vector<std::string> forms;
+  std::string quoted;
+  append_escaped_name(quoted, s);
+  if (header_needs_quotes(s)) {
+    forms.push_back(std::move(quoted));
+    forms.emplace_back(s);
+  } else {
+    forms.emplace_back(s);
+    forms.push_back(std::move(quoted));
+  }
+  std::string raw = "\"";
+  raw += s;
+  raw += '"';
+  forms.push_back(std::move(raw));
+  return forms;
+}
+
+// Segments written one by one in the first form that reads back followed by
+// a further segment (so that it leaves no quote open), the last alone.
+std::optional<std::string> mixed_header_line(const std::vector<std::string_view>& segments) {
+  std::string out = "[";
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const bool last = i + 1 == segments.size();
+    std::vector<std::string_view> expected{segments[i]};
+    if (!last) expected.push_back("x");
+    bool found = false;
+    for (const std::string& form : segment_forms(segments[i])) {
+      const std::string probe = "[" + form + (last ? "]\n" : ".x]\n");
+      if (!header_line_reads_back(probe, expected)) continue;
+      if (i > 0) out += '.';
+      out += form;
+      found = true;
+      break;
+    }
+    if (!found) return std::nullopt;
+  }
+  out += "]\n";
+  if (!header_line_reads_back(out, segments)) return std::nullopt;
+  return out;
+}
+
 // The header line for `segments` in the first form the lexer reads back as
 // those segments, or nothing when no header carries them (an empty name, a
-// bracket, a line feed).
-std::optional<std::string> header_line(const std::vector<std::string_view>& segments) {
+// bracket, a line feed). With `mixed`, each segment may also take its own
+// form when no one form for all of them reads back.
+std::optional<std::string> header_line(const std::vector<std::string_view>& segments, bool mixed = false) {
   bool plain = true;
   for (std::string_view s : segments) {
     if (!header_reads_back(s)) return std::nullopt;
@@ -119,6 +167,7 @@ std::optional<std::string> header_line(const std::vector<std::string_view>& segm
     std::string line = header_text(segments, style);
     if (header_line_reads_back(line, segments)) return line;
   }
+  if (mixed) return mixed_header_line(segments);
   return std::nullopt;
 }
 
@@ -266,6 +315,7 @@ struct Writer {
   std::string quote_var;        // a variable holding `"`, or empty
   bool defines_quote = false;   // quote_var is not one of the document's
   bool quote_used = false;
+  bool quote_any_key = true;    // key lines may quote any inline key (append_line_value)
   // Made on first use: only a dict inside a block asks.
   std::optional<std::unordered_set<std::string>> annotated;
   std::string out;
@@ -296,7 +346,7 @@ struct Writer {
       append_value(out, value);
       if (!p) p = problem(SerializeFailure::Kind::TooDeep, "`" + std::string(path) + "` is nested too deeply");
     } else {
-      switch (append_line_value(out, value, quote_var)) {
+      switch (append_line_value(out, value, quote_var, quote_any_key)) {
         case LineValue::Written: break;
         case LineValue::WrittenWithQuote: quote_used = true; break;
         case LineValue::NeedsQuoteVariable:
@@ -380,7 +430,7 @@ struct Writer {
       auto section_header = [&] {
         if (segments.size() < kMaxSectionDepth) {
           segments.push_back(entry.first);
-          deeper_header = header_line(segments);
+          deeper_header = header_line(segments, true);
           segments.pop_back();
         }
         return deeper_header.has_value();
@@ -390,15 +440,27 @@ struct Writer {
         continue;
       }
       const size_t mark = out.size();
-      Problem p = annotations_of(key_path, "");
       bool inline_dicts = false;
-      segments.push_back(key);
-      if (Problem q = block(segments, key_path, key, value.as_dict(), &inline_dicts); !p) p = std::move(q);
-      segments.pop_back();
-      if (inline_dicts && section_header()) {
+      auto write_block = [&] {
+        Problem p = annotations_of(key_path, "");
+        segments.push_back(entry.first);
+        Problem q = block(segments, key_path, entry.first, entry.second.as_dict(), &inline_dicts);
+        segments.pop_back();
+        if (!p) p = std::move(q);
+        return p;
+      };
+      // Inline keys quoted against the odds only where no section holds
+      // the dict: a section is the form these blocks were written in.
+      quote_any_key = false;
+      Problem p = write_block();
+      quote_any_key = true;
+      if (inline_dicts) {
         out.resize(mark);
-        deeper.emplace_back(&entry, std::move(*deeper_header));
-        continue;
+        if (section_header()) {
+          deeper.emplace_back(&entry, std::move(*deeper_header));
+          continue;
+        }
+        p = write_block();
       }
       record(std::move(p));
     }

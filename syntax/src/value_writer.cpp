@@ -37,8 +37,12 @@ bool inline_quotable(std::string_view key) {
   return backslashes % 2 == 0;
 }
 
-void append_inline_key(std::string& out, std::string_view key) {
-  if (inline_needs_quotes(key) && inline_quotable(key)) {
+// With `any_quoted`, a key that needs quotes is quoted even when it holds a
+// quote or ends in backslashes: the scanners may still pair its quotes up,
+// which only the reader can tell.
+void append_inline_key(std::string& out, std::string_view key, bool any_quoted) {
+  if (inline_needs_quotes(key) && key.find('\n') == std::string_view::npos &&
+      (any_quoted || inline_quotable(key))) {
     out += '"';
     out += key;
     out += '"';
@@ -151,7 +155,8 @@ struct OpenContainer {
   Dict::const_iterator next;  // next entry of a dict
 };
 
-void append_value_with(std::string& out, const Value& root, std::string_view quote_var) {
+void append_value_with(std::string& out, const Value& root, std::string_view quote_var,
+                       bool any_quoted = false) {
   std::vector<OpenContainer> open;
   const Value* pending = &root;  // value to write next, or null to close/advance
   for (;;) {
@@ -184,7 +189,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
           } else {
             out += "#{ ";
             auto first = d.begin();
-            append_inline_key(out, first->first);
+            append_inline_key(out, first->first, any_quoted);
             out += " = ";
             open.push_back({&v, 0, std::next(first)});
             pending = &first->second;
@@ -209,7 +214,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
       const Dict& d = top.container->as_dict();
       if (top.next != d.end()) {
         out += ", ";
-        append_inline_key(out, top.next->first);
+        append_inline_key(out, top.next->first, any_quoted);
         out += " = ";
         pending = &top.next->second;
         ++top.next;
@@ -291,22 +296,35 @@ bool holds_quote(const Value& root) {
   return false;
 }
 
-LineValue append_line_value(std::string& out, const Value& value, std::string_view quote_var) {
+LineValue append_line_value(std::string& out, const Value& value, std::string_view quote_var, bool any_key_quoted) {
   const size_t mark = out.size();
   append_value_with(out, value, {});
   if (!needs_check(value)) return LineValue::Written;
   if (reads_back(std::string_view(out).substr(mark), value, Dict{})) return LineValue::Written;
   out.resize(mark);
-  if (!holds_quote(value)) return LineValue::Unwritable;
+  const bool quoted_string = holds_quote(value);
   // Without a variable, the joined form is still tried (under a stand-in
   // name) to tell "needs the variable" from "cannot be written at all".
   const std::string_view name = quote_var.empty() ? std::string_view("quote") : quote_var;
-  append_value_with(out, value, name);
   const Dict vars{{std::string(name), Value::string("\"")}};
-  const bool joined = reads_back(std::string_view(out).substr(mark), value, vars);
-  if (joined && !quote_var.empty()) return LineValue::WrittenWithQuote;
+  auto joined = [&](bool any_quoted) {
+    append_value_with(out, value, name, any_quoted);
+    if (reads_back(std::string_view(out).substr(mark), value, vars)) return true;
+    out.resize(mark);
+    return false;
+  };
+  // The forms with every inline key quoted come last, so that what was
+  // written before in another form keeps that form.
+  bool with_quote = quoted_string && joined(false);
+  if (!with_quote && any_key_quoted) {
+    append_value_with(out, value, {}, true);
+    if (reads_back(std::string_view(out).substr(mark), value, Dict{})) return LineValue::Written;
+    out.resize(mark);
+    with_quote = quoted_string && joined(true);
+  }
+  if (with_quote && !quote_var.empty()) return LineValue::WrittenWithQuote;
   out.resize(mark);
-  return joined ? LineValue::NeedsQuoteVariable : LineValue::Unwritable;
+  return with_quote ? LineValue::NeedsQuoteVariable : LineValue::Unwritable;
 }
 
 }  // namespace brindle

@@ -8,8 +8,10 @@
 // string), and an inline-dict key holding a quote, a backslash or a line
 // feed (inline keys are taken verbatim, without escapes). There the value
 // is written again with every quote-holding string joined from plain
-// pieces and a variable that holds `"`, when the caller has one; what still
-// does not read back is reported, not written.
+// pieces and a variable that holds `"`, when the caller has one, and then,
+// when the caller allows it, with every inline key that needs quotes quoted
+// even where a quote or a trailing backslash inside makes that a gamble;
+// what still does not read back is reported, not written.
 #pragma once
 
 #include <string>
@@ -30,9 +32,11 @@ enum class LineValue : uint8_t {
 };
 
 // Appends the text of `value` for a key line. `quote_var` names a variable
-// holding exactly `"` (a bare name, no built-in), or is empty. On the last
-// two results nothing is appended.
-LineValue append_line_value(std::string& out, const Value& value, std::string_view quote_var);
+// holding exactly `"` (a bare name, no built-in), or is empty. With
+// `any_key_quoted`, the forms quoting every such inline key are tried last.
+// On the last two results nothing is appended.
+LineValue append_line_value(std::string& out, const Value& value, std::string_view quote_var,
+                            bool any_key_quoted = false);
 
 // True when some string below `value` holds a double quote.
 bool holds_quote(const Value& value);

@@ -287,5 +287,74 @@ TEST(SerializeChecked, ReadsBackOrSaysWhy) {
   }
 }
 
+// Sections below a segment that only its own form carries in a header (a
+// point and a quote with a trailing backslash, a leading quote that closes
+// mid-segment): the dict that no block holds gets a header with each
+// segment in the form that reads back. Each is written, read back as the
+// same document, and written again as the same text.
+TEST(SerializeChecked, HeadersWithSegmentsInTheirOwnForms) {
+  const std::string deep = nest("#{ d = ", "1", " }#", kMaxValueDepth);
+  const std::pair<std::string, const char*> cases[] = {  // source, a header it is written with
+      {"[a.\"x.y\"z\\\".b.c.e\"d]\n", "[a.\"x.y\"z\\\".b]\n"},
+      {"[a.\"p.q\"r\\.b.c.e\"d]\n", "[a.\"p.q\"r\\.b]\n"},
+      {"[a.\"x.y\"z\\\".b.c]\n@min: 1\nk = 1\n", "[a.\"x.y\"z\\\".b]\n"},
+      {"[a.\"x.y\"z\\\".b.c]\nk = " + deep + "\n", "[a.\"x.y\"z\\\".b]\nc = #{\n  k = #{ d"},
+      {"[k.\"p.q\"r\\.\"s.t\"u\\\".v.w.e\"d]\nn = 1\n", "[k.\"p.q\"r\\.\"s.t\"u\\\".v]\n"},
+      {"[ a\\,x.ix.yenv=prod\\\". \". 0 .ix.y\"6$\\\". \". 0 a\\,x.ix.y.y.ix.y\"600}\\,x.ix.y.ix.y\"6 ]\n",
+       "[a\\,x.ix.\"yenv=prod\\\\\\\"\".\". 0 .ix.y\"6$\\\".\"\\\". 0 a\\\\,x.ix.y.y.ix.y\\\"600}\\\\,x\".ix.y]\n"},
+  };
+  for (const auto& [source, header] : cases) {
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << source;
+    const SerializeResult result = serialize_checked(doc, {.may_define_quote = true});
+    if (const auto* failure = std::get_if<SerializeFailure>(&result)) {
+      ADD_FAILURE() << source << failure->message;
+      continue;
+    }
+    const std::string& text = std::get<std::string>(result);
+    EXPECT_NE(text.find(header), std::string::npos) << text;
+    const Document back = build_document(text, EmptyEnv{});
+    ASSERT_TRUE(back.diagnostics.empty()) << text;
+    EXPECT_EQ(debug_text(Value::dict(back.config)), debug_text(Value::dict(doc.config))) << text;
+    for (const auto& [path, list] : doc.annotations) {
+      const auto* again = back.annotations.find(path);
+      ASSERT_NE(again, nullptr) << text << path;
+      EXPECT_EQ(again->size(), list.size()) << text << path;
+    }
+    EXPECT_EQ(serialize_document(back), text) << source;
+  }
+}
+
+// An inline key whose quotes the scanners still pair up when it is quoted
+// as it is (here `c\" x "a\"b\`) is written so where nothing else holds it:
+// a variable, an array item, a root block. Where a section can hold its
+// dict, the section stays. Each source is written as it reads.
+TEST(SerializeChecked, InlineKeysQuotedWhereNoSectionHolds) {
+  const std::string key = "#{ \"c\\\" x \"a\\\"b\\\" = 1 }#";
+  const std::pair<std::string, std::string> cases[] = {  // source, how it is written (empty: unchanged)
+      {"[vars]\nv = " + key + "\n", ""},
+      {"k = [" + key + "]\n", ""},
+      {"[s]\nk = [1, " + key + "]\n", ""},
+      {"\"[\" = #{\n  k = " + key + "\n}#\n", ""},
+      {"[s]\nb = #{\n  k = " + key + "\n}#\n", "[s]\n\n[s.b]\nk = #{\n  \"c\\\\\\\" x \\\"a\\\\\\\"b\\\\\" = 1\n}#\n"},
+  };
+  for (const auto& [source, written] : cases) {
+    const Document doc = build_document(source, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << source;
+    const SerializeResult result = serialize_checked(doc, {.may_define_quote = true});
+    if (const auto* failure = std::get_if<SerializeFailure>(&result)) {
+      ADD_FAILURE() << source << failure->message;
+      continue;
+    }
+    const std::string& text = std::get<std::string>(result);
+    EXPECT_EQ(text, written.empty() ? source : written);
+    const Document back = build_document(text, EmptyEnv{});
+    ASSERT_TRUE(back.diagnostics.empty()) << text;
+    EXPECT_EQ(debug_text(Value::dict(back.config)), debug_text(Value::dict(doc.config))) << text;
+    EXPECT_EQ(debug_text(Value::dict(back.vars)), debug_text(Value::dict(doc.vars))) << text;
+    EXPECT_EQ(serialize_document(back), text) << source;
+  }
+}
+
 }  // namespace
 }  // namespace brindle
