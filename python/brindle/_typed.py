@@ -396,10 +396,13 @@ def _from_env(text: str, tp: type) -> tuple[bool, Any]:
     if tp is bool:
         word = _ENV_BOOL.get(text.strip().lower())
         return (word is not None, word)
-    if tp is int and _ENV_INT.fullmatch(text.strip()):
-        return True, int(text)
-    if tp is float and _ENV_FLOAT.fullmatch(text.strip()):
-        return True, float(text)
+    # Converted as matched: str.strip() drops more kinds of space (such as
+    # U+001F) than int() and float() skip.
+    stripped = text.strip()
+    if tp is int and _ENV_INT.fullmatch(stripped):
+        return True, int(stripped)
+    if tp is float and _ENV_FLOAT.fullmatch(stripped):
+        return True, float(stripped)
     return False, None
 
 
