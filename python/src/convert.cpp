@@ -140,6 +140,16 @@ PyObject* array_to_py(ArrayView array, int depth, Caches& caches) {
     case 4: return packed_to_py<int32_t>(out, array);
     default: return packed_to_py<int64_t>(out, array);
   }
+  if (array.is_compact()) {
+    // A short record, decoded item by item.
+    Py_ssize_t i = 0;
+    for (const Value& item : array) {
+      PyObject* v = item_to_py(item, depth + 1, caches);
+      if (v == nullptr) return nullptr;
+      PyList_SetItem(list, i++, v);
+    }
+    return out.release();
+  }
   const Value* item = array.values();
   const Value* const end = item + array.size();
   Py_ssize_t i = 0;

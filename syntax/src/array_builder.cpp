@@ -4,6 +4,7 @@
 #include <new>
 
 #include "array_builder.h"
+#include "compact_items.h"
 
 namespace brindle {
 
@@ -23,7 +24,7 @@ void put(void* to, unsigned width, size_t k, int64_t v) {
 }  // namespace
 
 int64_t ArenaArrayBuilder::packed_at(size_t k) const {
-  if (items_ == nullptr) return waiting_[k];
+  if (items_ == nullptr) return waiting(k);
   return ArrayView::packed(items_, size_, width_).integer_at(k);
 }
 
@@ -33,12 +34,6 @@ void ArenaArrayBuilder::repack(void* to, unsigned to_width) const {
   for (size_t k = size_; k-- > 0;) put(to, to_width, k, packed_at(k));
 }
 
-void ArenaArrayBuilder::reserve(size_t room) {
-  if (room > Value::kMaxArenaItems) throw std::bad_alloc();
-  wanted_ = std::max(wanted_, room);
-  if (items_ != nullptr && room > room_) take_room(room);
-}
-
 void ArenaArrayBuilder::grow() {
   take_room(wanted_ > size_ ? wanted_ : size_ == 0 ? 4 : 2 * size_);
 }
@@ -46,6 +41,7 @@ void ArenaArrayBuilder::grow() {
 void ArenaArrayBuilder::take_room(size_t room) {
   if (room > Value::kMaxArenaItems) throw std::bad_alloc();
   const size_t bytes = item_bytes();
+  static_assert(kStaged == CompactItems::kMostItems);
   // Nothing placed in the arena since: the room grows where it is.
   if (items_ != nullptr && arena_.resize_last(items_, room_ * bytes, room * bytes)) {
     room_ = room;
@@ -54,8 +50,10 @@ void ArenaArrayBuilder::take_room(size_t room) {
   // Packed room is aligned for the widest items, so that it can widen in
   // place, and for Values, so that it can become theirs.
   void* const fresh = arena_.allocate(room * bytes, alignof(Value));
-  if (items_ == nullptr) {
-    repack(fresh, width_);  // the waiting items (packed: no Values yet)
+  if (items_ == nullptr && width_ == 0) {
+    if (size_ != 0) std::memcpy(fresh, local_, size_ * bytes);  // waiting Values, relocatable
+  } else if (items_ == nullptr) {
+    repack(fresh, width_);  // the waiting integers
   } else if (size_ != 0) {
     std::memcpy(fresh, items_, size_ * bytes);  // Values are relocatable
   }
@@ -91,7 +89,30 @@ void ArenaArrayBuilder::unpack() {
   width_ = 0;
 }
 
-Value ArenaArrayBuilder::finish() {
+void ArenaArrayBuilder::stage_waiting() {
+  // In place, back to front: Value k covers integers 2k and 2k + 1, read
+  // before it (k > 0) or just now (k = 0).
+  for (size_t k = size_; k-- > 0;) {
+    const int64_t i = waiting(k);
+    new (staged() + k) Value(Value::integer(i));
+  }
+  width_ = 0;
+}
+
+Value ArenaArrayBuilder::finish_staged() {
+  Value out;
+  if (CompactItems::write(staged(), size_, arena_, out)) {
+    size_ = 0;  // items that fit hold nothing to destroy
+    return out;
+  }
+  void* const room = arena_.allocate(size_ * sizeof(Value), alignof(Value));
+  std::memcpy(room, local_, size_ * sizeof(Value));
+  out = Value::arena_array(static_cast<Value*>(room), size_, tree_);
+  size_ = 0;
+  return out;
+}
+
+Value ArenaArrayBuilder::finish_rest() {
   if (items_ == nullptr && size_ != 0) {
     // Waiting items alone: exactly their room.
     void* const room = arena_.allocate(size_ * width_, width_);

@@ -1,0 +1,200 @@
+// CompactItems: writing and reading compact records (see compact_items.h),
+// and the ArrayView reads that go through them.
+#include "compact_items.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace brindle {
+
+namespace {
+
+// Entry kinds, in the byte that opens each entry.
+constexpr unsigned char kSmallEnd = 0x80;  // below: the integer (byte - kSmallBias)
+constexpr int64_t kSmallBias = 16;
+constexpr unsigned char kInt8 = 0x80;      // to kInt8 + 3: 1, 2, 4 or 8 bytes follow
+constexpr unsigned char kFloat = 0x84;
+constexpr unsigned char kFalse = 0x85;
+constexpr unsigned char kTrue = 0x86;
+constexpr unsigned char kNull = 0x87;
+constexpr unsigned char kString = 0x88;    // to kString + 14: that many bytes follow
+constexpr unsigned char kNested = 0x97;
+static_assert(kString + 14 < kNested);
+
+// The most bytes one entry takes (a nested array's kind, count and a
+// 64-bit distance in 7-bit groups), and then some: an inline string is
+// copied as its whole room, 14 bytes after its kind.
+constexpr size_t kEntryRoom = 2 + 14;
+
+// A record given up: its room goes back (it is the last thing placed).
+bool give_back(Arena& arena, unsigned char* record, size_t room) {
+  arena.resize_last(record, room, 0);
+  return false;
+}
+
+unsigned char* put_varint(unsigned char* to, uint64_t v) {
+  while (v >= 0x80) {
+    *to++ = static_cast<unsigned char>(v | 0x80);
+    v >>= 7;
+  }
+  *to++ = static_cast<unsigned char>(v);
+  return to;
+}
+
+const unsigned char* get_varint(const unsigned char* from, uint64_t& v) {
+  v = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const unsigned char b = *from++;
+    v |= static_cast<uint64_t>(b & 0x7F) << shift;
+    if (b < 0x80) return from;
+  }
+}
+
+template <class T>
+T get(const unsigned char* from) {
+  T out;
+  std::memcpy(&out, from, sizeof out);
+  return out;
+}
+
+}  // namespace
+
+bool CompactItems::write(const Value* items, size_t count, Arena& arena, Value& out) {
+  // Written straight into room for the longest entries, then trimmed: the
+  // record is the last thing in the arena, so giving back always works.
+  const size_t room = count * kEntryRoom;
+  auto* const record = static_cast<unsigned char*>(arena.allocate(room, 1));
+  unsigned char* to = record;
+  for (size_t k = 0; k < count; ++k) {
+    const Value& v = items[k];
+    switch (v.tag()) {
+      case Tag::Integer: {
+        const int64_t i = v.as_integer();
+        if (i >= -kSmallBias && i < static_cast<int64_t>(kSmallEnd) - kSmallBias) {
+          *to++ = static_cast<unsigned char>(i + kSmallBias);
+        } else if (i == static_cast<int8_t>(i)) {
+          *to++ = kInt8;
+          *to++ = static_cast<unsigned char>(static_cast<int8_t>(i));
+        } else if (i == static_cast<int16_t>(i)) {
+          *to++ = kInt8 + 1;
+          const auto n = static_cast<int16_t>(i);
+          std::memcpy(to, &n, sizeof n);
+          to += sizeof n;
+        } else if (i == static_cast<int32_t>(i)) {
+          *to++ = kInt8 + 2;
+          const auto n = static_cast<int32_t>(i);
+          std::memcpy(to, &n, sizeof n);
+          to += sizeof n;
+        } else {
+          *to++ = kInt8 + 3;
+          std::memcpy(to, &i, sizeof i);
+          to += sizeof i;
+        }
+        break;
+      }
+      case Tag::Float: {
+        *to++ = kFloat;
+        const double d = v.as_float();  // the bits as they are: NaNs and -0.0 kept
+        std::memcpy(to, &d, sizeof d);
+        to += sizeof d;
+        break;
+      }
+      case Tag::Bool: *to++ = v.as_bool() ? kTrue : kFalse; break;
+      case Tag::Null: *to++ = kNull; break;
+      case Tag::String: {
+        if (!v.inline_string()) return give_back(arena, record, room);
+        const size_t size = v.raw_[1] - 1u;
+        *to++ = static_cast<unsigned char>(kString + size);
+        std::memcpy(to, v.raw_ + 2, Value::kInline);  // the whole inline room: the next entry overwrites the rest
+        to += size;
+        break;
+      }
+      case Tag::Dict: return give_back(arena, record, room);
+      case Tag::Array: {
+        if (!v.compact()) return give_back(arena, record, room);
+        const auto* child = v.load<const unsigned char*>();
+        const unsigned char* const entry = to;
+        *to++ = kNested;
+        *to++ = static_cast<unsigned char>(v.arena_items());
+        const auto distance = static_cast<int64_t>(reinterpret_cast<uintptr_t>(child) - reinterpret_cast<uintptr_t>(entry));
+        const uint64_t zigzag = (static_cast<uint64_t>(distance) << 1) ^ static_cast<uint64_t>(distance >> 63);
+        to = put_varint(to, zigzag);
+        break;
+      }
+    }
+  }
+  arena.resize_last(record, room, static_cast<size_t>(to - record));
+  // `out` is null: its bytes are simply replaced.
+  Value made = Value::compact_array(record, count);
+  std::memcpy(out.raw_, made.raw_, sizeof out.raw_);
+  made.raw_[0] = static_cast<unsigned char>(Tag::Null);  // moved out, by hand
+  return true;
+}
+
+const unsigned char* CompactItems::read(const unsigned char* at, Value& out) {
+  const unsigned char kind = *at;
+  if (kind < kSmallEnd) {
+    Value::set_integer(out, static_cast<int64_t>(kind) - kSmallBias);
+    return at + 1;
+  }
+  switch (kind) {
+    case kInt8: Value::set_integer(out, static_cast<int8_t>(at[1])); return at + 2;
+    case kInt8 + 1: Value::set_integer(out, get<int16_t>(at + 1)); return at + 3;
+    case kInt8 + 2: Value::set_integer(out, get<int32_t>(at + 1)); return at + 5;
+    case kInt8 + 3: Value::set_integer(out, get<int64_t>(at + 1)); return at + 9;
+    case kFloat: out = Value::floating(get<double>(at + 1)); return at + 9;
+    case kFalse: out = Value::boolean(false); return at + 1;
+    case kTrue: out = Value::boolean(true); return at + 1;
+    case kNull: out = Value::null(); return at + 1;
+    case kNested: {
+      uint64_t zigzag = 0;
+      const unsigned char* const next = get_varint(at + 2, zigzag);
+      const auto distance = static_cast<int64_t>((zigzag >> 1) ^ (~(zigzag & 1) + 1));
+      const auto child = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + static_cast<uint64_t>(distance));
+      out = Value::compact_array(child, at[1]);
+      return next;
+    }
+    default: {
+      const size_t size = kind - kString;
+      out = Value::string_in(std::string_view(reinterpret_cast<const char*>(at + 1), size), nullptr);
+      return at + 1 + size;
+    }
+  }
+}
+
+const unsigned char* CompactItems::skip(const unsigned char* at) {
+  const unsigned char kind = *at;
+  if (kind < kSmallEnd) return at + 1;
+  switch (kind) {
+    case kInt8: return at + 2;
+    case kInt8 + 1: return at + 3;
+    case kInt8 + 2: return at + 5;
+    case kInt8 + 3:
+    case kFloat: return at + 9;
+    case kFalse:
+    case kTrue:
+    case kNull: return at + 1;
+    case kNested: {
+      at += 2;
+      while (*at >= 0x80) ++at;
+      return at + 1;
+    }
+    default: return at + 1 + (kind - kString);
+  }
+}
+
+const Value& ArrayView::compact_item(size_t i, Value& scratch) const {
+  const auto* at = static_cast<const unsigned char*>(data_);
+  for (; i > 0; --i) at = CompactItems::skip(at);
+  CompactItems::read(at, scratch);
+  return scratch;
+}
+
+const Value& ArrayView::iterator::decode() const {
+  CompactItems::read(static_cast<const unsigned char*>(data_), current_);
+  return current_;
+}
+
+void ArrayView::iterator::step() { data_ = CompactItems::skip(static_cast<const unsigned char*>(data_)); }
+
+}  // namespace brindle
