@@ -12,7 +12,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from brindle import dumps, parse, validate_all
+from brindle import ParseError, dumps, parse, validate_all
 
 INT_EDGES = [0, -16, -17, 111, 112, 127, 128, -128, -129, 32767, 32768, -32768, -32769,
              2**31 - 1, 2**31, -(2**31), -(2**31) - 1, 2**63 - 1, -(2**63) + 1]
@@ -89,11 +89,8 @@ def test_nested_chains_read_back(levels, first):
 
 def test_one_level_past_the_limit_is_refused():
     text, _ = chain(129, ("1", 1))
-    with pytest.raises(Exception) as caught:
+    with pytest.raises(ParseError, match="nested too deeply"):
         parse(f"k = {text}\n")
-    text_128, _ = chain(128, ("1", 1))
-    assert parse(f"k = {text_128}\n").config["k"][0] == 1
-    assert "deep" in str(caught.value) or "nest" in str(caught.value)
 
 
 @pytest.mark.parametrize("annotation, items, findings", [
