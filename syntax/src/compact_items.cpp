@@ -20,6 +20,7 @@ constexpr unsigned char kNull = 0x87;
 constexpr unsigned char kString = 0x88;    // to kString + 14: that many bytes follow
 constexpr unsigned char kNested = 0x97;
 static_assert(kString + 14 < kNested);
+static_assert(CompactItems::kMostItems < 256);  // a count is one byte
 
 // The most bytes one entry takes (a nested array's kind, count and a
 // 64-bit distance in 7-bit groups), and then some: an inline string is
@@ -115,7 +116,7 @@ bool CompactItems::write(const Value* items, size_t count, Arena& arena, Value& 
         const auto* child = v.load<const unsigned char*>();
         const unsigned char* const entry = to;
         *to++ = kNested;
-        *to++ = static_cast<unsigned char>(v.arena_items());
+        *to++ = v.raw_[2];  // the item count: at most kMostItems, one byte
         const auto distance = static_cast<int64_t>(reinterpret_cast<uintptr_t>(child) - reinterpret_cast<uintptr_t>(entry));
         const uint64_t zigzag = (static_cast<uint64_t>(distance) << 1) ^ static_cast<uint64_t>(distance >> 63);
         to = put_varint(to, zigzag);
@@ -124,10 +125,11 @@ bool CompactItems::write(const Value* items, size_t count, Arena& arena, Value& 
     }
   }
   arena.resize_last(record, room, static_cast<size_t>(to - record));
-  // `out` is null: its bytes are simply replaced.
-  Value made = Value::compact_array(record, count);
-  std::memcpy(out.raw_, made.raw_, sizeof out.raw_);
-  made.raw_[0] = static_cast<unsigned char>(Tag::Null);  // moved out, by hand
+  // `out` is null: its bytes are written in place (as compact_array
+  // would make them), in two words, which the next read takes whole.
+  const uint64_t head = static_cast<uint64_t>(Tag::Array) | uint64_t{Value::kCompact} << 8 | uint64_t{count} << 16;
+  std::memcpy(out.raw_, &head, sizeof head);
+  std::memcpy(out.raw_ + 8, &record, sizeof record);
   return true;
 }
 
