@@ -23,19 +23,11 @@ class CompactItems {
   // Items a record may hold: reading item i skips the i entries before it.
   static constexpr size_t kMostItems = 8;
 
-  // Whether `v` can be an entry of a record.
-  static bool fits(const Value& v) {
-    switch (v.tag()) {
-      case Tag::String: return v.inline_string();
-      case Tag::Array: return v.compact();
-      case Tag::Dict: return false;
-      default: return true;
-    }
-  }
   // The array of the `count` items at `items` (1 to kMostItems) as a
   // record placed in `arena` with no room to spare, into `out`, which
   // must be null; false, with `out` and the arena as they were, when an
-  // item does not fit.
+  // item does not fit: a dict, a string too long to sit inline, or an
+  // array other than a compact one.
   static bool write(const Value* items, size_t count, Arena& arena, Value& out);
   // Decodes the entry at `at` into `out`; returns the entry after it.
   static const unsigned char* read(const unsigned char* at, Value& out);
