@@ -9,17 +9,6 @@ namespace brindle {
 
 namespace {
 
-// Entry kinds, in the byte that opens each entry.
-constexpr unsigned char kSmallEnd = 0x80;  // below: the integer (byte - kSmallBias)
-constexpr int64_t kSmallBias = 16;
-constexpr unsigned char kInt8 = 0x80;      // to kInt8 + 3: 1, 2, 4 or 8 bytes follow
-constexpr unsigned char kFloat = 0x84;
-constexpr unsigned char kFalse = 0x85;
-constexpr unsigned char kTrue = 0x86;
-constexpr unsigned char kNull = 0x87;
-constexpr unsigned char kString = 0x88;    // to kString + 14: that many bytes follow
-constexpr unsigned char kNested = 0x97;
-static_assert(kString + 14 < kNested);
 static_assert(CompactItems::kMostItems < 256);  // a count is one byte
 
 // The most bytes one entry takes (a nested array's kind, count and a
@@ -40,22 +29,6 @@ unsigned char* put_varint(unsigned char* to, uint64_t v) {
   }
   *to++ = static_cast<unsigned char>(v);
   return to;
-}
-
-const unsigned char* get_varint(const unsigned char* from, uint64_t& v) {
-  v = 0;
-  for (unsigned shift = 0;; shift += 7) {
-    const unsigned char b = *from++;
-    v |= static_cast<uint64_t>(b & 0x7F) << shift;
-    if (b < 0x80) return from;
-  }
-}
-
-template <class T>
-T get(const unsigned char* from) {
-  T out;
-  std::memcpy(&out, from, sizeof out);
-  return out;
 }
 
 }  // namespace
@@ -131,37 +104,6 @@ bool CompactItems::write(const Value* items, size_t count, Arena& arena, Value& 
   std::memcpy(out.raw_, &head, sizeof head);
   std::memcpy(out.raw_ + 8, &record, sizeof record);
   return true;
-}
-
-const unsigned char* CompactItems::read(const unsigned char* at, Value& out) {
-  const unsigned char kind = *at;
-  if (kind < kSmallEnd) {
-    Value::set_integer(out, static_cast<int64_t>(kind) - kSmallBias);
-    return at + 1;
-  }
-  switch (kind) {
-    case kInt8: Value::set_integer(out, static_cast<int8_t>(at[1])); return at + 2;
-    case kInt8 + 1: Value::set_integer(out, get<int16_t>(at + 1)); return at + 3;
-    case kInt8 + 2: Value::set_integer(out, get<int32_t>(at + 1)); return at + 5;
-    case kInt8 + 3: Value::set_integer(out, get<int64_t>(at + 1)); return at + 9;
-    case kFloat: out = Value::floating(get<double>(at + 1)); return at + 9;
-    case kFalse: out = Value::boolean(false); return at + 1;
-    case kTrue: out = Value::boolean(true); return at + 1;
-    case kNull: out = Value::null(); return at + 1;
-    case kNested: {
-      uint64_t zigzag = 0;
-      const unsigned char* const next = get_varint(at + 2, zigzag);
-      const auto distance = static_cast<int64_t>((zigzag >> 1) ^ (~(zigzag & 1) + 1));
-      const auto child = reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + static_cast<uint64_t>(distance));
-      out = Value::compact_array(child, at[1]);
-      return next;
-    }
-    default: {
-      const size_t size = kind - kString;
-      out = Value::string_in(std::string_view(reinterpret_cast<const char*>(at + 1), size), nullptr);
-      return at + 1 + size;
-    }
-  }
 }
 
 const unsigned char* CompactItems::skip(const unsigned char* at) {
