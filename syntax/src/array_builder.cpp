@@ -41,7 +41,6 @@ void ArenaArrayBuilder::grow() {
 void ArenaArrayBuilder::take_room(size_t room) {
   if (room > Value::kMaxArenaItems) throw std::bad_alloc();
   const size_t bytes = item_bytes();
-  static_assert(kStaged == CompactItems::kMostItems);
   // Nothing placed in the arena since: the room grows where it is.
   if (items_ != nullptr && arena_.resize_last(items_, room_ * bytes, room * bytes)) {
     room_ = room;
@@ -100,6 +99,8 @@ void ArenaArrayBuilder::stage_waiting() {
 }
 
 Value ArenaArrayBuilder::finish_staged() {
+  // The Values waiting in the builder are the most a compact record holds.
+  static_assert(kStaged == CompactItems::kMostItems);
   Value out;
   if (CompactItems::write(staged(), size_, arena_, out)) {
     size_ = 0;  // items that fit hold nothing to destroy
