@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "compact_items.h"
 #include "convert_cache.h"
 
 namespace brindle::py {
@@ -139,6 +140,25 @@ PyObject* array_to_py(ArrayView array, int depth, Caches& caches) {
     case 2: return packed_to_py<int16_t>(out, array);
     case 4: return packed_to_py<int32_t>(out, array);
     default: return packed_to_py<int64_t>(out, array);
+  }
+  if (array.is_compact()) {
+    // A short record, decoded item by item where it lies.
+    const auto* at = static_cast<const unsigned char*>(array.storage());
+    Value item;
+    for (Py_ssize_t i = 0, n = static_cast<Py_ssize_t>(array.size()); i < n; ++i) {
+      PyObject* v;
+      if (CompactItems::is_small_integer(at)) {
+        v = PyLong_FromLong(static_cast<long>(CompactItems::small_integer(at++)));
+      } else if (CompactItems::is_nested(at)) {
+        v = array_to_py(CompactItems::nested_items(at, at), depth + 1, caches);  // as to_py does for an array
+      } else {
+        at = CompactItems::read(at, item);
+        v = item_to_py(item, depth + 1, caches);
+      }
+      if (v == nullptr) return nullptr;
+      PyList_SetItem(list, i, v);
+    }
+    return out.release();
   }
   const Value* item = array.values();
   const Value* const end = item + array.size();

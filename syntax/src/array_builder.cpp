@@ -4,6 +4,7 @@
 #include <new>
 
 #include "array_builder.h"
+#include "compact_items.h"
 
 namespace brindle {
 
@@ -23,7 +24,7 @@ void put(void* to, unsigned width, size_t k, int64_t v) {
 }  // namespace
 
 int64_t ArenaArrayBuilder::packed_at(size_t k) const {
-  if (items_ == nullptr) return waiting_[k];
+  if (items_ == nullptr) return waiting(k);
   return ArrayView::packed(items_, size_, width_).integer_at(k);
 }
 
@@ -31,12 +32,6 @@ void ArenaArrayBuilder::repack(void* to, unsigned to_width) const {
   // Back to front: item k never lands on an item before it that is still
   // to be read, as the new width is not narrower.
   for (size_t k = size_; k-- > 0;) put(to, to_width, k, packed_at(k));
-}
-
-void ArenaArrayBuilder::reserve(size_t room) {
-  if (room > Value::kMaxArenaItems) throw std::bad_alloc();
-  wanted_ = std::max(wanted_, room);
-  if (items_ != nullptr && room > room_) take_room(room);
 }
 
 void ArenaArrayBuilder::grow() {
@@ -54,8 +49,10 @@ void ArenaArrayBuilder::take_room(size_t room) {
   // Packed room is aligned for the widest items, so that it can widen in
   // place, and for Values, so that it can become theirs.
   void* const fresh = arena_.allocate(room * bytes, alignof(Value));
-  if (items_ == nullptr) {
-    repack(fresh, width_);  // the waiting items (packed: no Values yet)
+  if (items_ == nullptr && width_ == 0) {
+    if (size_ != 0) std::memcpy(fresh, local_, size_ * bytes);  // waiting Values, relocatable
+  } else if (items_ == nullptr) {
+    repack(fresh, width_);  // the waiting integers
   } else if (size_ != 0) {
     std::memcpy(fresh, items_, size_ * bytes);  // Values are relocatable
   }
@@ -91,7 +88,32 @@ void ArenaArrayBuilder::unpack() {
   width_ = 0;
 }
 
-Value ArenaArrayBuilder::finish() {
+void ArenaArrayBuilder::stage_waiting() {
+  // In place, back to front: Value k covers integers 2k and 2k + 1, read
+  // before it (k > 0) or just now (k = 0).
+  for (size_t k = size_; k-- > 0;) {
+    const int64_t i = waiting(k);
+    new (staged() + k) Value(Value::integer(i));
+  }
+  width_ = 0;
+}
+
+Value ArenaArrayBuilder::finish_staged() {
+  // The Values waiting in the builder are the most a compact record holds.
+  static_assert(kStaged == CompactItems::kMostItems);
+  Value out;
+  if (CompactItems::write(staged(), size_, arena_, out)) {
+    size_ = 0;  // items that fit hold nothing to destroy
+    return out;
+  }
+  void* const room = arena_.allocate(size_ * sizeof(Value), alignof(Value));
+  std::memcpy(room, local_, size_ * sizeof(Value));
+  out = Value::arena_array(static_cast<Value*>(room), size_, tree_);
+  size_ = 0;
+  return out;
+}
+
+Value ArenaArrayBuilder::finish_rest() {
   if (items_ == nullptr && size_ != 0) {
     // Waiting items alone: exactly their room.
     void* const room = arena_.allocate(size_ * width_, width_);

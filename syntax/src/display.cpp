@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <deque>
 #include <system_error>
 #include <vector>
 
@@ -205,10 +206,12 @@ std::string debug_text(const Value& value) {
     const Value* container;
     size_t index;                  // next element of an Array
     Dict::const_iterator next;     // next entry of a Dict
+    Value item{};                  // the element being written, when decoded
   };
   std::string out;
-  std::vector<Frame> stack;
-  Value scratch;
+  // A deque: a frame's container may be the decoded item of the frame
+  // below, which must stay put as more frames open.
+  std::deque<Frame> stack;
   auto open = [&](const Value& v) {
     if (v.is(Tag::Array)) {
       out.append("Array([");
@@ -231,8 +234,9 @@ std::string debug_text(const Value& value) {
         continue;
       }
       if (f.index > 0) out.append(", ");
-      // A packed item is an integer, which open() writes without keeping it.
-      const Value& child = a.item(f.index++, scratch);
+      // A packed or compact item is made in the frame, where it stays while
+      // open() keeps it as a container.
+      const Value& child = a.item(f.index++, f.item);
       open(child);  // may invalidate f
     } else {
       const Dict& d = f.container->as_dict();

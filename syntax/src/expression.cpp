@@ -2,6 +2,7 @@
 // `+ - * /`, and `$` references to variables, built-ins and the environment.
 #include <algorithm>
 #include <charconv>
+#include <deque>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -76,6 +77,7 @@ Measure measure(const Value& root) {
   if (root.is(Tag::String)) return Measure{sizeof(Value) + root.as_string().size(), 0};
   if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return Measure{sizeof(Value), 0};
   std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
+  std::deque<Value> decoded;  // items of compact arrays, kept while pending points at them
   while (!pending.empty()) {
     const auto [v, level] = pending.back();
     pending.pop_back();
@@ -88,6 +90,8 @@ Measure measure(const Value& root) {
         m.depth = std::max(m.depth, level + 1);
         if (const ArrayView a = v->as_array(); const Value* items = a.values()) {
           for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(items + i, level + 1);
+        } else if (a.is_compact()) {
+          for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(&a.item(i, decoded.emplace_back()), level + 1);
         } else {
           m.bytes += a.size() * sizeof(Value);  // packed integers: what each would cost popped
         }

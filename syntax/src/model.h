@@ -48,6 +48,7 @@ struct Null {
 using Array = std::vector<Value, ArenaAllocator<Value>>;
 class ArrayView;
 class ArenaArrayBuilder;
+class CompactItems;
 
 // Fixed tag order; it is the variant index of Value::Storage.
 enum class Tag : uint8_t {
@@ -79,8 +80,11 @@ enum class Tag : uint8_t {
 // An arena-held array is its items alone, exactly as many as it has, with
 // their number kept in the value: no header, no spare room. When every item
 // is an integer they are packed: each kept in 1, 2, 4 or 8 bytes, the fewest
-// that hold them all. Reading it (`as_array() const`) gives a view of them,
-// packed or not. Changing it (`as_array()`) first moves its items into a
+// that hold them all. A short array of small items (at most 8, each a
+// number, a bool, null, an inline string or another such array) is kept
+// compact instead: a record of a few bytes per item, a nested one named by
+// its distance from the entry (see CompactItems). Reading it
+// (`as_array() const`) gives a view of them, in whichever form. Changing it (`as_array()`) first moves its items into a
 // heap-owned Array, which the value then owns; the items themselves stay as
 // they were (arena-held payloads included).
 class Value {
@@ -166,6 +170,7 @@ class Value {
  private:
   friend class ArenaArrayBuilder;
   friend class ArrayView;
+  friend class CompactItems;
   // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
   // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
   // kArenaString (arena-held) and a pointer to a block holding its length
@@ -177,13 +182,15 @@ class Value {
   // strings inline or in an arena, arrays so marked), which destroying the
   // array then does not walk. Packed integers have in byte 1
   // kPackedBase + log2 of their width in bytes, and are counted and pointed
-  // to likewise.
+  // to likewise; a compact record has kCompact, and likewise. Both hold
+  // nothing needing destruction.
   static constexpr size_t kInline = 14;
   static constexpr unsigned char kArenaString = 0xFF;
   static constexpr unsigned char kArenaHeader = 1;
   static constexpr unsigned char kArenaItems = 1;
   static constexpr unsigned char kArenaTree = 2;
   static constexpr unsigned char kPackedBase = 3;
+  static constexpr unsigned char kCompact = 7;  // above the four packed widths
   static constexpr uint64_t kMaxArenaItems = (uint64_t{1} << 48) - 1;
   template <class T>
   Value(Tag t, T payload) {
@@ -220,6 +227,14 @@ class Value {
     std::memcpy(out.raw_ + 2, &count, 6);
     return out;
   }
+  // An arena-held array of `count` items in the compact record at `record`.
+  static Value compact_array(const void* record, uint64_t count) {
+    Value out(Tag::Array, record);
+    out.raw_[1] = kCompact;
+    std::memcpy(out.raw_ + 2, &count, 6);
+    return out;
+  }
+  bool compact() const { return raw_[1] == kCompact; }
   // Makes `v` the integer `i` (what it held is let go first).
   static void set_integer(Value& v, int64_t i) {
     if (v.owns()) v.release();
@@ -244,14 +259,15 @@ class Value {
 };
 
 // The items of an array, read in place: a view, valid while the array is
-// neither changed nor destroyed. An Array reads as one. The items are either
-// Values (`values()` gives them) or packed integers (`values()` is null),
-// and read alike through `item`, indexing and iteration. Indexing gives a
-// copy; iteration and `item` give a reference that, for a packed item, is
-// to a Value made on the spot and lasts only until the next step (or the
-// next call with the same scratch): a walk that keeps addresses of items
-// takes them from `values()`, packed items being integers, which hold
-// nothing to walk.
+// neither changed nor destroyed. An Array reads as one. The items are
+// Values (`values()` gives them), packed integers or a compact record
+// (`values()` is null for both), and read alike through `item`, indexing
+// and iteration. Indexing gives a copy; iteration and `item` give a
+// reference that, for a packed or compact item, is to a Value made on the
+// spot and lasts only until the next step (or the next call with the same
+// scratch): a walk that keeps addresses of items takes them from
+// `values()`, and keeps what it decodes from a compact record (a nested
+// array there decodes to a view that owns nothing, cheap to keep).
 class ArrayView {
  public:
   class iterator;
@@ -269,11 +285,21 @@ class ArrayView {
     out.width_ = static_cast<uint8_t>(width);
     return out;
   }
+  // `size` items in the compact record at `data`.
+  static ArrayView compact(const void* data, size_t size) {
+    ArrayView out;
+    out.data_ = data;
+    out.size_ = size;
+    out.compact_ = true;
+    return out;
+  }
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  // The items when they are Values; null when they are packed.
-  const Value* values() const { return width_ == 0 ? static_cast<const Value*>(data_) : nullptr; }
+  // The items when they are Values; null when they are packed or compact.
+  const Value* values() const { return width_ == 0 && !compact_ ? static_cast<const Value*>(data_) : nullptr; }
+  // Whether the items are a compact record.
+  bool is_compact() const { return compact_; }
   // Bytes per packed item; 0 when the items are Values.
   unsigned packed_width() const { return width_; }
   // Where the items are kept, packed or not.
@@ -287,8 +313,9 @@ class ArrayView {
       default: return static_cast<const int64_t*>(data_)[i];
     }
   }
-  // Item `i`: in place, or made in `scratch` when packed.
+  // Item `i`: in place, or made in `scratch` when packed or compact.
   const Value& item(size_t i, Value& scratch) const {
+    if (compact_) return compact_item(i, scratch);
     if (width_ == 0) return static_cast<const Value*>(data_)[i];
     Value::set_integer(scratch, integer_at(i));
     return scratch;
@@ -305,9 +332,12 @@ class ArrayView {
   friend bool operator==(ArrayView a, ArrayView b);
 
  private:
+  const Value& compact_item(size_t i, Value& scratch) const;
+
   const void* data_ = nullptr;
   size_t size_ = 0;
   uint8_t width_ = 0;
+  bool compact_ = false;
 };
 
 // Reads items in order; `*it` is valid until the iterator steps or goes.
@@ -320,24 +350,32 @@ class ArrayView::iterator {
   using reference = const Value&;
 
   iterator() = default;
-  iterator(const ArrayView* view, size_t at) : data_(view->data_), at_(at), width_(view->width_) {}
+  iterator(const ArrayView* view, size_t at)
+      : data_(view->data_), at_(at), width_(view->width_), compact_(view->compact_) {}
   const Value& operator*() const {
+    if (compact_) return decode();
     if (width_ == 0) return static_cast<const Value*>(data_)[at_];
     Value::set_integer(current_, ArrayView::packed(data_, 0, width_).integer_at(at_));
     return current_;
   }
   const Value* operator->() const { return &**this; }
   iterator& operator++() {
+    if (compact_) step();
     ++at_;
     return *this;
   }
-  void operator++(int) { ++at_; }
+  void operator++(int) { ++*this; }
   friend bool operator==(const iterator& a, const iterator& b) { return a.at_ == b.at_; }
 
  private:
+  // A compact record is read entry by entry: `data_` is the entry at `at_`.
+  const Value& decode() const;
+  void step();
+
   const void* data_ = nullptr;
   size_t at_ = 0;
   uint8_t width_ = 0;
+  bool compact_ = false;
   mutable Value current_;
 };
 
@@ -346,6 +384,7 @@ inline ArrayView::iterator ArrayView::end() const { return iterator(this, size_)
 
 inline ArrayView Value::as_array() const {
   if (raw_[1] == 0) return ArrayView(*load<const Array*>());
+  if (raw_[1] == kCompact) return ArrayView::compact(load<const void*>(), arena_items());
   if (raw_[1] >= kPackedBase) return ArrayView::packed(load<const void*>(), arena_items(), 1u << (raw_[1] - kPackedBase));
   return ArrayView(load<const Value*>(), arena_items());
 }

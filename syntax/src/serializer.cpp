@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <iterator>
 #include <limits>
 #include <optional>
@@ -276,6 +277,7 @@ int value_depth(const Value& root, int cap) {
   if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return 0;
   int deepest = 0;
   std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
+  std::deque<Value> decoded;  // items of compact arrays, kept while pending points at them
   while (!pending.empty() && deepest <= cap) {
     const auto [v, level] = pending.back();
     pending.pop_back();
@@ -285,6 +287,8 @@ int value_depth(const Value& root, int cap) {
       const ArrayView a = v->as_array();
       if (const Value* items = a.values()) {
         for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(items + i, level + 1);
+      } else if (a.is_compact()) {
+        for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(&a.item(i, decoded.emplace_back()), level + 1);
       }
     } else if (v->is(Tag::Dict)) {
       deepest = std::max(deepest, level + 1);

@@ -85,7 +85,7 @@ bool is_number(const Value& v) { return v.is(Tag::Integer) || v.is(Tag::Float); 
 bool all_elements(const Value& v, bool (*accept)(const Value&)) {
   if (!v.is(Tag::Array)) return false;
   const ArrayView a = v.as_array();
-  if (a.values() == nullptr && !a.empty()) return accept(a.front());  // packed: integers alike
+  if (a.packed_width() != 0 && !a.empty()) return accept(a.front());  // packed: integers alike
   for (const Value& e : a) {
     if (!accept(e)) return false;
   }

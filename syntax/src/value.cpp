@@ -78,6 +78,19 @@ Value Value::move_payload_into(Value v, Arena& arena) {
         const uint64_t count = v.arena_items();
         Value* items = v.load<Value*>();
         if (count == 0 || arena.holds(items)) return v;
+        if (v.raw_[1] == kCompact) {
+          // Rebuilt here, nested records too (each is read from the other
+          // arena and moved in on its own).
+          ArenaArrayBuilder held(arena);
+          held.reserve(count);
+          const ArrayView from = std::as_const(v).as_array();
+          for (uint64_t i = 0; i < count; ++i) {
+            Value decoded;
+            from.item(i, decoded);  // owns nothing: a view at most
+            held.push_back(into_arena(std::move(decoded), arena));
+          }
+          return held.finish();
+        }
         if (v.raw_[1] >= kPackedBase) {
           const size_t bytes = count << (v.raw_[1] - kPackedBase);
           void* const to = arena.allocate(bytes, 8);
@@ -131,7 +144,7 @@ Value::Value(const Value& other) {
       if (const Value* values = items.values()) {
         copy->insert(copy->end(), values, values + items.size());
       } else {
-        for (size_t i = 0; i < items.size(); ++i) copy->push_back(Value::integer(items.integer_at(i)));
+        for (const Value& item : items) copy->push_back(item);  // packed or compact: decoded, then copied
       }
       raw_[0] = static_cast<unsigned char>(Tag::Array);
       store(copy);
@@ -151,7 +164,15 @@ void Value::make_heap_array() {
   const uint64_t count = arena_items();
   auto* heap = new Array();
   heap->reserve(count);
-  if (raw_[1] >= kPackedBase) {
+  if (raw_[1] == kCompact) {
+    // The decoded items own nothing (a nested record stays where it is).
+    const ArrayView compact = std::as_const(*this).as_array();
+    for (uint64_t i = 0; i < count; ++i) {
+      Value item;
+      compact.item(i, item);
+      heap->push_back(std::move(item));
+    }
+  } else if (raw_[1] >= kPackedBase) {
     const ArrayView packed = std::as_const(*this).as_array();
     for (uint64_t i = 0; i < count; ++i) heap->push_back(Value::integer(packed.integer_at(i)));
   } else {

@@ -568,6 +568,16 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
       [&](const Piece& piece) -> std::optional<ValueResult> {
         const size_t lead = leading_blank(piece.text);
         const std::string_view item = piece.text.substr(lead);
+        // A nested array, when the whole value has no operator and no
+        // fallback: parse_value would hand the trimmed item to parse_operand.
+        // (No literal opens with a bracket, so it is looked for first.)
+        const bool bare = !ctx.may_have_operators && !ctx.may_have_fallbacks;
+        if (bare && item.starts_with('[')) {
+          ValueResult r = parse_array(ctx, item, piece.offset + lead);
+          if (failed(r)) return r;
+          out.push_back(held(ctx, std::get<Value>(std::move(r))));
+          return std::nullopt;
+        }
         // A literal is what parse_value would make of it, without the
         // layers that look for fallbacks, operators and other operand kinds.
         // Plain integers, the most common items, are read right here.
@@ -579,11 +589,7 @@ ValueResult parse_array(ValueContext& ctx, std::string_view t, uint64_t offset) 
           out.push_back(std::move(*literal));
           return std::nullopt;
         }
-        // So is a nested array, when the whole value has no operator and no
-        // fallback: parse_value would hand the trimmed item to parse_operand.
-        const bool bare = !ctx.may_have_operators && !ctx.may_have_fallbacks;
-        ValueResult r = bare && item.starts_with('[') ? parse_array(ctx, item, piece.offset + lead)
-                                                      : parse_value(ctx, item, piece.offset + lead);
+        ValueResult r = parse_value(ctx, item, piece.offset + lead);
         if (failed(r)) return r;
         out.push_back(held(ctx, std::get<Value>(std::move(r))));
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <deque>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -153,11 +154,14 @@ struct OpenContainer {
   const Value* container;
   size_t index;               // next element of an array
   Dict::const_iterator next;  // next entry of a dict
+  Value item{};               // the element being written, when decoded from a compact array
 };
 
 void append_value_with(std::string& out, const Value& root, std::string_view quote_var,
                        bool any_quoted = false) {
-  std::vector<OpenContainer> open;
+  // A deque: an open container may be the decoded item of the one before,
+  // which must stay put as more open.
+  std::deque<OpenContainer> open;
   const Value* pending = &root;  // value to write next, or null to close/advance
   for (;;) {
     if (pending != nullptr) {
@@ -179,7 +183,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
           } else {
             out += '[';
             open.push_back({&v, 1, {}});
-            pending = a.values();
+            pending = &a.item(0, open.back().item);
             continue;
           }
         } else {
@@ -205,7 +209,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
       const ArrayView a = top.container->as_array();
       if (top.index < a.size()) {
         out += ", ";
-        pending = a.values() + top.index++;
+        pending = &a.item(top.index++, top.item);
       } else {
         out += ']';
         open.pop_back();
@@ -228,10 +232,13 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
 
 
 // Pushes the items of `a` for a walk looking for strings; packed items are
-// integers, with none to find.
-void push_values(std::vector<const Value*>& pending, ArrayView a) {
+// integers, with none to find. Items decoded from a compact array are kept
+// in `decoded` for as long as the walk may point at them.
+void push_values(std::vector<const Value*>& pending, std::deque<Value>& decoded, ArrayView a) {
   if (const Value* items = a.values()) {
     for (size_t i = 0; i < a.size(); ++i) pending.push_back(items + i);
+  } else if (a.is_compact()) {
+    for (size_t i = 0; i < a.size(); ++i) pending.push_back(&a.item(i, decoded.emplace_back()));
   }
 }
 
@@ -243,13 +250,14 @@ bool needs_check(const Value& root) {
   if (root.is(Tag::String)) return root.as_string().find('"') != std::string::npos;
   if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return false;
   std::vector<const Value*> pending{&root};
+  std::deque<Value> decoded;
   while (!pending.empty()) {
     const Value* v = pending.back();
     pending.pop_back();
     if (v->is(Tag::String)) {
       if (v->as_string().find('"') != std::string::npos) return true;
     } else if (v->is(Tag::Array)) {
-      push_values(pending, v->as_array());
+      push_values(pending, decoded, v->as_array());
     } else if (v->is(Tag::Dict)) {
       for (const auto& [key, e] : v->as_dict()) {
         if (key.find_first_of("\"\\\n") != std::string::npos) return true;
@@ -283,12 +291,13 @@ void append_value(std::string& out, const Value& value) { append_value_with(out,
 
 bool holds_quote(const Value& root) {
   std::vector<const Value*> pending{&root};
+  std::deque<Value> decoded;
   while (!pending.empty()) {
     const Value* v = pending.back();
     pending.pop_back();
     if (v->is(Tag::String) && v->as_string().find('"') != std::string::npos) return true;
     if (v->is(Tag::Array)) {
-      push_values(pending, v->as_array());
+      push_values(pending, decoded, v->as_array());
     } else if (v->is(Tag::Dict)) {
       for (const auto& [key, e] : v->as_dict()) pending.push_back(&e);
     }

@@ -13,6 +13,7 @@
 
 #include "builder.h"
 #include "array_builder.h"
+#include "compact_items.h"
 #include "model.h"
 #include "test_support.h"
 
@@ -93,9 +94,12 @@ TEST(ArenaArray, ReadsBackAsTheHeapArray) {
       EXPECT_TRUE(arena.holds(items.storage())) << where(c);
       EXPECT_EQ(items.front(), item(c.kind, 0)) << where(c);
       EXPECT_EQ(items.back(), item(c.kind, c.size - 1)) << where(c);
-      // Integers alone are packed; any other items are Values.
+      // Integers alone are packed; up to eight inline strings are a
+      // compact record; any other items are Values.
+      const bool compact = c.kind == 1 && c.size <= CompactItems::kMostItems;
       EXPECT_EQ(items.packed_width() != 0, c.kind == 0) << where(c);
-      EXPECT_EQ(items.values() == nullptr, c.kind == 0) << where(c);
+      EXPECT_EQ(items.is_compact(), compact) << where(c);
+      EXPECT_EQ(items.values() == nullptr, c.kind == 0 || compact) << where(c);
     }
   }
 }
