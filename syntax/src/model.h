@@ -168,9 +168,10 @@ class Value {
   friend class ArenaArrayBuilder;
   friend class ArrayView;
   // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
-  // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
-  // kArenaString (arena-held) and a pointer to a block holding its length
-  // then its bytes. A dict keeps in byte 1 kArenaHeader when its header is
+  // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned:
+  // a pointer to a block holding its length then its bytes) or kArenaString
+  // (arena-held: its length in bytes 2-7 and a pointer to its bytes, or, for
+  // a length too large for them, 0 there and a block as an owned one). A dict keeps in byte 1 kArenaHeader when its header is
   // arena-held (destroyed in place, never deleted), else 0. An array keeps
   // in byte 1 0 and a pointer to its heap Array, or else kArenaItems or
   // kArenaTree, its number of items in bytes 2-7 and a pointer to them;
