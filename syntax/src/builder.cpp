@@ -141,6 +141,8 @@ constexpr size_t kKeepRecordsFirst = 32;
 constexpr size_t kAnnotationsPerKey = 4;
 // Room the references of one value take at the first value that has any.
 constexpr size_t kReferencesPerValue = 4;
+// Source bytes between two hints to the arena of what the rest will take.
+constexpr uint64_t kArenaHintEvery = 256 * 1024;
 
 class Builder {
  public:
@@ -299,6 +301,17 @@ class Builder {
 
   // ---- second pass -----------------------------------------------------
 
+  // Tells the arena what the rest of the source should place in it, judging
+  // by what the part before `at` placed, so that it backs with large pages
+  // only what will be filled.
+  void hint_arena(uint64_t at) {
+    next_arena_hint_ = at + kArenaHintEvery;
+    Arena* const arena = doc_.arena.get();
+    if (arena == nullptr || at >= source_.size()) return;
+    const double per_byte = static_cast<double>(arena->used()) / static_cast<double>(at);
+    arena->expect_more(static_cast<size_t>(per_byte * static_cast<double>(source_.size() - at)));
+  }
+
   void structure_pass() {
     section_dict_ = &doc_.config;
     // One loop over the kept records, then the lexer's: a single call site
@@ -312,6 +325,7 @@ class Builder {
       } else if (!lexer_.next(read)) {
         break;
       }
+      if (rec->line_span.start >= next_arena_hint_) hint_arena(rec->line_span.start);
       structure_record(*rec);
     }
     std::vector<LineRecord>().swap(kept_);
@@ -570,6 +584,7 @@ class Builder {
   // replays what the first kept and reads on with it.
   Lexer lexer_{source_};
   std::vector<LineRecord> kept_;
+  uint64_t next_arena_hint_ = kArenaHintEvery;  // source position of the next hint
 
   // Second-pass state.
   Mode mode_ = Mode::TopLevel;

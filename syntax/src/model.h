@@ -30,7 +30,6 @@
 #include "entry_spans.h"
 #include "key.h"
 #include "optional_span.h"
-#include "page_buffer.h"
 #include "span.h"
 #include "span_list.h"
 #include "variable_refs.h"
@@ -555,8 +554,8 @@ class AnnotationTable {
   AnnotationList store(std::vector<Annotation>& list);
   void set_segments(Slot& slot, Segments segments);
 
-  std::vector<Slot, PageBufferAllocator<Slot>> slots_;
-  std::basic_string<char, std::char_traits<char>, PageBufferAllocator<char>> paths_;
+  std::vector<Slot> slots_;
+  std::string paths_;
   std::vector<Segments> segments_;  // only for the entries that have them
   // Each block is reserved once and filled without ever growing, so the
   // lists pointing into it stay put. A replaced list stays as dead records

@@ -20,7 +20,6 @@
 #include <vector>
 
 #include "key.h"
-#include "page_buffer.h"
 #include "span.h"
 
 namespace brindle {
@@ -65,8 +64,8 @@ class VariableRefList {
   // Where `name` sits in names_, adding it unless a recent name matches.
   uint64_t name_offset(std::string_view name);
 
-  std::vector<Record, PageBufferAllocator<Record>> records_;
-  std::basic_string<char, std::char_traits<char>, PageBufferAllocator<char>> names_;
+  std::vector<Record> records_;
+  std::string names_;
   std::vector<VariableRef> wide_;
   // Recent names by a hash of their bytes: offset << 16 | size, plus one;
   // 0 when empty.

@@ -103,8 +103,7 @@ TEST(VariableRefList, MatchesAVectorOverRandomReferences) {
   std::mt19937_64 rng(7);
   const std::vector<std::string> names = {"h", "host", "port", "hp", "ph", std::string(20, 'q'),
                                           std::string(20, 'r'), "", "ENVNAME", "x1", "1x"};
-  // 40 000 records outgrow the heap buffer: the last ones live in a mapped
-  // one.
+  // 40 000 records go through many growths of the list.
   for (const int count : {5000, 40000}) {
     SCOPED_TRACE(count);
     VariableRefList list;
