@@ -71,8 +71,8 @@ void* Arena::allocate_slow(size_t size, size_t align) {
   large_to_ = nullptr;
   if (block_size >= kHugeBlock) {
     large_to_ = reinterpret_cast<char*>(block);
-    const size_t hinted = expected_used_ > used() ? expected_used_ - used() : 0;
-    back_large_until(!hinted_ || hinted >= static_cast<size_t>(end_ - next_) ? end_ : next_ + hinted);
+    const size_t to_come = expected_used_ > used() ? expected_used_ - used() : 0;
+    back_large_until(!hinted_ || to_come >= static_cast<size_t>(end_ - next_) ? end_ : next_ + to_come);
   }
   return allocate(size, align);
 }

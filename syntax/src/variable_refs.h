@@ -45,6 +45,11 @@ class VariableRefList {
   class const_iterator;
 
   void push_back(const VariableRef& ref);
+  // Room for at least `count` references, taken with an eighth to spare
+  // when there is less (see AnnotationTable::foresee).
+  void foresee(size_t count) {
+    if (records_.capacity() < count) records_.reserve(count + count / 8);
+  }
   size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }
   VariableRefView operator[](size_t i) const;
