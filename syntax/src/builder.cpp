@@ -308,7 +308,7 @@ class Builder {
   // backs with large pages only what will be filled, and the annotation
   // table and the reference list take room for their foreseen size rather
   // than double past it.
-  void foresee(uint64_t at) {
+  [[gnu::noinline]] void foresee(uint64_t at) {
     next_foresight_ = at + kForeseeEvery;
     Arena* const arena = doc_.arena.get();
     if (arena == nullptr || at >= source_.size()) return;
