@@ -308,13 +308,14 @@ class Builder {
   // backs with large pages only what will be filled, and the annotation
   // table and the reference list take room for their foreseen size rather
   // than double past it.
-  [[gnu::noinline]] void foresee(uint64_t at) {
+  void foresee(uint64_t at) {
     next_foresight_ = at + kForeseeEvery;
     Arena* const arena = doc_.arena.get();
     if (arena == nullptr || at >= source_.size()) return;
     const double scale = static_cast<double>(source_.size()) / static_cast<double>(at);
     const auto whole = [scale](size_t part) { return static_cast<size_t>(static_cast<double>(part) * scale); };
-    arena->expect_more(static_cast<size_t>(static_cast<double>(arena->used()) * (scale - 1)));
+    // Nothing placed yet says nothing of what will be: no hint then.
+    if (arena->used() != 0) arena->expect_more(static_cast<size_t>(static_cast<double>(arena->used()) * (scale - 1)));
     AnnotationTable& table = doc_.annotations;
     if (table.size() >= kForeseenFrom) table.foresee(whole(table.size()), whole(table.path_bytes()));
     if (doc_.variable_refs.size() >= kForeseenFrom) doc_.variable_refs.foresee(whole(doc_.variable_refs.size()));
