@@ -308,7 +308,7 @@ class Builder {
   // backs with large pages only what will be filled, and the annotation
   // table and the reference list take room for their foreseen size rather
   // than double past it.
-  void foresee(uint64_t at) {
+  [[gnu::noinline]] void foresee(uint64_t at) {
     next_foresight_ = at + kForeseeEvery;
     Arena* const arena = doc_.arena.get();
     if (arena == nullptr || at >= source_.size()) return;
@@ -334,7 +334,7 @@ class Builder {
       } else if (!lexer_.next(read)) {
         break;
       }
-      if (rec->line_span.start >= next_foresight_) foresee(rec->line_span.start);
+      if (__builtin_expect(rec->line_span.start >= next_foresight_, 0)) foresee(rec->line_span.start);
       structure_record(*rec);
     }
     std::vector<LineRecord>().swap(kept_);
