@@ -60,7 +60,6 @@ void* Arena::allocate_slow(size_t size, size_t align) {
   const size_t need = sizeof(Block) + size + align;
   const size_t block_size = std::max(next_block_, need);
   auto* block = static_cast<Block*>(::operator new(block_size));
-  if (block_size >= kHugeBlock) advise_huge_pages(block, block_size);
   block->previous = head_;
   block->size = block_size;
   head_ = block;
@@ -69,7 +68,30 @@ void* Arena::allocate_slow(size_t size, size_t align) {
   next_block_ = std::min(std::max(next_block_, kMinBlock) * 2, std::max(kMaxGrowth, next_block_));
   next_ = reinterpret_cast<char*>(block) + sizeof(Block);
   end_ = reinterpret_cast<char*>(block) + block_size;
+  large_to_ = nullptr;
+  if (block_size >= kHugeBlock) {
+    large_to_ = reinterpret_cast<char*>(block);
+    const size_t to_come = expected_used_ > used() ? expected_used_ - used() : 0;
+    back_large_until(!hinted_ || to_come >= static_cast<size_t>(end_ - next_) ? end_ : next_ + to_come);
+  }
   return allocate(size, align);
+}
+
+void Arena::back_large_until(char* to) {
+  // Whole 2 MB pages only: the part of a page past `to` stays unadvised.
+  const uintptr_t page_end = reinterpret_cast<uintptr_t>(to) & ~uintptr_t(kHugePage - 1);
+  char* const until = to == end_ ? end_ : reinterpret_cast<char*>(page_end);
+  if (until <= large_to_) return;
+  advise_huge_pages(large_to_, static_cast<size_t>(until - large_to_));
+  large_to_ = reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(until) & ~uintptr_t(kHugePage - 1));
+}
+
+void Arena::expect_more(size_t bytes) {
+  hinted_ = true;
+  expected_used_ = used() + bytes;
+  if (large_to_ != nullptr) {
+    back_large_until(bytes >= static_cast<size_t>(end_ - next_) ? end_ : next_ + bytes);
+  }
 }
 
 }  // namespace brindle

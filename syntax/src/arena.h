@@ -55,10 +55,23 @@ class Arena {
   // Bytes of the blocks taken so far (what the arena costs, used or not).
   size_t reserved() const { return reserved_; }
   size_t block_count() const { return blocks_; }
+  // Bytes handed out so far, with their padding and the unused ends of the
+  // blocks left behind.
+  size_t used() const { return reserved_ - static_cast<size_t>(end_ - next_); }
+
+  // A hint from whoever fills the arena: about `bytes` more will be placed.
+  // A big block is backed by large pages (see advise_huge_pages) only as
+  // far as the hints say it will be filled, so that the last 2 MB region a
+  // document starts costs the pages written rather than the whole region;
+  // without any hint, a big block is backed whole. A system call only when
+  // the hinted end passes a new region.
+  void expect_more(size_t bytes);
 
  private:
   struct Block;
   void* allocate_slow(size_t size, size_t align);
+  // Advises large pages for the newest block up to `to` (within it).
+  void back_large_until(char* to);
 
   Block* head_ = nullptr;  // newest block; each links to the one before
   char* next_ = nullptr;   // free space of the newest block
@@ -66,6 +79,12 @@ class Arena {
   size_t next_block_ = 0;  // size of the next block to take
   size_t reserved_ = 0;
   size_t blocks_ = 0;
+  // Where large-page advice of the newest block stops; null when that block
+  // gets none (it is small).
+  char* large_to_ = nullptr;
+  // What used() is expected to reach, by the last hint; 0 without one.
+  size_t expected_used_ = 0;
+  bool hinted_ = false;
 };
 
 // Asks the system to back the whole 2 MB pages inside [data, data + bytes)

@@ -141,6 +141,10 @@ constexpr size_t kKeepRecordsFirst = 32;
 constexpr size_t kAnnotationsPerKey = 4;
 // Room the references of one value take at the first value that has any.
 constexpr size_t kReferencesPerValue = 4;
+// Source bytes between two looks at what the whole document will take.
+constexpr uint64_t kForeseeEvery = 256 * 1024;
+// Tables smaller than this grow as usual.
+constexpr size_t kForeseenFrom = 1024;
 
 class Builder {
  public:
@@ -299,6 +303,24 @@ class Builder {
 
   // ---- second pass -----------------------------------------------------
 
+  // Foresees, from what the source before `at` made, what the whole of it
+  // will: the arena is told what the rest should place in it, so that it
+  // backs with large pages only what will be filled, and the annotation
+  // table and the reference list take room for their foreseen size rather
+  // than double past it.
+  [[gnu::noinline]] void foresee(uint64_t at) {
+    next_foresight_ = at + kForeseeEvery;
+    Arena* const arena = doc_.arena.get();
+    if (arena == nullptr || at >= source_.size()) return;
+    const double scale = static_cast<double>(source_.size()) / static_cast<double>(at);
+    const auto whole = [scale](size_t part) { return static_cast<size_t>(static_cast<double>(part) * scale); };
+    // Nothing placed yet says nothing of what will be: no hint then.
+    if (arena->used() != 0) arena->expect_more(static_cast<size_t>(static_cast<double>(arena->used()) * (scale - 1)));
+    AnnotationTable& table = doc_.annotations;
+    if (table.size() >= kForeseenFrom) table.foresee(whole(table.size()), whole(table.path_bytes()));
+    if (doc_.variable_refs.size() >= kForeseenFrom) doc_.variable_refs.foresee(whole(doc_.variable_refs.size()));
+  }
+
   void structure_pass() {
     section_dict_ = &doc_.config;
     // One loop over the kept records, then the lexer's: a single call site
@@ -312,6 +334,7 @@ class Builder {
       } else if (!lexer_.next(read)) {
         break;
       }
+      if (__builtin_expect(rec->line_span.start >= next_foresight_, 0)) foresee(rec->line_span.start);
       structure_record(*rec);
     }
     std::vector<LineRecord>().swap(kept_);
@@ -570,6 +593,7 @@ class Builder {
   // replays what the first kept and reads on with it.
   Lexer lexer_{source_};
   std::vector<LineRecord> kept_;
+  uint64_t next_foresight_ = kForeseeEvery;  // source position of the next look ahead
 
   // Second-pass state.
   Mode mode_ = Mode::TopLevel;

@@ -172,10 +172,12 @@ class Value {
   friend class ArrayView;
   friend class CompactItems;
   // Byte 0: the tag. Bytes 8-15: the scalar or pointer. A string keeps in
-  // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned) or
-  // kArenaString (arena-held) and a pointer to a block holding its length
-  // then its bytes. A dict keeps in byte 1 kArenaHeader when its header is
-  // arena-held (destroyed in place, never deleted), else 0. An array keeps
+  // byte 1 its length plus one when it sits in bytes 2-15, else 0 (owned:
+  // a pointer to a block holding its length then its bytes) or kArenaString
+  // (arena-held: its length in bytes 2-7 and a pointer to its bytes, or, for
+  // a length too large for them, 0 there and a block as an owned one). A
+  // dict keeps in byte 1 kArenaHeader when its header is arena-held
+  // (destroyed in place, never deleted), else 0. An array keeps
   // in byte 1 0 and a pointer to its heap Array, or else kArenaItems or
   // kArenaTree, its number of items in bytes 2-7 and a pointer to them;
   // kArenaTree marks items that hold nothing needing destruction (scalars,
@@ -564,6 +566,16 @@ class AnnotationTable {
   // (stable; empty lists keep their relative place at the end). Calls
   // `finish` first.
   void sort_by_source_position();
+  // Room for at least `entries` entries whose paths take `path_bytes` in
+  // all, taken with an eighth to spare when there is less: a builder that
+  // can foresee a large table grows it a few times rather than by doubling
+  // (which leaves the old buffers behind in the heap). Changes nothing a
+  // reader sees.
+  void foresee(size_t entries, size_t path_bytes) {
+    if (slots_.capacity() < entries) slots_.reserve(entries + entries / 8);
+    if (paths_.capacity() < path_bytes) paths_.reserve(path_bytes + path_bytes / 8);
+  }
+  size_t path_bytes() const { return paths_.size(); }
 
  private:
   // 32 bytes. The hash of a path lives in the index alone: growing the

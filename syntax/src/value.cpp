@@ -36,19 +36,30 @@ Value Value::string(std::string_view s) {
 std::string_view Value::as_string() const {
   if (inline_string()) return {reinterpret_cast<const char*>(raw_ + 2), static_cast<size_t>(raw_[1] - 1)};
   const auto* block = load<const unsigned char*>();
+  if (raw_[1] == kArenaString) {
+    if (const uint64_t size = arena_items(); size != 0) return {reinterpret_cast<const char*>(block), size};
+  }
   size_t size = 0;
   std::memcpy(&size, block, sizeof size);
   return {reinterpret_cast<const char*>(block + sizeof size), size};
 }
 
 Value Value::arena_string(std::string_view s, Arena& arena) {
-  const size_t size = s.size();
-  auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + size, alignof(size_t)));
-  std::memcpy(block, &size, sizeof size);
-  std::memcpy(block + sizeof size, s.data(), size);
+  const uint64_t size = s.size();
   Value out;
   out.raw_[0] = static_cast<unsigned char>(Tag::String);
   out.raw_[1] = kArenaString;
+  if (size <= kMaxArenaItems) {
+    // The length sits in the value: the arena holds the bytes alone.
+    auto* bytes = static_cast<unsigned char*>(arena.allocate(size, 1));
+    std::memcpy(bytes, s.data(), size);
+    std::memcpy(out.raw_ + 2, &size, 6);
+    out.store(bytes);
+    return out;
+  }
+  auto* block = static_cast<unsigned char*>(arena.allocate(sizeof(size_t) + size, alignof(size_t)));
+  std::memcpy(block, &size, sizeof size);
+  std::memcpy(block + sizeof size, s.data(), size);
   out.store(block);
   return out;
 }

@@ -32,29 +32,30 @@ uint64_t VariableRefList::name_offset(std::string_view name) {
 
 void VariableRefList::push_back(const VariableRef& ref) {
   const uint64_t size = ref.span.end - ref.span.start;
-  if (ref.span.start <= UINT32_MAX && ref.span.end >= ref.span.start && size <= UINT32_MAX &&
-      ref.name.size() <= 0xFFFF) {
+  const auto kind = static_cast<uint8_t>(ref.kind);
+  if (ref.span.start <= UINT32_MAX && ref.span.end >= ref.span.start && size <= UINT16_MAX &&
+      ref.name.size() <= UINT8_MAX) {
     const uint64_t at = name_offset(ref.name);
     if (at <= UINT32_MAX) {
-      records_.push_back(Record{static_cast<uint32_t>(ref.span.start), static_cast<uint32_t>(size),
-                                static_cast<uint32_t>(at), static_cast<uint16_t>(ref.name.size()),
-                                ref.kind, 0});
+      records_.push_back(Record{static_cast<uint32_t>(ref.span.start), static_cast<uint32_t>(at),
+                                static_cast<uint16_t>(size), static_cast<uint8_t>(ref.name.size()),
+                                kind});
       return;
     }
   }
   if (wide_.size() >= UINT32_MAX) throw std::bad_alloc();  // as a vector past its room would
-  records_.push_back(Record{0, 0, static_cast<uint32_t>(wide_.size()), 0, ref.kind, 1});
+  records_.push_back(Record{0, static_cast<uint32_t>(wide_.size()), 0, 0, static_cast<uint8_t>(kind | kWide)});
   wide_.push_back(ref);
 }
 
 VariableRefView VariableRefList::operator[](size_t i) const {
   const Record& r = records_[i];
-  if (r.wide != 0) {
+  if ((r.kind_wide & kWide) != 0) {
     const VariableRef& w = wide_[r.name_at];
     return {w.name.view(), w.span, w.kind};
   }
   return {std::string_view(names_).substr(r.name_at, r.name_size),
-          Span{r.start, uint64_t{r.start} + r.size}, r.kind};
+          Span{r.start, uint64_t{r.start} + r.size}, static_cast<VariableKind>(r.kind_wide)};
 }
 
 }  // namespace brindle

@@ -1,9 +1,9 @@
-// VariableRefList: the variable references of a document, 16 bytes each.
+// VariableRefList: the variable references of a document, 12 bytes each.
 //
 // Read like a vector (size, indexing, a walk in the order they were added)
 // whose items are VariableRefView: each read makes the view afresh, its name
 // pointing into the list, valid until the list is changed or destroyed. A
-// record keeps its span as a 32-bit start and size and
+// record keeps its span as a 32-bit start and a 16-bit size and
 // its name as an offset into one pool of names, where a name used again
 // (the same few variables, referenced over and over) is found among the
 // last ones added and shares their bytes. A reference whose offsets do not
@@ -45,6 +45,11 @@ class VariableRefList {
   class const_iterator;
 
   void push_back(const VariableRef& ref);
+  // Room for at least `count` references, taken with an eighth to spare
+  // when there is less (see AnnotationTable::foresee).
+  void foresee(size_t count) {
+    if (records_.capacity() < count) records_.reserve(count + count / 8);
+  }
   size_t size() const { return records_.size(); }
   bool empty() const { return records_.empty(); }
   VariableRefView operator[](size_t i) const;
@@ -54,13 +59,13 @@ class VariableRefList {
  private:
   struct Record {
     uint32_t start;      // of the span
-    uint32_t size;       // of the span
     uint32_t name_at;    // into names_; for a wide record, into wide_
-    uint16_t name_size;
-    VariableKind kind;
-    uint8_t wide;        // 1: the reference is wide_[name_at]
+    uint16_t size;       // of the span
+    uint8_t name_size;
+    uint8_t kind_wide;   // the kind, plus kWide when the reference is wide_[name_at]
   };
-  static_assert(sizeof(Record) == 16);
+  static_assert(sizeof(Record) == 12);
+  static constexpr uint8_t kWide = 0x80;
   // Where `name` sits in names_, adding it unless a recent name matches.
   uint64_t name_offset(std::string_view name);
 

@@ -329,5 +329,63 @@ TEST(AnnotationTable, AnswersAfterReorderingGrowingAndCopying) {
   check(assigned, "assigned");
 }
 
+
+// Documents past a megabyte, where the builder sizes the table and the
+// reference list from the part read so far: evenly spread, dense only at
+// the end (the guess falls short and they grow past it) and dense only at
+// the start (the guess overshoots). Every annotated key and every
+// reference is found as written, and repeated keys keep their last list.
+TEST(AnnotationTable, LargeDocumentsWhoseDensityChanges) {
+  enum class Profile { Even, DenseLate, DenseEarly };
+  for (const Profile profile : {Profile::Even, Profile::DenseLate, Profile::DenseEarly}) {
+    SCOPED_TRACE(static_cast<int>(profile));
+    constexpr int kSections = 9000;
+    std::string src = "[vars]\nv = 1\n";
+    std::vector<std::pair<std::string, std::string>> want;  // path, its list
+    size_t refs = 0;
+    for (int s = 0; s < kSections; ++s) {
+      const bool dense = profile == Profile::Even ? s % 2 == 0
+                         : profile == Profile::DenseLate ? s >= kSections * 3 / 4
+                                                         : s < kSections / 4;
+      const std::string name = "sec" + std::to_string(s);
+      src += "[" + name + "]\n";
+      const int keys = dense ? 6 : 1;
+      for (int k = 0; k < keys; ++k) {
+        const std::string key = "key" + std::to_string(k);
+        src += "@min: " + std::to_string(k) + "\n" + key + " = $v\n";
+        ++refs;
+        want.emplace_back(name + "." + key, " @min:" + std::to_string(k));
+      }
+      // Padding with neither, so that sparse parts are really sparse.
+      src += "plain = \"" + std::string(dense ? 10 : 120, 'p') + "\"\n";
+      if (dense) {
+        // The first key again: the last list wins, and the walk, in source
+        // order of the lists, meets it after the others.
+        src += "@max: 9\n@tag: t\nkey0 = $v + $v\n";
+        refs += 2;
+        want.erase(want.end() - keys);
+        want.emplace_back(name + ".key0", " @max:9 @tag(t)");
+      }
+    }
+    ASSERT_GT(src.size(), size_t{1} << 20);
+    const Document doc = build_document(src, EmptyEnv{});
+    ASSERT_TRUE(doc.diagnostics.empty()) << doc.diagnostics.front().message;
+    ASSERT_EQ(doc.annotations.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+      const auto [path, list] = doc.annotations.entry(i);
+      ASSERT_EQ(path, want[i].first) << i;
+      ASSERT_EQ(list_text(list), want[i].second) << path;
+      const AnnotationList* found = doc.annotations.find(path);
+      ASSERT_NE(found, nullptr) << path;
+      EXPECT_EQ(found->data(), list.data()) << path;
+    }
+    ASSERT_EQ(doc.variable_refs.size(), refs);
+    for (const VariableRefView r : doc.variable_refs) {
+      ASSERT_EQ(src.substr(r.span.start, r.span.end - r.span.start), "$v");
+      ASSERT_EQ(r.name, "v");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace brindle

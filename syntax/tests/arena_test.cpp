@@ -2,10 +2,16 @@
 // into it, and documents whose values live there across copies, moves,
 // assignments and destruction (the sanitizer build checks the lifetimes).
 #include <gtest/gtest.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +59,98 @@ TEST(Arena, AllocationsAreAlignedDisjointAndKept) {
   Arena arena;
   for (int i = 0; i < 100000; ++i) arena.allocate(64, 8);
   EXPECT_LE(arena.block_count(), 12u);
+}
+
+// The hint of what is still to come changes where large pages may back a
+// big block, never what the arena hands out: the same requests give the
+// same layout, contents and count of used bytes, hinted or not, whatever
+// the hint (none, too small, about right, past the block).
+TEST(Arena, HintsLeaveTheAllocationsAsTheyWere) {
+  struct Row {
+    std::vector<size_t> hints;  // one before every request, cycling
+  };
+  const std::vector<Row> rows = {{{}}, {{0}}, {{1 << 20, 0, 3 << 20}}, {{size_t{1} << 40}}, {{17 << 20, 5}}};
+  // Blocks of 8 MB and more: the ones large pages may back.
+  const std::vector<size_t> requests = {24, 5 << 20, 7, 3 << 20, 1 << 20, 9 << 20, 40, 2 << 20, 1};
+  std::vector<std::vector<size_t>> layouts;
+  for (const Row& row : rows) {
+    Arena arena(8 << 20);
+    std::vector<size_t> layout;
+    std::vector<std::pair<unsigned char*, size_t>> got;
+    for (size_t i = 0; i < requests.size(); ++i) {
+      if (!row.hints.empty()) arena.expect_more(row.hints[i % row.hints.size()]);
+      const size_t before = arena.used();
+      const size_t blocks = arena.block_count();
+      auto* p = static_cast<unsigned char*>(arena.allocate(requests[i], 8));
+      ASSERT_TRUE(arena.holds(p));
+      std::memset(p, static_cast<int>(i + 1), requests[i]);
+      got.emplace_back(p, requests[i]);
+      // Within a block the count grows by the request and its padding.
+      if (arena.block_count() == blocks && blocks != 0) {
+        EXPECT_GE(arena.used() - before, requests[i]) << i;
+        EXPECT_LT(arena.used() - before, requests[i] + 8) << i;
+      }
+      EXPECT_LE(arena.used(), arena.reserved());
+      layout.push_back(arena.block_count());
+      layout.push_back(arena.used());
+    }
+    for (size_t i = 0; i < got.size(); ++i) {
+      const auto [p, size] = got[i];
+      for (const size_t at : {size_t{0}, size / 2, size - 1}) {
+        ASSERT_EQ(p[at], static_cast<unsigned char>(i + 1)) << i << " " << at;
+      }
+    }
+    layouts.push_back(layout);
+  }
+  for (size_t r = 1; r < layouts.size(); ++r) EXPECT_EQ(layouts[r], layouts[0]) << r;
+}
+
+// Whether the system was asked to back the mapping holding `p` with large
+// pages; null when it cannot tell.
+std::optional<bool> large_pages_at(const void* p) {
+  std::ifstream smaps("/proc/self/smaps");
+  if (!smaps) return std::nullopt;
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  std::string line;
+  bool inside = false;
+  while (std::getline(smaps, line)) {
+    unsigned long long from = 0;
+    unsigned long long to = 0;
+    if (std::sscanf(line.c_str(), "%llx-%llx ", &from, &to) == 2 && line.find(' ') > line.find('-')) {
+      inside = at >= from && at < to;
+    } else if (inside && line.rfind("VmFlags:", 0) == 0) {
+      return line.find(" hg") != std::string::npos;
+    }
+  }
+  return std::nullopt;
+}
+
+// A big block is backed by large pages as far as the hints reach, and whole
+// without one.
+TEST(Arena, LargePagesFollowTheHint) {
+#ifdef __GLIBC__
+  // Blocks mapped afresh: once big blocks were freed, the heap would hand
+  // out memory that earlier advice still covers.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#else
+  GTEST_SKIP() << "needs blocks mapped afresh";
+#endif
+  constexpr size_t kBlock = 16 << 20;
+  Arena whole(kBlock);
+  auto* w = static_cast<char*>(whole.allocate(1, 1));
+  const std::optional<bool> unhinted = large_pages_at(w + (8 << 20));
+  if (!unhinted || !*unhinted) GTEST_SKIP() << "no large pages here";
+
+  Arena hinted(kBlock);
+  hinted.expect_more(0);
+  auto* h = static_cast<char*>(hinted.allocate(1, 1));
+  EXPECT_EQ(large_pages_at(h + (4 << 20)), false);
+  EXPECT_EQ(large_pages_at(h + (12 << 20)), false);
+  hinted.expect_more(6 << 20);
+  EXPECT_EQ(large_pages_at(h + (3 << 20)), true);
+  EXPECT_EQ(large_pages_at(h + (10 << 20)), false);
+  hinted.expect_more(size_t{1} << 40);  // past the block: all of it
+  EXPECT_EQ(large_pages_at(h + (14 << 20)), true);
 }
 
 TEST(Arena, ContainersCopyToTheHeapAndMoveAlong) {

@@ -157,6 +157,54 @@ TEST(ArenaValues, ArraysChangedAfterTheBuildStillFreeWhatTheyHold) {
   }
 }
 
+// Strings of every length near the inline limit and far past it, put into
+// one arena back to back (odd lengths leave the next piece unaligned) and
+// between other values: each reads back whole, equals its heap twin, and
+// copies out of the arena as a heap one.
+TEST(ArenaValues, StringsOfEveryLengthReadBackWhole) {
+  const std::vector<size_t> lengths = {0, 1, 13, 14, 15, 16, 17, 23, 255, 256, 257, 65535, 65536, 1 << 20};
+  auto text_of = [](size_t n) {
+    std::string s(n, ' ');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + (i * 7 + n) % 26);
+    return s;
+  };
+  auto arena = std::make_unique<Arena>();
+  std::vector<Value> held;
+  std::vector<Value> moved;
+  for (const size_t n : lengths) {
+    held.push_back(Value::string_in(text_of(n), arena.get()));
+    // A heap string moved in, and an arena array after it, which must still
+    // be aligned for its items.
+    moved.push_back(Value::into_arena(Value::string(text_of(n)), *arena));
+    moved.push_back(Value::into_arena(Value::array({Value::integer(static_cast<int64_t>(n)), Value::string(text_of(n))}), *arena));
+  }
+  std::vector<Value> copies;
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    const size_t n = lengths[i];
+    SCOPED_TRACE(n);
+    const std::string want = text_of(n);
+    EXPECT_EQ(held[i].as_string(), want);
+    EXPECT_EQ(moved[2 * i].as_string(), want);
+    EXPECT_EQ(held[i].in_arena(), n > 14);
+    EXPECT_EQ(moved[2 * i].in_arena(), n > 14);
+    EXPECT_EQ(held[i], Value::string(want));
+    EXPECT_EQ(held[i], moved[2 * i]);
+    EXPECT_NE(held[i], Value::string(want + "x"));
+    const ArrayView items = moved[2 * i + 1].as_array();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].as_integer(), static_cast<int64_t>(n));
+    EXPECT_EQ(items[1].as_string(), want);
+    copies.push_back(held[i]);
+  }
+  held.clear();
+  moved.clear();
+  arena.reset();  // the copies must not point into it
+  for (size_t i = 0; i < lengths.size(); ++i) {
+    EXPECT_FALSE(copies[i].in_arena());
+    EXPECT_EQ(copies[i].as_string(), text_of(lengths[i])) << lengths[i];
+  }
+}
+
 // A document keeps its values in its arena; copies taken out of it outlive
 // it and equal what a heap build of the same text gives.
 TEST(ArenaValues, CopiesOutliveTheirDocument) {

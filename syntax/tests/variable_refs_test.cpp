@@ -53,6 +53,14 @@ TEST(VariableRefList, KeepsEveryReferenceExactly) {
       {Key("long"), {5, 5 + k4G}, VariableKind::Builtin},  // size past 32 bits
       {Key("host"), {UINT32_MAX, UINT32_MAX}, VariableKind::Document},
       {Key("host"), {90, 95}, VariableKind::Document},
+      // Either side of what a record holds: names of 255 and 256 bytes,
+      // spans of 65535 and 65536 bytes, each of every kind.
+      {Key(std::string(255, 'm')), {100, 356}, VariableKind::Environment},
+      {Key(std::string(256, 'm')), {400, 657}, VariableKind::Builtin},
+      {Key(std::string(255, 'm')), {700, 956}, VariableKind::Document},
+      {Key("span"), {1000, 1000 + 65535}, VariableKind::Builtin},
+      {Key("span"), {1000, 1000 + 65536}, VariableKind::Environment},
+      {Key("span"), {k4G - 65536, k4G - 1}, VariableKind::Document},
   };
   VariableRefList list;
   std::vector<VariableRef> model;
@@ -95,17 +103,24 @@ TEST(VariableRefList, MatchesAVectorOverRandomReferences) {
   std::mt19937_64 rng(7);
   const std::vector<std::string> names = {"h", "host", "port", "hp", "ph", std::string(20, 'q'),
                                           std::string(20, 'r'), "", "ENVNAME", "x1", "1x"};
-  VariableRefList list;
-  std::vector<VariableRef> model;
-  for (int i = 0; i < 5000; ++i) {
-    const uint64_t start = (rng() % 8 == 0) ? k4G - 64 + rng() % 128 : rng() % 100000;
-    const uint64_t size = rng() % 64;
-    const VariableRef r{Key(names[rng() % names.size()]), {start, start + size},
-                        static_cast<VariableKind>(rng() % 3)};
-    list.push_back(r);
-    model.push_back(r);
+  // 40 000 records go through many growths of the list.
+  for (const int count : {5000, 40000}) {
+    SCOPED_TRACE(count);
+    VariableRefList list;
+    std::vector<VariableRef> model;
+    for (int i = 0; i < count; ++i) {
+      const uint64_t start = (rng() % 8 == 0) ? k4G - 64 + rng() % 128 : rng() % 100000;
+      const uint64_t size = rng() % 64;
+      const VariableRef r{Key(names[rng() % names.size()]), {start, start + size},
+                          static_cast<VariableKind>(rng() % 3)};
+      list.push_back(r);
+      model.push_back(r);
+    }
+    expect_same(list, model);
+    const VariableRefList copy = list;
+    list = VariableRefList{};
+    expect_same(copy, model);
   }
-  expect_same(list, model);
 }
 
 }  // namespace
