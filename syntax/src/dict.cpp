@@ -60,7 +60,11 @@ constexpr uint64_t kHashHalf = ~uint64_t{0xFFFFFFFF};
 }  // namespace
 
 Dict::Dict() = default;
-Dict::~Dict() = default;
+Dict::~Dict() {
+  // Nothing in the entries to destroy: only the array is freed (when on
+  // the heap), without a walk over every entry of a large document.
+  if (inert_) entries_.forget_items();
+}
 Dict::Dict(Dict&& other) noexcept = default;
 Dict& Dict::operator=(Dict&& other) noexcept = default;
 
@@ -82,6 +86,7 @@ Dict& Dict::operator=(const Dict& other) {
 }
 
 void Dict::clear() {
+  inert_ = false;
   entries_.clear();
   index_.reset();
   sorted_ = true;
@@ -136,6 +141,7 @@ size_t Dict::find_index(std::string_view key) const {
 }
 
 Dict::iterator Dict::find(std::string_view key) {
+  inert_ = false;
   return entries_.begin() + static_cast<std::ptrdiff_t>(find_index(key));
 }
 
@@ -144,6 +150,7 @@ Dict::const_iterator Dict::find(std::string_view key) const {
 }
 
 Value& Dict::at(std::string_view key) {
+  inert_ = false;
   auto it = find(key);
   if (it == end()) throw std::out_of_range("no such key");
   return it->second;
@@ -156,6 +163,7 @@ const Value& Dict::at(std::string_view key) const {
 }
 
 Value& Dict::operator[](std::string_view key) {
+  inert_ = false;
   auto it = find(key);
   if (it != end()) return it->second;
   return insert_sorted(std::string(key), Value(), false).first->second;
@@ -174,6 +182,7 @@ std::pair<Dict::iterator, bool> Dict::insert_or_assign(std::string key, Value va
 }
 
 std::pair<Dict::iterator, bool> Dict::insert_sorted(std::string&& key, Value&& value, bool assign) {
+  inert_ = false;
   if (!sorted_) {
     bool inserted = false;
     DictEntry& e = upsert(key, inserted);
@@ -192,6 +201,7 @@ std::pair<Dict::iterator, bool> Dict::insert_sorted(std::string&& key, Value&& v
 }
 
 Dict::iterator Dict::erase(const_iterator at) {
+  inert_ = false;
   auto next = entries_.erase(at);
   if (index_) {
     const size_t offset = static_cast<size_t>(next - entries_.begin());
@@ -256,6 +266,7 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
 
 DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
   filled_ = true;
+  inert_ = false;
   if (!sorted_ && !index_ && entries_.size() >= kIndexFrom) rebuild_index();
   const size_t found = find_index(key);
   inserted = found == entries_.size();
@@ -267,6 +278,7 @@ DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
 
 DictEntry& Dict::append(std::string_view key, Arena* arena) {
   filled_ = true;
+  inert_ = false;
   if (index_) {
     bool inserted = false;
     DictEntry& e = upsert(key, inserted);
@@ -308,11 +320,14 @@ void Dict::move_entries_into(Arena* arena) {
   if (arena == nullptr || in_arena(*arena)) return;
   Entries moved(arena);
   moved.reserve(entries_.size());
+  bool inert = true;
   for (DictEntry& e : entries_) {
     moved.push_back(std::move(e));
     moved.back().first.move_into(*arena);
+    inert = inert && moved.back().nothing_to_destroy();
   }
   entries_ = std::move(moved);
+  inert_ = inert;
 }
 
 void Dict::settle(Arena& arena) {
@@ -328,17 +343,25 @@ Dict Dict::sealed_into(Arena& arena) {
   if (entries_.size() * sizeof(DictEntry) >= kGatherBelow) {
     // A large array stays where it is, as seal() leaves it: a copy would
     // hold it twice at the peak.
-    for (DictEntry& e : entries_) e.first.move_into(arena);
+    bool inert = true;
+    for (DictEntry& e : entries_) {
+      e.first.move_into(arena);
+      inert = inert && e.nothing_to_destroy();
+    }
     out.entries_ = std::move(entries_);
+    out.inert_ = inert;
     clear();
     return out;
   }
   out.entries_ = Entries(&arena);
   out.entries_.reserve(entries_.size());
+  bool inert = true;
   for (DictEntry& e : entries_) {
     e.first.move_into(arena);
     out.entries_.push_back(std::move(e));
+    inert = inert && out.entries_.back().nothing_to_destroy();
   }
+  out.inert_ = inert;
   entries_.clear();
   sorted_ = true;
   return out;
@@ -347,6 +370,7 @@ Dict Dict::sealed_into(Arena& arena) {
 Dict Dict::moved_into(Arena& arena) && {
   Dict out;
   seal({}, {}, &arena);
+  bool inert = true;
   for (DictEntry& e : entries_) {
     e.first.move_into(arena);
     // A scalar holds nothing to move; skipping it spares a large
@@ -354,9 +378,11 @@ Dict Dict::moved_into(Arena& arena) && {
     if (e.second.is(Tag::String) || e.second.is(Tag::Array) || e.second.is(Tag::Dict)) {
       e.second = Value::into_arena(std::move(e.second), arena);
     }
+    inert = inert && e.nothing_to_destroy();
   }
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
+  out.inert_ = inert;
   clear();
   return out;
 }
@@ -440,6 +466,7 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   // (the heap array filled by doubling was not).
   Entries sorted(arena);
   sorted.reserve(n - repeats);
+  bool inert = true;
   for (size_t i = 0; i < n; ++i) {
     if (i + kPrefetchSteps < n) prefetch_entry(&entries_[order[i + kPrefetchSteps].index]);
     // Of a run of equal keys the last one stored counts.
@@ -448,9 +475,11 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
       continue;
     }
     sorted.push_back(std::move(entries_[order[i].index]));
+    inert = inert && sorted.back().nothing_to_destroy();
   }
   entries_ = std::move(sorted);
   sorted_ = true;
+  inert_ = inert;
 }
 
 void Dict::drop_repeats(const DropFn& dropped, std::string_view prefix) {
@@ -485,16 +514,23 @@ void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena
   // most as deep as the builder allows, which bounds the recursion.
   if (!filled_) return;
   seal(dropped, prefix, arena);
+  // What the entries hold is noted on the way, once each dictionary below
+  // is sealed and in place.
+  bool inert = true;
   for (DictEntry& e : entries_) {
-    if (!e.second.is(Tag::Dict)) continue;
-    Dict& child = e.second.as_dict();
-    if (!child.filled_) continue;  // made whole: sealed, and moved in if stored
-    const size_t size = prefix.size();
-    prefix.append(e.first).push_back('.');
-    child.seal_tree_at(dropped, prefix, arena);
-    prefix.resize(size);
-    if (arena != nullptr) e.second = Value::into_arena(std::move(e.second), *arena);
+    if (e.second.is(Tag::Dict)) {
+      Dict& child = e.second.as_dict();
+      if (child.filled_) {
+        const size_t size = prefix.size();
+        prefix.append(e.first).push_back('.');
+        child.seal_tree_at(dropped, prefix, arena);
+        prefix.resize(size);
+        if (arena != nullptr) e.second = Value::into_arena(std::move(e.second), *arena);
+      }
+    }
+    inert = inert && e.nothing_to_destroy();
   }
+  inert_ = inert;
 }
 
 bool operator==(const Dict& a, const Dict& b) {
