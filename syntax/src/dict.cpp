@@ -466,7 +466,6 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
   // (the heap array filled by doubling was not).
   Entries sorted(arena);
   sorted.reserve(n - repeats);
-  bool inert = true;
   for (size_t i = 0; i < n; ++i) {
     if (i + kPrefetchSteps < n) prefetch_entry(&entries_[order[i + kPrefetchSteps].index]);
     // Of a run of equal keys the last one stored counts.
@@ -475,11 +474,9 @@ void Dict::sort_entries(const DropFn& dropped, std::string_view prefix, Arena* a
       continue;
     }
     sorted.push_back(std::move(entries_[order[i].index]));
-    inert = inert && sorted.back().nothing_to_destroy();
   }
   entries_ = std::move(sorted);
   sorted_ = true;
-  inert_ = inert;
 }
 
 void Dict::drop_repeats(const DropFn& dropped, std::string_view prefix) {

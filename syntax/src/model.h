@@ -118,8 +118,8 @@ class Value {
   // Whether destroying the value has nothing to do: it owns nothing, or
   // only arena-held parts that hold nothing to destroy either.
   bool nothing_to_destroy() const {
-    return holds_nothing_to_destroy() ||
-           (is(Tag::Dict) && raw_[1] == kArenaHeader && as_dict().nothing_to_destroy());
+    if (!is(Tag::Dict)) return holds_nothing_to_destroy();
+    return raw_[1] == kArenaHeader && as_dict().nothing_to_destroy();
   }
   // Whether the payload is held by an arena rather than owned.
   bool in_arena() const {

@@ -90,7 +90,7 @@ std::set<std::string> unmarked_of(const Document& doc) {
 
 std::string many_keys(size_t n) {
   std::string out = "[big]\n";
-  for (size_t i = 0; i < n; ++i) out += "k" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+  for (size_t i = 0; i < n; ++i) out.append(1, 'k').append(std::to_string(i)).append(" = ").append(std::to_string(i)).append(1, '\n');
   return out;
 }
 
@@ -132,7 +132,9 @@ TEST(DictRelease, BuiltDocumentsAreNotedExactlyWhereNothingIsOwned) {
     Document copy = doc;
     EXPECT_TRUE(copy.config == doc.config);
     for (const DictEntry& e : std::as_const(copy.config)) {
-      if (e.second.is(Tag::Dict)) EXPECT_FALSE(e.second.nothing_to_destroy()) << e.first;
+      if (e.second.is(Tag::Dict)) {
+        EXPECT_FALSE(e.second.nothing_to_destroy()) << e.first;
+      }
     }
   }
 }
