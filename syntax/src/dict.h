@@ -166,6 +166,8 @@ class Dict {
   void drop_repeats(const DropFn& dropped, std::string_view prefix);
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
   void seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena);
+  // Fetches what sealing the dictionaries below entries ahead of `i` reads.
+  void fetch_ahead(size_t i) const;
   void move_entries_into(Arena* arena);  // as they are; null: stay
 
   Entries entries_;
