@@ -53,8 +53,28 @@ bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(
 // Open addressing, at most half full. A slot is 0 when empty, else the
 // high half of the key's hash (compared before the key, so a probe rarely
 // touches an entry that does not match) and the entry number + 1.
+//
+// In a large dictionary the slots are far larger than the cache, and most
+// keys looked up while it fills (the headers of new sections) are new. A
+// small filter, two bits per key out of four per slot, tells most new keys
+// apart without a probe; the entries appended meanwhile wait in `pending`
+// and go into the slots together, their slots fetched first, so that the
+// waits for memory overlap. A lookup the filter lets through puts them in
+// first.
 struct Dict::Index {
+  static constexpr size_t kPendingAtMost = 8;
   std::vector<uint64_t> slots;
+  std::vector<uint64_t> filter;  // slots.size() / 16 words
+  std::array<std::pair<uint64_t, uint32_t>, kPendingAtMost> pending;  // hash, entry number
+  size_t waiting = 0;
+
+  uint64_t filter_bits(uint64_t hash) const { return (uint64_t{1} << ((hash >> 26) & 63)) | (uint64_t{1} << ((hash >> 20) & 63)); }
+  uint64_t& filter_word(uint64_t hash) { return filter[(hash >> 32) & (filter.size() - 1)]; }
+  void mark(uint64_t hash) { filter_word(hash) |= filter_bits(hash); }
+  bool may_hold(uint64_t hash) const {
+    const uint64_t bits = filter_bits(hash);
+    return (filter[(hash >> 32) & (filter.size() - 1)] & bits) == bits;
+  }
 };
 
 namespace {
@@ -121,8 +141,10 @@ size_t Dict::find_index(std::string_view key) const {
     return it != entries_.end() && it->first == key ? static_cast<size_t>(it - entries_.begin()) : n;
   }
   if (index_) {
-    const size_t mask = index_->slots.size() - 1;
     const uint64_t hash = hash_of(key);
+    if (!index_->may_hold(hash)) return n;
+    if (index_->waiting != 0) place_pending();
+    const size_t mask = index_->slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint64_t slot = index_->slots[i];
       if (slot == 0) return n;
@@ -222,9 +244,8 @@ size_t Dict::erase(std::string_view key) {
   return 1;
 }
 
-void Dict::index_entry(size_t i) {
+void Dict::index_entry(size_t i, uint64_t hash) const {
   const size_t mask = index_->slots.size() - 1;
-  const uint64_t hash = hash_of(entries_[i].first);
   const uint64_t tagged = (hash & kHashHalf) | (i + 1);
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
     uint64_t& slot = index_->slots[s];
@@ -247,7 +268,22 @@ void Dict::rebuild_index() {
   while (slots < 2 * (entries_.size() + 1)) slots *= 2;
   if (!index_) index_ = std::make_unique<Index>();
   index_->slots.assign(slots, 0);
-  for (size_t i = 0; i < entries_.size(); ++i) index_entry(i);
+  index_->filter.assign(slots / 16, 0);
+  index_->waiting = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const uint64_t hash = hash_of(entries_[i].first);
+    index_->mark(hash);
+    index_entry(i, hash);
+  }
+}
+
+void Dict::place_pending() const {
+  Index& index = *index_;
+  const size_t mask = index.slots.size() - 1;
+  for (size_t k = 0; k < index.waiting; ++k) __builtin_prefetch(&index.slots[index.pending[k].first & mask]);
+  // In the order appended: of repeated keys the last one takes the slot.
+  for (size_t k = 0; k < index.waiting; ++k) index_entry(index.pending[k].second, index.pending[k].first);
+  index.waiting = 0;
 }
 
 DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
@@ -262,7 +298,11 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
     if (2 * (entries_.size() + 1) > index_->slots.size()) {
       rebuild_index();
     } else {
-      index_entry(entries_.size() - 1);
+      Index& index = *index_;
+      const uint64_t hash = hash_of(entries_.back().first);
+      index.mark(hash);
+      index.pending[index.waiting++] = {hash, static_cast<uint32_t>(entries_.size() - 1)};
+      if (index.waiting == Index::kPendingAtMost) place_pending();
     }
   }
   return entries_.back();

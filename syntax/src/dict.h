@@ -158,7 +158,8 @@ class Dict {
  private:
   struct Index;
   size_t find_index(std::string_view key) const;  // size() when absent
-  void index_entry(size_t i);
+  void index_entry(size_t i, uint64_t hash) const;
+  void place_pending() const;  // puts the entries waiting into the index
   DictEntry& append_entry(std::string_view key, Arena* arena);
   void rebuild_index();
   void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);
