@@ -32,8 +32,8 @@ void prefetch_entry(const DictEntry* e) {
   __builtin_prefetch(reinterpret_cast<const char*>(e) + sizeof(DictEntry) - 1);
 }
 
-// From this many entries, sealing the dictionaries below one fetches them
-// ahead (fewer stay in cache from their filling).
+// From this many entries, sealing the dictionaries below one that holds
+// sections fetches them ahead (fewer stay in cache from their filling).
 constexpr size_t kFetchAheadFrom = 512;
 
 // Entry arrays smaller than this (in bytes) are moved into the arena when
@@ -413,6 +413,9 @@ Dict Dict::sealed_into(Arena& arena) {
 
 Dict Dict::moved_into(Arena& arena) && {
   Dict out;
+  // Noted already (a section sealed as it was left): moving leaves its
+  // entries holding nothing to destroy, and a large one is not read again.
+  const bool known = inert_;
   seal({}, {}, &arena);
   bool inert = true;
   for (DictEntry& e : entries_) {
@@ -422,7 +425,7 @@ Dict Dict::moved_into(Arena& arena) && {
     if (e.second.is(Tag::String) || e.second.is(Tag::Array) || e.second.is(Tag::Dict)) {
       e.second = Value::into_arena(std::move(e.second), arena);
     }
-    inert = inert && e.nothing_to_destroy();
+    if (!known) inert = inert && e.nothing_to_destroy();
   }
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
@@ -566,6 +569,9 @@ void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena
   // made whole (inline dicts, copies) are sealed already. Sections nest at
   // most as deep as the builder allows, which bounds the recursion.
   if (!filled_) return;
+  // A large dictionary looked up while it filled (one holding sections)
+  // fetches the dictionaries below ahead; one filled key by key holds few.
+  const bool fetch = index_ != nullptr && entries_.size() >= kFetchAheadFrom;
   seal(dropped, prefix, arena);
   // What the entries hold is noted on the way, once each dictionary below
   // is sealed and in place.
@@ -575,7 +581,7 @@ void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena
     // Many dictionaries below (the sections of a large document) lie all
     // over its memory, in an order unlike key order: each header, then its
     // entries, is fetched some entries ahead.
-    if (n >= kFetchAheadFrom) fetch_ahead(i);
+    if (fetch) fetch_ahead(i);
     DictEntry& e = entries_[i];
     if (e.second.is(Tag::Dict)) {
       Dict& child = e.second.as_dict();
