@@ -32,6 +32,10 @@ void prefetch_entry(const DictEntry* e) {
   __builtin_prefetch(reinterpret_cast<const char*>(e) + sizeof(DictEntry) - 1);
 }
 
+// From this many entries, sealing the dictionaries below one that holds
+// sections fetches them ahead (fewer stay in cache from their filling).
+constexpr size_t kFetchAheadFrom = 512;
+
 // Entry arrays smaller than this (in bytes) are moved into the arena when
 // sealed with one.
 constexpr size_t kGatherBelow = 256 * 1024;
@@ -49,8 +53,28 @@ bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(
 // Open addressing, at most half full. A slot is 0 when empty, else the
 // high half of the key's hash (compared before the key, so a probe rarely
 // touches an entry that does not match) and the entry number + 1.
+//
+// In a large dictionary the slots are far larger than the cache, and most
+// keys looked up while it fills (the headers of new sections) are new. A
+// small filter, two bits per key out of four per slot, tells most new keys
+// apart without a probe; the entries appended meanwhile wait in `pending`
+// and go into the slots together, their slots fetched first, so that the
+// waits for memory overlap. A lookup the filter lets through puts them in
+// first.
 struct Dict::Index {
+  static constexpr size_t kPendingAtMost = 8;
   std::vector<uint64_t> slots;
+  std::vector<uint64_t> filter;  // slots.size() / 16 words
+  std::array<std::pair<uint64_t, uint32_t>, kPendingAtMost> pending;  // hash, entry number
+  size_t waiting = 0;
+
+  uint64_t filter_bits(uint64_t hash) const { return (uint64_t{1} << ((hash >> 26) & 63)) | (uint64_t{1} << ((hash >> 20) & 63)); }
+  uint64_t& filter_word(uint64_t hash) { return filter[(hash >> 32) & (filter.size() - 1)]; }
+  void mark(uint64_t hash) { filter_word(hash) |= filter_bits(hash); }
+  bool may_hold(uint64_t hash) const {
+    const uint64_t bits = filter_bits(hash);
+    return (filter[(hash >> 32) & (filter.size() - 1)] & bits) == bits;
+  }
 };
 
 namespace {
@@ -60,7 +84,11 @@ constexpr uint64_t kHashHalf = ~uint64_t{0xFFFFFFFF};
 }  // namespace
 
 Dict::Dict() = default;
-Dict::~Dict() = default;
+Dict::~Dict() {
+  // Nothing in the entries to destroy: only the array is freed (when on
+  // the heap), without a walk over every entry of a large document.
+  if (inert_) entries_.forget_items();
+}
 Dict::Dict(Dict&& other) noexcept = default;
 Dict& Dict::operator=(Dict&& other) noexcept = default;
 
@@ -82,6 +110,7 @@ Dict& Dict::operator=(const Dict& other) {
 }
 
 void Dict::clear() {
+  inert_ = false;
   entries_.clear();
   index_.reset();
   sorted_ = true;
@@ -112,8 +141,10 @@ size_t Dict::find_index(std::string_view key) const {
     return it != entries_.end() && it->first == key ? static_cast<size_t>(it - entries_.begin()) : n;
   }
   if (index_) {
-    const size_t mask = index_->slots.size() - 1;
     const uint64_t hash = hash_of(key);
+    if (!index_->may_hold(hash)) return n;
+    if (index_->waiting != 0) place_pending();
+    const size_t mask = index_->slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint64_t slot = index_->slots[i];
       if (slot == 0) return n;
@@ -136,6 +167,7 @@ size_t Dict::find_index(std::string_view key) const {
 }
 
 Dict::iterator Dict::find(std::string_view key) {
+  inert_ = false;
   return entries_.begin() + static_cast<std::ptrdiff_t>(find_index(key));
 }
 
@@ -144,6 +176,7 @@ Dict::const_iterator Dict::find(std::string_view key) const {
 }
 
 Value& Dict::at(std::string_view key) {
+  inert_ = false;
   auto it = find(key);
   if (it == end()) throw std::out_of_range("no such key");
   return it->second;
@@ -156,6 +189,7 @@ const Value& Dict::at(std::string_view key) const {
 }
 
 Value& Dict::operator[](std::string_view key) {
+  inert_ = false;
   auto it = find(key);
   if (it != end()) return it->second;
   return insert_sorted(std::string(key), Value(), false).first->second;
@@ -174,6 +208,7 @@ std::pair<Dict::iterator, bool> Dict::insert_or_assign(std::string key, Value va
 }
 
 std::pair<Dict::iterator, bool> Dict::insert_sorted(std::string&& key, Value&& value, bool assign) {
+  inert_ = false;
   if (!sorted_) {
     bool inserted = false;
     DictEntry& e = upsert(key, inserted);
@@ -192,6 +227,7 @@ std::pair<Dict::iterator, bool> Dict::insert_sorted(std::string&& key, Value&& v
 }
 
 Dict::iterator Dict::erase(const_iterator at) {
+  inert_ = false;
   auto next = entries_.erase(at);
   if (index_) {
     const size_t offset = static_cast<size_t>(next - entries_.begin());
@@ -208,9 +244,8 @@ size_t Dict::erase(std::string_view key) {
   return 1;
 }
 
-void Dict::index_entry(size_t i) {
+void Dict::index_entry(size_t i, uint64_t hash) const {
   const size_t mask = index_->slots.size() - 1;
-  const uint64_t hash = hash_of(entries_[i].first);
   const uint64_t tagged = (hash & kHashHalf) | (i + 1);
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
     uint64_t& slot = index_->slots[s];
@@ -233,7 +268,22 @@ void Dict::rebuild_index() {
   while (slots < 2 * (entries_.size() + 1)) slots *= 2;
   if (!index_) index_ = std::make_unique<Index>();
   index_->slots.assign(slots, 0);
-  for (size_t i = 0; i < entries_.size(); ++i) index_entry(i);
+  index_->filter.assign(slots / 16, 0);
+  index_->waiting = 0;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const uint64_t hash = hash_of(entries_[i].first);
+    index_->mark(hash);
+    index_entry(i, hash);
+  }
+}
+
+void Dict::place_pending() const {
+  Index& index = *index_;
+  const size_t mask = index.slots.size() - 1;
+  for (size_t k = 0; k < index.waiting; ++k) __builtin_prefetch(&index.slots[index.pending[k].first & mask]);
+  // In the order appended: of repeated keys the last one takes the slot.
+  for (size_t k = 0; k < index.waiting; ++k) index_entry(index.pending[k].second, index.pending[k].first);
+  index.waiting = 0;
 }
 
 DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
@@ -248,7 +298,11 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
     if (2 * (entries_.size() + 1) > index_->slots.size()) {
       rebuild_index();
     } else {
-      index_entry(entries_.size() - 1);
+      Index& index = *index_;
+      const uint64_t hash = hash_of(entries_.back().first);
+      index.mark(hash);
+      index.pending[index.waiting++] = {hash, static_cast<uint32_t>(entries_.size() - 1)};
+      if (index.waiting == Index::kPendingAtMost) place_pending();
     }
   }
   return entries_.back();
@@ -256,6 +310,7 @@ DictEntry& Dict::append_entry(std::string_view key, Arena* arena) {
 
 DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
   filled_ = true;
+  inert_ = false;
   if (!sorted_ && !index_ && entries_.size() >= kIndexFrom) rebuild_index();
   const size_t found = find_index(key);
   inserted = found == entries_.size();
@@ -267,6 +322,7 @@ DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
 
 DictEntry& Dict::append(std::string_view key, Arena* arena) {
   filled_ = true;
+  inert_ = false;
   if (index_) {
     bool inserted = false;
     DictEntry& e = upsert(key, inserted);
@@ -308,11 +364,14 @@ void Dict::move_entries_into(Arena* arena) {
   if (arena == nullptr || in_arena(*arena)) return;
   Entries moved(arena);
   moved.reserve(entries_.size());
+  bool inert = true;
   for (DictEntry& e : entries_) {
     moved.push_back(std::move(e));
     moved.back().first.move_into(*arena);
+    inert = inert && moved.back().nothing_to_destroy();
   }
   entries_ = std::move(moved);
+  inert_ = inert;
 }
 
 void Dict::settle(Arena& arena) {
@@ -328,17 +387,25 @@ Dict Dict::sealed_into(Arena& arena) {
   if (entries_.size() * sizeof(DictEntry) >= kGatherBelow) {
     // A large array stays where it is, as seal() leaves it: a copy would
     // hold it twice at the peak.
-    for (DictEntry& e : entries_) e.first.move_into(arena);
+    bool inert = true;
+    for (DictEntry& e : entries_) {
+      e.first.move_into(arena);
+      inert = inert && e.nothing_to_destroy();
+    }
     out.entries_ = std::move(entries_);
+    out.inert_ = inert;
     clear();
     return out;
   }
   out.entries_ = Entries(&arena);
   out.entries_.reserve(entries_.size());
+  bool inert = true;
   for (DictEntry& e : entries_) {
     e.first.move_into(arena);
     out.entries_.push_back(std::move(e));
+    inert = inert && out.entries_.back().nothing_to_destroy();
   }
+  out.inert_ = inert;
   entries_.clear();
   sorted_ = true;
   return out;
@@ -346,7 +413,11 @@ Dict Dict::sealed_into(Arena& arena) {
 
 Dict Dict::moved_into(Arena& arena) && {
   Dict out;
+  // Noted already (a section sealed as it was left): moving leaves its
+  // entries holding nothing to destroy, and a large one is not read again.
+  const bool known = inert_;
   seal({}, {}, &arena);
+  bool inert = true;
   for (DictEntry& e : entries_) {
     e.first.move_into(arena);
     // A scalar holds nothing to move; skipping it spares a large
@@ -354,9 +425,11 @@ Dict Dict::moved_into(Arena& arena) && {
     if (e.second.is(Tag::String) || e.second.is(Tag::Array) || e.second.is(Tag::Dict)) {
       e.second = Value::into_arena(std::move(e.second), arena);
     }
+    if (!known) inert = inert && e.nothing_to_destroy();
   }
   out.entries_ = std::move(entries_);
   out.sorted_ = true;
+  out.inert_ = inert;
   clear();
   return out;
 }
@@ -469,6 +542,18 @@ void Dict::drop_repeats(const DropFn& dropped, std::string_view prefix) {
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(kept), entries_.end());
 }
 
+void Dict::fetch_ahead(size_t i) const {
+  const size_t n = entries_.size();
+  if (i + 2 * kPrefetchSteps < n) {
+    const Value& v = entries_[i + 2 * kPrefetchSteps].second;
+    if (v.is(Tag::Dict)) __builtin_prefetch(&v.as_dict());
+  }
+  if (i + kPrefetchSteps < n) {
+    const Value& v = entries_[i + kPrefetchSteps].second;
+    if (v.is(Tag::Dict) && v.as_dict().filled_) __builtin_prefetch(v.as_dict().entries_.data());
+  }
+}
+
 void Dict::seal_tree(const DropFn& dropped, Arena* arena) {
   std::string prefix;
   seal_tree_at(dropped, prefix, arena);
@@ -484,17 +569,33 @@ void Dict::seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena
   // made whole (inline dicts, copies) are sealed already. Sections nest at
   // most as deep as the builder allows, which bounds the recursion.
   if (!filled_) return;
+  // A large dictionary looked up while it filled (one holding sections)
+  // fetches the dictionaries below ahead; one filled key by key holds few.
+  const bool fetch = index_ != nullptr && entries_.size() >= kFetchAheadFrom;
   seal(dropped, prefix, arena);
-  for (DictEntry& e : entries_) {
-    if (!e.second.is(Tag::Dict)) continue;
-    Dict& child = e.second.as_dict();
-    if (!child.filled_) continue;  // made whole: sealed, and moved in if stored
-    const size_t size = prefix.size();
-    prefix.append(e.first).push_back('.');
-    child.seal_tree_at(dropped, prefix, arena);
-    prefix.resize(size);
-    if (arena != nullptr) e.second = Value::into_arena(std::move(e.second), *arena);
+  // What the entries hold is noted on the way, once each dictionary below
+  // is sealed and in place.
+  bool inert = true;
+  const size_t n = entries_.size();
+  for (size_t i = 0; i < n; ++i) {
+    // Many dictionaries below (the sections of a large document) lie all
+    // over its memory, in an order unlike key order: each header, then its
+    // entries, is fetched some entries ahead.
+    if (fetch) fetch_ahead(i);
+    DictEntry& e = entries_[i];
+    if (e.second.is(Tag::Dict)) {
+      Dict& child = e.second.as_dict();
+      if (child.filled_) {
+        const size_t size = prefix.size();
+        prefix.append(e.first).push_back('.');
+        child.seal_tree_at(dropped, prefix, arena);
+        prefix.resize(size);
+        if (arena != nullptr) e.second = Value::into_arena(std::move(e.second), *arena);
+      }
+    }
+    inert = inert && e.nothing_to_destroy();
   }
+  inert_ = inert;
 }
 
 bool operator==(const Dict& a, const Dict& b) {

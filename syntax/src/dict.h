@@ -19,6 +19,14 @@
 // entries into an array of exactly their number in that arena, and long
 // keys with them (see Key); a copy of a dictionary is always on the heap,
 // its keys heap-owned.
+//
+// Sealing into an arena also notes whether any entry holds something to
+// destroy (a heap key or value, or a dictionary below that does); when none
+// does, destroying the dictionary frees its array without visiting the
+// entries. Any call that can change an entry (a non-const lookup or
+// iteration included) drops that note; a reference to a dictionary below,
+// taken before a later sealing of this one, must not then be used to change
+// it, as this one has noted what it held at that sealing.
 #pragma once
 
 #include <cstddef>
@@ -139,6 +147,10 @@ class Dict {
   Dict moved_into(Arena& arena) &&;
   // Whether the entry array is in `arena`.
   bool in_arena(const Arena& arena) const { return entries_.arena() == &arena; }
+  // Whether destroying this dictionary, once its header is arena-held, has
+  // nothing to do: no entry holds anything to destroy and the array needs
+  // no freeing.
+  bool nothing_to_destroy() const { return inert_ && (entries_.arena() != nullptr || entries_.capacity() == 0); }
 
   // Same keys in the same order with equal values; positions are not compared.
   friend bool operator==(const Dict& a, const Dict& b);
@@ -146,7 +158,8 @@ class Dict {
  private:
   struct Index;
   size_t find_index(std::string_view key) const;  // size() when absent
-  void index_entry(size_t i);
+  void index_entry(size_t i, uint64_t hash) const;
+  void place_pending() const;  // puts the entries waiting into the index
   DictEntry& append_entry(std::string_view key, Arena* arena);
   void rebuild_index();
   void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);
@@ -154,12 +167,17 @@ class Dict {
   void drop_repeats(const DropFn& dropped, std::string_view prefix);
   std::pair<iterator, bool> insert_sorted(std::string&& key, Value&& value, bool assign);
   void seal_tree_at(const DropFn& dropped, std::string& prefix, Arena* arena);
+  // Fetches what sealing the dictionaries below entries ahead of `i` reads.
+  void fetch_ahead(size_t i) const;
   void move_entries_into(Arena* arena);  // as they are; null: stay
 
   Entries entries_;
   std::unique_ptr<Index> index_;  // only while unsealed and large
   bool sorted_ = true;            // entries are in key order
   bool filled_ = false;           // upsert was used since the last seal
+  // No entry holds anything to destroy: noted by sealing into an arena,
+  // dropped by any call that can change an entry.
+  bool inert_ = false;
 };
 
 }  // namespace brindle

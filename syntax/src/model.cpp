@@ -23,6 +23,11 @@ constexpr size_t kBlockLimit = 4096;
 // Entries, and bytes of their paths, that the first entry makes room for.
 constexpr size_t kFirstSlots = 32;
 constexpr size_t kFirstPathBytes = 512;
+// How many paths ahead `finish` fetches the index slot of a path.
+constexpr size_t kProbeAhead = 8;
+// How many entries ahead reordering fetches the first record of a list
+// (each step is short: the fetch must start well before).
+constexpr size_t kReadAhead = 32;
 
 uint64_t load_word(const char* p, size_t n) {
   uint64_t w = 0;
@@ -195,11 +200,31 @@ void AnnotationTable::finish() {
   if (scanning) {
     for (size_t at = 0; at < merged_; ++at) mark(path_hash(path_of(slots_[at])));
   }
+  // With an index, the slot of each path is fetched a few paths ahead: in
+  // a large document the index is far larger than the cache, and the waits
+  // then overlap rather than come one after another. (Entries move down
+  // only to `kept`, so those ahead are still where they were appended.)
+  uint32_t ahead[kProbeAhead];
+  const size_t mask = index_.size() - 1;
+  const auto fetch = [&](size_t at) {
+    const uint32_t hash = path_hash(path_of(slots_[at]));
+    ahead[at % kProbeAhead] = hash;
+    __builtin_prefetch(&index_[hash & mask]);
+  };
+  if (!scanning) {
+    for (size_t at = merged_; at < all && at < merged_ + kProbeAhead; ++at) fetch(at);
+  }
   size_t kept = merged_;
   for (size_t at = merged_; at < all; ++at) {
     const Slot s = slots_[at];
     const std::string_view path = path_of(s);
-    const uint32_t hash = path_hash(path);
+    uint32_t hash = 0;
+    if (scanning) {
+      hash = path_hash(path);
+    } else {
+      hash = ahead[at % kProbeAhead];
+      if (at + kProbeAhead < all) fetch(at + kProbeAhead);
+    }
     const size_t first = scanning && !maybe_seen(hash) ? kept : find_index_below(path, hash, kept);
     if (first != kept) {
       slots_[first].list = s.list;
@@ -263,8 +288,18 @@ void AnnotationTable::sort_by_source_position() {
     return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start();
   };
   auto before = [&](const Slot& a, const Slot& b) { return first(a) < first(b); };
-  // Entries mostly arrive in source order already.
-  if (std::is_sorted(slots_.begin(), slots_.end(), before)) return;
+  // Entries mostly arrive in source order already. In a large document the
+  // lists are no longer in cache: each one's first record is fetched a few
+  // entries before it is read.
+  const size_t n = slots_.size();
+  bool in_order = true;
+  for (size_t i = 1; i < n && in_order; ++i) {
+    if (i + kReadAhead < n && !slots_[i + kReadAhead].list.empty()) {
+      __builtin_prefetch(slots_[i + kReadAhead].list.data());
+    }
+    in_order = !before(slots_[i], slots_[i - 1]);
+  }
+  if (in_order) return;
   if (slots_.size() <= kInsertionSortUpTo) {
     // The few entries of a small file, nearly in order: an insertion sort
     // (stable too) without the merge sort's buffer.

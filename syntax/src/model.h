@@ -119,6 +119,12 @@ class Value {
     if (!v.owns()) return v;  // moved, not copied: a copy would be heap-owned
     return move_payload_into(std::move(v), arena);
   }
+  // Whether destroying the value has nothing to do: it owns nothing, or
+  // only arena-held parts that hold nothing to destroy either.
+  bool nothing_to_destroy() const {
+    if (!is(Tag::Dict)) return holds_nothing_to_destroy();
+    return raw_[1] == kArenaHeader && as_dict().nothing_to_destroy();
+  }
   // Whether the payload is held by an arena rather than owned.
   bool in_arena() const {
     switch (tag()) {
@@ -407,6 +413,12 @@ struct DictEntry {
   void set_key_span(Span s) { spans_.set_key_span(s); }
   void set_value_span(Span s) { spans_.set_value_span(s); }
   void set_spans(Span key, Span value) { spans_.set_spans(key, value); }
+  // Whether destroying the entry has nothing to do: its key is inline or
+  // arena-held, its spans sit in their word, its value holds nothing to
+  // destroy.
+  bool nothing_to_destroy() const {
+    return (first.is_inline() || first.in_arena()) && !spans_.wide() && second.nothing_to_destroy();
+  }
 
  private:
   EntrySpans spans_;
@@ -435,8 +447,15 @@ decltype(auto) get(const DictEntry& e) {
   if constexpr (I == 0) return (e.first); else return (e.second);
 }
 
-inline Dict::iterator Dict::begin() { return entries_.begin(); }
-inline Dict::iterator Dict::end() { return entries_.end(); }
+// Mutable iteration may change any entry.
+inline Dict::iterator Dict::begin() {
+  inert_ = false;
+  return entries_.begin();
+}
+inline Dict::iterator Dict::end() {
+  inert_ = false;
+  return entries_.end();
+}
 inline Dict::const_iterator Dict::begin() const { return entries_.begin(); }
 inline Dict::const_iterator Dict::end() const { return entries_.end(); }
 inline size_t Dict::size() const { return entries_.size(); }

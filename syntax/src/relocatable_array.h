@@ -115,6 +115,9 @@ class RelocatableArray {
   }
   // Destroys the items and keeps the room.
   void clear() { erase(begin(), end()); }
+  // Forgets the items without destroying them, keeping the room: for items
+  // known to hold nothing that needs destruction.
+  void forget_items() noexcept { size_ = 0; }
   // Gives back the spare room of a heap array; an arena's or a mapped one
   // keeps it (its untouched pages cost no memory).
   void shrink_to_fit() {

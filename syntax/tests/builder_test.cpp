@@ -35,6 +35,27 @@ std::string render(std::string_view src, const Document& doc) {
   return out;
 }
 
+// The first pass reads on to the last variables header, wherever it falls
+// in the text (every offset from its end, as the search reads it backwards
+// in blocks), past look-alikes: `s]` pairs, "[vars" and "vars]" split up, the
+// header's text inside values after it.
+TEST(Builder, FindsTheLastVariablesHeaderAnywhere) {
+  for (size_t pad = 0; pad < 140; ++pad) {
+    for (const bool decoy_after : {false, true}) {
+      SCOPED_TRACE(std::to_string(pad) + (decoy_after ? " decoy" : ""));
+      std::string src = "a = $v\n[s]\nk = [\"s]\", \"[vars\", \"vars]\"]\n";
+      src.append("# ").append(pad % 7, 's').append(pad % 3, ']').append(200, '-').append("\n");
+      src.append("[vars]\nv = ").append(std::to_string(pad)).append("\n[t]\n");
+      if (decoy_after) src.append("j = \"[vars]\"\n");
+      src.append(pad, 'x' + static_cast<char>(pad % 2)).insert(src.size() - pad, "# ").append("\n");
+      const Document doc = build_document(src, kEnv);
+      EXPECT_TRUE(doc.diagnostics.empty()) << doc.diagnostics.front().message;
+      ASSERT_TRUE(doc.config.contains("a"));
+      EXPECT_EQ(doc.config.at("a").as_integer(), static_cast<int64_t>(pad));
+    }
+  }
+}
+
 TEST(Builder, BuildsTheDocumentInOrder) {
   const int k = kMaxValueDepth;
   const std::string name = repeat("s.", k) + "s";  // one section too many
