@@ -22,7 +22,10 @@ cmake -S . -B build-asan-py -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_SANITIZE
   -DBRINDLE_TESTS=OFF -DPython_EXECUTABLE="$(realpath "$PYTHON")" >/dev/null
 cmake --build build-asan-py -j "$JOBS"
 rm -rf build-asan-py/pkg && mkdir -p build-asan-py/pkg/brindle
-cp python/brindle/*.py python/brindle/py.typed build-asan-py/python/_native*.so build-asan-py/pkg/brindle/
+# The whole package (subpackages included), then the sanitized extension.
+cp -r python/brindle/. build-asan-py/pkg/brindle/
+find build-asan-py/pkg -name __pycache__ -prune -exec rm -rf {} +
+cp build-asan-py/python/_native*.so build-asan-py/pkg/brindle/
 # Subprocesses started by the tests (the CLI) inherit all of this. The
 # resident-memory test is left out: under ASan, memory includes the
 # quarantine of freed blocks; the core's own tests look for leaks.
