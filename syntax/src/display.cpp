@@ -5,10 +5,10 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <deque>
 #include <system_error>
 #include <vector>
 
+#include "stable_values.h"
 #include "text.h"
 
 namespace brindle {
@@ -206,19 +206,21 @@ std::string debug_text(const Value& value) {
     const Value* container;
     size_t index;                  // next element of an Array
     Dict::const_iterator next;     // next entry of a Dict
-    Value item{};                  // the element being written, when decoded
   };
   std::string out;
-  // A deque: a frame's container may be the decoded item of the frame
-  // below, which must stay put as more frames open.
-  std::deque<Frame> stack;
+  std::vector<Frame> stack;
+  // One per frame: its element being written when made on the spot, which
+  // the frame opened next may hold as its container, so it must stay put.
+  StableValues items;
   auto open = [&](const Value& v) {
     if (v.is(Tag::Array)) {
       out.append("Array([");
       stack.push_back({&v, 0, {}});
+      items.push();
     } else if (v.is(Tag::Dict)) {
       out.append("Dict({");
       stack.push_back({&v, 0, v.as_dict().begin()});
+      items.push();
     } else {
       append_scalar(out, v);
     }
@@ -231,18 +233,18 @@ std::string debug_text(const Value& value) {
       if (f.index == a.size()) {
         out.append("])");
         stack.pop_back();
+        items.pop();
         continue;
       }
       if (f.index > 0) out.append(", ");
-      // A packed or compact item is made in the frame, where it stays while
-      // open() keeps it as a container.
-      const Value& child = a.item(f.index++, f.item);
+      const Value& child = a.item(f.index++, items.top());
       open(child);  // may invalidate f
     } else {
       const Dict& d = f.container->as_dict();
       if (f.next == d.end()) {
         out.append("})");
         stack.pop_back();
+        items.pop();
         continue;
       }
       if (f.next != d.begin()) out.append(", ");

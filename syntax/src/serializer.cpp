@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <iterator>
 #include <limits>
 #include <optional>
@@ -17,6 +16,7 @@
 #include "builder.h"
 #include "builtins.h"
 #include "lexer.h"
+#include "stable_values.h"
 #include "text.h"
 #include "value_parser.h"
 #include "value_writer.h"
@@ -277,7 +277,7 @@ int value_depth(const Value& root, int cap) {
   if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return 0;
   int deepest = 0;
   std::vector<std::pair<const Value*, int>> pending{{&root, 0}};
-  std::deque<Value> decoded;  // items of compact arrays, kept while pending points at them
+  StableValues decoded;  // items of compact arrays, kept while pending points at them
   while (!pending.empty() && deepest <= cap) {
     const auto [v, level] = pending.back();
     pending.pop_back();
@@ -288,7 +288,7 @@ int value_depth(const Value& root, int cap) {
       if (const Value* items = a.values()) {
         for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(items + i, level + 1);
       } else if (a.is_compact()) {
-        for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(&a.item(i, decoded.emplace_back()), level + 1);
+        for (size_t i = 0; i < a.size(); ++i) pending.emplace_back(&a.item(i, decoded.push()), level + 1);
       }
     } else if (v->is(Tag::Dict)) {
       deepest = std::max(deepest, level + 1);

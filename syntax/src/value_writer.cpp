@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <deque>
 #include <iterator>
 #include <limits>
 #include <string>
@@ -13,6 +12,7 @@
 #include "display.h"
 #include "lexer.h"
 #include "text.h"
+#include "stable_values.h"
 #include "value_parser.h"
 
 namespace brindle {
@@ -154,14 +154,14 @@ struct OpenContainer {
   const Value* container;
   size_t index;               // next element of an array
   Dict::const_iterator next;  // next entry of a dict
-  Value item{};               // the element being written, when decoded from a compact array
 };
 
 void append_value_with(std::string& out, const Value& root, std::string_view quote_var,
                        bool any_quoted = false) {
-  // A deque: an open container may be the decoded item of the one before,
-  // which must stay put as more open.
-  std::deque<OpenContainer> open;
+  std::vector<OpenContainer> open;
+  // One per open container: the item being written when it was made on
+  // the spot, which the next container opened may be and so must stay put.
+  StableValues items;
   const Value* pending = &root;  // value to write next, or null to close/advance
   for (;;) {
     if (pending != nullptr) {
@@ -183,7 +183,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
           } else {
             out += '[';
             open.push_back({&v, 1, {}});
-            pending = &a.item(0, open.back().item);
+            pending = &a.item(0, items.push());
             continue;
           }
         } else {
@@ -196,6 +196,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
             append_inline_key(out, first->first, any_quoted);
             out += " = ";
             open.push_back({&v, 0, std::next(first)});
+            items.push();
             pending = &first->second;
             continue;
           }
@@ -209,10 +210,11 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
       const ArrayView a = top.container->as_array();
       if (top.index < a.size()) {
         out += ", ";
-        pending = &a.item(top.index++, top.item);
+        pending = &a.item(top.index++, items.top());
       } else {
         out += ']';
         open.pop_back();
+        items.pop();
       }
     } else {
       const Dict& d = top.container->as_dict();
@@ -225,6 +227,7 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
       } else {
         out += " }#";
         open.pop_back();
+        items.pop();
       }
     }
   }
@@ -234,11 +237,11 @@ void append_value_with(std::string& out, const Value& root, std::string_view quo
 // Pushes the items of `a` for a walk looking for strings; packed items are
 // integers, with none to find. Items decoded from a compact array are kept
 // in `decoded` for as long as the walk may point at them.
-void push_values(std::vector<const Value*>& pending, std::deque<Value>& decoded, ArrayView a) {
+void push_values(std::vector<const Value*>& pending, StableValues& decoded, ArrayView a) {
   if (const Value* items = a.values()) {
     for (size_t i = 0; i < a.size(); ++i) pending.push_back(items + i);
   } else if (a.is_compact()) {
-    for (size_t i = 0; i < a.size(); ++i) pending.push_back(&a.item(i, decoded.emplace_back()));
+    for (size_t i = 0; i < a.size(); ++i) pending.push_back(&a.item(i, decoded.push()));
   }
 }
 
@@ -250,7 +253,7 @@ bool needs_check(const Value& root) {
   if (root.is(Tag::String)) return root.as_string().find('"') != std::string::npos;
   if (!root.is(Tag::Array) && !root.is(Tag::Dict)) return false;
   std::vector<const Value*> pending{&root};
-  std::deque<Value> decoded;
+  StableValues decoded;
   while (!pending.empty()) {
     const Value* v = pending.back();
     pending.pop_back();
@@ -291,7 +294,7 @@ void append_value(std::string& out, const Value& value) { append_value_with(out,
 
 bool holds_quote(const Value& root) {
   std::vector<const Value*> pending{&root};
-  std::deque<Value> decoded;
+  StableValues decoded;
   while (!pending.empty()) {
     const Value* v = pending.back();
     pending.pop_back();
