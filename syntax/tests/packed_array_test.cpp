@@ -13,6 +13,7 @@
 #include "builder.h"
 #include "array_builder.h"
 #include "compact_items.h"
+#include "copy_agreement.h"
 #include "model.h"
 #include "serializer.h"
 #include "test_support.h"
@@ -222,19 +223,7 @@ TEST(PackedArray, DocumentsWriteAndValidateAsTheirCopies) {
       for (const Value& v : first.as_array()) integers = integers && v.is(Tag::Integer);
       EXPECT_EQ(first.as_array().packed_width() != 0, integers) << text;  // integers alone are packed
     }
-    const Document copy = doc;
-    EXPECT_EQ(doc.config, copy.config) << text;
-    EXPECT_EQ(serialize_document(doc), serialize_document(copy)) << text;
-    const std::vector<Diagnostic> got = validate_document(doc);
-    const std::vector<Diagnostic> want = validate_document(copy);
-    ASSERT_EQ(got.size(), want.size()) << text;
-    findings += got.size();
-    for (size_t k = 0; k < got.size(); ++k) {
-      EXPECT_EQ(got[k].message, want[k].message) << text;
-      EXPECT_EQ(got[k].span, want[k].span) << text;
-    }
-    const Document again = build_document(serialize_document(doc), EmptyEnv{});
-    EXPECT_EQ(again.config, doc.config) << text;
+    findings += expect_copy_agrees(doc, text);
   }
   EXPECT_GE(findings, 5u);  // the rules did run on the packed arrays
 }
