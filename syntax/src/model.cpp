@@ -29,6 +29,12 @@ constexpr size_t kProbeAhead = 8;
 // (each step is short: the fetch must start well before).
 constexpr size_t kReadAhead = 32;
 
+// Where a list's first record starts; an empty list counts as past every
+// other, so that reordering leaves empty lists at the end.
+uint64_t first_start(const AnnotationList& list) {
+  return list.empty() ? std::numeric_limits<uint64_t>::max() : list.front().span.start();
+}
+
 uint64_t load_word(const char* p, size_t n) {
   uint64_t w = 0;
   std::memcpy(&w, p, n);
@@ -59,7 +65,8 @@ uint32_t path_hash(std::string_view path) {
 
 AnnotationTable::AnnotationTable(const AnnotationTable& other)
     : slots_(other.slots_), paths_(other.paths_), segments_(other.segments_),
-      index_(other.index_), merged_(other.merged_) {
+      index_(other.index_), merged_(other.merged_), ordered_(other.ordered_),
+      last_start_(other.last_start_) {
   // The copy packs the live lists into one block and points at them.
   size_t total = 0;
   for (const Slot& s : slots_) total += s.list.size();
@@ -179,6 +186,13 @@ void AnnotationTable::append(std::string_view path, std::vector<Annotation>& lis
   Slot& slot = slots_.back();
   slot.list = store(list);
   set_segments(slot, std::move(segments));
+  note_appended(slot);
+}
+
+void AnnotationTable::note_appended(const Slot& slot) {
+  const uint64_t start = first_start(slot.list);
+  if (start < last_start_) ordered_ = false;
+  last_start_ = start;
 }
 
 void AnnotationTable::finish() {
@@ -227,6 +241,7 @@ void AnnotationTable::finish() {
     }
     const size_t first = scanning && !maybe_seen(hash) ? kept : find_index_below(path, hash, kept);
     if (first != kept) {
+      ordered_ = false;  // an earlier entry takes a later list
       slots_[first].list = s.list;
       slots_[first].segments = s.segments;
       continue;
@@ -263,6 +278,11 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
   Slot& slot = slots_[at];
   slot.list = store(list);
   set_segments(slot, std::move(segments));
+  if (at + 1 == slots_.size()) {
+    note_appended(slot);
+  } else {
+    ordered_ = false;
+  }
 }
 
 const AnnotationList* AnnotationTable::find(std::string_view path) const {
@@ -284,10 +304,8 @@ const AnnotationTable::Segments& AnnotationTable::segments(size_t index) const {
 
 void AnnotationTable::sort_by_source_position() {
   finish();
-  auto first = [](const Slot& s) {
-    return s.list.empty() ? std::numeric_limits<uint64_t>::max() : s.list.front().span.start();
-  };
-  auto before = [&](const Slot& a, const Slot& b) { return first(a) < first(b); };
+  if (ordered_) return;
+  auto before = [](const Slot& a, const Slot& b) { return first_start(a.list) < first_start(b.list); };
   // Entries mostly arrive in source order already. In a large document the
   // lists are no longer in cache: each one's first record is fetched a few
   // entries before it is read.
@@ -299,6 +317,8 @@ void AnnotationTable::sort_by_source_position() {
     }
     in_order = !before(slots_[i], slots_[i - 1]);
   }
+  ordered_ = true;
+  last_start_ = n == 0 ? 0 : first_start(slots_.back().list);
   if (in_order) return;
   if (slots_.size() <= kInsertionSortUpTo) {
     // The few entries of a small file, nearly in order: an insertion sort

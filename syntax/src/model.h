@@ -637,6 +637,13 @@ class AnnotationTable {
   // The leading entries that are merged and indexed; those after them were
   // appended and wait for `finish`.
   size_t merged_ = 0;
+  // Whether the entries are known to stand in source order, and where the
+  // last one starts: a builder appends in source order, so reordering then
+  // has nothing to check (reading each list's first record is a wait on
+  // memory per entry in a large document).
+  bool ordered_ = true;
+  uint64_t last_start_ = 0;
+  void note_appended(const Slot& slot);
 };
 
 class AnnotationTable::const_iterator {

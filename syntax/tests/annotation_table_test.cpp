@@ -191,7 +191,8 @@ TEST(AnnotationTable, InsertedEntriesJoinABuiltTable) {
 
 // Random sets, takes and appends against a plain list of (path, names,
 // segments) searched one by one, across the size where the table starts
-// hashing.
+// hashing. The later rounds reorder by source position: with lists made in
+// source order, in random order, and reordered halfway and then added to.
 TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
   struct Model {
     std::string path;
@@ -204,7 +205,8 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
     seed = seed * 6364136223846793005u + 1442695040888963407u;
     return (seed >> 33) % n;
   };
-  for (int round = 0; round < 4; ++round) {
+  const auto by_first = [](const Model& a, const Model& b) { return a.first < b.first; };
+  for (int round = 0; round < 6; ++round) {
     AnnotationTable table;
     std::vector<Model> model;
     const uint64_t kinds = round == 0 ? 5 : round == 1 ? 40 : 400;
@@ -215,16 +217,17 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
                                (below(3) == 0 ? ".x" : "");
       std::vector<Annotation> list(below(4));
       std::vector<std::string> names;
+      const uint64_t at = round == 4 ? below(3000) : static_cast<uint64_t>(step);
       for (Annotation& a : list) {
         a.name = "n" + std::to_string(below(1000));
-        a.span = Span{static_cast<uint64_t>(step), static_cast<uint64_t>(step) + 1};
+        a.span = Span{at, at + 1};
         names.emplace_back(a.name.view());
       }
       AnnotationTable::Segments segments;
       if (below(4) == 0) segments = {"service", "settings.key", std::to_string(step)};
       auto it = model.begin();
       while (it != model.end() && it->path != path) ++it;
-      const uint64_t first = names.empty() ? UINT64_MAX : static_cast<uint64_t>(step);
+      const uint64_t first = names.empty() ? UINT64_MAX : at;
       if (it == model.end()) model.push_back(Model{path, names, segments, first});
       else *it = Model{path, names, segments, first};
       switch (below(round == 0 ? 2 : 3)) {
@@ -240,11 +243,14 @@ TEST(AnnotationTable, MatchesAPlainListUnderRandomSets) {
           EXPECT_TRUE(list.empty());
           break;
       }
+      if (round == 5 && step == 1500) {
+        table.sort_by_source_position();
+        std::stable_sort(model.begin(), model.end(), by_first);
+      }
     }
-    if (round == 3) {
+    if (round >= 3) {
       table.sort_by_source_position();
-      std::stable_sort(model.begin(), model.end(),
-                       [](const Model& a, const Model& b) { return a.first < b.first; });
+      std::stable_sort(model.begin(), model.end(), by_first);
     } else {
       table.finish();
     }
