@@ -78,14 +78,16 @@ void store_annotations(Document& doc, std::string_view prefix, const std::vector
 
 // Stores `value` under `key` in `target` (the Dict of the entry's section),
 // replacing an earlier value, with its spans beside it, and then the
-// annotations waiting for it (see store_annotations). Inline: it is the
-// builder's step for every key line, and most entries have no annotations.
+// annotations waiting for it (see store_annotations). An earlier entry
+// replaced on the spot goes to `dropped`, as one replaced when sealed does.
+// Inline: it is the builder's step for every key line, and most entries
+// have no annotations.
 inline void store_entry(Document& doc, Dict& target, std::string_view prefix,
                         const std::vector<std::string>& parents, std::string_view key, Span key_span,
                         Span value_span, Value&& value, std::vector<Annotation>& annotations,
-                        std::string& path) {
+                        std::string& path, const Dict::DropFn& dropped) {
   Arena* const arena = doc.arena.get();
-  DictEntry& e = target.append(key, arena);  // replaces an earlier one when sealed
+  DictEntry& e = target.append(key, arena, dropped, prefix);  // replaces an earlier one when sealed
   e.second = arena != nullptr ? Value::into_arena(std::move(value), *arena) : std::move(value);
   e.set_spans(key_span, value_span);
   if (!annotations.empty()) store_annotations(doc, prefix, parents, key, annotations, path);
@@ -560,7 +562,7 @@ class Builder {
     std::optional<Value> value = evaluate(rec, block_entry);
     if (value && charge_path(prefix, rec.key, rec.key_span) && !errors_only_) {
       store_entry(doc_, target, prefix, parents, rec.key, rec.key_span, rec.value_span,
-                  std::move(*value), pending, path_);
+                  std::move(*value), pending, path_, keep_dropped_);
     }
     pending.clear();
   }
@@ -588,7 +590,7 @@ class Builder {
       Value block = Value::dict_in(doc_.arena.get());
       block.as_dict() = block_entries_.sealed_into(*doc_.arena.get());
       store_entry(doc_, *section_dict_, section_prefix(), section_, block_key_, block_key_span_,
-                  block_key_span_, std::move(block), block_key_annotations_, path_);
+                  block_key_span_, std::move(block), block_key_annotations_, path_, keep_dropped_);
     }
     block_entries_.clear();
     block_key_annotations_.clear();
@@ -673,7 +675,7 @@ void insert_entry(Document& doc, const std::vector<std::string>& section, const 
   Dict& target = section.empty() ? doc.config : walk_sections(doc.config, section).second.as_dict();
   std::string path;
   store_entry(doc, target, prefix, section, key, key_span, value_span, std::move(value),
-              annotations, path);
+              annotations, path, {});
   doc.config.seal_tree();
   doc.annotations.finish();
 }

@@ -320,12 +320,13 @@ DictEntry& Dict::upsert(std::string_view key, bool& inserted) {
   return e;
 }
 
-DictEntry& Dict::append(std::string_view key, Arena* arena) {
+DictEntry& Dict::append(std::string_view key, Arena* arena, const DropFn& dropped, std::string_view prefix) {
   filled_ = true;
   inert_ = false;
   if (index_) {
     bool inserted = false;
     DictEntry& e = upsert(key, inserted);
+    if (!inserted && dropped) dropped(prefix, e);
     if (arena != nullptr) e.first.move_into(*arena);
     return e;
   }

@@ -119,10 +119,15 @@ class Dict {
   // present: of repeated keys the last one counts, for find() and for seal(),
   // which drops the others. Cheaper than upsert while nobody looks keys up.
   // With an arena, a key too long to sit in its entry is held there.
-  DictEntry& append(std::string_view key, Arena* arena = nullptr);
+  DictEntry& append(std::string_view key, Arena* arena = nullptr) { return append(key, arena, {}, {}); }
   // Called with the path of the dictionary (its key path and a point, empty
   // at the root) and each entry that sealing drops for a later one.
   using DropFn = DictDropFn;
+  // The same. A dictionary with an index hands back the entry already there
+  // for `key`: `dropped` is called with it first, under `prefix`, as seal()
+  // calls it for a repeat it drops, so what a caller learns of replaced
+  // entries does not depend on the dictionary's size.
+  DictEntry& append(std::string_view key, Arena* arena, const DropFn& dropped, std::string_view prefix);
   // Puts the entries in key order, dropping replaced ones, and drops the
   // hash index. With an arena, the sealed entries go to an array of their
   // exact number there (a large array stays on the heap).

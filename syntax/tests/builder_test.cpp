@@ -183,6 +183,37 @@ TEST(Builder, RecordsSpansBySegments) {
   }
 }
 
+// A section replaced by a key keeps its old positions aside however many
+// keys share its parent: a large parent that is looked up by hash replaces
+// the entry on the spot, where a small one drops the repeat when sealed.
+TEST(Builder, ReplacedPositionsDoNotDependOnTheParentsSize) {
+  // PAD is that many plain keys of the parent; each form replaces the
+  // section `big.sub` (its key `z`) by a later value of the key `sub`.
+  const std::string forms[] = {
+      "[big]\nPAD[big.sub]\nz = 1\n[big]\nsub = 2\n",
+      "[big]\nPAD[big.sub]\nz = 1\n[big.other]\nq = 1\n[big]\nsub = 2\n",
+      "[big]\nPAD[big.sub]\nz = 1\n[big.other]\nq = 1\n[big]\nsub = 2\nsub = 3\n",
+      "[big]\nPAD[big.sub]\nz = 1\n[big.other]\nq = 1\n[big]\nsub = #{\n  w = 1,\n}#\n",
+      "PAD[big.sub]\nz = 1\n[big.other]\nq = 1\n[big]\nsub = 2\n",
+  };
+  for (const std::string& form : forms) {
+    for (const size_t pad : {size_t{2}, size_t{15}, size_t{16}, size_t{17}, size_t{40}, size_t{3000}}) {
+      std::string keys;
+      for (size_t i = 0; i < pad; ++i) keys += "p" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+      std::string source = form;
+      source.replace(source.find("PAD"), 3, keys);
+      const Document doc = build_document(source, kEnv);
+      const std::string what = std::to_string(pad) + " keys: " + form;
+      ASSERT_TRUE(doc.diagnostics.empty()) << what;
+      const uint64_t z = source.find("z = 1");
+      EXPECT_EQ(doc.key_span("big.sub.z"), std::optional<Span>(Span{z, z + 1})) << what;
+      EXPECT_EQ(doc.value_span("big.sub.z"), std::optional<Span>(Span{z + 4, z + 5})) << what;
+      const uint64_t sub = source.rfind("sub = ");
+      EXPECT_EQ(doc.key_span("big.sub"), std::optional<Span>(Span{sub, sub + 3})) << what;
+    }
+  }
+}
+
 // A string doubled through 40 variables, and ten values multiplied by ten
 // through 40 more; an honest key follows.
 TEST(Builder, ExpansionIsStoppedByTheBudget) {
