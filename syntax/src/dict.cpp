@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "key_hash.h"
 #include "key_order.h"
 #include "key_order_in_place.h"
 #include "model.h"
@@ -44,7 +45,8 @@ constexpr size_t kGatherBelow = 256 * 1024;
 // its entries directly rather than handles to them.
 constexpr size_t kSortInPlaceFrom = 256 * 1024;
 
-uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
+// Keyed: entry names come from the file, and the index probes linearly.
+uint64_t hash_of(std::string_view key) { return keyed_hash(key); }
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
 

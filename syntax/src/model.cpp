@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "insertion_sort.h"
+#include "key_hash.h"
 
 namespace brindle {
 
@@ -35,31 +36,9 @@ uint64_t first_start(const AnnotationList& list) {
   return list.empty() ? std::numeric_limits<uint64_t>::max() : list.front().span.start();
 }
 
-uint64_t load_word(const char* p, size_t n) {
-  uint64_t w = 0;
-  std::memcpy(&w, p, n);
-  return w;
-}
-
-// Eight bytes per step, multiply and shift; paths share long prefixes, so
-// every byte must reach the high bits the index compares.
-uint32_t path_hash(std::string_view path) {
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ path.size();
-  const char* p = path.data();
-  size_t n = path.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    h = (h ^ load_word(p, 8)) * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
-  }
-  if (n != 0) {
-    h = (h ^ load_word(p, n)) * 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 29;
-  }
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  return static_cast<uint32_t>(h);
-}
+// Keyed: paths come from the file, and the index probes linearly; the
+// index keeps 32 bits of it.
+uint32_t path_hash(std::string_view path) { return static_cast<uint32_t>(keyed_hash(path)); }
 
 }  // namespace
 

@@ -29,6 +29,7 @@
 #include "dict.h"
 #include "entry_spans.h"
 #include "key.h"
+#include "key_hash.h"
 #include "optional_span.h"
 #include "span.h"
 #include "span_list.h"
@@ -706,7 +707,7 @@ struct Document {
     bool has_key_span = false;
     bool has_value_span = false;
   };
-  std::unordered_map<std::string, ReplacedSpans> replaced_spans;
+  std::unordered_map<std::string, ReplacedSpans, KeyHash, std::equal_to<>> replaced_spans;
 
   // Positions by key path, read from the entries, else from replaced_spans
   // (empty when the path has none). A section header records the span of
