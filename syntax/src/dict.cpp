@@ -279,6 +279,21 @@ void Dict::rebuild_index() {
   }
 }
 
+ProbeLoad Dict::index_load() const {
+  ProbeLoad load;
+  if (!index_) return load;
+  if (index_->waiting != 0) place_pending();
+  const size_t mask = index_->slots.size() - 1;
+  for (size_t i = 0; i < index_->slots.size(); ++i) {
+    const uint64_t slot = index_->slots[i];
+    if (slot == 0) continue;
+    const size_t at = static_cast<size_t>(slot & 0xFFFFFFFF) - 1;
+    load.entries += 1;
+    load.steps += (i - (hash_of(entries_[at].first) & mask)) & mask;
+  }
+  return load;
+}
+
 void Dict::place_pending() const {
   Index& index = *index_;
   const size_t mask = index.slots.size() - 1;

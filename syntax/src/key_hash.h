@@ -76,6 +76,14 @@ inline uint64_t keyed_hash(std::string_view bytes) noexcept {
   return siphash13(s.k0, s.k1, bytes);
 }
 
+// How a linearly probed index holds its keys: how many, and how many slots
+// past its first one the lookup of each steps, in all. For tests that check
+// that colliding text cannot pile keys up.
+struct ProbeLoad {
+  size_t entries = 0;
+  size_t steps = 0;
+};
+
 // keyed_hash for unordered containers; transparent, so a string_view finds
 // a std::string key without a copy (with std::equal_to<>).
 struct KeyHash {

@@ -264,6 +264,18 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
   }
 }
 
+ProbeLoad AnnotationTable::index_load() const {
+  ProbeLoad load;
+  const size_t mask = index_.size() - 1;
+  for (size_t i = 0; i < index_.size(); ++i) {
+    if (index_[i] == 0) continue;
+    const size_t at = static_cast<size_t>(index_[i] & 0xFFFFFFFF) - 1;
+    load.entries += 1;
+    load.steps += (i - (path_hash(path_of(slots_[at])) & mask)) & mask;
+  }
+  return load;
+}
+
 const AnnotationList* AnnotationTable::find(std::string_view path) const {
   const size_t at = find_index(path);
   return at == slots_.size() ? nullptr : &slots_[at].list;

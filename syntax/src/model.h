@@ -596,6 +596,10 @@ class AnnotationTable {
     if (paths_.capacity() < path_bytes) paths_.reserve(path_bytes + path_bytes / 8);
   }
   size_t path_bytes() const { return paths_.size(); }
+  // The path index (none while the table is small: all zero): the entries
+  // it holds and their probe steps. Entries appended since `finish` are not
+  // in it yet.
+  ProbeLoad index_load() const;
 
  private:
   // 32 bytes. The hash of a path lives in the index alone: growing the
