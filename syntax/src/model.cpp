@@ -48,7 +48,7 @@ uint32_t filter_hash(std::string_view path) {
   const size_t n = path.size();
   uint64_t head = 0;
   uint64_t tail = 0;
-  std::memcpy(&head, path.data(), std::min<size_t>(n, 8));
+  if (n != 0) std::memcpy(&head, path.data(), std::min<size_t>(n, 8));
   if (n > 8) std::memcpy(&tail, path.data() + n - std::min<size_t>(n - 8, 8), std::min<size_t>(n - 8, 8));
   uint64_t h = head * 0x9E3779B97F4A7C15ull ^ tail * 0xC4CEB9FE1A85EC53ull ^ n;
   h ^= h >> 32;  // the high bytes reach the low bits the filter reads
