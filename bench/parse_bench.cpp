@@ -15,6 +15,8 @@
 //        parse_bench file PATH   (one build of a file: MB/s and peak growth)
 //        parse_bench linear sections|wide|deep|ints [runs]   (time(10 MB) / time(1 MB))
 //        parse_bench small PATH [runs] (only the small-file loop, for a profiler)
+//        parse_bench flood [runs] [keys]   (documents whose section names or
+//             annotated paths collided under the former unkeyed hashes)
 //        parse_bench write keys|array PATH   (writes a big file for `file`:
 //             keys  10 M keys in sections of a thousand, about 178 MB;
 //             array one array of 33 M small integers, about 97 MB)
@@ -22,12 +24,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <sys/resource.h>
@@ -138,6 +142,65 @@ void write_big(const std::string& kind, const char* path) {
     chunk += "]\n";
   }
   flush(true);
+}
+
+// Flood documents: `count` names that the former hashes sent to one first
+// slot of an index of `count` keys (equal low bits, found by search). The
+// dictionary hashed with std::hash; the annotation table with the
+// multiply/xor-shift below.
+size_t flood_bits(size_t count) {
+  size_t bits = 5;
+  while ((size_t{1} << bits) < 2 * (count + 1)) ++bits;
+  return bits;
+}
+
+uint32_t former_path_hash(std::string_view path) {
+  const auto word = [](const char* p, size_t n) {
+    uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    return w;
+  };
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ path.size();
+  const char* p = path.data();
+  size_t n = path.size();
+  for (; n >= 8; p += 8, n -= 8) {
+    h = (h ^ word(p, 8)) * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+  }
+  if (n != 0) {
+    h = (h ^ word(p, n)) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 29;
+  }
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDull;
+  h ^= h >> 33;
+  return static_cast<uint32_t>(h);
+}
+
+// Sections `[f<n>]`, one key each: the root dictionary's index.
+std::string flood_sections(size_t count) {
+  const uint64_t mask = (uint64_t{1} << flood_bits(count)) - 1;
+  std::string src;
+  for (size_t i = 0, found = 0; found < count; ++i) {
+    const std::string name = "f" + std::to_string(i);
+    if ((std::hash<std::string_view>{}(name) & mask) != 0) continue;
+    src += "[" + name + "]\nv = 1\n";
+    ++found;
+  }
+  return src;
+}
+
+// Annotated keys `s.k<n>` of one section: the annotation table's index.
+std::string flood_annotations(size_t count) {
+  const uint32_t mask = (uint32_t{1} << flood_bits(count)) - 1;
+  std::string src = "[s]\n";
+  for (size_t i = 0, found = 0; found < count; ++i) {
+    const std::string key = "k" + std::to_string(i);
+    if ((former_path_hash("s." + key) & mask) != 0) continue;
+    src += "@min: 0\n" + key + " = 1\n";
+    ++found;
+  }
+  return src;
 }
 
 std::string shape_document(const std::string& shape, size_t bytes) {
@@ -252,6 +315,14 @@ int main(int argc, char** argv) {
   }
   if (argc > 2 && std::string(argv[1]) == "small") {
     small_file(argv[2], argc > 3 ? std::max(1, std::atoi(argv[3])) : 5);
+    return 0;
+  }
+  if (argc > 1 && std::string(argv[1]) == "flood") {
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+    const size_t count = argc > 3 ? static_cast<size_t>(std::max(16, std::atoi(argv[3]))) : 8000;
+    // Each document is small: built 20 times a run for a readable time.
+    measure("flood-sect", flood_sections(count), runs, 20);
+    measure("flood-ann", flood_annotations(count), runs, 20);
     return 0;
   }
   if (argc > 3 && std::string(argv[1]) == "write") {

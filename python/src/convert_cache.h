@@ -21,44 +21,15 @@
 #include <vector>
 
 #include "convert.h"
+#include "syntax/src/key_hash.h"
 #include "model.h"
 
 namespace brindle::py {
 
-// Both halves of a 64 x 64 bit product, folded together: every bit of `a`
-// reaches the low bits a table uses.
-inline uint64_t fold(uint64_t a, uint64_t b) {
-  __extension__ using Wide = unsigned __int128;
-  const Wide product = static_cast<Wide>(a) * b;
-  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-}
-
-// A hash of a key's bytes, eight at a time: keys are short, and a general
-// byte hash spends more on its setup than on them. The last bytes, fewer
-// than eight, are read as overlapping words rather than one by one.
-inline uint64_t key_hash(std::string_view s) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
-  const size_t n = s.size();
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
-  uint64_t w = 0;
-  if (n >= 8) {
-    const unsigned char* const last = p + n - 8;
-    for (; p < last; p += 8) {
-      std::memcpy(&w, p, 8);
-      h = fold(h ^ w, 0xFF51AFD7ED558CCDull);
-    }
-    std::memcpy(&w, last, 8);
-  } else if (n >= 4) {
-    uint32_t lo;
-    uint32_t hi;
-    std::memcpy(&lo, p, 4);
-    std::memcpy(&hi, p + n - 4, 4);
-    w = (uint64_t{hi} << 32) | lo;
-  } else if (n != 0) {
-    w = (uint64_t{p[0]} << 16) | (uint64_t{p[n / 2]} << 8) | p[n - 1];
-  }
-  return fold(h ^ w, 0xC4CEB9FE1A85EC53ull);
-}
+// The hash of a key in the key cache and of the shapes: keys come from the
+// document, and the key cache probes linearly, so it is keyed (see
+// key_hash.h).
+inline uint64_t key_hash(std::string_view s) { return keyed_hash(s); }
 
 // a == b, without a call or a loop for the short keys most are: two
 // overlapping words cover eight to sixteen bytes, or four to seven.

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "syntax/src/key_hash.h"
 #include "model.h"
 #include "unlocked.h"
 
@@ -39,11 +40,7 @@ class SnapshotEnv final : public EnvLookup {
   std::optional<std::string> get(std::string_view name) const override;
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::unordered_map<std::string, std::string, Hash, std::equal_to<>> values_;
+  std::unordered_map<std::string, std::string, KeyHash, std::equal_to<>> values_;
 };
 
 }  // namespace brindle::py

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "key_hash.h"
 #include "key_order.h"
 #include "key_order_in_place.h"
 #include "model.h"
@@ -44,7 +45,8 @@ constexpr size_t kGatherBelow = 256 * 1024;
 // its entries directly rather than handles to them.
 constexpr size_t kSortInPlaceFrom = 256 * 1024;
 
-uint64_t hash_of(std::string_view key) { return std::hash<std::string_view>{}(key); }
+// Keyed: entry names come from the file, and the index probes linearly.
+uint64_t hash_of(std::string_view key) { return keyed_hash(key); }
 
 bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(a.first) < b; }
 
@@ -275,6 +277,21 @@ void Dict::rebuild_index() {
     index_->mark(hash);
     index_entry(i, hash);
   }
+}
+
+ProbeLoad Dict::index_load() const {
+  ProbeLoad load;
+  if (!index_) return load;
+  if (index_->waiting != 0) place_pending();
+  const size_t mask = index_->slots.size() - 1;
+  for (size_t i = 0; i < index_->slots.size(); ++i) {
+    const uint64_t slot = index_->slots[i];
+    if (slot == 0) continue;
+    const size_t at = static_cast<size_t>(slot & 0xFFFFFFFF) - 1;
+    load.entries += 1;
+    load.steps += (i - (hash_of(entries_[at].first) & mask)) & mask;
+  }
+  return load;
 }
 
 void Dict::place_pending() const {

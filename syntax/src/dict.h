@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "arena.h"
+#include "key_hash.h"
 #include "relocatable_array.h"
 #include "span.h"
 
@@ -156,6 +157,10 @@ class Dict {
   // nothing to do: no entry holds anything to destroy and the array needs
   // no freeing.
   bool nothing_to_destroy() const { return inert_ && (entries_.arena() != nullptr || entries_.capacity() == 0); }
+
+  // The hash index of a dictionary filling by upsert (none while small or
+  // once sealed: all zero): its entries and their probe steps.
+  ProbeLoad index_load() const;
 
   // Same keys in the same order with equal values; positions are not compared.
   friend bool operator==(const Dict& a, const Dict& b);

@@ -220,7 +220,7 @@ class LintWalk {
   // of the configuration).
   void unused_variables() {
     if (late_var_names_.empty()) return;
-    std::unordered_set<std::string_view> used;
+    std::unordered_set<std::string_view, KeyHash> used;
     for (const VariableRefView ref : doc_.variable_refs) {
       if (ref.kind == VariableKind::Document) used.insert(ref.name);
     }
@@ -241,7 +241,7 @@ class LintWalk {
   std::vector<Finding>& out_;
   AnnotationLints annotations_;
   std::vector<uint64_t> failed_;
-  std::unordered_set<std::string_view> builds_on_itself_;
+  std::unordered_set<std::string_view, KeyHash> builds_on_itself_;
 
   Mode mode_ = Mode::TopLevel;
   bool section_seen_ = false;

@@ -38,7 +38,7 @@ void lint_duplicate_key(std::string_view path, Span later, const LineRecord& rec
 // (`n = $n + 1`) builds on the earlier one and is fine.
 // `builds_on_itself` names the variables whose last definition uses them.
 void lint_duplicate_variable(const Document& doc, const LineRecord& rec,
-                             const std::unordered_set<std::string_view>& builds_on_itself,
+                             const std::unordered_set<std::string_view, KeyHash>& builds_on_itself,
                              std::vector<Finding>& out);
 
 // ---- annotations -----------------------------------------------------------

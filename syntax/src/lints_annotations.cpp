@@ -197,7 +197,7 @@ void AnnotationLints::target(const LineRecord& rec, std::string_view path, bool 
   // A key usually has a few annotations: compare them pairwise then, and
   // index them by name only when there are many.
   constexpr size_t kFew = 16;
-  std::unordered_map<std::string_view, size_t> last;  // name -> index of its last one
+  std::unordered_map<std::string_view, size_t, KeyHash> last;  // name -> index of its last one
   if (waiting_.size() > kFew) {
     for (size_t i = 0; i < waiting_.size(); ++i) last[waiting_[i].annotation.name] = i;
   }

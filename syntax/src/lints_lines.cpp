@@ -133,7 +133,7 @@ void lint_duplicate_key(std::string_view path, Span later, const LineRecord& rec
 }
 
 void lint_duplicate_variable(const Document& doc, const LineRecord& rec,
-                             const std::unordered_set<std::string_view>& builds_on_itself,
+                             const std::unordered_set<std::string_view, KeyHash>& builds_on_itself,
                              std::vector<Finding>& out) {
   const std::optional<Span> key = doc.var_key_span(rec.key);
   if (!key || key->start <= rec.key_span.start) return;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "insertion_sort.h"
+#include "key_hash.h"
 
 namespace brindle {
 
@@ -35,30 +36,24 @@ uint64_t first_start(const AnnotationList& list) {
   return list.empty() ? std::numeric_limits<uint64_t>::max() : list.front().span.start();
 }
 
-uint64_t load_word(const char* p, size_t n) {
-  uint64_t w = 0;
-  std::memcpy(&w, p, n);
-  return w;
-}
+// Keyed: paths come from the file, and the index probes linearly; the
+// index keeps 32 bits of it.
+uint32_t path_hash(std::string_view path) { return static_cast<uint32_t>(keyed_hash(path)); }
 
-// Eight bytes per step, multiply and shift; paths share long prefixes, so
-// every byte must reach the high bits the index compares.
-uint32_t path_hash(std::string_view path) {
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ path.size();
-  const char* p = path.data();
-  size_t n = path.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    h = (h ^ load_word(p, 8)) * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
-  }
-  if (n != 0) {
-    h = (h ^ load_word(p, n)) * 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 29;
-  }
-  h ^= h >> 33;
+// What the filter of a table without an index reads: cheap and unkeyed, as
+// such a table holds at most kScanLimit paths, so a false match costs a
+// bounded scan. The length and the first and last eight bytes (fewer when
+// shorter): paths of one section differ in their ends.
+uint32_t filter_hash(std::string_view path) {
+  const size_t n = path.size();
+  uint64_t head = 0;
+  uint64_t tail = 0;
+  if (n != 0) std::memcpy(&head, path.data(), std::min<size_t>(n, 8));
+  if (n > 8) std::memcpy(&tail, path.data() + n - std::min<size_t>(n - 8, 8), std::min<size_t>(n - 8, 8));
+  uint64_t h = head * 0x9E3779B97F4A7C15ull ^ tail * 0xC4CEB9FE1A85EC53ull ^ n;
+  h ^= h >> 32;  // the high bytes reach the low bits the filter reads
   h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  return static_cast<uint32_t>(h);
+  return static_cast<uint32_t>(h >> 32);
 }
 
 }  // namespace
@@ -212,7 +207,7 @@ void AnnotationTable::finish() {
   const auto mark = [&seen](uint32_t hash) { seen[(hash >> 6) & 3] |= uint64_t{1} << (hash & 63); };
   const auto maybe_seen = [&seen](uint32_t hash) { return (seen[(hash >> 6) & 3] >> (hash & 63)) & 1; };
   if (scanning) {
-    for (size_t at = 0; at < merged_; ++at) mark(path_hash(path_of(slots_[at])));
+    for (size_t at = 0; at < merged_; ++at) mark(filter_hash(path_of(slots_[at])));
   }
   // With an index, the slot of each path is fetched a few paths ahead: in
   // a large document the index is far larger than the cache, and the waits
@@ -234,7 +229,7 @@ void AnnotationTable::finish() {
     const std::string_view path = path_of(s);
     uint32_t hash = 0;
     if (scanning) {
-      hash = path_hash(path);
+      hash = filter_hash(path);
     } else {
       hash = ahead[at % kProbeAhead];
       if (at + kProbeAhead < all) fetch(at + kProbeAhead);
@@ -283,6 +278,18 @@ void AnnotationTable::take(std::string_view path, std::vector<Annotation>& list,
   } else {
     ordered_ = false;
   }
+}
+
+ProbeLoad AnnotationTable::index_load() const {
+  ProbeLoad load;
+  const size_t mask = index_.size() - 1;
+  for (size_t i = 0; i < index_.size(); ++i) {
+    if (index_[i] == 0) continue;
+    const size_t at = static_cast<size_t>(index_[i] & 0xFFFFFFFF) - 1;
+    load.entries += 1;
+    load.steps += (i - (path_hash(path_of(slots_[at])) & mask)) & mask;
+  }
+  return load;
 }
 
 const AnnotationList* AnnotationTable::find(std::string_view path) const {

@@ -29,6 +29,7 @@
 #include "dict.h"
 #include "entry_spans.h"
 #include "key.h"
+#include "key_hash.h"
 #include "optional_span.h"
 #include "span.h"
 #include "span_list.h"
@@ -595,6 +596,10 @@ class AnnotationTable {
     if (paths_.capacity() < path_bytes) paths_.reserve(path_bytes + path_bytes / 8);
   }
   size_t path_bytes() const { return paths_.size(); }
+  // The path index (none while the table is small: all zero): the entries
+  // it holds and their probe steps. Entries appended since `finish` are not
+  // in it yet.
+  ProbeLoad index_load() const;
 
  private:
   // 32 bytes. The hash of a path lives in the index alone: growing the
@@ -706,7 +711,7 @@ struct Document {
     bool has_key_span = false;
     bool has_value_span = false;
   };
-  std::unordered_map<std::string, ReplacedSpans> replaced_spans;
+  std::unordered_map<std::string, ReplacedSpans, KeyHash, std::equal_to<>> replaced_spans;
 
   // Positions by key path, read from the entries, else from replaced_spans
   // (empty when the path has none). A section header records the span of

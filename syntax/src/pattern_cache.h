@@ -11,6 +11,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "key_hash.h"
 #include "pattern_gate.h"
 
 namespace brindle {
@@ -32,11 +33,7 @@ class PatternCache {
   uint64_t remaining() const { return remaining_; }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::unordered_map<std::string, Pattern, Hash, std::equal_to<>> compiled_;
+  std::unordered_map<std::string, Pattern, KeyHash, std::equal_to<>> compiled_;
   uint64_t remaining_;
 };
 

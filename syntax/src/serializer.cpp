@@ -219,8 +219,10 @@ bool present(const Dict& config, const std::vector<std::string_view>& segments) 
 // the table kept them, else cut at points): a dict at such a prefix has
 // annotations inside it that an inline dict would lose. Annotations left by
 // a replaced entry are not written, so they do not count.
-std::unordered_set<std::string> annotated_parents(const AnnotationTable& table, const Dict& config) {
-  std::unordered_set<std::string> parents;
+using PathSet = std::unordered_set<std::string, KeyHash, std::equal_to<>>;
+
+PathSet annotated_parents(const AnnotationTable& table, const Dict& config) {
+  PathSet parents;
   size_t index = 0;
   for (const auto& [path, list] : table) {
     const auto& kept = table.segments(index++);
@@ -321,7 +323,7 @@ struct Writer {
   bool quote_used = false;
   bool quote_any_key = true;    // key lines may quote any inline key (append_line_value)
   // Made on first use: only a dict inside a block asks.
-  std::optional<std::unordered_set<std::string>> annotated;
+  std::optional<PathSet> annotated;
   std::string out;
   Problem failure;  // the first problem met
 
