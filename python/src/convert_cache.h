@@ -21,15 +21,46 @@
 #include <vector>
 
 #include "convert.h"
-#include "syntax/src/key_hash.h"
 #include "model.h"
 
 namespace brindle::py {
 
-// The hash of a key in the key cache and of the shapes: keys come from the
-// document, and the key cache probes linearly, so it is keyed (see
-// key_hash.h).
-inline uint64_t key_hash(std::string_view s) { return keyed_hash(s); }
+// Both halves of a 64 x 64 bit product, folded together: every bit of `a`
+// reaches the low bits a table uses.
+inline uint64_t fold(uint64_t a, uint64_t b) {
+  __extension__ using Wide = unsigned __int128;
+  const Wide product = static_cast<Wide>(a) * b;
+  return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+}
+
+// A hash of a key's bytes, eight at a time: keys are short, and a general
+// byte hash spends more on its setup than on them. The last bytes, fewer
+// than eight, are read as overlapping words rather than one by one. Not
+// keyed, though keys come from the document: the key cache gives up on a
+// key after a few probes, and the shape cache only misses on a collision.
+inline uint64_t key_hash(std::string_view s) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t n = s.size();
+  uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+  uint64_t w = 0;
+  if (n >= 8) {
+    const unsigned char* const last = p + n - 8;
+    for (; p < last; p += 8) {
+      std::memcpy(&w, p, 8);
+      h = fold(h ^ w, 0xFF51AFD7ED558CCDull);
+    }
+    std::memcpy(&w, last, 8);
+  } else if (n >= 4) {
+    uint32_t lo;
+    uint32_t hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+    w = (uint64_t{hi} << 32) | lo;
+  } else if (n != 0) {
+    w = (uint64_t{p[0]} << 16) | (uint64_t{p[n / 2]} << 8) | p[n - 1];
+  }
+  return fold(h ^ w, 0xC4CEB9FE1A85EC53ull);
+}
 
 // a == b, without a call or a loop for the short keys most are: two
 // overlapping words cover eight to sixteen bytes, or four to seven.
@@ -72,16 +103,16 @@ class KeyCache {
     if (slots_.empty()) slots_.resize(kFirstSlots);
     const uint64_t hash = key_hash(key);
     size_t at = find(key, hash);
-    Slot* s = &slots_[at];
-    if (s->str != nullptr) return Py_NewRef(s->str);
+    if (at != kNoSlot && slots_[at].str != nullptr) return Py_NewRef(slots_[at].str);
     PyObject* str = to_str(key);
     if (str == nullptr) return nullptr;
     if (used_ >= kMaxUsed) return str;  // full: keys from here on are not kept
     if (2 * (used_ + 1) > slots_.size()) {
       grow();
-      s = &slots_[find(key, hash)];
+      at = find(key, hash);
     }
-    *s = Slot{key.data(), key.size(), hash, Py_NewRef(str)};
+    if (at == kNoSlot) return str;  // too far from its place: not kept
+    slots_[at] = Slot{key.data(), key.size(), hash, Py_NewRef(str)};
     ++used_;
     return str;
   }
@@ -100,21 +131,34 @@ class KeyCache {
   };
 
   // The slot holding `key`, or the free slot where it goes (open addressing,
-  // probing one slot on: the table is never more than half full).
+  // probing one slot on: the table is never more than half full), or
+  // kNoSlot past kMaxProbes slots: keys a document made to share a hash then
+  // cost a few probes each and go uncached, never a walk through all of them.
+  static constexpr size_t kMaxProbes = 16;
+  static constexpr size_t kNoSlot = ~size_t{0};
   size_t find(std::string_view key, uint64_t hash) const {
     const size_t mask = slots_.size() - 1;
-    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+    size_t at = hash & mask;
+    for (size_t probe = 0; probe < kMaxProbes; ++probe, at = (at + 1) & mask) {
       const Slot& s = slots_[at];
       if (s.str == nullptr) return at;
       if (s.hash == hash && same_bytes(std::string_view(s.data, s.size), key)) return at;
     }
+    return kNoSlot;
   }
 
   void grow() {
     std::vector<Slot> old(slots_.size() * 2);
     old.swap(slots_);
     for (const Slot& s : old) {
-      if (s.str != nullptr) slots_[find(std::string_view(s.data, s.size), s.hash)] = s;
+      if (s.str == nullptr) continue;
+      const size_t at = find(std::string_view(s.data, s.size), s.hash);
+      if (at != kNoSlot) {
+        slots_[at] = s;
+      } else {
+        Py_DECREF(s.str);  // crowded out by keys sharing its hash
+        --used_;
+      }
     }
   }
 
