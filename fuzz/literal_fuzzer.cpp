@@ -102,7 +102,9 @@ void check_shortcut(std::string_view text) {
   std::vector<VariableRef> refs;
   const ValueResult r = grammar(text, 0, vars, refs);
   const Value* want = std::get_if<Value>(&r);
-  if (want == nullptr) fuzz::fail("a shortcut reads a text the grammar rejects", std::string(text) + "\n--- grammar: " + shown(r));
+  if (want == nullptr) {
+    fuzz::fail("a shortcut reads a text the grammar rejects", std::string(text) + "\n--- grammar: " + shown(r));
+  }
   if (!refs.empty()) fuzz::fail("a shortcut reads a text holding a reference", text);
   if (!same(*heap, *want) || !same(*held, *want)) {
     fuzz::fail("a shortcut reads another value than the grammar",
@@ -157,7 +159,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const Value& got = entry->second;
   // The clock moves between two reads of it.
-  const auto clock = [](const VariableRef& r) { return r.kind == VariableKind::Builtin && (r.name == "NOW" || r.name == "TODAY"); };
+  const auto clock = [](const VariableRef& r) {
+    return r.kind == VariableKind::Builtin && (r.name == "NOW" || r.name == "TODAY");
+  };
   if (std::any_of(refs.begin(), refs.end(), clock)) return 0;
   if (!same(got, std::get<Value>(want))) {
     fuzz::fail("a line holds another value than its value text",
