@@ -188,18 +188,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vars["q"] = Value::string("\"");
   check_written(got, vars);
   const Document copy = doc;  // every array plain and heap-held
-  const std::string text = serialize_document(doc);
-  if (text != serialize_document(copy)) fuzz::fail("a stored form writes other text than its plain copy", line);
+  if (serialize_document(doc) != serialize_document(copy)) {
+    fuzz::fail("a stored form writes other text than its plain copy", line);
+  }
   std::string written;
   std::string written_copy;
   append_line_value(written, got, "q");
   append_line_value(written_copy, entry_at(copy.config, "k")->second, "q");
   if (written != written_copy) fuzz::fail("a stored form writes another line value than its plain copy", line);
-  if (!is_valid_utf8(line)) return 0;
-  const Document back = build_document(text, env);
+  // A document reads back from its text unless writing it says it would
+  // not (a dict key no inline dict carries, a quote with no variable for it).
+  const SerializeResult checked = serialize_checked(doc);
+  const std::string* text = std::get_if<std::string>(&checked);
+  if (text == nullptr || !is_valid_utf8(line)) return 0;
+  const Document back = build_document(*text, env);
   const DictEntry* b = entry_at(back.config, "k");
-  if (!fuzz::has_error(back.diagnostics) && (b == nullptr || !same(b->second, got))) {
-    fuzz::fail("a written document reads back as another value", text + "\n--- stored: " + debug_text(got));
+  if (fuzz::has_error(back.diagnostics) || b == nullptr || !same(b->second, got)) {
+    fuzz::fail("a written document reads back as another value", *text + "\n--- stored: " + debug_text(got));
   }
   return 0;
 }
