@@ -4,7 +4,7 @@
 # of the Python module (extension built with coverage for libFuzzer).
 #
 #   FUZZ_SECONDS  run time of each target (default 60)
-#   FUZZ_TARGETS  which targets (default: document annotation value pattern module)
+#   FUZZ_TARGETS  which targets (default: document annotation value pattern literal module)
 #   FUZZ_FRESH=1  start from the committed corpus only (CI), not from what
 #                 earlier runs found (kept in build-fuzz/corpus/)
 #   FUZZ_SEED     libFuzzer's seed (default 0: a new one each run)
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${FUZZ_SECONDS:-60}
-TARGETS=${FUZZ_TARGETS:-document annotation value pattern module}
+TARGETS=${FUZZ_TARGETS:-document annotation value pattern literal module}
 PYTHON=${VENV:-.venv}/bin/python
 FUZZ_FLAGS=(-dict=fuzz/brindle.dict -max_total_time="$SECONDS_EACH" -timeout=2 -rss_limit_mb=1024
             -max_len=4096 -print_final_stats=1 -seed="${FUZZ_SEED:-0}")

@@ -26,10 +26,11 @@ std::string literal(std::string_view text) {
   return v ? brief(*v) : "-";
 }
 
-// When the shortcut reads a text, the grammar reads it to the same value
-// and records no reference.
+// When a shortcut (one literal, or a short array of them) reads a text,
+// the grammar reads it to the same value and records no reference.
 void expect_same_as_grammar(std::string_view text) {
-  const std::optional<Value> v = parse_literal(text);
+  std::optional<Value> v = parse_literal(text);
+  if (!v) v = parse_literal_array(text);
   if (!v) return;
   EXPECT_EQ(Session().run(text), brief(*v)) << "[" << text << "]";
 }
