@@ -37,6 +37,7 @@
 #include <sys/resource.h>
 
 #include "builder.h"
+#include "../syntax/tests/former_hashes.h"
 
 namespace {
 
@@ -147,35 +148,14 @@ void write_big(const std::string& kind, const char* path) {
 // Flood documents: `count` names that the former hashes sent to one first
 // slot of an index of `count` keys (equal low bits, found by search). The
 // dictionary hashed with std::hash; the annotation table with the
-// multiply/xor-shift below.
+// multiply/xor-shift of former_hashes.h.
 size_t flood_bits(size_t count) {
   size_t bits = 5;
   while ((size_t{1} << bits) < 2 * (count + 1)) ++bits;
   return bits;
 }
 
-uint32_t former_path_hash(std::string_view path) {
-  const auto word = [](const char* p, size_t n) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    return w;
-  };
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ path.size();
-  const char* p = path.data();
-  size_t n = path.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    h = (h ^ word(p, 8)) * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
-  }
-  if (n != 0) {
-    h = (h ^ word(p, n)) * 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 29;
-  }
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  return static_cast<uint32_t>(h);
-}
+using brindle::former::former_path_hash;
 
 // Sections `[f<n>]`, one key each: the root dictionary's index.
 std::string flood_sections(size_t count) {

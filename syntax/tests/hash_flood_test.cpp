@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "builder.h"
+#include "former_hashes.h"
 #include "test_support.h"
 
 namespace brindle {
@@ -40,29 +41,7 @@ std::vector<std::string> std_hash_collisions(size_t count, std::string_view pref
   return keys;
 }
 
-// The annotation table's former path hash, as it was.
-uint32_t former_path_hash(std::string_view path) {
-  const auto word = [](const char* p, size_t n) {
-    uint64_t w = 0;
-    std::memcpy(&w, p, n);
-    return w;
-  };
-  uint64_t h = 0x9E3779B97F4A7C15ull ^ path.size();
-  const char* p = path.data();
-  size_t n = path.size();
-  for (; n >= 8; p += 8, n -= 8) {
-    h = (h ^ word(p, 8)) * 0xFF51AFD7ED558CCDull;
-    h ^= h >> 32;
-  }
-  if (n != 0) {
-    h = (h ^ word(p, n)) * 0xC4CEB9FE1A85EC53ull;
-    h ^= h >> 29;
-  }
-  h ^= h >> 33;
-  h *= 0xFF51AFD7ED558CCDull;
-  h ^= h >> 33;
-  return static_cast<uint32_t>(h);
-}
+using former::former_path_hash;
 
 // 2^pairs paths of 16 * pairs bytes with one former hash: in each pair of
 // words, flipping bit 63 of the first survives its multiply as bit 63 alone
