@@ -61,8 +61,8 @@ bool key_less(const DictEntry& a, std::string_view b) { return std::string_view(
 // small filter, two bits per key out of four per slot, tells most new keys
 // apart without a probe; the entries appended meanwhile wait in `pending`
 // and go into the slots together, their slots fetched first, so that the
-// waits for memory overlap. A lookup the filter lets through puts them in
-// first.
+// waits for memory overlap. A lookup the filter lets through reads the few
+// waiting entries before the slots: lookups never change the index.
 struct Dict::Index {
   static constexpr size_t kPendingAtMost = 8;
   std::vector<uint64_t> slots;
@@ -145,7 +145,11 @@ size_t Dict::find_index(std::string_view key) const {
   if (index_) {
     const uint64_t hash = hash_of(key);
     if (!index_->may_hold(hash)) return n;
-    if (index_->waiting != 0) place_pending();
+    // The entries waiting came last: of a repeated key, theirs counts.
+    for (size_t k = index_->waiting; k-- > 0;) {
+      const auto [waiting_hash, at] = index_->pending[k];
+      if (waiting_hash == hash && entries_[at].first == key) return at;
+    }
     const size_t mask = index_->slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const uint64_t slot = index_->slots[i];
@@ -246,7 +250,7 @@ size_t Dict::erase(std::string_view key) {
   return 1;
 }
 
-void Dict::index_entry(size_t i, uint64_t hash) const {
+void Dict::index_entry(size_t i, uint64_t hash) {
   const size_t mask = index_->slots.size() - 1;
   const uint64_t tagged = (hash & kHashHalf) | (i + 1);
   for (size_t s = hash & mask;; s = (s + 1) & mask) {
@@ -279,7 +283,7 @@ void Dict::rebuild_index() {
   }
 }
 
-ProbeLoad Dict::index_load() const {
+ProbeLoad Dict::index_load() {
   ProbeLoad load;
   if (!index_) return load;
   if (index_->waiting != 0) place_pending();
@@ -294,7 +298,7 @@ ProbeLoad Dict::index_load() const {
   return load;
 }
 
-void Dict::place_pending() const {
+void Dict::place_pending() {
   Index& index = *index_;
   const size_t mask = index.slots.size() - 1;
   for (size_t k = 0; k < index.waiting; ++k) __builtin_prefetch(&index.slots[index.pending[k].first & mask]);

@@ -159,8 +159,9 @@ class Dict {
   bool nothing_to_destroy() const { return inert_ && (entries_.arena() != nullptr || entries_.capacity() == 0); }
 
   // The hash index of a dictionary filling by upsert (none while small or
-  // once sealed: all zero): its entries and their probe steps.
-  ProbeLoad index_load() const;
+  // once sealed: all zero): its entries and their probe steps, once the
+  // entries waiting to go in are placed.
+  ProbeLoad index_load();
 
   // Same keys in the same order with equal values; positions are not compared.
   friend bool operator==(const Dict& a, const Dict& b);
@@ -168,8 +169,8 @@ class Dict {
  private:
   struct Index;
   size_t find_index(std::string_view key) const;  // size() when absent
-  void index_entry(size_t i, uint64_t hash) const;
-  void place_pending() const;  // puts the entries waiting into the index
+  void index_entry(size_t i, uint64_t hash);
+  void place_pending();  // puts the entries waiting into the index
   DictEntry& append_entry(std::string_view key, Arena* arena);
   void rebuild_index();
   void sort_entries(const DropFn& dropped, std::string_view prefix, Arena* arena);
