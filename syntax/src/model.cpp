@@ -26,9 +26,6 @@ constexpr size_t kFirstSlots = 32;
 constexpr size_t kFirstPathBytes = 512;
 // How many paths ahead `finish` fetches the index slot of a path.
 constexpr size_t kProbeAhead = 8;
-// How many entries ahead reordering fetches the first record of a list
-// (each step is short: the fetch must start well before).
-constexpr size_t kReadAhead = 32;
 
 // Where a list's first record starts; an empty list counts as past every
 // other, so that reordering leaves empty lists at the end.
@@ -313,20 +310,10 @@ void AnnotationTable::sort_by_source_position() {
   finish();
   if (ordered_) return;
   auto before = [](const Slot& a, const Slot& b) { return first_start(a.list) < first_start(b.list); };
-  // Entries mostly arrive in source order already. In a large document the
-  // lists are no longer in cache: each one's first record is fetched a few
-  // entries before it is read.
-  const size_t n = slots_.size();
-  bool in_order = true;
-  for (size_t i = 1; i < n && in_order; ++i) {
-    if (i + kReadAhead < n && !slots_[i + kReadAhead].list.empty()) {
-      __builtin_prefetch(slots_[i + kReadAhead].list.data());
-    }
-    in_order = !before(slots_[i], slots_[i - 1]);
-  }
   ordered_ = true;
-  last_start_ = n == 0 ? 0 : first_start(slots_.back().list);
-  if (in_order) return;
+  last_start_ = slots_.empty() ? 0 : first_start(slots_.back().list);
+  // Not known to be in order (a path set again, say) is not out of order.
+  if (std::is_sorted(slots_.begin(), slots_.end(), before)) return;
   if (slots_.size() <= kInsertionSortUpTo) {
     // The few entries of a small file, nearly in order: an insertion sort
     // (stable too) without the merge sort's buffer.
