@@ -45,9 +45,7 @@ class CompactItems {
   // items, with `next` set to the entry after it.
   static bool is_nested(const unsigned char* at) { return *at == kNested; }
   static ArrayView nested_items(const unsigned char* at, const unsigned char*& next) {
-    uint64_t zigzag = 0;
-    next = get_varint(at + 2, zigzag);
-    return ArrayView::compact(reinterpret_cast<const void*>(reinterpret_cast<uintptr_t>(at) + unzigzag(zigzag)), at[1]);
+    return ArrayView::compact(reinterpret_cast<const void*>(nested_record(at, next)), at[1]);
   }
 
  private:
@@ -66,6 +64,13 @@ class CompactItems {
   // A distance as written: zigzag (the sign in the lowest bit), so that a
   // short one either way takes a byte or two.
   static uint64_t unzigzag(uint64_t z) { return (z >> 1) ^ (~(z & 1) + 1); }
+  // Where the record of the nested entry at `at` lies (its distance back is
+  // written after the count), with `next` set to the entry after it.
+  static uintptr_t nested_record(const unsigned char* at, const unsigned char*& next) {
+    uint64_t zigzag = 0;
+    next = get_varint(at + 2, zigzag);
+    return reinterpret_cast<uintptr_t>(at) + unzigzag(zigzag);
+  }
   static const unsigned char* get_varint(const unsigned char* from, uint64_t& v) {
     v = 0;
     for (unsigned shift = 0;; shift += 7) {
@@ -113,9 +118,8 @@ inline const unsigned char* CompactItems::read(const unsigned char* at, Value& o
       return at + 1;
     case kNull: out.raw_[0] = static_cast<unsigned char>(Tag::Null); return at + 1;
     case kNested: {
-      uint64_t zigzag = 0;
-      const unsigned char* const next = get_varint(at + 2, zigzag);
-      const uintptr_t child = reinterpret_cast<uintptr_t>(at) + unzigzag(zigzag);
+      const unsigned char* next = nullptr;
+      const uintptr_t child = nested_record(at, next);
       out.raw_[0] = static_cast<unsigned char>(Tag::Array);
       out.raw_[1] = Value::kCompact;
       out.raw_[2] = at[1];  // the count, at most kMostItems
